@@ -1,0 +1,94 @@
+// The connection object: loads the driver library, connects with the values
+// of its parameter list, lists tables and columns, and quotes names.
+// Failures are thrown as EDatabaseError (EConvertError for a parameter that
+// must be an integer and is not); the object's own failures carry its name
+// and ": " in front.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "driver/sql_driver.h"
+
+class TSQLDataSet;
+
+// Ordered name=value lines. A lookup ignores letter case and takes the first
+// match; setting a value replaces that line or appends one; an empty value
+// deletes it.
+class TSQLParams {
+ public:
+  std::string Value(const std::string& name) const;
+  void SetValue(const std::string& name, const std::string& value);
+  const std::vector<std::string>& Lines() const { return m_lines; }
+  void SetLines(std::vector<std::string> lines) { m_lines = std::move(lines); }
+
+ private:
+  std::vector<std::string> m_lines;
+};
+
+enum TConnectionState { csStateClosed, csStateConnecting, csStateOpen, csStateDisconnecting };
+
+enum TTableScopeFlag : std::uint32_t { tsTable = 1, tsView = 2, tsSysTable = 4, tsSynonym = 8 };
+
+class TSQLConnection {
+ public:
+  // A connection with the program's fixed settings and starting parameter list.
+  explicit TSQLConnection(std::string name = {});
+  ~TSQLConnection();
+  TSQLConnection(const TSQLConnection&) = delete;
+  TSQLConnection& operator=(const TSQLConnection&) = delete;
+
+  const std::string& Name() const { return m_name; }
+
+  const std::string& ConnectionName() const { return m_connectionName; }
+  void SetConnectionName(std::string value) { m_connectionName = std::move(value); }
+  const std::string& DriverName() const { return m_driverName; }
+  void SetDriverName(std::string value) { m_driverName = std::move(value); }
+  const std::string& LibraryName() const { return m_libraryName; }
+  void SetLibraryName(std::string value) { m_libraryName = std::move(value); }
+  const std::string& GetDriverFunc() const { return m_getDriverFunc; }
+  void SetGetDriverFunc(std::string value) { m_getDriverFunc = std::move(value); }
+  const std::string& VendorLib() const { return m_vendorLib; }
+  void SetVendorLib(std::string value) { m_vendorLib = std::move(value); }
+  std::uint32_t TableScope() const { return m_tableScope; }
+  void SetTableScope(std::uint32_t value) { m_tableScope = value; }
+
+  TSQLParams& Params() { return m_params; }
+  const TSQLParams& Params() const { return m_params; }
+
+  // True only while a driver connection is held and the state is open.
+  bool Connected() const;
+  // Connects or disconnects; setting the value it already has does nothing.
+  void SetConnected(bool value);
+  TConnectionState ConnectionState() const { return m_state; }
+
+  // Fills list with the names of the tables and views; a failure is
+  // swallowed and leaves list as it was.
+  void ListTableNames(std::vector<std::string>& list);
+  // Fills list with the table's column names in column order; a failure is
+  // swallowed and leaves list as it was.
+  void ListFieldNames(const std::string& tableName, std::vector<std::string>& list);
+  // The name as the server must see it to mean exactly that object.
+  std::string QuoteObjectName(const std::string& name);
+
+  // Text of the last failure the connection recorded.
+  const std::string& LastError() const { return m_lastError; }
+
+ private:
+  friend class TSQLDataSet;
+  // Implementation state is the layer's own business; see sql_connection.cpp.
+  struct Impl;
+
+  std::string m_name;
+  std::string m_connectionName = "IBConnection";
+  std::string m_driverName = "Interbase";
+  std::string m_libraryName = "libfbdriver.so";
+  std::string m_getDriverFunc = "getSQLDriverFIREBIRD";
+  std::string m_vendorLib = "libfbclient.so.2";
+  std::uint32_t m_tableScope = tsTable | tsView;
+  TSQLParams m_params;
+  TConnectionState m_state = csStateClosed;
+  std::string m_lastError;
+  Impl* m_impl = nullptr;
+};

@@ -1,0 +1,250 @@
+// The contract between the access layer (db/) and a database driver library.
+//
+// A driver library exports exactly one entry function (see TGetDriverFunc).
+// Every call returns a 16-bit status: 0 is success, 10 and 100 from
+// ISQLCursor::next() mean "no more rows", 1..254 are the driver's own
+// failure codes and 255 or more means the object holds an error text from
+// the driver or the server (read it with getErrorMessageLen/getErrorMessage).
+//
+// Objects are created inside the driver library and must be given back with
+// release(); the layer never deletes them itself.
+#pragma once
+
+#include <cstdint>
+
+using SQLResult = std::uint16_t;
+
+inline constexpr SQLResult kSQLSuccess = 0;
+inline constexpr SQLResult kSQLEof = 10;     // "result set at end"
+inline constexpr SQLResult kSQLNoData = 100; // no (more) rows
+inline constexpr SQLResult kSQLServerError = 255;
+
+// Option codes of a driver connection (ISQLConnection::setOption*/getOption).
+enum TConnectionOption : std::uint16_t {
+  eConnAutoCommit = 0,          // integer, yes/no
+  eConnBlockingMode = 1,        // integer, yes/no
+  eConnBlobSize = 2,            // integer, -1 = whole blobs
+  eConnRoleName = 3,            // text
+  eConnWaitOnLocks = 4,         // integer, yes/no
+  eConnCommitRetain = 5,        // integer, yes/no
+  eConnTxnIsoLevel = 6,         // integer: 0 read committed, 1 repeatable read, 2 dirty read
+  eConnHostName = 10,           // text
+  eConnMaxActiveStatements = 14,// get: 4 bytes, 0 = no limit
+  eConnServerCharSet = 15,      // text
+  eConnSqlDialect = 16,         // integer
+  eConnOSAuthentication = 20,   // integer, yes/no
+  eConnMultipleTransaction = 22,// integer, yes/no
+  eConnServerPort = 23,         // text
+  eConnTrimChar = 25,           // integer, yes/no
+  eConnQualifiedName = 26,      // text: the name to quote with eConnQuotedObjectName
+  eConnQuotedObjectName = 30,   // get: zero-terminated text, buffer of 256 bytes
+  eConnCustomString = 31,       // text
+  eConnTimeout = 32,            // integer (seconds)
+};
+
+// Option codes of a catalogue object (ISQLMetaData).
+enum TMetaDataOption : std::uint16_t {
+  eMetaSchemaName = 1,             // text
+  eMetaTransactionsSupported = 5,  // get: 4 bytes
+  eMetaObjectQuoteChar = 11,       // get: 1 byte
+  eMetaMultipleTransactions = 15,  // get: 4 bytes
+};
+
+// Option codes of a statement (ISQLCommand::setOption).
+enum TCommandOption : std::uint16_t {
+  eCommRowsetSize = 0,  // rows per fetch
+  eCommStoredProc = 7,  // 1 for a stored procedure, else 0
+};
+
+// Kind sets of the table listing (added up).
+inline constexpr std::uint32_t kTableKindTable = 1;
+inline constexpr std::uint32_t kTableKindView = 2;
+inline constexpr std::uint32_t kTableKindSystem = 4;
+inline constexpr std::uint32_t kTableKindSynonym = 8;
+
+// Column type codes, as ISQLCursor::getColumnType reports them.
+enum TFieldTypeCode : std::uint16_t {
+  fldUNKNOWN = 0,
+  fldZSTRING = 1,
+  fldDATE = 2,
+  fldBLOB = 3,
+  fldBOOL = 4,
+  fldINT16 = 5,
+  fldINT32 = 6,
+  fldFLOAT = 7,
+  fldBCD = 8,
+  fldBYTES = 9,
+  fldTIME = 10,
+  fldDATETIME = 11,
+  fldUINT16 = 12,
+  fldUINT32 = 13,
+  fldVARBYTES = 15,
+  fldCURSOR = 17,
+  fldINT64 = 18,
+  fldUINT64 = 19,
+  fldADT = 20,
+  fldARRAY = 21,
+  fldREF = 22,
+  fldTABLE = 23,
+  fldDATETIMESTAMP = 24,
+  fldFMTBCD = 25,
+};
+
+// Subtype codes.
+enum TFieldSubtypeCode : std::uint16_t {
+  fldstMONEY = 21,
+  fldstMEMO = 22,
+  fldstBINARY = 23,
+  fldstGRAPHIC = 26,
+  fldstAUTOINC = 29,
+  fldstFIXED = 31,
+  fldstHMEMO = 33,
+};
+
+// A packed decimal: up to 64 digits, two per byte, most significant first.
+// signSpecialPlaces: bit 7 the sign (set = negative), bits 0..5 the number
+// of decimals. Digits beyond `precision` are zero.
+struct TBcd {
+  std::uint8_t precision = 0;
+  std::uint8_t signSpecialPlaces = 0;
+  std::uint8_t fraction[32] = {};
+};
+
+// A time stamp as the server stores it; fraction in milliseconds.
+struct TSQLTimeStamp {
+  std::int16_t year = 0;
+  std::uint16_t month = 0;
+  std::uint16_t day = 0;
+  std::uint16_t hour = 0;
+  std::uint16_t minute = 0;
+  std::uint16_t second = 0;
+  std::uint32_t fraction = 0;
+};
+
+class ISQLCursor;
+class ISQLCommand;
+class ISQLMetaData;
+class ISQLConnection;
+
+// What every driver object has: its last failure's text, and its release.
+class ISQLObject {
+ public:
+  // Length in bytes of the text of the last failure (without a closing zero).
+  virtual SQLResult getErrorMessageLen(std::uint32_t* length) = 0;
+  // Copies that text into buffer, which holds at least length + 1 bytes.
+  virtual SQLResult getErrorMessage(char* buffer) = 0;
+  // Gives the object back to the driver; the pointer is dead afterwards.
+  virtual void release() = 0;
+
+ protected:
+  ~ISQLObject() = default;
+};
+
+class ISQLDriver : public ISQLObject {
+ public:
+  virtual SQLResult getSQLConnection(ISQLConnection** connection) = 0;
+
+ protected:
+  ~ISQLDriver() = default;
+};
+
+class ISQLConnection : public ISQLObject {
+ public:
+  virtual SQLResult connect(const char* database, const char* user, const char* password) = 0;
+  virtual SQLResult disconnect() = 0;
+  virtual SQLResult getSQLCommand(ISQLCommand** command) = 0;
+  virtual SQLResult getSQLMetaData(ISQLMetaData** metaData) = 0;
+  virtual SQLResult setOption(TConnectionOption option, std::int32_t value) = 0;
+  virtual SQLResult setOptionText(TConnectionOption option, const char* value) = 0;
+  // Copies the option's value into buffer (bufferSize bytes); *length gets
+  // the number of bytes written.
+  virtual SQLResult getOption(TConnectionOption option, void* buffer, std::int32_t bufferSize,
+                              std::int32_t* length) = 0;
+
+ protected:
+  ~ISQLConnection() = default;
+};
+
+class ISQLMetaData : public ISQLObject {
+ public:
+  virtual SQLResult setOptionText(TMetaDataOption option, const char* value) = 0;
+  virtual SQLResult getOption(TMetaDataOption option, void* buffer, std::int32_t bufferSize,
+                              std::int32_t* length) = 0;
+  // A cursor with a text column "TABLE_NAME", one row per table of the kinds
+  // asked for; pattern may be null (all tables).
+  virtual SQLResult getTables(const char* pattern, std::uint32_t kinds, ISQLCursor** cursor) = 0;
+  // A cursor with a text column "COLUMN_NAME", one row per column of the
+  // table, in the table's column order; columnPattern may be null.
+  virtual SQLResult getColumns(const char* table, const char* columnPattern, std::uint32_t kinds,
+                               ISQLCursor** cursor) = 0;
+
+ protected:
+  ~ISQLMetaData() = default;
+};
+
+class ISQLCommand : public ISQLObject {
+ public:
+  virtual SQLResult setOption(TCommandOption option, std::int32_t value) = 0;
+  virtual SQLResult prepare(const char* sql, std::uint16_t paramCount) = 0;
+  // Runs the prepared statement; *cursor is null when it returns no rows.
+  virtual SQLResult execute(ISQLCursor** cursor) = 0;
+  // Runs sql at once, without preparing it for reuse; *cursor as above.
+  virtual SQLResult executeImmediate(const char* sql, ISQLCursor** cursor) = 0;
+  // Rows inserted, changed or deleted by the last execution.
+  virtual SQLResult getRowsAffected(std::uint32_t* rows) = 0;
+
+ protected:
+  ~ISQLCommand() = default;
+};
+
+// Columns are numbered from 1. Every value getter sets *isNull; the value is
+// only written when it is not null.
+class ISQLCursor : public ISQLObject {
+ public:
+  virtual SQLResult getColumnCount(std::uint16_t* count) = 0;
+  // Copies the name into a buffer of 32 bytes (at most 31 characters and a zero).
+  virtual SQLResult getColumnName(std::uint16_t column, char* name) = 0;
+  virtual SQLResult getColumnType(std::uint16_t column, std::uint16_t* type, std::uint16_t* subtype) = 0;
+  // Byte width of the value (for text: the most bytes a value can take).
+  virtual SQLResult getColumnLength(std::uint16_t column, std::uint32_t* length) = 0;
+  // First unit: declared length of a character column, precision of a decimal.
+  virtual SQLResult getColumnPrecision(std::uint16_t column, std::int16_t* precision) = 0;
+  // Second unit: scale of a decimal (0 or negative, as the server stores it).
+  virtual SQLResult getColumnScale(std::uint16_t column, std::int16_t* scale) = 0;
+  virtual SQLResult isReadOnly(std::uint16_t column, bool* readOnly) = 0;
+  virtual SQLResult isNullable(std::uint16_t column, bool* nullable) = 0;
+
+  // 0: the next row is current; kSQLEof or kSQLNoData: no more rows.
+  virtual SQLResult next() = 0;
+
+  // Text and fixed or variable bytes: copies at most bufferSize bytes and
+  // sets *length to the value's length in bytes.
+  virtual SQLResult getString(std::uint16_t column, char* buffer, std::uint32_t bufferSize,
+                              std::uint32_t* length, bool* isNull) = 0;
+  virtual SQLResult getInt16(std::uint16_t column, std::int16_t* value, bool* isNull) = 0;
+  virtual SQLResult getInt32(std::uint16_t column, std::int32_t* value, bool* isNull) = 0;
+  virtual SQLResult getInt64(std::uint16_t column, std::int64_t* value, bool* isNull) = 0;
+  virtual SQLResult getDouble(std::uint16_t column, double* value, bool* isNull) = 0;
+  virtual SQLResult getBcd(std::uint16_t column, TBcd* value, bool* isNull) = 0;
+  virtual SQLResult getBoolean(std::uint16_t column, bool* value, bool* isNull) = 0;
+  // Days counted from 30 December 1899 (day 0), negative before it.
+  virtual SQLResult getDate(std::uint16_t column, std::int32_t* days, bool* isNull) = 0;
+  // Milliseconds since midnight.
+  virtual SQLResult getTime(std::uint16_t column, std::uint32_t* milliseconds, bool* isNull) = 0;
+  virtual SQLResult getTimeStamp(std::uint16_t column, TSQLTimeStamp* value, bool* isNull) = 0;
+  // A date-time as days from 30 December 1899 with the time as the fraction.
+  virtual SQLResult getDateTime(std::uint16_t column, double* value, bool* isNull) = 0;
+  virtual SQLResult getBlobSize(std::uint16_t column, std::uint32_t* size, bool* isNull) = 0;
+  // Copies the whole blob; buffer holds at least the size getBlobSize gave.
+  virtual SQLResult getBlob(std::uint16_t column, void* buffer, std::uint32_t bufferSize, bool* isNull) = 0;
+
+ protected:
+  ~ISQLCursor() = default;
+};
+
+// The driver library's one exported entry, declared extern "C":
+//   SQLResult getSQLDriverFIREBIRD(const char* vendorLib, const char* errorResourceFile,
+//                                  ISQLDriver** driver);
+// A non-zero status means the client library named by vendorLib could not be loaded.
+using TGetDriverFunc = SQLResult (*)(const char* vendorLib, const char* errorResourceFile,
+                                     ISQLDriver** driver);

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds and starts the program.
+set -euo pipefail
+cd "$(dirname "$0")"
+
+scripts/install-deps.sh
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build -j "$(nproc)"
+
+if [ ! -x build/varnelo-pelmora ]; then
+  echo "The window is not built yet."
+  exit 0
+fi
+if [ -x scripts/make-demo-db.sh ]; then
+  scripts/make-demo-db.sh
+fi
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  echo "No display: set DISPLAY (or run under xvfb-run) to see the window." >&2
+  exit 1
+fi
+exec build/varnelo-pelmora "$@"

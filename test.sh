@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, starts a Firebird server on loopback and
+# runs every test: the full build, the core tests again under AddressSanitizer
+# and UndefinedBehaviorSanitizer with warnings as errors, and the fuzzers.
+set -euo pipefail
+cd "$(dirname "$0")"
+
+scripts/install-deps.sh
+scripts/gen-locales.sh
+
+jobs=$(nproc)
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build -j "$jobs"
+
+export FB_TEST_PASSWORD=${FB_TEST_PASSWORD:-masterkey}
+scripts/fbserver.sh start
+trap 'scripts/fbserver.sh stop' EXIT
+export FB_TEST_SERVER=localhost
+
+ctest --test-dir build --output-on-failure -j "$jobs"
+
+echo "== core tests under AddressSanitizer and UndefinedBehaviorSanitizer, warnings as errors"
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVP_SANITIZE=ON -DVP_WERROR=ON -DVP_CORE_ONLY=ON
+cmake --build build-asan -j "$jobs"
+# The Firebird client library keeps some memory until the process ends.
+ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build-asan --output-on-failure -j "$jobs" -L core
+
+if [ -f tests/fuzz/CMakeLists.txt ]; then
+  echo "== fuzzers"
+  CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DVP_FUZZ=ON -DVP_CORE_ONLY=ON
+  cmake --build build-fuzz -j "$jobs"
+  for fuzzer in build-fuzz/fuzz_*; do
+    [ -x "$fuzzer" ] || continue
+    echo "-- $fuzzer"
+    "$fuzzer" -max_total_time="${FUZZ_SECONDS:-30}" -print_final_stats=0 2>&1 | tail -n 3
+  done
+fi
+echo "All tests passed."
