@@ -1,0 +1,86 @@
+// Test databases: made fresh in a temporary folder with Firebird's own isql,
+// embedded or through the loopback server named by FB_TEST_SERVER.
+#pragma once
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+
+namespace testdb {
+
+inline std::string Server() {
+  const char* server = std::getenv("FB_TEST_SERVER");
+  return server ? server : "";
+}
+
+inline std::string Password() {
+  const char* password = std::getenv("FB_TEST_PASSWORD");
+  return password && *password ? password : "masterkey";
+}
+
+// A new empty folder under the system's temporary folder.
+inline std::filesystem::path MakeTempDir(const std::string& prefix = "vp-test") {
+  std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+  return pattern;
+}
+
+// Runs an isql script and returns its output; throws when isql reports an error.
+inline std::string RunIsql(const std::string& script, const std::string& database = {}) {
+  auto dir = MakeTempDir("vp-isql");
+  auto scriptPath = dir / "script.sql";
+  std::ofstream(scriptPath) << "SET NAMES NONE;\n" << script << "\n";
+  std::string command = "isql-fb -q -b -user SYSDBA -password '" + Password() + "' -i '" + scriptPath.string() + "'";
+  if (!database.empty()) command += " '" + database + "'";
+  command += " 2>&1";
+  std::string output;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) throw std::runtime_error("cannot run isql-fb");
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
+  int status = pclose(pipe);
+  std::filesystem::remove_all(dir);
+  if (status != 0) throw std::runtime_error("isql-fb failed: " + output);
+  return output;
+}
+
+// A database file made fresh for one test, removed again at the end.
+// Connect() is what the program would be given: "host:path" through the
+// server, or the path alone (embedded).
+class TestDatabase {
+ public:
+  explicit TestDatabase(bool throughServer = false, const std::string& setupSql = {})
+      : m_dir(MakeTempDir("vp-db")), m_path((m_dir / "test.fdb").string()),
+        m_server(throughServer ? Server() : std::string()) {
+    // The server may run as another user: let it reach the folder.
+    std::filesystem::permissions(m_dir, std::filesystem::perms::all);
+    RunIsql("CREATE DATABASE '" + Connect() + "' USER 'SYSDBA' PASSWORD '" + Password() +
+            "' PAGE_SIZE 8192 DEFAULT CHARACTER SET NONE;\n" + setupSql + "\nCOMMIT;\n");
+  }
+  ~TestDatabase() {
+    std::error_code ignored;
+    std::filesystem::remove_all(m_dir, ignored);
+  }
+  TestDatabase(const TestDatabase&) = delete;
+  TestDatabase& operator=(const TestDatabase&) = delete;
+
+  const std::string& Path() const { return m_path; }
+  const std::string& ServerName() const { return m_server; }
+  std::string Connect() const { return m_server.empty() ? m_path : m_server + ":" + m_path; }
+  const std::filesystem::path& Dir() const { return m_dir; }
+  // Runs more SQL against the database (isql, committed at the end).
+  std::string Execute(const std::string& sql) const { return RunIsql(sql + "\nCOMMIT;\n", Connect()); }
+
+ private:
+  std::filesystem::path m_dir;
+  std::string m_path;
+  std::string m_server;
+};
+
+}  // namespace testdb
