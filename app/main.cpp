@@ -1,1 +1,23 @@
-int main() { return 0; }
+// Starts the program: reads the user's locale, shows the main window and runs
+// until the window closes.
+#include <QApplication>
+#include <clocale>
+
+#include "app/locale_watcher.h"
+#include "app/main_window.h"
+#include "db/locale_formats.h"
+
+int main(int argc, char** argv) {
+  std::setlocale(LC_ALL, "");
+  LoadLocaleFormats();
+
+  QApplication application(argc, argv);
+  QApplication::setApplicationName(QString::fromLatin1(kApplicationTitle));
+  QApplication::setApplicationDisplayName(QString::fromLatin1(kApplicationTitle));
+  TLocaleWatcher localeWatcher;
+  application.installEventFilter(&localeWatcher);
+
+  TfrmMain frmMain;
+  frmMain.show();
+  return application.exec();
+}

@@ -1,0 +1,345 @@
+#include "app/main_window.h"
+
+#include <QFile>
+#include <QFontMetrics>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPixmap>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStyledItemDelegate>
+#include <algorithm>
+
+#include "app/jpeg_image.h"
+#include "db/exceptions.h"
+
+// The logo is compiled into the library; a static library's resources must be
+// registered by hand. Q_INIT_RESOURCE may not stand inside a namespace.
+static void InitResources() { Q_INIT_RESOURCE(app_resources); }
+
+namespace {
+
+const QString kConnectCaption = QStringLiteral("&Connect");
+const QString kDisconnectCaption = QStringLiteral("&Disconnect");
+const char kHyperlinkAddress[] = "https://varnelo.example.org";
+
+// Items of the lists keep the name as the database gave it (bytes), so that a
+// name that is not valid UTF-8 still reaches the database unchanged.
+constexpr int kNameRole = Qt::UserRole;
+
+std::string ToText(const QLineEdit* edit) { return edit->text().toStdString(); }
+
+// List items one fixed height, as in the layout, but never less than a line
+// of the list's font.
+class TFixedHeightDelegate : public QStyledItemDelegate {
+ public:
+  TFixedHeightDelegate(int height, QObject* parent) : QStyledItemDelegate(parent), m_height(height) {}
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    QSize size = QStyledItemDelegate::sizeHint(option, index);
+    size.setHeight(std::max(m_height, option.fontMetrics.height()));
+    return size;
+  }
+
+ private:
+  int m_height;
+};
+
+template <typename Widget>
+Widget* Place(Widget* widget, const char* name, int left, int top, int width, int height) {
+  widget->setObjectName(QString::fromLatin1(name));
+  widget->setGeometry(left, top, width, height);
+  return widget;
+}
+
+// A label is at least as wide and as high as its text needs in the font in use.
+QLabel* MakeLabel(QWidget* parent, const char* name, const QString& caption, int left, int top, int width,
+                  int height) {
+  auto* label = new QLabel(caption, parent);
+  label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  const QFontMetrics metrics = label->fontMetrics();
+  width = std::max(width, metrics.horizontalAdvance(caption));
+  height = std::max(height, metrics.height());
+  return Place(label, name, left, top, width, height);
+}
+
+QLineEdit* MakeEdit(QWidget* parent, const char* name, const QString& text, int left, int top, int width,
+                    int height) {
+  return Place(new QLineEdit(text, parent), name, left, top, width, height);
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const QString& caption, int left, int top,
+                        int width, int height) {
+  return Place(new QPushButton(caption, parent), name, left, top, width, height);
+}
+
+QListWidget* MakeList(QWidget* parent, const char* name, int left, int top, int width, int height) {
+  auto* list = new QListWidget(parent);
+  list->setSelectionMode(QAbstractItemView::SingleSelection);
+  list->setUniformItemSizes(true);
+  list->setItemDelegate(new TFixedHeightDelegate(13, list));
+  return Place(list, name, left, top, width, height);
+}
+
+class TBarProgress : public IProgress {
+ public:
+  explicit TBarProgress(QProgressBar* bar) : m_bar(bar) {}
+  // Drawn at once: a transfer runs inside one click, with no event loop turning.
+  void SetPosition(int position) override {
+    m_bar->setValue(position);
+    m_bar->repaint();
+  }
+
+ private:
+  QProgressBar* m_bar;
+};
+
+}  // namespace
+
+TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
+  InitResources();
+  setObjectName(QStringLiteral("frmMain"));
+  setWindowTitle(QString::fromLatin1(kApplicationTitle));
+  QFont font(QStringLiteral("Liberation Sans"));
+  font.setStyleHint(QFont::SansSerif);
+  font.setPointSize(8);
+  setFont(font);
+  move(192, 114);
+  resize(kClientWidth, kClientHeight);
+
+  sdsTable.SetCommandType(ctTable);
+  sdsTable.SetMaxBlobSize(-1);
+
+  CreateDatabaseGroup();
+  CreateTransferButtons();
+  CreateFileGroup();
+  CreateAboutPanel();
+  CreateProgressBar();
+  SetTabOrder();
+  ConnectHandlers();
+  edtServerName->setFocus();
+}
+
+TfrmMain::~TfrmMain() = default;
+
+void TfrmMain::CreateDatabaseGroup() {
+  GroupBox1 = Place(new QGroupBox(QStringLiteral("Database"), this), "GroupBox1", 0, 0, 313, 265);
+  QWidget* box = GroupBox1;
+  Label1 = MakeLabel(box, "Label1", QStringLiteral("Server Name:"), 8, 24, 65, 13);
+  edtServerName = MakeEdit(box, "edtServerName", QStringLiteral("localhost"), 80, 24, 145, 21);
+  btnBrowseServer = MakeButton(box, "btnBrowseServer", QStringLiteral("Browse &Server"), 232, 24, 75, 25);
+  Label2 = MakeLabel(box, "Label2", QStringLiteral("Database File:"), 8, 56, 68, 13);
+  edtDBFile = MakeEdit(box, "edtDBFile", QString(), 80, 56, 145, 21);
+  btnBrowseDB = MakeButton(box, "btnBrowseDB", QStringLiteral("Browse &Local"), 232, 56, 75, 25);
+  Label5 = MakeLabel(box, "Label5", QStringLiteral("User Name:"), 8, 88, 56, 13);
+  edtUserName = MakeEdit(box, "edtUserName", QStringLiteral("SYSDBA"), 80, 88, 145, 21);
+  Label6 = MakeLabel(box, "Label6", QStringLiteral("Password:"), 10, 120, 49, 13);
+  edtPassword = MakeEdit(box, "edtPassword", QString(), 80, 120, 145, 21);
+  edtPassword->setEchoMode(QLineEdit::Password);
+  btnConnect = MakeButton(box, "btnConnect", kConnectCaption, 232, 120, 75, 25);
+  Label3 = MakeLabel(box, "Label3", QStringLiteral("Tables:"), 8, 152, 35, 13);
+  lbxTables = MakeList(box, "lbxTables", 8, 168, 129, 89);
+  Label4 = MakeLabel(box, "Label4", QStringLiteral("Fields:"), 136, 152, 30, 13);
+  lbxFields = MakeList(box, "lbxFields", 136, 168, 169, 89);
+}
+
+void TfrmMain::CreateTransferButtons() {
+  btnExport = MakeButton(this, "btnExport", QStringLiteral("Export ->"), 320, 8, 65, 25);
+  btnImport = MakeButton(this, "btnImport", QStringLiteral("<- Import"), 320, 40, 65, 25);
+  btnExit = MakeButton(this, "btnExit", QStringLiteral("E&xit"), 320, 72, 65, 25);
+}
+
+void TfrmMain::CreateFileGroup() {
+  GroupBox2 = Place(new QGroupBox(QStringLiteral("CSV File"), this), "GroupBox2", 392, 8, 313, 89);
+  QWidget* box = GroupBox2;
+  Label7 = MakeLabel(box, "Label7", QStringLiteral("Folder:"), 8, 24, 32, 13);
+  edtFolder = MakeEdit(box, "edtFolder", QString(), 56, 24, 169, 21);
+  btnBrowseFolder = MakeButton(box, "btnBrowseFolder", QStringLiteral("Browse &Folder"), 230, 24, 75, 25);
+  Label8 = MakeLabel(box, "Label8", QStringLiteral("Filename:"), 8, 56, 45, 13);
+  edtFilename = MakeEdit(box, "edtFilename", QString(), 56, 56, 169, 21);
+}
+
+void TfrmMain::CreateAboutPanel() {
+  Panel1 = Place(new QFrame(this), "Panel1", 392, 104, 313, 161);
+  Panel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  Panel1->setLineWidth(1);
+  QPalette white = Panel1->palette();
+  white.setColor(QPalette::Window, Qt::white);
+  Panel1->setPalette(white);
+  Panel1->setAutoFillBackground(true);
+
+  // The logo sizes the image to itself.
+  QFile logoFile(QStringLiteral(":/logo.jpg"));
+  const QImage logo = logoFile.open(QIODevice::ReadOnly) ? DecodeJpeg(logoFile.readAll()) : QImage();
+  ProgramIcon = Place(new QLabel(Panel1), "ProgramIcon", 12, 8, 118, 28);
+  if (!logo.isNull()) {
+    ProgramIcon->setPixmap(QPixmap::fromImage(logo));
+    ProgramIcon->resize(logo.size());
+  }
+
+  ProductName = MakeLabel(Panel1, "ProductName", QString::fromLatin1(kApplicationTitle), 152, 24, 0, 13);
+  Version = MakeLabel(Panel1, "Version", QStringLiteral("Version 1.0"), 168, 40, 53, 13);
+  HyperlinkLabel1 = CreateHyperlinkLabel(Panel1);
+  Copyright = MakeLabel(Panel1, "Copyright",
+                        QStringLiteral("Copyright (C) 2026 The Varnelo Pelmora developers"), 8, 72, 279, 13);
+  Label9 = MakeLabel(Panel1, "Label9", QString(), 8, 96, 297, 26);
+  Label9->setWordWrap(true);
+  Label9->setText(
+      QStringLiteral("Get the latest version from the address above. This program may be copied and passed "
+                     "on freely."));
+  Label9->resize(Label9->width(), std::max(Label9->height(), Label9->heightForWidth(Label9->width())));
+}
+
+// The maker's address, red and underlined, under a hand pointer.
+QLabel* TfrmMain::CreateHyperlinkLabel(QWidget* parent) {
+  auto* label = new QLabel(parent);
+  QFont font = label->font();
+  font.setUnderline(true);
+  label->setFont(font);
+  QPalette red = label->palette();
+  red.setColor(QPalette::WindowText, Qt::red);
+  label->setPalette(red);
+  label->setCursor(Qt::PointingHandCursor);
+  label->setText(QString::fromLatin1(kHyperlinkAddress));
+  label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  const QFontMetrics metrics(font);
+  return Place(label, "HyperlinkLabel1", 16, 40, std::max(111, metrics.horizontalAdvance(label->text())),
+               std::max(13, metrics.height()));
+}
+
+// The bar along the bottom: solid fill from red 0, green 102, blue 153, at 0.
+void TfrmMain::CreateProgressBar() {
+  jspProgress = Place(new QProgressBar(this), "jspProgress", 0, 272, 705, 23);
+  jspProgress->setRange(0, 100);
+  jspProgress->setValue(0);
+  jspProgress->setTextVisible(false);
+  QPalette fill = jspProgress->palette();
+  fill.setColor(QPalette::Highlight, QColor(0, 102, 153));
+  jspProgress->setPalette(fill);
+  m_progress = std::make_unique<TBarProgress>(jspProgress);
+}
+
+void TfrmMain::SetTabOrder() {
+  const QWidget* order[] = {edtServerName,   btnBrowseServer, edtDBFile,   btnBrowseDB, btnConnect,
+                            lbxTables,       lbxFields,       edtUserName, edtPassword, edtFolder,
+                            btnBrowseFolder, edtFilename,     btnExport,   btnImport,   btnExit};
+  for (size_t i = 1; i < std::size(order); ++i)
+    setTabOrder(const_cast<QWidget*>(order[i - 1]), const_cast<QWidget*>(order[i]));
+}
+
+void TfrmMain::ConnectClick(QPushButton* button, void (TfrmMain::*handler)()) {
+  connect(button, &QPushButton::clicked, this,
+          [this, handler] { RunHandler([this, handler] { (this->*handler)(); }); });
+}
+
+void TfrmMain::ConnectHandlers() {
+  ConnectClick(btnBrowseServer, &TfrmMain::btnBrowseServerClick);
+  ConnectClick(btnBrowseDB, &TfrmMain::btnBrowseDBClick);
+  ConnectClick(btnConnect, &TfrmMain::btnConnectClick);
+  ConnectClick(btnBrowseFolder, &TfrmMain::btnBrowseFolderClick);
+  ConnectClick(btnExport, &TfrmMain::btnExportClick);
+  ConnectClick(btnImport, &TfrmMain::btnImportClick);
+  ConnectClick(btnExit, &TfrmMain::btnExitClick);
+  // A selection change by mouse or keyboard chooses the table.
+  connect(lbxTables, &QListWidget::itemSelectionChanged, this,
+          [this] { RunHandler([this] { lbxTablesClick(); }); });
+}
+
+void TfrmMain::RunHandler(const std::function<void()>& handler) {
+  try {
+    handler();
+  } catch (const EAbort&) {
+  } catch (const std::exception& failure) {
+    Messages().ShowError(failure.what());
+  } catch (...) {
+    Messages().ShowError("Unexpected failure");
+  }
+}
+
+void TfrmMain::SetMessageBoxes(IMessageBoxes* messages) {
+  m_messages = messages ? messages : &m_screenMessages;
+}
+
+std::vector<std::string> TfrmMain::ListItems(const QListWidget* list) {
+  std::vector<std::string> names;
+  names.reserve(static_cast<size_t>(list->count()));
+  for (int row = 0; row < list->count(); ++row) {
+    const QByteArray name = list->item(row)->data(kNameRole).toByteArray();
+    names.emplace_back(name.constData(), static_cast<size_t>(name.size()));
+  }
+  return names;
+}
+
+void TfrmMain::SetListItems(QListWidget* list, const std::vector<std::string>& names) {
+  list->clear();
+  for (const std::string& name : names) {
+    auto* item = new QListWidgetItem(QString::fromStdString(name));
+    item->setData(kNameRole, QByteArray(name.data(), static_cast<qsizetype>(name.size())));
+    list->addItem(item);
+  }
+}
+
+void TfrmMain::btnBrowseServerClick() {}
+
+void TfrmMain::btnBrowseDBClick() {}
+
+void TfrmMain::btnBrowseFolderClick() {}
+
+void TfrmMain::btnExportClick() {}
+
+void TfrmMain::btnImportClick() {}
+
+void TfrmMain::btnExitClick() { close(); }
+
+void TfrmMain::btnConnectClick() {
+  if (btnConnect->text() != kConnectCaption) {
+    scnDatabase.SetConnected(false);
+    lbxTables->clear();
+    lbxFields->clear();
+    btnConnect->setText(kConnectCaption);
+    return;
+  }
+
+  std::string database = ToText(edtDBFile);
+  const std::string serverName = ToText(edtServerName);
+  if (!serverName.empty()) database = serverName + ":" + database;
+  const std::string userName = ToText(edtUserName);
+  const std::string password = ToText(edtPassword);
+  if (database.empty() || userName.empty() || password.empty()) {
+    Messages().ShowMessage("Please enter the necessary connection parameters to connect!");
+    return;
+  }
+
+  scnDatabase.Params().SetValue("Database", database);
+  scnDatabase.Params().SetValue("User_Name", userName);
+  scnDatabase.Params().SetValue("Password", password);
+  scnDatabase.SetConnected(true);
+  // From here on the next click disconnects, even when the connection did
+  // not open.
+  btnConnect->setText(kDisconnectCaption);
+  if (scnDatabase.ConnectionState() == csStateOpen)
+    RefreshTable();
+  else
+    Messages().ShowMessage("Database not connected yet!");
+}
+
+void TfrmMain::RefreshTable() {
+  // The listing leaves the names untouched when it fails.
+  std::vector<std::string> names = ListItems(lbxTables);
+  scnDatabase.ListTableNames(names);
+  SetListItems(lbxTables, names);
+}
+
+void TfrmMain::lbxTablesClick() {
+  for (int row = 0; row < lbxTables->count(); ++row) {
+    if (!lbxTables->item(row)->isSelected()) continue;
+    const QByteArray name = lbxTables->item(row)->data(kNameRole).toByteArray();
+    CurrentTableName.assign(name.constData(), static_cast<size_t>(name.size()));
+    std::vector<std::string> fields = ListItems(lbxFields);
+    scnDatabase.ListFieldNames(CurrentTableName, fields);
+    SetListItems(lbxFields, fields);
+    return;
+  }
+}

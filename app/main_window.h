@@ -1,0 +1,135 @@
+// The program's one window: the connection boxes and the table and field
+// lists, the CSV file boxes, the transfer buttons, the about panel and the
+// progress bar along the bottom. It owns the database connection and the
+// dataset that export and import work through.
+#pragma once
+
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/message_boxes.h"
+#include "db/sql_connection.h"
+#include "db/sql_dataset.h"
+#include "transfer/reporting.h"
+
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QProgressBar;
+class QPushButton;
+
+// The application's title: the window's caption and the message boxes'.
+inline constexpr char kApplicationTitle[] = "Varnelo Pelmora";
+
+class TfrmMain : public QWidget {
+  Q_OBJECT
+
+ public:
+  // Builds every control at its place with its defaults; nothing is connected.
+  explicit TfrmMain(QWidget* parent = nullptr);
+  ~TfrmMain() override;
+
+  // The window's width and height inside its frame; nothing moves or
+  // stretches when the user resizes the window.
+  static constexpr int kClientWidth = 710;
+  static constexpr int kClientHeight = 303;
+
+  // Controls, named as the user interface knows them. Qt owns them through
+  // their parents.
+  QGroupBox* GroupBox1 = nullptr;
+  QLabel* Label1 = nullptr;
+  QLineEdit* edtServerName = nullptr;
+  QPushButton* btnBrowseServer = nullptr;
+  QLabel* Label2 = nullptr;
+  QLineEdit* edtDBFile = nullptr;
+  QPushButton* btnBrowseDB = nullptr;
+  QLabel* Label5 = nullptr;
+  QLineEdit* edtUserName = nullptr;
+  QLabel* Label6 = nullptr;
+  QLineEdit* edtPassword = nullptr;
+  QPushButton* btnConnect = nullptr;
+  QLabel* Label3 = nullptr;
+  QListWidget* lbxTables = nullptr;
+  QLabel* Label4 = nullptr;
+  QListWidget* lbxFields = nullptr;
+  QPushButton* btnExport = nullptr;
+  QPushButton* btnImport = nullptr;
+  QPushButton* btnExit = nullptr;
+  QGroupBox* GroupBox2 = nullptr;
+  QLabel* Label7 = nullptr;
+  QLineEdit* edtFolder = nullptr;
+  QPushButton* btnBrowseFolder = nullptr;
+  QLabel* Label8 = nullptr;
+  QLineEdit* edtFilename = nullptr;
+  QFrame* Panel1 = nullptr;
+  QLabel* ProgramIcon = nullptr;
+  QLabel* ProductName = nullptr;
+  QLabel* Version = nullptr;
+  QLabel* HyperlinkLabel1 = nullptr;
+  QLabel* Copyright = nullptr;
+  QLabel* Label9 = nullptr;
+  QProgressBar* jspProgress = nullptr;
+
+  // The database connection and the dataset bound to it (table mode, blobs
+  // read whole). The dataset is declared second so that it goes first.
+  TSQLConnection scnDatabase{"scnDatabase"};
+  TSQLDataSet sdsTable{"sdsTable", &scnDatabase};
+
+  // The table chosen last in the table list; kept across disconnects. Export
+  // and import work on it.
+  std::string CurrentTableName;
+
+  // Click handlers. Each may throw; the buttons run them through RunHandler.
+  void btnBrowseServerClick();
+  void btnBrowseDBClick();
+  // Connects with the four boxes' values and lists the tables, or, when the
+  // button reads "&Disconnect", disconnects and empties both lists.
+  void btnConnectClick();
+  // Makes the first selected table the current table and lists its fields;
+  // runs on every selection change of the table list, by mouse or keyboard.
+  void lbxTablesClick();
+  void btnBrowseFolderClick();
+  void btnExportClick();
+  void btnImportClick();
+  // Closes the window, which ends the program.
+  void btnExitClick();
+  // Fills the table list with the database's tables and views; a failed
+  // listing leaves the list as it was.
+  void RefreshTable();
+
+  // Runs handler; a failure it throws is shown in the error box (a silent
+  // abort shows nothing) and goes no further.
+  void RunHandler(const std::function<void()>& handler);
+
+  // The message and error boxes; SetMessageBoxes(nullptr) returns to the
+  // boxes on screen. The window does not own a replacement.
+  IMessageBoxes& Messages() { return *m_messages; }
+  void SetMessageBoxes(IMessageBoxes* messages);
+  // The progress bar, for export and import.
+  IProgress& Progress() { return *m_progress; }
+
+  // The names a list shows, exactly as the database gave them.
+  static std::vector<std::string> ListItems(const QListWidget* list);
+  // Replaces the list's items by names; no item is selected afterwards.
+  static void SetListItems(QListWidget* list, const std::vector<std::string>& names);
+
+ private:
+  void CreateDatabaseGroup();
+  void CreateTransferButtons();
+  void CreateFileGroup();
+  void CreateAboutPanel();
+  void CreateProgressBar();
+  QLabel* CreateHyperlinkLabel(QWidget* parent);
+  void SetTabOrder();
+  void ConnectHandlers();
+  void ConnectClick(QPushButton* button, void (TfrmMain::*handler)());
+
+  TMessageBoxes m_screenMessages;
+  IMessageBoxes* m_messages = &m_screenMessages;
+  std::unique_ptr<IProgress> m_progress;
+};

@@ -1,0 +1,28 @@
+// How the window speaks to the user: its own messages (refusals, results)
+// and the error box for failures. Tests put a recorder in place of the boxes.
+#pragma once
+
+#include <string>
+
+#include "transfer/reporting.h"
+
+class IMessageBoxes : public IMessages {
+ public:
+  // The error box for a failure: the text ErrorBoxText makes of message.
+  virtual void ShowError(const std::string& message) = 0;
+};
+
+// What the error box shows for a failure's message: the message with "."
+// appended when it is not empty and its last character sorts after "." (so
+// "No such file" and "Why?" get a full stop; "Done.", "Stop!" and "(x)" do not).
+std::string ErrorBoxText(const std::string& message);
+
+// The boxes on screen: QMessageBox with the application's title as caption,
+// one OK button, centred on the screen, modal.
+class TMessageBoxes : public IMessageBoxes {
+ public:
+  // No icon, the text word-wrapped; Enter and Esc both answer OK.
+  void ShowMessage(const std::string& text) override;
+  // The error icon and ErrorBoxText(message).
+  void ShowError(const std::string& message) override;
+};
