@@ -1,0 +1,556 @@
+#include "transfer/text_file.h"
+
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/test_database.h"
+#include "db/exceptions.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Repeat(std::size_t count, char c) { return std::string(count, c); }
+
+void WriteBytes(const fs::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+std::string ReadBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Reads every line the way the import does, raising on any failure.
+std::vector<std::string> ReadAllLines(const fs::path& path) {
+  TTextFile file(path.string());
+  file.Reset();
+  IOCheck();
+  std::vector<std::string> lines;
+  std::string line;
+  for (;;) {
+    bool atEnd = file.Eof();
+    IOCheck();
+    if (atEnd) break;
+    file.ReadLn(line);
+    IOCheck();
+    lines.push_back(line);
+  }
+  file.Close();
+  IOCheck();
+  return lines;
+}
+
+class TextFileTest : public testing::Test {
+ protected:
+  void SetUp() override { IOResult(); }
+  void TearDown() override {
+    IOResult();
+    fs::remove_all(m_dir);
+  }
+  fs::path Path(const std::string& name) const { return m_dir / name; }
+
+  fs::path m_dir = testdb::MakeTempDir("vp-textfile");
+};
+
+// ---- Line rules -------------------------------------------------------------
+
+struct LineCase {
+  const char* name;
+  std::string bytes;
+  std::vector<std::string> lines;
+};
+
+const std::size_t kBlock = kTextFileBufferSize;
+
+const LineCase kLineCases[] = {
+    {"CrLfLines", "ID,NAME\r\n7,Anna\r\n", {"ID,NAME", "7,Anna"}},
+    {"LineFeedAlone", "a\nb\n", {"a", "b"}},
+    {"LastLineWithoutLineEnd", "a\r\nb", {"a", "b"}},
+    {"EmptyFile", "", {}},
+    {"OnlyALineEnd", "\r\n", {""}},
+    {"EmptyLinesInBetween", "a\r\n\r\n\nb\r\n", {"a", "", "", "b"}},
+    {"CrCrLfReadsTextBeforeFirstCr", "a\r\r\nb\r\n", {"a", "b"}},
+    {"LoneCrVanishes", "a\rb\r\n", {"ab"}},
+    {"CrAtEndOfFileVanishes", "abc\r", {"abc"}},
+    {"CtrlZInsideLineEndsItsText",
+     "ab\x1a"
+     "cd\r\nef\r\n",
+     {"ab", "ef"}},
+    {"CtrlZInsideLastLine", "a\r\nb\x1a\x1a\x1a", {"a", "b"}},
+    {"CtrlZAtLineStartEndsFile",
+     "ab\r\n\x1a"
+     "cd\r\nef\r\n",
+     {"ab"}},
+    {"CtrlZAsFirstByte",
+     "\x1a"
+     "abc\r\n",
+     {}},
+    {"CtrlZAfterLastLineEnd", "a\r\n\x1a", {"a"}},
+    {"OtherBytesPassUnchanged",
+     std::string("\xe9t\xe9\t\0\x7f\x1b\r\n", 9),
+     {std::string("\xe9t\xe9\t\0\x7f\x1b", 7)}},
+    {"CrLfAcrossBlockEnd", Repeat(kBlock - 1, 'x') + "\r\ny", {Repeat(kBlock - 1, 'x'), "y"}},
+    {"LoneCrAtBlockEnd", Repeat(kBlock - 1, 'x') + "\ry\r\n", {Repeat(kBlock - 1, 'x') + "y"}},
+    {"CrAtBlockEndThenEndOfFile", Repeat(kBlock - 1, 'x') + "\r", {Repeat(kBlock - 1, 'x')}},
+    {"LineFeedAsFirstByteOfBlock", Repeat(kBlock, 'x') + "\nz", {Repeat(kBlock, 'x'), "z"}},
+    {"CtrlZStartsSecondBlock",
+     Repeat(kBlock - 2, 'x') + "\r\n\x1a"
+                               "more\r\n",
+     {Repeat(kBlock - 2, 'x')}},
+    {"CtrlZTailAcrossBlocks",
+     Repeat(kBlock - 10, 'x') + "\x1a" + Repeat(2 * kBlock, 'y') + "\r\nz",
+     {Repeat(kBlock - 10, 'x'), "z"}},
+    {"LineLongerThanBlocks", Repeat(3 * kBlock + 17, 'q') + "\r\nend", {Repeat(3 * kBlock + 17, 'q'), "end"}},
+};
+
+class LineRulesTest : public TextFileTest, public testing::WithParamInterface<LineCase> {};
+
+TEST_P(LineRulesTest, ReadsLinesAsWritten) {
+  WriteBytes(Path("in.csv"), GetParam().bytes);
+  EXPECT_EQ(ReadAllLines(Path("in.csv")), GetParam().lines);
+}
+
+TEST_P(LineRulesTest, ReadingAtTheEndYieldsEmptyTextWithoutFailure) {
+  WriteBytes(Path("in.csv"), GetParam().bytes);
+  TTextFile file(Path("in.csv").string());
+  file.Reset();
+  std::string line;
+  for (std::size_t i = 0; i < GetParam().lines.size(); ++i) file.ReadLn(line);
+  EXPECT_TRUE(file.Eof());
+  line = "stale";
+  file.ReadLn(line);
+  EXPECT_EQ(line, "");
+  EXPECT_TRUE(file.Eof());
+  EXPECT_EQ(PendingIOCode(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, LineRulesTest, testing::ValuesIn(kLineCases),
+                         [](const testing::TestParamInfo<LineCase>& info) { return info.param.name; });
+
+TEST_F(TextFileTest, EofAndReadLineConsumeNoLineEnd) {
+  WriteBytes(Path("in.csv"), "a\r\nb");
+  TTextFile file(Path("in.csv").string());
+  file.Reset();
+  std::string line;
+  EXPECT_FALSE(file.Eof());
+  EXPECT_FALSE(file.Eof());
+  file.ReadLine(line);
+  EXPECT_EQ(line, "a");
+  file.ReadLine(line);
+  EXPECT_EQ(line, "");
+  file.SkipLine();
+  file.ReadLine(line);
+  EXPECT_EQ(line, "b");
+  EXPECT_TRUE(file.Eof());
+  EXPECT_EQ(PendingIOCode(), 0);
+}
+
+// ---- Writing ----------------------------------------------------------------
+
+TEST_F(TextFileTest, WritesLinesEndingInCrLf) {
+  TTextFile file(Path("out.csv").string());
+  file.Rewrite();
+  file.WriteLn("ID,NAME,NOTE");
+  file.Write("7,");
+  file.Write("Anna,");
+  file.WriteLineEnd();
+  file.WriteLn("");
+  file.Close();
+  EXPECT_EQ(PendingIOCode(), 0);
+  EXPECT_EQ(ReadBytes(Path("out.csv")), "ID,NAME,NOTE\r\n7,Anna,\r\n\r\n");
+}
+
+TEST_F(TextFileTest, RewriteEmptiesAnExistingFile) {
+  WriteBytes(Path("out.csv"), Repeat(100000, 'o'));
+  TTextFile file(Path("out.csv").string());
+  file.Rewrite();
+  file.WriteLn("x");
+  file.Close();
+  EXPECT_EQ(PendingIOCode(), 0);
+  EXPECT_EQ(ReadBytes(Path("out.csv")), "x\r\n");
+}
+
+TEST_F(TextFileTest, DiskFileIsWrittenInFullBlocksOnly) {
+  TTextFile file(Path("out.csv").string());
+  file.Rewrite();
+  std::size_t written = 0;
+  while (written + 12 < kBlock) {
+    file.WriteLn("1234567890");
+    written += 12;
+  }
+  EXPECT_EQ(fs::file_size(Path("out.csv")), 0u);
+  file.WriteLn("1234567890");
+  EXPECT_EQ(fs::file_size(Path("out.csv")), kBlock);
+  file.Close();
+  EXPECT_EQ(fs::file_size(Path("out.csv")), written + 12);
+  EXPECT_EQ(PendingIOCode(), 0);
+}
+
+TEST_F(TextFileTest, ManyBlocksReadBackByteForByte) {
+  std::vector<std::string> lines;
+  std::string expected;
+  unsigned seed = 12345;
+  for (int i = 0; i < 20000; ++i) {
+    seed = seed * 1103515245 + 12345;
+    std::size_t length = i % 997 == 0 ? 100000 + seed % 5000 : seed % 120;
+    std::string line;
+    for (std::size_t j = 0; j < length; ++j) {
+      char c = static_cast<char>((seed >> 8) + j * 7);
+      if (c == '\r' || c == '\n' || c == 26) c = 'x';
+      line += c;
+    }
+    expected += line + "\r\n";
+    lines.push_back(std::move(line));
+  }
+  TTextFile file(Path("out.csv").string());
+  file.Rewrite();
+  for (const auto& line : lines) {
+    file.Write(line);
+    file.WriteLineEnd();
+  }
+  file.Close();
+  IOCheck();
+  ASSERT_GT(expected.size(), 20 * kBlock);
+  EXPECT_TRUE(ReadBytes(Path("out.csv")) == expected);
+  EXPECT_TRUE(ReadAllLines(Path("out.csv")) == lines);
+}
+
+TEST_F(TextFileTest, OpeningAnOpenFileClosesItFirst) {
+  WriteBytes(Path("f.csv"), "old\r\n");
+  TTextFile file(Path("f.csv").string());
+  file.Reset();
+  file.Rewrite();
+  file.WriteLn("new");
+  file.Reset();
+  std::string line;
+  file.ReadLn(line);
+  file.Close();
+  EXPECT_EQ(PendingIOCode(), 0);
+  EXPECT_EQ(line, "new");
+}
+
+TEST_F(TextFileTest, DestructorClosesWithWhatWasWrittenAndReleasesTheFile) {
+  {
+    TTextFile file(Path("out.csv").string());
+    file.Rewrite();
+    file.WriteLn("a");
+    file.Write("b");
+  }
+  EXPECT_EQ(ReadBytes(Path("out.csv")), "a\r\nb");
+  TTextFile again(Path("out.csv").string());
+  again.Rewrite();
+  EXPECT_EQ(IOResult(), 0);
+}
+
+TEST_F(TextFileTest, DestructorLeavesThePendingCodeAlone) {
+  TTextFile missing(Path("missing.csv").string());
+  missing.Reset();
+  {
+    TTextFile full("/dev/full");
+    full.Rewrite();
+    full.Write("unflushed");
+  }
+  EXPECT_EQ(IOResult(), 2);
+  {
+    TTextFile full("/dev/full");
+    full.Rewrite();
+    full.Write("unflushed");
+  }
+  EXPECT_EQ(IOResult(), 0);
+}
+
+// ---- Failures ---------------------------------------------------------------
+
+struct FailureCase {
+  const char* name;
+  std::function<void(const fs::path& dir)> run;
+  int code;
+  const char* message;
+};
+
+const FailureCase kFailureCases[] = {
+    {"MissingFileForReading", [](const fs::path& dir) { TTextFile(dir / "missing.csv").Reset(); }, 2,
+     "File not found"},
+    {"CreatingInMissingFolder", [](const fs::path& dir) { TTextFile(dir / "nofolder" / "x.csv").Rewrite(); },
+     3, "Invalid filename"},
+    {"FileUsedAsFolder",
+     [](const fs::path& dir) {
+       WriteBytes(dir / "plain", "x");
+       TTextFile(dir / "plain" / "x.csv").Rewrite();
+     },
+     3, "Invalid filename"},
+    {"NameTooLong", [](const fs::path& dir) { TTextFile(dir / Repeat(300, 'n')).Rewrite(); }, 3,
+     "Invalid filename"},
+    {"ZeroByteInPath",
+     [](const fs::path& dir) { TTextFile((dir / "a").string() + std::string(1, '\0')).Rewrite(); }, 3,
+     "Invalid filename"},
+    {"FolderOpenedForReading", [](const fs::path& dir) { TTextFile(dir).Reset(); }, 5, "File access denied"},
+    {"FolderCreatedAnew", [](const fs::path& dir) { TTextFile(dir).Rewrite(); }, 5, "File access denied"},
+    {"FullDeviceAtLineEnd",
+     [](const fs::path&) {
+       TTextFile file("/dev/full");
+       file.Rewrite();
+       file.WriteLn("a");
+     },
+     112, "I/O error 112"},
+    {"FullDeviceAtClose",
+     [](const fs::path&) {
+       TTextFile file("/dev/full");
+       file.Rewrite();
+       file.Write("no line end");
+       file.Close();
+     },
+     112, "I/O error 112"},
+    {"WriteWhenClosed", [](const fs::path& dir) { TTextFile(dir / "x").Write("a"); }, 105, "I/O error 105"},
+    {"WriteWhenReading",
+     [](const fs::path& dir) {
+       WriteBytes(dir / "in", "a");
+       TTextFile file(dir / "in");
+       file.Reset();
+       file.WriteLineEnd();
+     },
+     105, "I/O error 105"},
+    {"ReadWhenClosed",
+     [](const fs::path& dir) {
+       std::string line;
+       TTextFile(dir / "x").ReadLine(line);
+     },
+     104, "I/O error 104"},
+    {"SkipWhenWriting",
+     [](const fs::path& dir) {
+       TTextFile file(dir / "out");
+       file.Rewrite();
+       file.SkipLine();
+     },
+     104, "I/O error 104"},
+    {"EofWhenClosed", [](const fs::path& dir) { EXPECT_TRUE(TTextFile(dir / "x").Eof()); }, 104,
+     "I/O error 104"},
+    {"CloseWhenClosed", [](const fs::path& dir) { TTextFile(dir / "x").Close(); }, 103, "I/O error 103"},
+    {"CloseAfterFailedOpen",
+     [](const fs::path& dir) {
+       TTextFile file(dir / "missing");
+       file.Reset();
+       IOResult();
+       file.Close();
+     },
+     103, "I/O error 103"},
+};
+
+class FailureTest : public TextFileTest, public testing::WithParamInterface<FailureCase> {};
+
+TEST_P(FailureTest, CheckRaisesCodeAndMessage) {
+  GetParam().run(m_dir);
+  try {
+    IOCheck();
+    FAIL() << "no failure pending";
+  } catch (const EInOutError& error) {
+    EXPECT_EQ(error.Code(), GetParam().code);
+    EXPECT_STREQ(error.what(), GetParam().message);
+  }
+  EXPECT_NO_THROW(IOCheck());
+}
+
+INSTANTIATE_TEST_SUITE_P(Operations, FailureTest, testing::ValuesIn(kFailureCases),
+                         [](const testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
+
+TEST(IOErrorMessage, NamesEachCode) {
+  const std::pair<int, const char*> cases[] = {
+      {2, "File not found"},
+      {3, "Invalid filename"},
+      {4, "Too many open files"},
+      {5, "File access denied"},
+      {100, "Read beyond end of file"},
+      {101, "Disk full"},
+      {106, "Invalid numeric input"},
+      {32, "I/O error 32"},
+      {-1, "I/O error -1"},
+  };
+  for (const auto& [code, message] : cases) EXPECT_EQ(IOErrorMessage(code), message) << code;
+}
+
+TEST_F(TextFileTest, FailedOpenLeavesTheFileClosed) {
+  WriteBytes(Path("in.csv"), "a\r\n");
+  TTextFile file(Path("in.csv").string());
+  file.Reset();
+  file.AssignFile(Path("missing.csv").string());
+  file.Reset();
+  EXPECT_EQ(IOResult(), 2);
+  EXPECT_EQ(file.Mode(), tfmClosed);
+}
+
+TEST_F(TextFileTest, FailedWriteIsNotOfferedAgain) {
+  TTextFile file("/dev/full");
+  file.Rewrite();
+  file.WriteLn("a");
+  EXPECT_EQ(IOResult(), 112);
+  EXPECT_EQ(file.Mode(), tfmOutput);
+  file.Close();
+  EXPECT_EQ(IOResult(), 0);
+}
+
+TEST_F(TextFileTest, PendingCodeStaysUntilChecked) {
+  TTextFile missing(Path("missing.csv").string());
+  missing.Reset();
+  TTextFile good(Path("good.csv").string());
+  good.Rewrite();
+  good.WriteLn("row");
+  good.Close();
+  EXPECT_EQ(PendingIOCode(), 2);
+  EXPECT_THROW(IOCheck(), EInOutError);
+  EXPECT_EQ(PendingIOCode(), 0);
+  EXPECT_NO_THROW(IOCheck());
+}
+
+TEST_F(TextFileTest, PendingCodeBelongsToItsThread) {
+  int codeInThread = 0;
+  std::thread([&] {
+    TTextFile(Path("missing.csv").string()).Reset();
+    codeInThread = IOResult();
+  }).join();
+  EXPECT_EQ(codeInThread, 2);
+  EXPECT_EQ(PendingIOCode(), 0);
+}
+
+// ---- Other processes and limits ---------------------------------------------
+
+// Runs the action in a child process and returns the pending code it left.
+int CodeInChild(const std::function<void()>& action) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    action();
+    _exit(PendingIOCode() & 0xff);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Drops to user and group 65534 (nobody); the kernel then checks permissions
+// that it waives for root.
+void BecomeNobody() {
+  if (geteuid() != 0) return;
+  if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(200);
+}
+
+TEST_F(TextFileTest, NoPermissionIsAccessDenied) {
+  fs::permissions(m_dir, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                             fs::perms::others_read | fs::perms::others_exec);
+  WriteBytes(Path("secret.csv"), "a\r\n");
+  fs::permissions(Path("secret.csv"), fs::perms::owner_read | fs::perms::owner_write);
+  WriteBytes(Path("public.csv"), "a\r\n");
+  fs::permissions(Path("public.csv"), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+
+  EXPECT_EQ(CodeInChild([&] {
+              BecomeNobody();
+              TTextFile(Path("secret.csv").string()).Reset();
+            }),
+            5);
+  EXPECT_EQ(CodeInChild([&] {
+              BecomeNobody();
+              TTextFile(Path("new.csv").string()).Rewrite();
+            }),
+            5);
+  EXPECT_EQ(CodeInChild([&] {
+              BecomeNobody();
+              TTextFile(Path("public.csv").string()).Rewrite();
+            }),
+            5);
+  EXPECT_EQ(CodeInChild([&] {
+              BecomeNobody();
+              TTextFile(Path("public.csv").string()).Reset();
+            }),
+            0);
+  EXPECT_EQ(ReadBytes(Path("public.csv")), "a\r\n");
+}
+
+TEST_F(TextFileTest, NoDescriptorLeftIsTooManyOpenFiles) {
+  WriteBytes(Path("in.csv"), "a\r\n");
+  EXPECT_EQ(CodeInChild([&] {
+              int lowestFree = dup(0);
+              close(lowestFree);
+              rlimit limit{static_cast<rlim_t>(lowestFree), static_cast<rlim_t>(lowestFree)};
+              setrlimit(RLIMIT_NOFILE, &limit);
+              TTextFile(Path("in.csv").string()).Reset();
+            }),
+            4);
+}
+
+// Another program holding a file open until it is destroyed.
+class OtherProgram {
+ public:
+  OtherProgram(const fs::path& path, bool forWriting) {
+    int ready[2];
+    if (pipe(ready) != 0 || pipe(m_release) != 0) throw std::runtime_error("pipe");
+    m_pid = fork();
+    if (m_pid == 0) {
+      TTextFile file(path.string());
+      forWriting ? file.Rewrite() : file.Reset();
+      char c = PendingIOCode() == 0 ? 'y' : 'n';
+      if (write(ready[1], &c, 1) != 1) _exit(1);
+      close(m_release[1]);
+      read(m_release[0], &c, 1);  // returns when the parent closes its end
+      _exit(0);
+    }
+    close(ready[1]);
+    close(m_release[0]);
+    char c = 0;
+    if (read(ready[0], &c, 1) != 1 || c != 'y')
+      throw std::runtime_error("the other program could not open the file");
+    close(ready[0]);
+  }
+  ~OtherProgram() {
+    close(m_release[1]);
+    waitpid(m_pid, nullptr, 0);
+  }
+
+ private:
+  pid_t m_pid = -1;
+  int m_release[2] = {-1, -1};
+};
+
+TEST_F(TextFileTest, FileBeingWrittenElsewhereIsSharingViolation) {
+  OtherProgram writer(Path("busy.csv"), true);
+  TTextFile file(Path("busy.csv").string());
+  file.Reset();
+  EXPECT_EQ(IOResult(), 32);
+  file.Rewrite();
+  EXPECT_EQ(IOResult(), 32);
+  EXPECT_EQ(file.Mode(), tfmClosed);
+}
+
+TEST_F(TextFileTest, FileBeingReadElsewhereCanBeReadButNotReplaced) {
+  WriteBytes(Path("busy.csv"), "keep\r\n");
+  OtherProgram reader(Path("busy.csv"), false);
+  TTextFile file(Path("busy.csv").string());
+  file.Rewrite();
+  EXPECT_EQ(IOResult(), 32);
+  EXPECT_EQ(ReadBytes(Path("busy.csv")), "keep\r\n");
+  EXPECT_EQ(ReadAllLines(Path("busy.csv")), std::vector<std::string>{"keep"});
+}
+
+TEST_F(TextFileTest, ClosingReleasesTheFile) {
+  TTextFile writer(Path("f.csv").string());
+  TTextFile reader(Path("f.csv").string());
+  writer.Rewrite();
+  reader.Reset();
+  EXPECT_EQ(IOResult(), 32);
+  writer.Close();
+  reader.Reset();
+  EXPECT_EQ(IOResult(), 0);
+  EXPECT_EQ(reader.Mode(), tfmInput);
+}
+
+}  // namespace

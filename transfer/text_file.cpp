@@ -1,0 +1,321 @@
+#include "transfer/text_file.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+#include "db/exceptions.h"
+
+namespace {
+
+constexpr char kCtrlZ = 26;
+
+thread_local int tPendingIOCode = 0;
+
+void SetIOCode(int code) { tPendingIOCode = code; }
+
+// errno as the codes the messages name. A missing entry is a missing file
+// when opening for reading and a missing folder when creating.
+int PlatformCode(int error, bool missingIsFile = false) {
+  switch (error) {
+    case ENOENT:
+      return missingIsFile ? 2 : 3;
+    case ENOTDIR:
+    case ENAMETOOLONG:
+      return 3;
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+    case EROFS:
+      return 5;
+    case EMFILE:
+    case ENFILE:
+      return 4;
+    case ENOSPC:
+    case EDQUOT:
+      return 112;
+    default:
+      return error;
+  }
+}
+
+// The first line feed, carriage return or Ctrl-Z in [begin, end), or end.
+// Three memchr passes, each bounded by the previous find, beat a byte loop
+// on typical lines that end in a carriage return and line feed.
+const char* FindLineStop(const char* begin, const char* end) {
+  if (const void* lf = std::memchr(begin, '\n', end - begin)) end = static_cast<const char*>(lf);
+  if (const void* cr = std::memchr(begin, '\r', end - begin)) end = static_cast<const char*>(cr);
+  if (const void* z = std::memchr(begin, kCtrlZ, end - begin)) end = static_cast<const char*>(z);
+  return end;
+}
+
+}  // namespace
+
+TTextFile::TTextFile() = default;
+
+TTextFile::TTextFile(std::string path) : m_path(std::move(path)) {}
+
+TTextFile::~TTextFile() {
+  if (m_mode != tfmClosed) {
+    int pending = tPendingIOCode;
+    Close();
+    tPendingIOCode = pending;
+  }
+}
+
+void TTextFile::AssignFile(std::string path) {
+  if (m_mode != tfmClosed) {
+    int pending = tPendingIOCode;
+    Close();
+    tPendingIOCode = pending;
+  }
+  m_path = std::move(path);
+}
+
+bool TTextFile::OpenDescriptor(int flags, bool forReading) {
+  if (m_mode != tfmClosed) Close();
+  if (!m_buffer) m_buffer = std::make_unique_for_overwrite<char[]>(kTextFileBufferSize);
+  // The platform would stop at an embedded zero byte and open another name.
+  if (m_path.find('\0') != std::string::npos) {
+    SetIOCode(3);
+    return false;
+  }
+  int fd;
+  do {
+    fd = ::open(m_path.c_str(), flags | O_CLOEXEC | O_NOCTTY, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    SetIOCode(PlatformCode(errno, forReading));
+    return false;
+  }
+  auto fail = [fd](int code) {
+    ::close(fd);
+    SetIOCode(code);
+    return false;
+  };
+  struct stat status;
+  if (::fstat(fd, &status) != 0) return fail(PlatformCode(errno));
+  // open() lets a folder be opened for reading; it is no file to read.
+  if (S_ISDIR(status.st_mode)) return fail(5);
+  // A writer shares with nobody, readers share with each other. A file system
+  // without locks is used without them.
+  int lockResult;
+  do {
+    lockResult = ::flock(fd, (forReading ? LOCK_SH : LOCK_EX) | LOCK_NB);
+  } while (lockResult != 0 && errno == EINTR);
+  if (lockResult != 0 && errno == EWOULDBLOCK) return fail(kIOErrorSharingViolation);
+  // Emptied only once the lock is held, so that a file in use elsewhere keeps its bytes.
+  if (!forReading && S_ISREG(status.st_mode) && ::ftruncate(fd, 0) != 0) return fail(PlatformCode(errno));
+  if (forReading) ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+
+  m_fd = fd;
+  m_characterDevice = !forReading && S_ISCHR(status.st_mode);
+  m_endReached = false;
+  m_atLineStart = true;
+  m_position = 0;
+  m_end = 0;
+  return true;
+}
+
+void TTextFile::Rewrite() {
+  if (OpenDescriptor(O_WRONLY | O_CREAT, false)) m_mode = tfmOutput;
+}
+
+void TTextFile::Reset() {
+  if (OpenDescriptor(O_RDONLY, true)) m_mode = tfmInput;
+}
+
+bool TTextFile::Flush() {
+  const char* data = m_buffer.get();
+  std::size_t left = m_end;
+  // Bytes that failed are not offered again.
+  m_end = 0;
+  while (left > 0) {
+    ssize_t written = ::write(m_fd, data, left);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      SetIOCode(PlatformCode(errno));
+      return false;
+    }
+    if (written == 0) {
+      SetIOCode(101);
+      return false;
+    }
+    data += written;
+    left -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+void TTextFile::Write(std::string_view text) {
+  if (m_mode != tfmOutput) {
+    SetIOCode(kIOErrorNotForWriting);
+    return;
+  }
+  while (!text.empty()) {
+    std::size_t count = std::min(kTextFileBufferSize - m_end, text.size());
+    std::memcpy(m_buffer.get() + m_end, text.data(), count);
+    m_end += count;
+    text.remove_prefix(count);
+    if (m_end == kTextFileBufferSize) Flush();
+  }
+}
+
+void TTextFile::WriteLineEnd() {
+  Write("\r\n");
+  if (m_mode == tfmOutput && m_characterDevice) Flush();
+}
+
+void TTextFile::WriteLn(std::string_view text) {
+  Write(text);
+  WriteLineEnd();
+}
+
+bool TTextFile::Fill() {
+  if (m_endReached) return false;
+  // Unread bytes (a carriage return waiting for the byte after it) move to the front.
+  std::size_t unread = m_end - m_position;
+  if (m_position > 0) {
+    if (unread > 0) std::memmove(m_buffer.get(), m_buffer.get() + m_position, unread);
+    m_position = 0;
+    m_end = unread;
+  }
+  ssize_t count;
+  do {
+    count = ::read(m_fd, m_buffer.get() + m_end, kTextFileBufferSize - m_end);
+  } while (count < 0 && errno == EINTR);
+  if (count > 0) {
+    m_end += static_cast<std::size_t>(count);
+    return true;
+  }
+  // A writer that went away ends the file like a read of nothing.
+  if (count == 0 || errno == EPIPE) {
+    m_endReached = true;
+  } else {
+    SetIOCode(PlatformCode(errno));
+  }
+  return false;
+}
+
+void TTextFile::ReadLine(std::string& line) {
+  line.clear();
+  if (m_mode != tfmInput) {
+    SetIOCode(kIOErrorNotForReading);
+    return;
+  }
+  for (;;) {
+    if (m_position == m_end && !Fill()) return;
+    const char* begin = m_buffer.get() + m_position;
+    const char* end = m_buffer.get() + m_end;
+    const char* stop = FindLineStop(begin, end);
+    if (stop != begin) {
+      line.append(begin, stop);
+      m_position += static_cast<std::size_t>(stop - begin);
+      m_atLineStart = false;
+    }
+    if (stop == end) continue;
+    if (*stop == '\n') return;
+    if (*stop == kCtrlZ) {
+      // At the start of a line it ends the file and stays unread. Inside a
+      // line it ends the line's text; the rest of that line is dropped, and
+      // the lines after it are read as usual.
+      if (m_atLineStart) return;
+      for (;;) {
+        const char* from = m_buffer.get() + m_position;
+        if (const void* lf = std::memchr(from, '\n', m_end - m_position)) {
+          m_position = static_cast<std::size_t>(static_cast<const char*>(lf) - m_buffer.get());
+          return;
+        }
+        m_position = m_end;
+        if (!Fill()) return;
+      }
+    }
+    // A carriage return: a line end when a line feed follows, dropped otherwise.
+    if (m_position + 1 == m_end) Fill();
+    if (m_position + 1 < m_end && m_buffer[m_position + 1] == '\n') return;
+    ++m_position;
+    m_atLineStart = false;
+  }
+}
+
+void TTextFile::SkipLine() {
+  if (m_mode != tfmInput) {
+    SetIOCode(kIOErrorNotForReading);
+    return;
+  }
+  for (;;) {
+    if (m_position == m_end && !Fill()) return;
+    if (m_atLineStart && m_buffer[m_position] == kCtrlZ) return;
+    const char* from = m_buffer.get() + m_position;
+    if (const void* lf = std::memchr(from, '\n', m_end - m_position)) {
+      m_position = static_cast<std::size_t>(static_cast<const char*>(lf) - m_buffer.get()) + 1;
+      m_atLineStart = true;
+      return;
+    }
+    m_position = m_end;
+    m_atLineStart = false;
+  }
+}
+
+void TTextFile::ReadLn(std::string& line) {
+  ReadLine(line);
+  SkipLine();
+}
+
+bool TTextFile::Eof() {
+  if (m_mode != tfmInput) {
+    SetIOCode(kIOErrorNotForReading);
+    return true;
+  }
+  if (m_position == m_end && !Fill()) return true;
+  return m_buffer[m_position] == kCtrlZ;
+}
+
+void TTextFile::Close() {
+  if (m_mode == tfmClosed) {
+    SetIOCode(kIOErrorNotOpen);
+    return;
+  }
+  bool flushed = m_mode != tfmOutput || Flush();
+  // On Linux the descriptor is released even when close() reports EINTR.
+  if (::close(m_fd) != 0 && errno != EINTR && flushed) SetIOCode(PlatformCode(errno));
+  m_fd = -1;
+  m_mode = tfmClosed;
+  m_position = 0;
+  m_end = 0;
+}
+
+int PendingIOCode() { return tPendingIOCode; }
+
+int IOResult() { return std::exchange(tPendingIOCode, 0); }
+
+void IOCheck() {
+  if (int code = IOResult()) throw EInOutError(code, IOErrorMessage(code));
+}
+
+std::string IOErrorMessage(int code) {
+  switch (code) {
+    case 2:
+      return "File not found";
+    case 3:
+      return "Invalid filename";
+    case 4:
+      return "Too many open files";
+    case 5:
+      return "File access denied";
+    case 100:
+      return "Read beyond end of file";
+    case 101:
+      return "Disk full";
+    case 106:
+      return "Invalid numeric input";
+    default:
+      return "I/O error " + std::to_string(code);
+  }
+}

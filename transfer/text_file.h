@@ -1,0 +1,125 @@
+// Text files written and read a line at a time, with failures reported
+// through a pending error code that the caller turns into an exception.
+//
+// No operation throws. A failing operation stores its code as the calling
+// thread's pending code; IOCheck() raises EInOutError for it and clears it.
+// Callers check right after each step:
+//
+//   TTextFile file(path);
+//   file.Rewrite();        IOCheck();
+//   file.WriteLn(line);    IOCheck();
+//   file.Close();          IOCheck();
+//
+//   file.Reset();          IOCheck();
+//   for (;;) {
+//     bool atEnd = file.Eof();  IOCheck();
+//     if (atEnd) break;
+//     file.ReadLn(line);        IOCheck();
+//   }
+//
+// Line rules when reading: a line ends at a line feed or at a carriage return
+// and line feed; a carriage return followed by anything else is dropped; the
+// last line may lack its line end; a Ctrl-Z (26) ends the line, and a Ctrl-Z
+// at the start of a line ends the file. Lines are written with a carriage
+// return and line feed. Bytes pass unchanged in both directions.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+
+// Codes of the facility itself; the others are platform codes (2 missing file,
+// 3 bad path or missing folder, 4 too many open files, 5 access denied,
+// 32 file held by another program, 112 disk full, or the errno value).
+constexpr int kIOErrorNotOpen = 103;
+constexpr int kIOErrorNotForReading = 104;
+constexpr int kIOErrorNotForWriting = 105;
+constexpr int kIOErrorSharingViolation = 32;
+
+// Bytes read or written per platform call.
+constexpr std::size_t kTextFileBufferSize = 64 * 1024;
+
+enum TTextFileMode { tfmClosed, tfmInput, tfmOutput };
+
+class TTextFile {
+ public:
+  TTextFile();
+  // Binds to the path; touches no file.
+  explicit TTextFile(std::string path);
+  // Closes a file that is still open (writing out what is buffered) without
+  // throwing and without changing the pending code.
+  ~TTextFile();
+  TTextFile(const TTextFile&) = delete;
+  TTextFile& operator=(const TTextFile&) = delete;
+
+  // Binds to a path; never fails and touches no file other than closing one
+  // that is still open, as the destructor does.
+  void AssignFile(std::string path);
+
+  // Creates the file anew for writing: a missing file is created, an existing
+  // one emptied; the folder must exist. Closes the file first when open. A
+  // file that another program has open (for reading or writing) is left
+  // untouched and the code is 32.
+  void Rewrite();
+  // Opens an existing file for reading. Closes the file first when open.
+  // Codes: 2 missing, 5 a folder or no permission, 32 open for writing elsewhere.
+  void Reset();
+
+  // Appends the bytes to the buffer, which goes to the file each time it fills.
+  // 105 when not open for writing.
+  void Write(std::string_view text);
+  // Carriage return and line feed; on a character device the buffer goes out now.
+  void WriteLineEnd();
+  // Write then WriteLineEnd.
+  void WriteLn(std::string_view text);
+
+  // The text of the current line, leaving its line end unread; an empty text
+  // at the end of the file. 104 when not open for reading.
+  void ReadLine(std::string& line);
+  // Discards the rest of the current line and its line end.
+  void SkipLine();
+  // ReadLine then SkipLine: the next line, whole.
+  void ReadLn(std::string& line);
+  // True when no byte remains or a Ctrl-Z stands at the start of the next
+  // line. Consumes nothing. True (with 104) when not open for reading.
+  bool Eof();
+
+  // Writes out what is buffered, then closes; reports a write failure here.
+  // The file is closed afterwards in every case. 103 when not open.
+  void Close();
+
+  TTextFileMode Mode() const { return m_mode; }
+  const std::string& Path() const { return m_path; }
+
+ private:
+  bool OpenDescriptor(int flags, bool forReading);
+  bool Fill();
+  bool Flush();
+  void CloseDescriptor();
+
+  std::string m_path;
+  TTextFileMode m_mode = tfmClosed;
+  int m_fd = -1;
+  bool m_characterDevice = false;
+  // Reading: the platform reported the end; nothing more is asked of it.
+  bool m_endReached = false;
+  // Reading: nothing of the current line has been consumed yet.
+  bool m_atLineStart = true;
+  std::unique_ptr<char[]> m_buffer;
+  std::size_t m_position = 0;  // next byte to read
+  std::size_t m_end = 0;       // end of the valid (reading) or buffered (writing) bytes
+};
+
+// Raises EInOutError for the calling thread's pending code and clears it;
+// does nothing when no code is pending.
+void IOCheck();
+// The pending code (0: none) and clears it.
+int IOResult();
+// The pending code without clearing it.
+int PendingIOCode();
+// The message IOCheck raises for a code: "File not found" (2), "Invalid
+// filename" (3), "Too many open files" (4), "File access denied" (5), "Read
+// beyond end of file" (100), "Disk full" (101), "Invalid numeric input" (106),
+// otherwise "I/O error <code>".
+std::string IOErrorMessage(int code);
