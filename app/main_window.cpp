@@ -30,6 +30,11 @@ const char kHyperlinkAddress[] = "https://varnelo.example.org";
 // name that is not valid UTF-8 still reaches the database unchanged.
 constexpr int kNameRole = Qt::UserRole;
 
+// The least space between a label's text and the control beside it, and
+// between a button's caption and each side of its frame.
+constexpr int kLabelGap = 3;
+constexpr int kButtonPadding = 4;
+
 std::string ToText(const QLineEdit* edit) { return edit->text().toStdString(); }
 
 // List items one fixed height, as in the layout, but never less than a line
@@ -47,6 +52,18 @@ class TFixedHeightDelegate : public QStyledItemDelegate {
   int m_height;
 };
 
+// Where a caption needs more room than its place gives, its letters move
+// closer together (by at most half a pixel each) rather than touch the frame or
+// the control beside it.
+void CondenseToFit(QWidget* widget, const QString& caption, int room) {
+  const int needed = widget->fontMetrics().horizontalAdvance(caption);
+  if (needed <= room || caption.isEmpty()) return;
+  QFont font = widget->font();
+  const qreal spacing = std::max<qreal>(-0.5, -qreal(needed - room) / caption.size());
+  font.setLetterSpacing(QFont::AbsoluteSpacing, spacing);
+  widget->setFont(font);
+}
+
 template <typename Widget>
 Widget* Place(Widget* widget, const char* name, int left, int top, int width, int height) {
   widget->setObjectName(QString::fromLatin1(name));
@@ -54,11 +71,14 @@ Widget* Place(Widget* widget, const char* name, int left, int top, int width, in
   return widget;
 }
 
-// A label is at least as wide and as high as its text needs in the font in use.
+// A label is at least as wide and as high as its text needs in the font in
+// use. A label with a control beside it keeps clear of it: room is the space
+// up to that control's left edge.
 QLabel* MakeLabel(QWidget* parent, const char* name, const QString& caption, int left, int top, int width,
-                  int height) {
+                  int height, int room = 0) {
   auto* label = new QLabel(caption, parent);
   label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  if (room > 0) CondenseToFit(label, caption, room - kLabelGap);
   const QFontMetrics metrics = label->fontMetrics();
   width = std::max(width, metrics.horizontalAdvance(caption));
   height = std::max(height, metrics.height());
@@ -72,7 +92,11 @@ QLineEdit* MakeEdit(QWidget* parent, const char* name, const QString& text, int 
 
 QPushButton* MakeButton(QWidget* parent, const char* name, const QString& caption, int left, int top,
                         int width, int height) {
-  return Place(new QPushButton(caption, parent), name, left, top, width, height);
+  auto* button = new QPushButton(caption, parent);
+  QString shown = caption;
+  shown.remove(QLatin1Char('&'));
+  CondenseToFit(button, shown, width - 2 * kButtonPadding);
+  return Place(button, name, left, top, width, height);
 }
 
 QListWidget* MakeList(QWidget* parent, const char* name, int left, int top, int width, int height) {
@@ -127,15 +151,15 @@ TfrmMain::~TfrmMain() = default;
 void TfrmMain::CreateDatabaseGroup() {
   GroupBox1 = Place(new QGroupBox(QStringLiteral("Database"), this), "GroupBox1", 0, 0, 313, 265);
   QWidget* box = GroupBox1;
-  Label1 = MakeLabel(box, "Label1", QStringLiteral("Server Name:"), 8, 24, 65, 13);
+  Label1 = MakeLabel(box, "Label1", QStringLiteral("Server Name:"), 8, 24, 65, 13, 72);
   edtServerName = MakeEdit(box, "edtServerName", QStringLiteral("localhost"), 80, 24, 145, 21);
   btnBrowseServer = MakeButton(box, "btnBrowseServer", QStringLiteral("Browse &Server"), 232, 24, 75, 25);
-  Label2 = MakeLabel(box, "Label2", QStringLiteral("Database File:"), 8, 56, 68, 13);
+  Label2 = MakeLabel(box, "Label2", QStringLiteral("Database File:"), 8, 56, 68, 13, 72);
   edtDBFile = MakeEdit(box, "edtDBFile", QString(), 80, 56, 145, 21);
   btnBrowseDB = MakeButton(box, "btnBrowseDB", QStringLiteral("Browse &Local"), 232, 56, 75, 25);
-  Label5 = MakeLabel(box, "Label5", QStringLiteral("User Name:"), 8, 88, 56, 13);
+  Label5 = MakeLabel(box, "Label5", QStringLiteral("User Name:"), 8, 88, 56, 13, 72);
   edtUserName = MakeEdit(box, "edtUserName", QStringLiteral("SYSDBA"), 80, 88, 145, 21);
-  Label6 = MakeLabel(box, "Label6", QStringLiteral("Password:"), 10, 120, 49, 13);
+  Label6 = MakeLabel(box, "Label6", QStringLiteral("Password:"), 10, 120, 49, 13, 70);
   edtPassword = MakeEdit(box, "edtPassword", QString(), 80, 120, 145, 21);
   edtPassword->setEchoMode(QLineEdit::Password);
   btnConnect = MakeButton(box, "btnConnect", kConnectCaption, 232, 120, 75, 25);
@@ -154,10 +178,10 @@ void TfrmMain::CreateTransferButtons() {
 void TfrmMain::CreateFileGroup() {
   GroupBox2 = Place(new QGroupBox(QStringLiteral("CSV File"), this), "GroupBox2", 392, 8, 313, 89);
   QWidget* box = GroupBox2;
-  Label7 = MakeLabel(box, "Label7", QStringLiteral("Folder:"), 8, 24, 32, 13);
+  Label7 = MakeLabel(box, "Label7", QStringLiteral("Folder:"), 8, 24, 32, 13, 48);
   edtFolder = MakeEdit(box, "edtFolder", QString(), 56, 24, 169, 21);
   btnBrowseFolder = MakeButton(box, "btnBrowseFolder", QStringLiteral("Browse &Folder"), 230, 24, 75, 25);
-  Label8 = MakeLabel(box, "Label8", QStringLiteral("Filename:"), 8, 56, 45, 13);
+  Label8 = MakeLabel(box, "Label8", QStringLiteral("Filename:"), 8, 56, 45, 13, 48);
   edtFilename = MakeEdit(box, "edtFilename", QString(), 56, 56, 169, 21);
 }
 
