@@ -6,18 +6,21 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "driver/sql_driver.h"
 
 class TSQLDataSet;
+class TSQLStatement;
 
 // Ordered name=value lines. A lookup ignores letter case and takes the first
 // match; setting a value replaces that line or appends one; an empty value
 // deletes it.
 class TSQLParams {
  public:
+  // The value of the first line of that name ("" when there is none).
   std::string Value(const std::string& name) const;
   void SetValue(const std::string& name, const std::string& value);
   const std::vector<std::string>& Lines() const { return m_lines; }
@@ -26,6 +29,9 @@ class TSQLParams {
  private:
   std::vector<std::string> m_lines;
 };
+
+// The parameter list a connection starts with.
+std::vector<std::string> DefaultConnectionParams();
 
 enum TConnectionState { csStateClosed, csStateConnecting, csStateOpen, csStateDisconnecting };
 
@@ -77,8 +83,21 @@ class TSQLConnection {
 
  private:
   friend class TSQLDataSet;
-  // Implementation state is the layer's own business; see sql_connection.cpp.
-  struct Impl;
+  friend class TSQLStatement;
+
+  void Connect();
+  void Disconnect();
+  // Gives back everything a connect made, without telling the driver to disconnect.
+  void ReleaseDriverObjects();
+  void SetConnectionOptions();
+  // Connects when not connected.
+  void EnsureConnected();
+  // A statement object for a dataset of this connection; on a second
+  // connection "<name>Clone1" when the driver's limit of active statements
+  // is reached.
+  std::unique_ptr<TSQLStatement> NewStatement();
+  // Fills list from a catalogue listing (tables when tableName is null).
+  void ListNames(const std::string* tableName, std::vector<std::string>& list);
 
   std::string m_name;
   std::string m_connectionName = "IBConnection";
@@ -90,5 +109,17 @@ class TSQLConnection {
   TSQLParams m_params;
   TConnectionState m_state = csStateClosed;
   std::string m_lastError;
-  Impl* m_impl = nullptr;
+
+  void* m_library = nullptr;  // the driver library's handle while it counts as loaded
+  ISQLDriver* m_driver = nullptr;
+  ISQLConnection* m_connection = nullptr;
+  ISQLMetaData* m_metaData = nullptr;
+  std::int32_t m_maxStatements = 0;  // 0: no limit
+  std::int32_t m_activeStatements = 0;
+  // Read from the catalogue at connect; nothing uses them.
+  char m_quoteChar = '"';
+  std::int32_t m_transactionsSupported = 0;
+  std::int32_t m_multipleTransactions = 0;
+  // Every dataset bound to this connection, the layer's own ones included.
+  std::vector<TSQLDataSet*> m_dataSets;
 };

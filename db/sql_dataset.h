@@ -15,12 +15,15 @@ enum TSQLCommandType { ctQuery = 0, ctTable = 1, ctStoredProc = 2 };
 
 class TSQLDataSet {
  public:
+  // A closed dataset in query mode bound to connection (which may be null),
+  // named for its messages; an unnamed dataset puts no name in front.
   TSQLDataSet(std::string name, TSQLConnection* connection);
   ~TSQLDataSet();
   TSQLDataSet(const TSQLDataSet&) = delete;
   TSQLDataSet& operator=(const TSQLDataSet&) = delete;
 
   const std::string& Name() const { return m_name; }
+  // Null once the connection has been destroyed.
   TSQLConnection* SQLConnection() const { return m_connection; }
 
   TSQLCommandType CommandType() const { return m_commandType; }
@@ -28,7 +31,9 @@ class TSQLDataSet {
   // count and SortFieldNames, and clears CommandText.
   void SetCommandType(TSQLCommandType value);
   const std::string& CommandText() const { return m_commandText; }
-  // Refused while open; stored without leading characters of code 32 or less.
+  // Refused while open; stored without leading characters of code 32 or
+  // less. A change drops the prepared statement, the cached count and
+  // SortFieldNames.
   void SetCommandText(const std::string& value);
   const std::string& SchemaName() const { return m_schemaName; }
   void SetSchemaName(std::string value) { m_schemaName = std::move(value); }
@@ -38,24 +43,37 @@ class TSQLDataSet {
   void SetMaxBlobSize(std::int32_t value) { m_maxBlobSize = value; }
 
   bool Active() const;
+  // Opens (table mode: every row of the table CommandText; query mode: the
+  // statement CommandText) or closes. Opening connects first when needed and
+  // stands on the first row; closing keeps the prepared statement for the
+  // next open of the same command.
   void SetActive(bool value);
 
+  // Back to the first row: nothing right after opening, else a close and a
+  // new open, which runs the statement again.
   void MoveFirst();
+  // To the next row; at the last row AtEnd() becomes true and that row stays current.
   void MoveNext();
+  // True when no row is left, and while closed.
   bool AtEnd() const;
 
   int NumberOfFields() const;
   // Throws "List index out of bounds (%d)" for an index outside the fields.
+  // The field lives until the dataset closes.
   TField& FieldAt(int index);
   // The first field whose name equals name ignoring letter case; throws
   // "Field '%s' not found".
   TField& FieldNamed(const std::string& name);
   // The current row's value; a name holding ";" yields the list of values.
+  // For a hot loop FieldAt(i).IsNull() and AppendValueText() avoid the copy.
   TVariant ValueNamed(const std::string& name);
 
   // Rows of the table in table mode; one count query per open, then cached.
+  // Throws "Driver Error: Operation Not Supported" when no count comes back
+  // (and in query or stored procedure mode).
   std::int32_t CountRecords();
-  // Executes CommandText at once; returns the rows it affected.
+  // Executes CommandText at once; returns the rows it affected. Nothing of
+  // the statement is kept. Refused while open.
   std::int32_t RunDirect();
 
   const std::string& LastError() const { return m_lastError; }
@@ -63,6 +81,18 @@ class TSQLDataSet {
  private:
   friend class TSQLConnection;
   struct Impl;
+
+  void Open();
+  void Close();
+  // Builds the fields from cursor (which the dataset then owns) and fetches the first row.
+  void OpenCursor(ISQLCursor* cursor);
+  void PrepareStatement();
+  void Fetch();
+  void DropStatement();
+  TSQLConnection& Connection();
+  void CheckClosed() const;
+  void CheckActive() const;
+  [[noreturn]] void Fail(const std::string& text) const;
 
   std::string m_name;
   TSQLConnection* m_connection;

@@ -1,0 +1,260 @@
+#include "db/sql_connection.h"
+
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <cctype>
+
+#include "db/exceptions.h"
+#include "db/fields.h"
+#include "db/layer_text.h"
+#include "db/sql_dataset.h"
+#include "db/sql_statement.h"
+#include "db/status_text.h"
+
+namespace {
+
+// How a name stands in a comma text: quoted when it holds a blank or control
+// character, a comma or a double quote.
+std::string CommaTextItem(const std::string& name) {
+  bool quote = std::any_of(name.begin(), name.end(), [](char c) {
+    return static_cast<unsigned char>(c) <= 32 || c == ',' || c == '"';
+  });
+  if (!quote) return name;
+  std::string quoted = "\"";
+  for (char c : name) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + "\"";
+}
+
+}  // namespace
+
+TSQLConnection::TSQLConnection(std::string name) : m_name(std::move(name)) {
+  m_params.SetLines(DefaultConnectionParams());
+}
+
+TSQLConnection::~TSQLConnection() {
+  // Datasets may outlive the connection: they end up closed and unbound.
+  for (TSQLDataSet* dataSet : m_dataSets) {
+    dataSet->Close();
+    dataSet->DropStatement();
+    dataSet->m_connection = nullptr;
+  }
+  m_dataSets.clear();
+  if (m_driver) Disconnect();
+}
+
+bool TSQLConnection::Connected() const { return m_connection != nullptr && m_state == csStateOpen; }
+
+void TSQLConnection::SetConnected(bool value) {
+  if (value == Connected()) return;
+  if (value) {
+    Connect();
+  } else if (m_driver) {
+    Disconnect();
+  }
+}
+
+void TSQLConnection::EnsureConnected() {
+  if (!Connected()) Connect();
+}
+
+void TSQLConnection::Connect() {
+  if (m_driverName.empty()) throw EDatabaseError("Missing DriverName property");
+  if (m_libraryName.empty() || m_vendorLib.empty()) {
+    throw EDatabaseError(WithObjectName(m_name, "DLL/Shared Library Name not Set"));
+  }
+  if (m_params.Value("Database").empty()) {
+    throw EDatabaseError(m_connectionName.empty() ? "Connection name missing" : "Missing Database property");
+  }
+
+  m_state = csStateConnecting;
+  try {
+    if (!m_library) {
+      // The library stays loaded for the rest of the process: never dlclose'd.
+      m_library = dlopen(TrimBlanks(m_libraryName).c_str(), RTLD_NOW);
+      if (!m_library) throw EDatabaseError("Unable to Load " + m_libraryName);
+    }
+    auto entry = reinterpret_cast<TGetDriverFunc>(dlsym(m_library, TrimBlanks(m_getDriverFunc).c_str()));
+    if (!entry) throw EDatabaseError("Unable to Find Procedure " + m_getDriverFunc);
+
+    const std::string errorResourceFile = TrimBlanks(m_params.Value("ErrorResourceFile"));
+    if (entry(m_vendorLib.c_str(), errorResourceFile.c_str(), &m_driver) != kSQLSuccess || !m_driver) {
+      throw EDatabaseError("Unable to Load " + m_vendorLib);
+    }
+    CheckStatus(m_driver->getSQLConnection(&m_connection), m_driver, m_lastError);
+
+    const std::string password = m_params.Value("Password");
+    const std::string user = m_params.Value("User_Name");
+    const std::string database = TrimBlanks(m_params.Value("Database"));
+    SetConnectionOptions();
+    CheckStatus(m_connection->connect(database.c_str(), user.c_str(), password.c_str()), m_connection,
+                m_lastError);
+
+    std::int32_t length = 0;
+    m_maxStatements = 0;
+    if (m_connection->getOption(eConnMaxActiveStatements, &m_maxStatements, sizeof m_maxStatements,
+                                &length) != kSQLSuccess) {
+      m_maxStatements = 0;
+    }
+
+    CheckStatus(m_connection->getSQLMetaData(&m_metaData), m_connection, m_lastError);
+    const std::string schema = TrimBlanks(user);
+    if (!schema.empty()) m_metaData->setOptionText(eMetaSchemaName, schema.c_str());
+
+    m_metaData->getOption(eMetaObjectQuoteChar, &m_quoteChar, 1, &length);
+    const std::string blobSize = m_params.Value("BlobSize");
+    m_connection->setOption(eConnBlobSize, blobSize.empty() ? -1 : StrToInt(blobSize));
+    m_metaData->getOption(eMetaTransactionsSupported, &m_transactionsSupported, sizeof(std::int32_t),
+                          &length);
+    m_metaData->getOption(eMetaMultipleTransactions, &m_multipleTransactions, sizeof(std::int32_t), &length);
+    m_state = csStateOpen;
+  } catch (...) {
+    ReleaseDriverObjects();
+    m_library = nullptr;
+    m_state = csStateClosed;
+    throw;
+  }
+}
+
+void TSQLConnection::SetConnectionOptions() {
+  auto text = [this](const char* key, TConnectionOption option) {
+    const std::string value = m_params.Value(key);
+    if (!value.empty()) m_connection->setOptionText(option, TrimBlanks(value).c_str());
+  };
+  auto yesNo = [this](const char* key, TConnectionOption option) {
+    const std::string value = m_params.Value(key);
+    if (!value.empty()) m_connection->setOption(option, SameText(TrimBlanks(value), "TRUE") ? 1 : 0);
+  };
+  auto integer = [this](const char* key, TConnectionOption option) {
+    const std::string value = m_params.Value(key);
+    if (!value.empty()) m_connection->setOption(option, StrToInt(value));
+  };
+
+  text("HostName", eConnHostName);
+  text("RoleName", eConnRoleName);
+  yesNo("WaitOnLocks", eConnWaitOnLocks);
+  yesNo("CommitRetain", eConnCommitRetain);
+  yesNo("AutoCommit", eConnAutoCommit);
+  yesNo("BlockingMode", eConnBlockingMode);
+  text("ServerCharSet", eConnServerCharSet);
+  std::string isolation = m_params.Value(m_driverName + " TransIsolation");
+  if (!isolation.empty()) {
+    std::transform(isolation.begin(), isolation.end(), isolation.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    m_connection->setOption(eConnTxnIsoLevel, isolation == "repeatableread" ? 1
+                                              : isolation == "dirtyread"    ? 2
+                                                                            : 0);
+  }
+  integer("SqlDialect", eConnSqlDialect);
+  yesNo("OS Authentication", eConnOSAuthentication);
+  text("Server Port", eConnServerPort);
+  yesNo("Multiple Transaction", eConnMultipleTransaction);
+  yesNo("Trim Char", eConnTrimChar);
+  text("Custom String", eConnCustomString);
+  integer("Connection Timeout", eConnTimeout);
+}
+
+void TSQLConnection::ReleaseDriverObjects() {
+  if (m_metaData) m_metaData->release();
+  m_metaData = nullptr;
+  if (m_connection) m_connection->release();
+  m_connection = nullptr;
+  if (m_driver) m_driver->release();
+  m_driver = nullptr;
+}
+
+void TSQLConnection::Disconnect() {
+  m_state = csStateDisconnecting;
+  for (TSQLDataSet* dataSet : m_dataSets) {
+    dataSet->Close();
+    dataSet->DropStatement();
+  }
+  if (m_metaData) m_metaData->release();
+  m_metaData = nullptr;
+  if (m_connection) {
+    m_connection->disconnect();
+    m_connection->release();
+    m_connection = nullptr;
+  }
+  m_library = nullptr;
+  m_state = csStateClosed;
+  if (m_driver) m_driver->release();
+  m_driver = nullptr;
+  m_activeStatements = 0;
+}
+
+std::unique_ptr<TSQLStatement> TSQLConnection::NewStatement() {
+  EnsureConnected();
+  if (m_maxStatements > 0 && m_activeStatements >= m_maxStatements) {
+    auto clone = std::make_unique<TSQLConnection>(m_name + "Clone1");
+    clone->m_connectionName = m_connectionName;
+    clone->m_driverName = m_driverName;
+    clone->m_libraryName = m_libraryName;
+    clone->m_getDriverFunc = m_getDriverFunc;
+    clone->m_vendorLib = m_vendorLib;
+    clone->m_tableScope = m_tableScope;
+    clone->m_params = m_params;
+    clone->Connect();
+    auto statement = clone->NewStatement();
+    statement->AdoptConnection(std::move(clone));
+    return statement;
+  }
+  ISQLCommand* command = nullptr;
+  CheckStatus(m_connection->getSQLCommand(&command), m_connection, m_lastError);
+  return std::make_unique<TSQLStatement>(command, this);
+}
+
+std::string TSQLConnection::QuoteObjectName(const std::string& name) {
+  EnsureConnected();
+  CheckStatus(m_connection->setOptionText(eConnQualifiedName, name.c_str()), m_connection, m_lastError);
+  char buffer[256] = {};
+  std::int32_t length = 0;
+  CheckStatus(m_connection->getOption(eConnQuotedObjectName, buffer, sizeof buffer, &length), m_connection,
+              m_lastError);
+  buffer[sizeof buffer - 1] = '\0';
+  return buffer;
+}
+
+void TSQLConnection::ListTableNames(std::vector<std::string>& list) { ListNames(nullptr, list); }
+
+void TSQLConnection::ListFieldNames(const std::string& tableName, std::vector<std::string>& list) {
+  ListNames(&tableName, list);
+}
+
+void TSQLConnection::ListNames(const std::string* tableName, std::vector<std::string>& list) {
+  EnsureConnected();
+  std::unique_ptr<TSQLDataSet> listing;
+  TField* nameField = nullptr;
+  try {
+    listing = std::make_unique<TSQLDataSet>(std::string(), this);
+    const std::string blobSize = m_params.Value("BlobSize");
+    listing->SetMaxBlobSize(blobSize.empty() ? -1 : StrToInt(blobSize));
+    ISQLCursor* cursor = nullptr;
+    SQLResult status = tableName ? m_metaData->getColumns(tableName->c_str(), nullptr, 0, &cursor)
+                                 : m_metaData->getTables(nullptr, m_tableScope, &cursor);
+    CheckStatus(status, m_metaData, m_lastError);
+    if (!cursor) return;
+    listing->OpenCursor(cursor);
+    nameField = &listing->FieldNamed(tableName ? "COLUMN_NAME" : "TABLE_NAME");
+  } catch (const std::exception&) {
+    return;  // a listing that cannot be had leaves the list as it was
+  }
+
+  // A name already in the list is recognised through the list's comma text,
+  // so a name that needs quoting there is never taken for a repeat.
+  std::vector<std::string> names;
+  std::string commaText = ",,";
+  while (!listing->AtEnd()) {
+    std::string name = nameField->ValueText();
+    if (commaText.find("," + name + ",") == std::string::npos) {
+      if (names.empty()) commaText.resize(1);  // ",," becomes ","
+      commaText += CommaTextItem(name) + ",";
+      names.push_back(std::move(name));
+    }
+    listing->MoveNext();
+  }
+  list = std::move(names);
+}

@@ -1,0 +1,303 @@
+#include "db/sql_dataset.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "db/exceptions.h"
+#include "db/layer_text.h"
+#include "db/sql_statement.h"
+#include "db/status_text.h"
+
+namespace {
+
+constexpr const char* kMissingCommand = "Missing query, table name or procedure name";
+constexpr const char* kNotSupported = "Driver Error: Operation Not Supported";
+constexpr std::int32_t kDefaultRowsetSize = 20;
+
+// Rows per fetch: the RowsetSize parameter, or 20 when it is absent or no number.
+std::int32_t RowsetSize(const TSQLParams& params) {
+  const std::string value = params.Value("RowsetSize");
+  if (value.empty()) return kDefaultRowsetSize;
+  try {
+    return StrToInt(value);
+  } catch (const EConvertError&) {
+    return kDefaultRowsetSize;
+  }
+}
+
+}  // namespace
+
+struct TSQLDataSet::Impl {
+  std::unique_ptr<TSQLStatement> statement;  // prepared for the current command, kept across opens
+  TDriverPtr<ISQLCursor> cursor;
+  std::vector<std::unique_ptr<TField>> fields;
+  TRowSource row;
+  bool active = false;
+  bool atEnd = true;
+  bool onFirstRow = false;
+  std::int32_t recordCount = -1;  // -1: none cached
+  std::uint32_t rowsAffected = 0;
+  std::size_t lookupHint = 0;  // where the last name lookup matched
+};
+
+TSQLDataSet::TSQLDataSet(std::string name, TSQLConnection* connection)
+    : m_name(std::move(name)), m_connection(connection), m_impl(std::make_unique<Impl>()) {
+  m_impl->row.lastError = &m_lastError;
+  if (m_connection) m_connection->m_dataSets.push_back(this);
+}
+
+TSQLDataSet::~TSQLDataSet() {
+  Close();
+  DropStatement();
+  if (m_connection) {
+    auto& dataSets = m_connection->m_dataSets;
+    dataSets.erase(std::remove(dataSets.begin(), dataSets.end(), this), dataSets.end());
+  }
+}
+
+void TSQLDataSet::Fail(const std::string& text) const { throw EDatabaseError(WithObjectName(m_name, text)); }
+
+void TSQLDataSet::CheckClosed() const {
+  if (m_impl->active) Fail("Cannot perform this operation on an open dataset");
+}
+
+void TSQLDataSet::CheckActive() const {
+  if (!m_impl->active) Fail("Cannot perform this operation on a closed dataset");
+}
+
+TSQLConnection& TSQLDataSet::Connection() {
+  if (!m_connection) Fail("Missing SQLConnection property");
+  return *m_connection;
+}
+
+void TSQLDataSet::DropStatement() { m_impl->statement.reset(); }
+
+void TSQLDataSet::SetCommandType(TSQLCommandType value) {
+  if (value == m_commandType) return;
+  CheckClosed();
+  m_commandType = value;
+  m_commandText.clear();
+  m_sortFieldNames.clear();
+  m_impl->recordCount = -1;
+  DropStatement();
+}
+
+void TSQLDataSet::SetCommandText(const std::string& value) {
+  std::string text = TrimLeftBlanks(value);
+  if (text == m_commandText) return;
+  CheckClosed();
+  m_commandText = std::move(text);
+  m_sortFieldNames.clear();
+  m_impl->recordCount = -1;
+  DropStatement();
+}
+
+bool TSQLDataSet::Active() const { return m_impl->active; }
+
+void TSQLDataSet::SetActive(bool value) {
+  if (value == m_impl->active) return;
+  if (value) {
+    Open();
+  } else {
+    Close();
+  }
+}
+
+void TSQLDataSet::Open() {
+  if (m_commandText.empty()) throw EDatabaseError(kMissingCommand);
+  Connection().EnsureConnected();
+  if (!m_impl->statement) PrepareStatement();
+
+  ISQLCommand* command = m_impl->statement->Command();
+  ISQLCursor* cursor = nullptr;
+  m_impl->recordCount = -1;
+  SQLResult status = command->execute(&cursor);
+  TDriverPtr<ISQLCursor> owned(cursor);
+  CheckStatus(status, command, m_lastError);
+  if (!cursor) {
+    DropStatement();
+    Fail("Cursor not returned from Query");
+  }
+  OpenCursor(owned.release());
+}
+
+void TSQLDataSet::PrepareStatement() {
+  TSQLConnection& connection = Connection();
+  m_lastError.clear();
+  try {
+    auto statement = connection.NewStatement();
+    ISQLCommand* command = statement->Command();
+    command->setOption(eCommRowsetSize, RowsetSize(connection.Params()));
+    std::string sql;
+    if (m_commandType == ctTable) {
+      const std::string name = m_schemaName.empty() ? m_commandText : m_schemaName + "." + m_commandText;
+      sql = " select * from " + connection.QuoteObjectName(name);
+      if (!m_sortFieldNames.empty()) sql += " order by " + m_sortFieldNames;
+    } else {
+      sql = m_commandText;
+    }
+    command->setOption(eCommStoredProc, m_commandType == ctStoredProc ? 1 : 0);
+    CheckStatus(command->prepare(sql.c_str(), 0), command, m_lastError);
+    m_impl->statement = std::move(statement);
+  } catch (const std::exception&) {
+    throw EDatabaseError(m_lastError.empty() ? "Table/Procedure not found" : m_lastError);
+  }
+}
+
+void TSQLDataSet::OpenCursor(ISQLCursor* cursor) {
+  TDriverPtr<ISQLCursor> owned(cursor);
+  std::uint16_t count = 0;
+  CheckStatus(cursor->getColumnCount(&count), cursor, m_lastError);
+
+  std::vector<std::unique_ptr<TField>> fields;
+  std::vector<std::string> names;
+  names.reserve(count);
+  for (std::uint16_t column = 1; column <= count; ++column) {
+    TColumnDesc desc;
+    char name[32] = {};
+    CheckStatus(cursor->getColumnName(column, name), cursor, m_lastError);
+    name[sizeof name - 1] = '\0';
+    desc.name = name;
+    CheckStatus(cursor->getColumnType(column, &desc.typeCode, &desc.subtypeCode), cursor, m_lastError);
+    CheckStatus(cursor->getColumnLength(column, &desc.dataLength), cursor, m_lastError);
+    CheckStatus(cursor->getColumnPrecision(column, &desc.firstUnit), cursor, m_lastError);
+    CheckStatus(cursor->getColumnScale(column, &desc.secondUnit), cursor, m_lastError);
+    CheckStatus(cursor->isReadOnly(column, &desc.readOnly), cursor, m_lastError);
+    CheckStatus(cursor->isNullable(column, &desc.nullable), cursor, m_lastError);
+
+    TFieldDef def = ChooseFieldKind(desc, names);
+    if (def.defClass == fdCursor) throw EDatabaseError("Field '" + desc.name + "' is of an unknown type");
+    if (def.defClass == fdField) fields.push_back(std::make_unique<TField>(def, column, &m_impl->row));
+    names.push_back(std::move(def.name));
+  }
+
+  m_impl->cursor = std::move(owned);
+  m_impl->row.cursor = cursor;
+  m_impl->fields = std::move(fields);
+  m_impl->lookupHint = 0;
+  m_impl->active = true;
+  m_impl->atEnd = false;
+  m_impl->onFirstRow = true;
+  try {
+    Fetch();
+  } catch (...) {
+    Close();
+    throw;
+  }
+}
+
+void TSQLDataSet::Close() {
+  m_impl->fields.clear();
+  m_impl->row.cursor = nullptr;
+  m_impl->cursor.reset();
+  m_impl->active = false;
+  m_impl->atEnd = true;
+  m_impl->onFirstRow = false;
+}
+
+void TSQLDataSet::Fetch() {
+  ISQLCursor* cursor = m_impl->cursor.get();
+  SQLResult status = cursor->next();
+  if (status == kSQLSuccess) {
+    ++m_impl->row.rowSerial;
+  } else if (status == kSQLEof || status == kSQLNoData) {
+    m_impl->atEnd = true;
+  } else {
+    CheckStatus(status, cursor, m_lastError);
+  }
+}
+
+void TSQLDataSet::MoveFirst() {
+  CheckActive();
+  if (m_impl->onFirstRow) return;
+  Close();
+  Open();
+}
+
+void TSQLDataSet::MoveNext() {
+  CheckActive();
+  if (m_impl->atEnd) return;
+  m_impl->onFirstRow = false;
+  Fetch();
+}
+
+bool TSQLDataSet::AtEnd() const { return !m_impl->active || m_impl->atEnd; }
+
+int TSQLDataSet::NumberOfFields() const { return static_cast<int>(m_impl->fields.size()); }
+
+TField& TSQLDataSet::FieldAt(int index) {
+  if (index < 0 || index >= NumberOfFields())
+    Fail("List index out of bounds (" + std::to_string(index) + ")");
+  return *m_impl->fields[static_cast<std::size_t>(index)];
+}
+
+TField& TSQLDataSet::FieldNamed(const std::string& name) {
+  // Field names are unique ignoring letter case, so the search may start
+  // anywhere; starting where the last lookup matched makes a walk through the
+  // fields in order cost one or two comparisons per lookup.
+  auto& fields = m_impl->fields;
+  const std::size_t count = fields.size();
+  for (std::size_t step = 0; step < count; ++step) {
+    std::size_t index = (m_impl->lookupHint + step) % count;
+    if (SameText(fields[index]->FieldName(), name)) {
+      m_impl->lookupHint = index;
+      return *fields[index];
+    }
+  }
+  Fail("Field '" + name + "' not found");
+}
+
+TVariant TSQLDataSet::ValueNamed(const std::string& name) {
+  if (name.find(';') == std::string::npos) return FieldNamed(name).AsVariant();
+  TVariant::List values;
+  std::size_t begin = 0;
+  while (begin < name.size()) {
+    std::size_t end = std::min(name.find(';', begin), name.size());
+    values.push_back(FieldNamed(TrimBlanks(std::string_view(name).substr(begin, end - begin))).AsVariant());
+    begin = end + 1;
+  }
+  return TVariant(std::move(values));
+}
+
+std::int32_t TSQLDataSet::CountRecords() {
+  if (m_impl->recordCount != -1) return m_impl->recordCount;
+  TSQLConnection& connection = Connection();
+  connection.EnsureConnected();
+  if (m_commandText.empty()) throw EDatabaseError(kMissingCommand);
+  if (m_commandType != ctTable) throw EDatabaseError(kNotSupported);
+
+  const std::string sql = "select count(*) from " + connection.QuoteObjectName(m_commandText);
+  std::int64_t count = -1;
+  try {
+    TSQLDataSet counter(std::string(), &connection);
+    counter.SetCommandText(sql);
+    counter.SetActive(true);
+    if (!counter.AtEnd() && counter.NumberOfFields() > 0) count = counter.FieldAt(0).AsLargeInt();
+  } catch (const std::exception&) {
+    count = -1;  // replaced by the failure below
+  }
+  if (count < 0 || count > std::numeric_limits<std::int32_t>::max()) throw EDatabaseError(kNotSupported);
+  m_impl->recordCount = static_cast<std::int32_t>(count);
+  return m_impl->recordCount;
+}
+
+std::int32_t TSQLDataSet::RunDirect() {
+  CheckClosed();
+  TSQLConnection& connection = Connection();
+  connection.EnsureConnected();
+  m_impl->rowsAffected = 0;
+  DropStatement();
+  if (m_commandText.empty()) Fail("No SQL statement available");
+
+  auto statement = connection.NewStatement();
+  ISQLCommand* command = statement->Command();
+  command->setOption(eCommRowsetSize, RowsetSize(connection.Params()));
+  ISQLCursor* cursor = nullptr;
+  SQLResult status = command->executeImmediate(m_commandText.c_str(), &cursor);
+  TDriverPtr<ISQLCursor> owned(cursor);
+  CheckStatus(status, command, m_lastError);
+  std::uint32_t rows = 0;
+  CheckStatus(command->getRowsAffected(&rows), command, m_lastError);
+  m_impl->rowsAffected = rows;
+  return static_cast<std::int32_t>(rows);
+}
