@@ -37,6 +37,13 @@ constexpr int kButtonPadding = 4;
 
 std::string ToText(const QLineEdit* edit) { return edit->text().toStdString(); }
 
+std::string ItemName(const QListWidgetItem* item) {
+  const QVariant name = item->data(kNameRole);
+  if (!name.isValid()) return item->text().toStdString();
+  const QByteArray bytes = name.toByteArray();
+  return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
+}
+
 // List items one fixed height, as in the layout, but never less than a line
 // of the list's font.
 class TFixedHeightDelegate : public QStyledItemDelegate {
@@ -290,8 +297,7 @@ std::vector<std::string> TfrmMain::ListItems(const QListWidget* list) {
   std::vector<std::string> names;
   names.reserve(static_cast<size_t>(list->count()));
   for (int row = 0; row < list->count(); ++row) {
-    const QByteArray name = list->item(row)->data(kNameRole).toByteArray();
-    names.emplace_back(name.constData(), static_cast<size_t>(name.size()));
+    names.push_back(ItemName(list->item(row)));
   }
   return names;
 }
@@ -359,8 +365,7 @@ void TfrmMain::RefreshTable() {
 void TfrmMain::lbxTablesClick() {
   for (int row = 0; row < lbxTables->count(); ++row) {
     if (!lbxTables->item(row)->isSelected()) continue;
-    const QByteArray name = lbxTables->item(row)->data(kNameRole).toByteArray();
-    CurrentTableName.assign(name.constData(), static_cast<size_t>(name.size()));
+    CurrentTableName = ItemName(lbxTables->item(row));
     std::vector<std::string> fields = ListItems(lbxFields);
     scnDatabase.ListFieldNames(CurrentTableName, fields);
     SetListItems(lbxFields, fields);
