@@ -1,27 +1,574 @@
-// Placeholder forms until the exact conversions land.
 #include "db/value_text.h"
 
-#include <cstdio>
+#include <locale.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <ctime>
 
 #include "db/exceptions.h"
 #include "db/locale_formats.h"
 
+namespace {
+
+constexpr std::int64_t kMSecsPerDay = 86400000;
+// Day numbers of 1 January 0001 and 31 December 9999.
+constexpr std::int64_t kFirstDay = -693593;
+constexpr std::int64_t kLastDay = 2958465;
+// 30 December 1899 counted from 1 January 1970.
+constexpr std::int64_t kUnixDayOfZero = -25569;
+
+const char kDateEncodeMessage[] = "Invalid argument to date encode";
+const char kTimeEncodeMessage[] = "Invalid argument to time encode";
+
+// Days from 1 January 1970 in the proleptic Gregorian calendar.
+std::int64_t DaysFromCivil(std::int64_t year, unsigned month, unsigned day) {
+  year -= month <= 2;
+  const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const auto yearOfEra = static_cast<unsigned>(year - era * 400);
+  const unsigned dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+  const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  return era * 146097 + static_cast<std::int64_t>(dayOfEra) - 719468;
+}
+
+void CivilFromDays(std::int64_t days, int& year, int& month, int& day) {
+  days += 719468;
+  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const auto dayOfEra = static_cast<unsigned>(days - era * 146097);
+  const unsigned yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const unsigned shiftedMonth = (5 * dayOfYear + 2) / 153;
+  day = static_cast<int>(dayOfYear - (153 * shiftedMonth + 2) / 5 + 1);
+  month = static_cast<int>(shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9);
+  year = static_cast<int>(static_cast<std::int64_t>(yearOfEra) + era * 400 + (month <= 2));
+}
+
+bool IsLeapYear(int year) { return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0); }
+
+int DaysInMonth(int year, int month) {
+  static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
+}
+
+// Writes the digits and decimal exponent (value = 0.digits x 10^exponent) in
+// fixed or scientific form.
+void AppendGeneral(std::string& out, bool negative, std::string_view digits, int exponent, char separator,
+                   bool scientific) {
+  if (negative) out += '-';
+  if (scientific) {
+    out += digits[0];
+    if (digits.size() > 1) {
+      out += separator;
+      out.append(digits.substr(1));
+    }
+    out += 'E';
+    const int shown = exponent - 1;
+    if (shown < 0) out += '-';
+    out += std::to_string(std::abs(shown));
+  } else if (exponent <= 0) {
+    out += '0';
+    out += separator;
+    out.append(static_cast<std::size_t>(-exponent), '0');
+    out.append(digits);
+  } else {
+    const auto whole = static_cast<std::size_t>(exponent);
+    if (digits.size() <= whole) {
+      out.append(digits);
+      out.append(whole - digits.size(), '0');
+    } else {
+      out.append(digits.substr(0, whole));
+      out += separator;
+      out.append(digits.substr(whole));
+    }
+  }
+}
+
+void AppendNumber(std::string& out, long long value, int minDigits) {
+  char buffer[24];
+  auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  const auto length = static_cast<int>(result.ptr - buffer);
+  if (length < minDigits) out.append(static_cast<std::size_t>(minDigits - length), '0');
+  out.append(buffer, result.ptr);
+}
+
+bool StartsWithNoCase(std::string_view text, std::size_t pos, std::string_view prefix) {
+  if (text.size() - pos < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    char c = text[pos + i];
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (c != prefix[i]) return false;
+  }
+  return true;
+}
+
+char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+std::size_t Utf8Length(unsigned char lead) {
+  if (lead >= 0xF0 && lead <= 0xF7) return 4;
+  if (lead >= 0xE0) return lead <= 0xEF ? 3 : 1;
+  if (lead >= 0xC0) return 2;
+  return 1;
+}
+
+// The era name or era year of the date, from the C library's era rules.
+std::string EraText(const TDateTimeParts& parts, bool name, const TLocaleFormats& formats) {
+  std::tm when{};
+  when.tm_year = parts.Year - 1900;
+  when.tm_mon = parts.Month - 1;
+  when.tm_mday = parts.Day;
+  when.tm_wday = parts.DayOfWeek - 1;
+  when.tm_yday = static_cast<int>(
+      DaysFromCivil(parts.Year, static_cast<unsigned>(parts.Month), static_cast<unsigned>(parts.Day)) -
+      DaysFromCivil(parts.Year, 1, 1));
+  when.tm_hour = parts.Hour;
+  when.tm_min = parts.Minute;
+  when.tm_sec = parts.Second;
+  char buffer[128];
+  std::size_t length = 0;
+  if (formats.EraLocale.empty()) {
+    length = name ? std::strftime(buffer, sizeof buffer, "%EC", &when)
+                  : std::strftime(buffer, sizeof buffer, "%Ey", &when);
+  } else if (locale_t locale = newlocale(LC_TIME_MASK, formats.EraLocale.c_str(), nullptr)) {
+    length = name ? strftime_l(buffer, sizeof buffer, "%EC", &when, locale)
+                  : strftime_l(buffer, sizeof buffer, "%Ey", &when, locale);
+    freelocale(locale);
+  }
+  return std::string(buffer, length);
+}
+
+class TDateTimeWriter {
+ public:
+  TDateTimeWriter(const TDateTimeParts& parts, const TLocaleFormats& formats)
+      : m_parts(parts), m_formats(formats) {}
+
+  // The pattern itself is level 0; named patterns inside a named pattern write nothing.
+  void Append(std::string& out, std::string_view pattern, int level) const {
+    if (level > 1) return;
+    TDateTimePatternReader reader(pattern);
+    TDateTimeToken token;
+    while (reader.Next(token)) Write(out, token, level);
+  }
+
+ private:
+  void Write(std::string& out, const TDateTimeToken& token, int level) const {
+    using enum TDateTimeTokenKind;
+    const TDateTimeParts& p = m_parts;
+    switch (token.Kind) {
+      case tkLiteral:
+        out.append(token.Text);
+        break;
+      case tkDateSeparator:
+        if (m_formats.DateSeparator != '\0') out += m_formats.DateSeparator;
+        break;
+      case tkTimeSeparator:
+        if (m_formats.TimeSeparator != '\0') out += m_formats.TimeSeparator;
+        break;
+      case tkDateTime:
+        if (level > 0) break;
+        Append(out, m_formats.ShortDateFormat, level + 1);
+        if (p.Hour != 0 || p.Minute != 0 || p.Second != 0) {
+          out += ' ';
+          Append(out, m_formats.LongTimeFormat, level + 1);
+        }
+        break;
+      case tkDay:
+        AppendNumber(out, p.Day, token.Digits);
+        break;
+      case tkShortDayName:
+        out += m_formats.ShortDayNames[static_cast<std::size_t>(p.DayOfWeek - 1)];
+        break;
+      case tkLongDayName:
+        out += m_formats.LongDayNames[static_cast<std::size_t>(p.DayOfWeek - 1)];
+        break;
+      case tkShortDate:
+        Append(out, m_formats.ShortDateFormat, level + 1);
+        break;
+      case tkLongDate:
+        Append(out, m_formats.LongDateFormat, level + 1);
+        break;
+      case tkMonth:
+        AppendNumber(out, p.Month, token.Digits);
+        break;
+      case tkShortMonthName:
+        out += m_formats.ShortMonthNames[static_cast<std::size_t>(p.Month - 1)];
+        break;
+      case tkLongMonthName:
+        out += m_formats.LongMonthNames[static_cast<std::size_t>(p.Month - 1)];
+        break;
+      case tkYear2:
+        AppendNumber(out, p.Year % 100, 2);
+        break;
+      case tkYear4:
+        AppendNumber(out, p.Year, 4);
+        break;
+      case tkHour: {
+        int hour = p.Hour;
+        if (token.TwelveHour) {
+          if (hour == 0) {
+            hour = 12;
+          } else if (hour > 12) {
+            hour -= 12;
+          }
+        }
+        AppendNumber(out, hour, token.Digits);
+        break;
+      }
+      case tkMinute:
+        AppendNumber(out, p.Minute, token.Digits);
+        break;
+      case tkSecond:
+        AppendNumber(out, p.Second, token.Digits);
+        break;
+      case tkMillisecond:
+        AppendNumber(out, p.Millisecond, token.Digits);
+        break;
+      case tkShortTime:
+        Append(out, m_formats.ShortTimeFormat, level + 1);
+        break;
+      case tkLongTime:
+        Append(out, m_formats.LongTimeFormat, level + 1);
+        break;
+      case tkAmPmText:
+        out.append(p.Hour < 12 ? token.Text.substr(0, 2) : token.Text.substr(3, 2));
+        break;
+      case tkAPText:
+        out += p.Hour < 12 ? token.Text[0] : token.Text[2];
+        break;
+      case tkAmPmMarkers:
+        out += p.Hour < 12 ? m_formats.TimeAMString : m_formats.TimePMString;
+        break;
+      case tkEraYear: {
+        std::string year = EraText(p, false, m_formats);
+        const bool numeric = !year.empty() && year.find_first_not_of("0123456789") == std::string::npos;
+        if (numeric) {
+          AppendNumber(out, std::atoll(year.c_str()), token.Digits >= 2 ? 2 : 1);
+        } else {
+          out += year;
+        }
+        break;
+      }
+      case tkEraName:
+        out += EraText(p, true, m_formats);
+        break;
+    }
+  }
+
+  const TDateTimeParts& m_parts;
+  const TLocaleFormats& m_formats;
+};
+
+}  // namespace
+
 std::string FloatText(double value) {
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%.15G", value);
-  return buffer;
+  if (value == 0) return "0";
+  if (std::isnan(value)) return "NAN";
+  if (std::isinf(value)) return value < 0 ? "-INF" : "INF";
+
+  // 18 significant digits first ("d.ddddddddddddddddde-xx"), then the cut to 15.
+  char buffer[48];
+  auto result =
+      std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value), std::chars_format::scientific, 17);
+  const std::string_view text(buffer, static_cast<std::size_t>(result.ptr - buffer));
+  const std::size_t e = text.find('e');
+  int exponent = std::atoi(std::string(text.substr(e + 1)).c_str()) + 1;
+  char digits[18];
+  digits[0] = text[0];
+  for (std::size_t i = 1; i < 18; ++i) digits[i] = text[i + 1];
+
+  std::size_t count = 15;
+  if (digits[15] >= '5') {
+    std::size_t i = 15;
+    while (i > 0) {
+      --i;
+      if (digits[i] != '9') {
+        ++digits[i];
+        break;
+      }
+      digits[i] = '0';
+      if (i == 0) {
+        digits[0] = '1';
+        count = 1;
+        ++exponent;
+      }
+    }
+  }
+  while (count > 1 && digits[count - 1] == '0') --count;
+
+  std::string out;
+  AppendGeneral(
+      out,
+      value<0, std::string_view(digits, count), exponent, LocaleFormats().DecimalSeparator, exponent> 15 ||
+          exponent < -3);
+  return out;
 }
 
 std::string FixedPointText(std::int64_t tenThousandths) {
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%.4f", static_cast<double>(tenThousandths) / 10000.0);
-  return buffer;
+  if (tenThousandths == 0) return "0";
+  const bool negative = tenThousandths < 0;
+  const std::uint64_t magnitude =
+      negative ? ~static_cast<std::uint64_t>(tenThousandths) + 1 : static_cast<std::uint64_t>(tenThousandths);
+  char buffer[24];
+  auto result = std::to_chars(buffer, buffer + sizeof buffer, magnitude);
+  std::string digits(buffer, result.ptr);
+  if (digits.size() < 5) digits.insert(0, 5 - digits.size(), '0');
+  const std::size_t whole = digits.size() - 4;
+  std::size_t end = digits.size();
+  while (end > whole && digits[end - 1] == '0') --end;
+
+  std::string out;
+  if (negative) out += '-';
+  out.append(digits, 0, whole);
+  if (end > whole) {
+    out += LocaleFormats().DecimalSeparator;
+    out.append(digits, whole, end - whole);
+  }
+  return out;
 }
 
-std::string BcdText(const TBcd&) { return "0"; }
+std::string BcdText(const TBcd& value) {
+  const int precision = value.precision;
+  if (precision == 0 || precision > 64) throw EConvertError("BCD overflow");
+  const int places = value.signSpecialPlaces & 0x3F;
+  const bool negative = (value.signSpecialPlaces & 0x80) != 0;
+  const char separator = LocaleFormats().DecimalSeparator;
 
-std::string DateTimeText(std::string_view, TDateTime value) { return FloatText(value); }
+  std::string out;
+  if (negative) out += '-';
+  const std::size_t start = out.size();
+  // With more places than digits the value is a fraction with leading zeros.
+  if (places > precision) {
+    out += '0';
+    out += separator;
+    out.append(static_cast<std::size_t>(places - precision), '0');
+  }
+  for (int i = 0; i < precision; ++i) {
+    const std::uint8_t byte = value.fraction[i / 2];
+    const int digit = i % 2 == 0 ? byte >> 4 : byte & 0x0F;
+    if (digit > 9) throw EConvertError("BCD overflow");
+    if (i == precision - places) {
+      if (out.size() == start) out += '0';
+      out += separator;
+    }
+    if (digit != 0 || out.size() != start) out += static_cast<char>('0' + digit);
+  }
+  if (places > 0) {
+    while (out.size() > start && out.back() == '0') out.pop_back();
+    if (out.size() > start && out.back() == separator) out.pop_back();
+  }
+  if (out.size() == start) out += '0';
+  if (out == "-0") out = "0";
+  return out;
+}
 
-TDateTime EncodeDate(int, int, int) { return 0; }
-TDateTime EncodeTime(int, int, int, int) { return 0; }
-TDateTime TimeStampToDateTime(const TSQLTimeStamp&) { return 0; }
+bool TryEncodeDate(int year, int month, int day, TDateTime& result) {
+  if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month)) {
+    return false;
+  }
+  result = static_cast<TDateTime>(
+      DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) - kUnixDayOfZero);
+  return true;
+}
+
+bool TryEncodeTime(int hour, int minute, int second, int millisecond, TDateTime& result) {
+  if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59 || millisecond < 0 ||
+      millisecond > 999) {
+    return false;
+  }
+  const std::int64_t ms = ((hour * 60LL + minute) * 60 + second) * 1000 + millisecond;
+  result = static_cast<TDateTime>(ms) / static_cast<TDateTime>(kMSecsPerDay);
+  return true;
+}
+
+TDateTime EncodeDate(int year, int month, int day) {
+  TDateTime result = 0;
+  if (!TryEncodeDate(year, month, day, result)) throw EConvertError(kDateEncodeMessage);
+  return result;
+}
+
+TDateTime EncodeTime(int hour, int minute, int second, int millisecond) {
+  TDateTime result = 0;
+  if (!TryEncodeTime(hour, minute, second, millisecond, result)) throw EConvertError(kTimeEncodeMessage);
+  return result;
+}
+
+TDateTime TimeStampToDateTime(const TSQLTimeStamp& stamp) {
+  if (stamp.year == 0 && stamp.month == 0 && stamp.day == 0 && stamp.hour == 0 && stamp.minute == 0 &&
+      stamp.second == 0 && stamp.fraction == 0) {
+    return 0;
+  }
+  const TDateTime date = EncodeDate(stamp.year, stamp.month, stamp.day);
+  const TDateTime time =
+      EncodeTime(stamp.hour, stamp.minute, stamp.second, static_cast<int>(stamp.fraction & 0xFFFF));
+  return date < 0 ? date - time : date + time;
+}
+
+bool DecodeDateTime(TDateTime value, TDateTimeParts& parts) {
+  if (!std::isfinite(value) || value < kFirstDay - 1 || value > kLastDay + 1) return false;
+  // Round to the millisecond first, so that 23:59:59.9996 becomes the next
+  // midnight instead of a 24th hour. Before day 0 the fraction counts forward
+  // from the midnight of the (truncated) day.
+  const auto ms = static_cast<std::int64_t>(std::llround(value * static_cast<double>(kMSecsPerDay)));
+  const std::int64_t day = ms / kMSecsPerDay;
+  std::int64_t time = ms % kMSecsPerDay;
+  if (time < 0) time = -time;
+  if (day < kFirstDay || day > kLastDay) return false;
+
+  CivilFromDays(day + kUnixDayOfZero, parts.Year, parts.Month, parts.Day);
+  parts.DayOfWeek = static_cast<int>(((day + 6) % 7 + 7) % 7) + 1;
+  parts.Hour = static_cast<int>(time / 3600000);
+  parts.Minute = static_cast<int>(time / 60000 % 60);
+  parts.Second = static_cast<int>(time / 1000 % 60);
+  parts.Millisecond = static_cast<int>(time % 1000);
+  return true;
+}
+
+std::string DateTimeText(std::string_view pattern, TDateTime value) {
+  TDateTimeParts parts;
+  if (!DecodeDateTime(value, parts)) throw EConvertError(kDateEncodeMessage);
+  std::string out;
+  TDateTimeWriter(parts, LocaleFormats()).Append(out, pattern.empty() ? std::string_view("c") : pattern, 0);
+  return out;
+}
+
+bool TDateTimePatternReader::MarkerFollows() const {
+  char quote = '\0';
+  for (std::size_t i = m_pos; i < m_pattern.size(); ++i) {
+    const char c = m_pattern[i];
+    if (quote != '\0') {
+      if (c == quote) quote = '\0';
+      continue;
+    }
+    if (c == '"' || c == '\'') {
+      quote = c;
+    } else if (c == 'h' || c == 'H') {
+      return false;
+    } else if (c == 'a' || c == 'A') {
+      return StartsWithNoCase(m_pattern, i, "AM/PM") || StartsWithNoCase(m_pattern, i, "A/P") ||
+             StartsWithNoCase(m_pattern, i, "AMPM");
+    }
+  }
+  return false;
+}
+
+bool TDateTimePatternReader::Next(TDateTimeToken& token) {
+  using enum TDateTimeTokenKind;
+  if (m_pos >= m_pattern.size()) return false;
+  token = TDateTimeToken{};
+  const std::size_t start = m_pos;
+  const char starter = m_pattern[m_pos];
+
+  if (static_cast<unsigned char>(starter) >= 0x80) {
+    // A multi-byte character is copied whole.
+    m_pos = std::min(m_pattern.size(), m_pos + Utf8Length(static_cast<unsigned char>(starter)));
+    while (m_pos < m_pattern.size() && (static_cast<unsigned char>(m_pattern[m_pos]) & 0xC0) == 0x80) ++m_pos;
+    token.Text = m_pattern.substr(start, m_pos - start);
+    return true;
+  }
+  ++m_pos;
+
+  char letter = UpperAscii(starter);
+  const bool isLetter = letter >= 'A' && letter <= 'Z';
+  if (isLetter) {
+    if (letter == 'M' && m_lastLetter == 'H') letter = 'N';
+    m_lastLetter = letter;
+  }
+
+  auto runLength = [&] {
+    const char run = UpperAscii(starter);
+    while (m_pos < m_pattern.size() && UpperAscii(m_pattern[m_pos]) == run) ++m_pos;
+    return static_cast<int>(m_pos - start);
+  };
+
+  switch (letter) {
+    case 'Y':
+      token.Kind = runLength() <= 2 ? tkYear2 : tkYear4;
+      return true;
+    case 'M': {
+      const int count = runLength();
+      token.Kind = count <= 2 ? tkMonth : count == 3 ? tkShortMonthName : tkLongMonthName;
+      token.Digits = count;
+      return true;
+    }
+    case 'D': {
+      const int count = runLength();
+      static constexpr TDateTimeTokenKind kByCount[] = {tkDay, tkDay, tkShortDayName, tkLongDayName,
+                                                        tkShortDate};
+      token.Kind = count <= 5 ? kByCount[count - 1] : tkLongDate;
+      token.Digits = count;
+      return true;
+    }
+    case 'H':
+      token.Kind = tkHour;
+      token.Digits = std::min(runLength(), 2);
+      token.TwelveHour = m_markerSeen || MarkerFollows();
+      return true;
+    case 'N':
+      token.Kind = tkMinute;
+      token.Digits = std::min(runLength(), 2);
+      return true;
+    case 'S':
+      token.Kind = tkSecond;
+      token.Digits = std::min(runLength(), 2);
+      return true;
+    case 'Z':
+      token.Kind = tkMillisecond;
+      token.Digits = std::min(runLength(), 3);
+      return true;
+    case 'T':
+      token.Kind = runLength() == 1 ? tkShortTime : tkLongTime;
+      return true;
+    case 'C':
+      runLength();
+      token.Kind = tkDateTime;
+      return true;
+    case 'E':
+      token.Kind = tkEraYear;
+      token.Digits = runLength();
+      return true;
+    case 'G':
+      token.Kind = tkEraName;
+      token.Digits = runLength();
+      return true;
+    case 'A':
+      if (StartsWithNoCase(m_pattern, start, "AM/PM")) {
+        token.Kind = tkAmPmText;
+        m_pos = start + 5;
+        m_markerSeen = true;
+      } else if (StartsWithNoCase(m_pattern, start, "A/P")) {
+        token.Kind = tkAPText;
+        m_pos = start + 3;
+        m_markerSeen = true;
+      } else if (StartsWithNoCase(m_pattern, start, "AMPM")) {
+        token.Kind = tkAmPmMarkers;
+        m_pos = start + 4;
+        m_markerSeen = true;
+      } else if (StartsWithNoCase(m_pattern, start, "AAAA")) {
+        token.Kind = tkLongDayName;
+        m_pos = start + 4;
+      } else if (StartsWithNoCase(m_pattern, start, "AAA")) {
+        token.Kind = tkShortDayName;
+        m_pos = start + 3;
+      }
+      token.Text = m_pattern.substr(start, m_pos - start);
+      return true;
+    case '/':
+      token.Kind = tkDateSeparator;
+      return true;
+    case ':':
+      token.Kind = tkTimeSeparator;
+      return true;
+    case '"':
+    case '\'': {
+      const std::size_t close = m_pattern.find(starter, m_pos);
+      const std::size_t end = close == std::string_view::npos ? m_pattern.size() : close;
+      token.Text = m_pattern.substr(m_pos, end - m_pos);
+      m_pos = close == std::string_view::npos ? end : close + 1;
+      return true;
+    }
+    default:
+      token.Text = m_pattern.substr(start, 1);
+      return true;
+  }
+}
