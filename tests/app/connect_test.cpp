@@ -26,6 +26,17 @@ QStringList Items(const QListWidget* list) {
   return items;
 }
 
+// A fresh database, or null with isql's words in failure.
+std::unique_ptr<testdb::TestDatabase> MakeDatabase(bool throughServer, const std::string& sql,
+                                                   std::string* failure) {
+  try {
+    return std::make_unique<testdb::TestDatabase>(throughServer, sql);
+  } catch (const std::exception& error) {
+    *failure = error.what();
+    return nullptr;
+  }
+}
+
 void ClickItem(QListWidget* list, int row) {
   const QRect rect = list->visualItemRect(list->item(row));
   QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, rect.center());
@@ -123,8 +134,10 @@ class ConnectTest : public QObject {
   }
 
   void emptyDatabaseListsNothing() {
-    testdb::TestDatabase database;
-    Fill("", QString::fromStdString(database.Path()), "SYSDBA", "masterkey");
+    std::string failure;
+    const auto database = MakeDatabase(false, {}, &failure);
+    QVERIFY2(database, failure.c_str());
+    Fill("", QString::fromStdString(database->Path()), "SYSDBA", "masterkey");
     QTest::mouseClick(m_window->btnConnect, Qt::LeftButton);
     QVERIFY(m_recorder.Empty());
     QCOMPARE(m_window->btnConnect->text(), QStringLiteral("&Disconnect"));
@@ -134,15 +147,17 @@ class ConnectTest : public QObject {
 
   void wrongPasswordThroughServer() {
     if (testdb::Server().empty()) QSKIP("FB_TEST_SERVER is not set");
-    testdb::TestDatabase database(true, kSampleTables);
-    Fill(QString::fromStdString(database.ServerName()), QString::fromStdString(database.Path()), "SYSDBA",
+    std::string failure;
+    const auto database = MakeDatabase(true, kSampleTables, &failure);
+    QVERIFY2(database, failure.c_str());
+    Fill(QString::fromStdString(database->ServerName()), QString::fromStdString(database->Path()), "SYSDBA",
          "not-the-password");
     QTest::mouseClick(m_window->btnConnect, Qt::LeftButton);
     QVERIFY(m_recorder.messages.empty());
     QCOMPARE(m_recorder.errors.size(), size_t(1));
     QCOMPARE(m_recorder.errors[0].back(), '.');
     QCOMPARE(m_window->btnConnect->text(), QStringLiteral("&Connect"));
-    QCOMPARE(m_window->scnDatabase.Params().Value("Database"), database.Connect());
+    QCOMPARE(m_window->scnDatabase.Params().Value("Database"), database->Connect());
     QVERIFY(!m_window->scnDatabase.Connected());
 
     // The user corrects the password and connects.
@@ -176,12 +191,14 @@ class ConnectTest : public QObject {
 
   // Connect, list, choose tables by mouse and keyboard, disconnect, reconnect.
   void Catalogue(bool throughServer) {
-    testdb::TestDatabase database(throughServer, kSampleTables);
-    Fill(QString::fromStdString(database.ServerName()), QString::fromStdString(database.Path()), "SYSDBA",
+    std::string failure;
+    const auto database = MakeDatabase(throughServer, kSampleTables, &failure);
+    QVERIFY2(database, failure.c_str());
+    Fill(QString::fromStdString(database->ServerName()), QString::fromStdString(database->Path()), "SYSDBA",
          QString::fromStdString(testdb::Password()));
     QTest::mouseClick(m_window->btnConnect, Qt::LeftButton);
     QVERIFY2(m_recorder.Empty(), m_recorder.errors.empty() ? "" : m_recorder.errors[0].c_str());
-    QCOMPARE(m_window->scnDatabase.Params().Value("Database"), database.Connect());
+    QCOMPARE(m_window->scnDatabase.Params().Value("Database"), database->Connect());
     QVERIFY(m_window->scnDatabase.Connected());
     QCOMPARE(m_window->btnConnect->text(), QStringLiteral("&Disconnect"));
     const QStringList tables = {"BIG_CUSTOMERS", "CUSTOMER", "Mixed Case", "ORDERS"};
