@@ -1,0 +1,280 @@
+#include "db/value_parse.h"
+
+#include <array>
+#include <cstdio>
+
+#include "db/locale_formats.h"
+#include "db/value_text.h"
+
+namespace {
+
+std::string_view Trimmed(std::string_view piece) {
+  const std::size_t first = piece.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  return piece.substr(first, piece.find_last_not_of(" \t") - first + 1);
+}
+
+char FoldAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// The parts read so far; -1 where nothing was read.
+struct TReadParts {
+  int Year = -1;
+  int Month = -1;
+  int Day = -1;
+  int DayOfWeek = -1;
+  int Hour = -1;
+  int Minute = -1;
+  int Second = -1;
+  int Millisecond = -1;
+  int Afternoon = -1;
+  bool TwelveHour = false;
+};
+
+// A part that a pattern names twice must read the same both times.
+bool Store(int& part, int value) {
+  if (part >= 0 && part != value) return false;
+  part = value;
+  return true;
+}
+
+class TDateTimeScanner {
+ public:
+  TDateTimeScanner(std::string_view text, const TLocaleFormats& formats) : m_text(text), m_formats(formats) {}
+
+  // Reads the pattern from the current position on; the pattern itself is
+  // level 0 and named patterns inside a named pattern read nothing, as they write nothing.
+  bool Read(std::string_view pattern, int level) {
+    if (level > 1) return true;
+    TDateTimePatternReader reader(pattern);
+    TDateTimeToken token;
+    while (reader.Next(token)) {
+      if (!ReadToken(token, level)) return false;
+    }
+    return true;
+  }
+
+  bool AtEnd() const { return m_pos == m_text.size(); }
+  const TReadParts& Parts() const { return m_parts; }
+
+ private:
+  bool ReadToken(const TDateTimeToken& token, int level) {
+    using enum TDateTimeTokenKind;
+    switch (token.Kind) {
+      case tkLiteral:
+        return ReadExact(token.Text);
+      case tkDateSeparator:
+        return m_formats.DateSeparator == '\0' || ReadExact(std::string_view(&m_formats.DateSeparator, 1));
+      case tkTimeSeparator:
+        return m_formats.TimeSeparator == '\0' || ReadExact(std::string_view(&m_formats.TimeSeparator, 1));
+      case tkDateTime: {
+        if (level > 0) return true;
+        if (!Read(m_formats.ShortDateFormat, level + 1)) return false;
+        // The time follows only when it is not midnight.
+        const std::size_t pos = m_pos;
+        const TReadParts parts = m_parts;
+        if (ReadExact(" ") && Read(m_formats.LongTimeFormat, level + 1)) return true;
+        m_pos = pos;
+        m_parts = parts;
+        return true;
+      }
+      case tkDay:
+        return ReadNumber(1, 2, m_parts.Day);
+      case tkShortDayName:
+        return ReadName(m_formats.ShortDayNames, m_parts.DayOfWeek);
+      case tkLongDayName:
+        return ReadName(m_formats.LongDayNames, m_parts.DayOfWeek);
+      case tkShortDate:
+        return Read(m_formats.ShortDateFormat, level + 1);
+      case tkLongDate:
+        return Read(m_formats.LongDateFormat, level + 1);
+      case tkMonth:
+        return ReadNumber(1, 2, m_parts.Month);
+      case tkShortMonthName:
+        return ReadName(m_formats.ShortMonthNames, m_parts.Month);
+      case tkLongMonthName:
+        return ReadName(m_formats.LongMonthNames, m_parts.Month);
+      case tkYear4:
+        return ReadNumber(4, 4, m_parts.Year);
+      case tkHour:
+        m_parts.TwelveHour = m_parts.TwelveHour || token.TwelveHour;
+        return ReadNumber(1, 2, m_parts.Hour);
+      case tkMinute:
+        return ReadNumber(1, 2, m_parts.Minute);
+      case tkSecond:
+        return ReadNumber(1, 2, m_parts.Second);
+      case tkMillisecond:
+        return ReadNumber(1, 3, m_parts.Millisecond);
+      case tkShortTime:
+        return Read(m_formats.ShortTimeFormat, level + 1);
+      case tkLongTime:
+        return Read(m_formats.LongTimeFormat, level + 1);
+      case tkAmPmText:
+        return ReadMarker(token.Text.substr(0, 2), token.Text.substr(3, 2));
+      case tkAPText:
+        return ReadMarker(token.Text.substr(0, 1), token.Text.substr(2, 1));
+      case tkAmPmMarkers:
+        return ReadMarker(m_formats.TimeAMString, m_formats.TimePMString);
+      case tkYear2:    // The century is unknown.
+      case tkEraYear:  // Eras are not read back.
+      case tkEraName:
+        return false;
+    }
+    return false;
+  }
+
+  bool ReadExact(std::string_view expected) {
+    if (m_text.substr(m_pos, expected.size()) != expected) return false;
+    m_pos += expected.size();
+    return true;
+  }
+
+  bool MatchesNoCase(std::string_view expected) const {
+    if (expected.empty() || m_text.size() - m_pos < expected.size()) return false;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+      if (FoldAscii(m_text[m_pos + i]) != FoldAscii(expected[i])) return false;
+    }
+    return true;
+  }
+
+  bool ReadNumber(std::size_t minDigits, std::size_t maxDigits, int& part) {
+    std::size_t count = 0;
+    int value = 0;
+    while (count < maxDigits && m_pos < m_text.size() && IsDigit(m_text[m_pos])) {
+      value = value * 10 + (m_text[m_pos] - '0');
+      ++m_pos;
+      ++count;
+    }
+    return count >= minDigits && Store(part, value);
+  }
+
+  // The longest name that matches; its number counts from 1.
+  template <std::size_t N>
+  bool ReadName(const std::array<std::string, N>& names, int& part) {
+    std::size_t best = N;
+    for (std::size_t i = 0; i < N; ++i) {
+      if (MatchesNoCase(names[i]) && (best == N || names[i].size() > names[best].size())) best = i;
+    }
+    if (best == N) return false;
+    m_pos += names[best].size();
+    return Store(part, static_cast<int>(best) + 1);
+  }
+
+  bool ReadMarker(std::string_view morning, std::string_view afternoon) {
+    // The longer marker first, in case one begins with the other.
+    const bool afternoonFirst = afternoon.size() > morning.size();
+    for (int pass = 0; pass < 2; ++pass) {
+      const bool isAfternoon = (pass == 0) == afternoonFirst;
+      const std::string_view marker = isAfternoon ? afternoon : morning;
+      if (MatchesNoCase(marker)) {
+        m_pos += marker.size();
+        return Store(m_parts.Afternoon, isAfternoon ? 1 : 0);
+      }
+    }
+    return false;
+  }
+
+  std::string_view m_text;
+  const TLocaleFormats& m_formats;
+  std::size_t m_pos = 0;
+  TReadParts m_parts;
+};
+
+std::optional<TReadParts> Scan(std::string_view piece, std::string_view pattern) {
+  const std::string_view text = Trimmed(piece);
+  if (text.empty()) return std::nullopt;
+  TDateTimeScanner scanner(text, LocaleFormats());
+  if (!scanner.Read(pattern, 0) || !scanner.AtEnd()) return std::nullopt;
+  return scanner.Parts();
+}
+
+std::optional<std::string> DateOf(const TReadParts& parts) {
+  TDateTime date = 0;
+  if (!TryEncodeDate(parts.Year, parts.Month, parts.Day, date)) return std::nullopt;
+  if (parts.DayOfWeek >= 0) {
+    TDateTimeParts decoded;
+    if (!DecodeDateTime(date, decoded) || decoded.DayOfWeek != parts.DayOfWeek) return std::nullopt;
+  }
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d", parts.Year, parts.Month, parts.Day);
+  return std::string(buffer);
+}
+
+std::optional<std::string> TimeOf(const TReadParts& parts) {
+  if (parts.Hour < 0 || parts.Minute < 0) return std::nullopt;
+  int hour = parts.Hour;
+  if (parts.TwelveHour) {
+    if (hour < 1 || hour > 12 || parts.Afternoon < 0) return std::nullopt;
+    hour = hour % 12 + (parts.Afternoon == 1 ? 12 : 0);
+  }
+  const int second = parts.Second < 0 ? 0 : parts.Second;
+  TDateTime time = 0;
+  if (!TryEncodeTime(hour, parts.Minute, second, parts.Millisecond < 0 ? 0 : parts.Millisecond, time)) {
+    return std::nullopt;
+  }
+  char buffer[24];
+  if (parts.Millisecond >= 0) {
+    std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d.%03d", hour, parts.Minute, second,
+                  parts.Millisecond);
+  } else {
+    std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d", hour, parts.Minute, second);
+  }
+  return std::string(buffer);
+}
+
+}  // namespace
+
+std::optional<std::string> ParseDateText(std::string_view piece) {
+  const auto parts = Scan(piece, LocaleFormats().ShortDateFormat);
+  return parts ? DateOf(*parts) : std::nullopt;
+}
+
+std::optional<std::string> ParseTimeText(std::string_view piece) {
+  const auto parts = Scan(piece, LocaleFormats().LongTimeFormat);
+  return parts ? TimeOf(*parts) : std::nullopt;
+}
+
+std::optional<std::string> ParseDateTimeText(std::string_view piece) {
+  const auto parts = Scan(piece, "c");
+  if (!parts) return std::nullopt;
+  auto date = DateOf(*parts);
+  if (!date || parts->Hour < 0) return date;
+  auto time = TimeOf(*parts);
+  if (!time) return std::nullopt;
+  return *date + ' ' + *time;
+}
+
+std::optional<std::string> ParseNumberText(std::string_view piece) {
+  const std::string_view text = Trimmed(piece);
+  const char separator = LocaleFormats().DecimalSeparator;
+  std::string out;
+  std::size_t i = 0;
+  auto readDigits = [&] {
+    const std::size_t start = i;
+    while (i < text.size() && IsDigit(text[i])) out += text[i++];
+    return i > start;
+  };
+
+  if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
+    if (text[i] == '-') out += '-';
+    ++i;
+  }
+  if (!readDigits()) return std::nullopt;
+  if (i < text.size() && text[i] == separator) {
+    out += '.';
+    ++i;
+    if (!readDigits()) return std::nullopt;
+  }
+  if (i < text.size() && (text[i] == 'E' || text[i] == 'e')) {
+    out += 'E';
+    ++i;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
+      if (text[i] == '-') out += '-';
+      ++i;
+    }
+    if (!readDigits()) return std::nullopt;
+  }
+  if (i != text.size()) return std::nullopt;
+  return out;
+}

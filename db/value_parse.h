@@ -1,0 +1,39 @@
+// Reading the number and date texts back into the forms the server reads
+// whatever its own settings. The import uses these for pieces bound for date,
+// time, time stamp, float and decimal columns.
+//
+// Each function reads the whole piece (blanks and tabs around it ignored) with
+// LocaleFormats() as it stands at the call, by the same patterns the texts are
+// written with. It returns the server's unambiguous form when the piece reads
+// cleanly, and nullopt otherwise; on nullopt the caller sends the piece
+// unchanged. A piece already in the server's form ("2004-03-05", "12.5") either
+// reads as that same value or gives nullopt; it is never read as another value.
+// Nothing here throws.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+// A date by the short date pattern: "YYYY-MM-DD". Day and month numbers take one
+// or two digits, a four-digit year exactly four; month and day names match
+// without regard to ASCII case, and a day name must fit the date. nullopt for a
+// two-digit year (its century is unknown), an era, or a day that does not exist.
+std::optional<std::string> ParseDateText(std::string_view piece);
+
+// A time of day by the long time pattern: "HH:MM:SS", or "HH:MM:SS.fff" when the
+// pattern holds milliseconds. On the 12-hour clock the hour is 1 to 12 and the
+// morning or afternoon marker (as the pattern names it) decides.
+std::optional<std::string> ParseTimeText(std::string_view piece);
+
+// A date and time by the date-and-time form: the short date pattern, then, when
+// more follows, a blank and the long time pattern. "YYYY-MM-DD HH:MM:SS" (with
+// ".fff" as above), or "YYYY-MM-DD" when the piece holds the date alone.
+std::optional<std::string> ParseDateTimeText(std::string_view piece);
+
+// A number as the texts write it: an optional sign, digits, optionally the
+// decimal separator and digits, optionally "E" or "e", a sign and digits. Gives
+// the same with "." as the separator and without a "+" sign: "-2,5" gives "-2.5",
+// "1,5E-7" gives "1.5E-7". No digit grouping is read: "1.234" under a "," separator
+// is nullopt, never 1234. "INF" and "NAN" are nullopt.
+std::optional<std::string> ParseNumberText(std::string_view piece);

@@ -1,0 +1,285 @@
+#include "db/value_parse.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "db/locale_formats.h"
+#include "db/value_text.h"
+
+namespace {
+
+class TFormatsScope {
+ public:
+  explicit TFormatsScope(const TLocaleFormats& formats) : m_saved(LocaleFormats()) {
+    LocaleFormats() = formats;
+  }
+  ~TFormatsScope() { LocaleFormats() = m_saved; }
+
+ private:
+  TLocaleFormats m_saved;
+};
+
+TLocaleFormats UsSample() {
+  TLocaleFormats formats;
+  formats.ShortDateFormat = "M/d/yyyy";
+  formats.LongTimeFormat = "h:mm:ss AMPM";
+  formats.TimeAMString = "AM";
+  formats.TimePMString = "PM";
+  return formats;
+}
+
+TLocaleFormats GermanSample() {
+  TLocaleFormats formats;
+  formats.DecimalSeparator = ',';
+  formats.DateSeparator = '.';
+  formats.ShortDateFormat = "dd.MM.yyyy";
+  formats.LongTimeFormat = "hh:mm:ss";
+  return formats;
+}
+
+TLocaleFormats Named(const char* name) {
+  std::optional<TLocaleFormats> formats = ReadLocaleFormats(name);
+  if (!formats) {
+    ADD_FAILURE() << "locale " << name << " is not installed; scripts/gen-locales.sh makes it";
+    return {};
+  }
+  return *formats;
+}
+
+const char* const kLocales[] = {"C.UTF-8", "en_US.UTF-8", "en_GB.UTF-8", "de_DE.UTF-8"};
+
+using TParse = std::optional<std::string> (*)(std::string_view);
+
+struct TParseRow {
+  const char* name;
+  TParse parse;
+  const char* piece;
+  std::optional<std::string> result;
+};
+
+void CheckRows(const TLocaleFormats& formats, const std::vector<TParseRow>& rows) {
+  TFormatsScope scope(formats);
+  for (const TParseRow& row : rows) {
+    EXPECT_EQ(row.parse(row.piece), row.result) << row.name << " [" << row.piece << "]";
+  }
+}
+
+TEST(ParseDateTimeTexts, UsSample) {
+  CheckRows(UsSample(),
+            {
+                {"date", ParseDateText, "3/5/2004", "2004-03-05"},
+                {"two-digit day and month", ParseDateText, "03/05/2004", "2004-03-05"},
+                {"blanks around", ParseDateText, " 3/5/2004\t", "2004-03-05"},
+                {"time afternoon", ParseTimeText, "2:07:09 PM", "14:07:09"},
+                {"marker in other case", ParseTimeText, "2:07:09 pm", "14:07:09"},
+                {"midnight hour", ParseTimeText, "12:00:00 AM", "00:00:00"},
+                {"noon hour", ParseTimeText, "12:30:00 PM", "12:30:00"},
+                {"last minute", ParseTimeText, "11:59:59 PM", "23:59:59"},
+                {"date and time", ParseDateTimeText, "3/5/2004 2:07:09 PM", "2004-03-05 14:07:09"},
+                {"date alone at midnight", ParseDateTimeText, "3/5/2004", "2004-03-05"},
+                {"leap day", ParseDateText, "2/29/2004", "2004-02-29"},
+                {"first day", ParseDateText, "1/1/0001", "0001-01-01"},
+            });
+}
+
+TEST(ParseDateTimeTexts, GermanSample) {
+  CheckRows(GermanSample(),
+            {
+                {"date", ParseDateText, "05.03.2004", "2004-03-05"},
+                {"one-digit day", ParseDateText, "5.3.2004", "2004-03-05"},
+                {"time", ParseTimeText, "14:07:09", "14:07:09"},
+                {"date and time", ParseDateTimeText, "05.03.2004 14:07:09", "2004-03-05 14:07:09"},
+                {"date alone", ParseDateTimeText, "05.03.2004", "2004-03-05"},
+            });
+}
+
+TEST(ParseDateTimeTexts, Failures) {
+  const std::nullopt_t no = std::nullopt;
+  CheckRows(UsSample(), {
+                            {"garbage", ParseDateText, "abc", no},
+                            {"empty", ParseDateText, "", no},
+                            {"blanks only", ParseDateText, "  ", no},
+                            {"month 13", ParseDateText, "13/5/2004", no},
+                            {"month 0", ParseDateText, "0/5/2004", no},
+                            {"February 30", ParseDateText, "2/30/2004", no},
+                            {"no leap day", ParseDateText, "2/29/2003", no},
+                            {"wrong separators", ParseDateText, "3-5-2004", no},
+                            {"trailing text", ParseDateText, "3/5/2004x", no},
+                            {"time after a date", ParseDateText, "3/5/2004 2:07:09 PM", no},
+                            {"two-digit year", ParseDateText, "3/5/04", no},
+                            {"five-digit year", ParseDateText, "3/5/20045", no},
+                            {"three-digit day", ParseDateText, "3/005/2004", no},
+                            {"ISO date is not misread", ParseDateText, "2004-03-05", no},
+                            {"missing marker", ParseTimeText, "2:07:09", no},
+                            {"hour 0 on the 12-hour clock", ParseTimeText, "0:07:09 PM", no},
+                            {"hour 13 on the 12-hour clock", ParseTimeText, "13:07:09 PM", no},
+                            {"minute 60", ParseTimeText, "2:60:09 PM", no},
+                            {"second 60", ParseTimeText, "2:07:60 PM", no},
+                            {"unknown marker", ParseTimeText, "2:07:09 XM", no},
+                            {"24-hour text", ParseTimeText, "14:07:09", no},
+                            {"two blanks before the time", ParseDateTimeText, "3/5/2004  2:07:09 PM", no},
+                            {"time without marker", ParseDateTimeText, "3/5/2004 2:07:09", no},
+                            {"ISO time stamp", ParseDateTimeText, "2004-03-05 14:07:09", no},
+                        });
+  CheckRows(GermanSample(), {
+                                {"hour 25", ParseTimeText, "25:00:00", no},
+                                {"US date", ParseDateText, "3/5/2004", no},
+                                {"ISO date", ParseDateText, "2004-03-05", no},
+                                {"German date with time", ParseDateTimeText, "05.03.2004 24:00:00", no},
+                            });
+}
+
+TEST(ParseDateTimeTexts, TokensOfOtherPatterns) {
+  TLocaleFormats formats = GermanSample();
+  formats.ShortDateFormat = "dddd, d. mmmm yyyy";
+  formats.LongTimeFormat = "hh:nn:ss.zzz";
+  formats.LongDayNames[5] = "Freitag";
+  formats.LongDayNames[6] = "Samstag";
+  formats.LongMonthNames[2] = "M\xC3\xA4rz";
+  const std::nullopt_t no = std::nullopt;
+  CheckRows(formats, {
+                         {"names", ParseDateText, "Freitag, 5. M\xC3\xA4rz 2004", "2004-03-05"},
+                         {"names in lower case", ParseDateText, "freitag, 5. m\xC3\xA4rz 2004", "2004-03-05"},
+                         {"day name must fit the date", ParseDateText, "Samstag, 5. M\xC3\xA4rz 2004", no},
+                         {"unknown month", ParseDateText, "Freitag, 5. Marz 2004", no},
+                         {"milliseconds", ParseTimeText, "14:07:09.005", "14:07:09.005"},
+                         {"date and time with milliseconds", ParseDateTimeText,
+                          "Freitag, 5. M\xC3\xA4rz 2004 14:07:09.5", "2004-03-05 14:07:09.005"},
+                     });
+
+  TLocaleFormats quoted;
+  quoted.ShortDateFormat = "yyyy\"y\"mm'm'dd";
+  quoted.LongTimeFormat = "AM/PM h:nn";
+  CheckRows(quoted, {
+                        {"quoted text", ParseDateText, "2004y03m05", "2004-03-05"},
+                        {"quoted text missing", ParseDateText, "20040305", no},
+                        {"marker as written, before the hour", ParseTimeText, "PM 2:07", "14:07:00"},
+                        {"marker in the morning", ParseTimeText, "am 12:07", "00:07:00"},
+                    });
+
+  TLocaleFormats twoDigitYear;
+  twoDigitYear.ShortDateFormat = "m/d/yy";
+  CheckRows(twoDigitYear, {{"century unknown", ParseDateText, "3/5/04", no}});
+}
+
+// Every text the export writes under a real locale reads back as the same value.
+TEST(ParseDateTimeTexts, RoundTripUnderRealLocales) {
+  struct Value {
+    int year, month, day, hour, minute, second;
+  };
+  const std::vector<Value> values = {
+      {2004, 3, 5, 14, 7, 9}, {2004, 3, 5, 0, 0, 0},      {2004, 3, 5, 0, 30, 0},  {2004, 3, 5, 12, 0, 0},
+      {1, 1, 1, 23, 59, 59},  {9999, 12, 31, 11, 59, 59}, {1899, 12, 29, 6, 0, 0}, {1904, 2, 29, 13, 0, 1},
+  };
+  for (const char* locale : kLocales) {
+    TFormatsScope scope(Named(locale));
+    const TLocaleFormats& formats = LocaleFormats();
+    for (const Value& v : values) {
+      const TDateTime value = TimeStampToDateTime(
+          {static_cast<std::int16_t>(v.year), static_cast<std::uint16_t>(v.month),
+           static_cast<std::uint16_t>(v.day), static_cast<std::uint16_t>(v.hour),
+           static_cast<std::uint16_t>(v.minute), static_cast<std::uint16_t>(v.second), 0});
+      char date[16], time[16];
+      std::snprintf(date, sizeof date, "%04d-%02d-%02d", v.year, v.month, v.day);
+      std::snprintf(time, sizeof time, "%02d:%02d:%02d", v.hour, v.minute, v.second);
+      const bool midnight = v.hour == 0 && v.minute == 0 && v.second == 0;
+      const std::string stamp = midnight ? std::string(date) : std::string(date) + " " + time;
+
+      const std::string dateText = DateTimeText(formats.ShortDateFormat, value);
+      const std::string timeText = DateTimeText(formats.LongTimeFormat, value);
+      const std::string stampText = DateTimeText("", value);
+      EXPECT_EQ(ParseDateText(dateText), date) << locale << " [" << dateText << "]";
+      EXPECT_EQ(ParseTimeText(timeText), time) << locale << " [" << timeText << "]";
+      EXPECT_EQ(ParseDateTimeText(stampText), stamp) << locale << " [" << stampText << "]";
+    }
+  }
+}
+
+// The server's own forms never change their value, whatever the locale.
+TEST(ParseTexts, ServerFormsKeepTheirValue) {
+  struct Row {
+    TParse parse;
+    const char* piece;
+  };
+  const std::vector<Row> rows = {
+      {ParseDateText, "2004-03-05"},
+      {ParseTimeText, "14:07:09"},
+      {ParseDateTimeText, "2004-03-05 14:07:09"},
+      {ParseDateTimeText, "2004-03-05"},
+      {ParseNumberText, "12.5"},
+      {ParseNumberText, "-0.0001"},
+      {ParseNumberText, "1.5E-7"},
+  };
+  for (const char* locale : kLocales) {
+    TFormatsScope scope(Named(locale));
+    for (const Row& row : rows) {
+      const auto result = row.parse(row.piece);
+      EXPECT_TRUE(!result || *result == row.piece) << locale << " [" << row.piece << "] gave " << *result;
+    }
+  }
+}
+
+TEST(ParseNumberText, PointSeparator) {
+  const std::nullopt_t no = std::nullopt;
+  TLocaleFormats formats;
+  CheckRows(formats, {
+                         {"decimal", ParseNumberText, "12.5", "12.5"},
+                         {"negative", ParseNumberText, "-2.5", "-2.5"},
+                         {"integer", ParseNumberText, "100", "100"},
+                         {"plus dropped", ParseNumberText, "+3", "3"},
+                         {"scientific", ParseNumberText, "1.23456789012346E18", "1.23456789012346E18"},
+                         {"negative exponent", ParseNumberText, "1.5E-7", "1.5E-7"},
+                         {"small e, plus exponent", ParseNumberText, "1e+5", "1E5"},
+                         {"blanks around", ParseNumberText, " 7 ", "7"},
+                         {"comma", ParseNumberText, "12,5", no},
+                         {"grouping", ParseNumberText, "1,234", no},
+                         {"garbage", ParseNumberText, "abc", no},
+                         {"empty", ParseNumberText, "", no},
+                         {"sign alone", ParseNumberText, "-", no},
+                         {"separator without fraction", ParseNumberText, "1.", no},
+                         {"separator without integer", ParseNumberText, ".5", no},
+                         {"exponent without digits", ParseNumberText, "1E", no},
+                         {"exponent sign without digits", ParseNumberText, "1E+", no},
+                         {"two separators", ParseNumberText, "1.2.3", no},
+                         {"inner blank", ParseNumberText, "12 5", no},
+                         {"infinity", ParseNumberText, "INF", no},
+                         {"not a number", ParseNumberText, "NAN", no},
+                         {"trailing text", ParseNumberText, "12.5x", no},
+                     });
+}
+
+TEST(ParseNumberText, CommaSeparator) {
+  const std::nullopt_t no = std::nullopt;
+  CheckRows(GermanSample(), {
+                                {"decimal", ParseNumberText, "12,5", "12.5"},
+                                {"negative small", ParseNumberText, "-0,0001", "-0.0001"},
+                                {"scientific", ParseNumberText, "1,5E-7", "1.5E-7"},
+                                {"integer", ParseNumberText, "125", "125"},
+                                {"point is never grouping", ParseNumberText, "12.5", no},
+                                {"grouped", ParseNumberText, "1.234,5", no},
+                            });
+}
+
+TEST(ParseNumberText, RoundTripOfNumberTexts) {
+  struct Row {
+    double value;
+    const char* server;
+  };
+  const std::vector<Row> rows = {
+      {-2.5, "-2.5"},     {1.0 / 3, "0.333333333333333"}, {1e15, "1E15"}, {0.000012, "1.2E-5"},
+      {0.0001, "0.0001"},
+  };
+  for (const char* locale : kLocales) {
+    TFormatsScope scope(Named(locale));
+    for (const Row& row : rows) {
+      EXPECT_EQ(ParseNumberText(FloatText(row.value)), row.server) << locale;
+    }
+    EXPECT_EQ(ParseNumberText(FixedPointText(-1234500)), "-123.45") << locale;
+  }
+}
+
+}  // namespace
