@@ -10,6 +10,10 @@
 #include <cstring>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "db/exceptions.h"
 
 namespace {
@@ -45,15 +49,33 @@ int PlatformCode(int error, bool missingIsFile = false) {
   }
 }
 
-// The first line feed, carriage return or Ctrl-Z in [begin, end), or end.
-// Three memchr passes, each bounded by the previous find, beat a byte loop
-// on typical lines that end in a carriage return and line feed.
+// The first line feed, carriage return or Ctrl-Z in [begin, end), or end:
+// sixteen bytes at a time where SSE2 is there (every x86-64), otherwise three
+// memchr passes, each bounded by the previous find.
+#if defined(__SSE2__)
+const char* FindLineStop(const char* begin, const char* end) {
+  const __m128i lineFeed = _mm_set1_epi8('\n');
+  const __m128i carriageReturn = _mm_set1_epi8('\r');
+  const __m128i ctrlZ = _mm_set1_epi8(kCtrlZ);
+  const char* p = begin;
+  for (; end - p >= 16; p += 16) {
+    __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    __m128i hits =
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, lineFeed), _mm_cmpeq_epi8(bytes, carriageReturn)),
+                     _mm_cmpeq_epi8(bytes, ctrlZ));
+    if (int mask = _mm_movemask_epi8(hits)) return p + __builtin_ctz(static_cast<unsigned>(mask));
+  }
+  while (p != end && *p != '\n' && *p != '\r' && *p != kCtrlZ) ++p;
+  return p;
+}
+#else
 const char* FindLineStop(const char* begin, const char* end) {
   if (const void* lf = std::memchr(begin, '\n', end - begin)) end = static_cast<const char*>(lf);
   if (const void* cr = std::memchr(begin, '\r', end - begin)) end = static_cast<const char*>(cr);
   if (const void* z = std::memchr(begin, kCtrlZ, end - begin)) end = static_cast<const char*>(z);
   return end;
 }
+#endif
 
 }  // namespace
 
@@ -173,25 +195,29 @@ void TTextFile::WriteLineEnd() {
 }
 
 void TTextFile::WriteLn(std::string_view text) {
+  // Most lines fit in what is left of the buffer: one copy, no flush.
+  if (m_mode == tfmOutput && !m_characterDevice && text.size() + 2 < kTextFileBufferSize - m_end) {
+    char* out = m_buffer.get() + m_end;
+    std::memcpy(out, text.data(), text.size());
+    out[text.size()] = '\r';
+    out[text.size() + 1] = '\n';
+    m_end += text.size() + 2;
+    return;
+  }
   Write(text);
   WriteLineEnd();
 }
 
 bool TTextFile::Fill() {
   if (m_endReached) return false;
-  // Unread bytes (a carriage return waiting for the byte after it) move to the front.
-  std::size_t unread = m_end - m_position;
-  if (m_position > 0) {
-    if (unread > 0) std::memmove(m_buffer.get(), m_buffer.get() + m_position, unread);
-    m_position = 0;
-    m_end = unread;
-  }
+  m_position = 0;
+  m_end = 0;
   ssize_t count;
   do {
-    count = ::read(m_fd, m_buffer.get() + m_end, kTextFileBufferSize - m_end);
+    count = ::read(m_fd, m_buffer.get(), kTextFileBufferSize);
   } while (count < 0 && errno == EINTR);
   if (count > 0) {
-    m_end += static_cast<std::size_t>(count);
+    m_end = static_cast<std::size_t>(count);
     return true;
   }
   // A writer that went away ends the file like a read of nothing.
@@ -203,6 +229,10 @@ bool TTextFile::Fill() {
   return false;
 }
 
+// A carriage return never becomes text: before a line feed it is part of the
+// line end, anywhere else it is dropped. So it is simply passed over here.
+// A Ctrl-Z stays unread: at the start of a line it ends the file; inside a
+// line it ends the line's text, and SkipLine drops the rest of that line.
 void TTextFile::ReadLine(std::string& line) {
   line.clear();
   if (m_mode != tfmInput) {
@@ -220,25 +250,7 @@ void TTextFile::ReadLine(std::string& line) {
       m_atLineStart = false;
     }
     if (stop == end) continue;
-    if (*stop == '\n') return;
-    if (*stop == kCtrlZ) {
-      // At the start of a line it ends the file and stays unread. Inside a
-      // line it ends the line's text; the rest of that line is dropped, and
-      // the lines after it are read as usual.
-      if (m_atLineStart) return;
-      for (;;) {
-        const char* from = m_buffer.get() + m_position;
-        if (const void* lf = std::memchr(from, '\n', m_end - m_position)) {
-          m_position = static_cast<std::size_t>(static_cast<const char*>(lf) - m_buffer.get());
-          return;
-        }
-        m_position = m_end;
-        if (!Fill()) return;
-      }
-    }
-    // A carriage return: a line end when a line feed follows, dropped otherwise.
-    if (m_position + 1 == m_end) Fill();
-    if (m_position + 1 < m_end && m_buffer[m_position + 1] == '\n') return;
+    if (*stop != '\r') return;
     ++m_position;
     m_atLineStart = false;
   }
@@ -264,6 +276,21 @@ void TTextFile::SkipLine() {
 }
 
 void TTextFile::ReadLn(std::string& line) {
+  // Most lines stand whole in the buffer with a line feed or a carriage
+  // return and line feed after them; the rest take the general way.
+  if (m_mode == tfmInput && m_position < m_end) {
+    const char* begin = m_buffer.get() + m_position;
+    const char* end = m_buffer.get() + m_end;
+    const char* textEnd = FindLineStop(begin, end);
+    const char* lineFeed = textEnd;
+    if (lineFeed != end && *lineFeed == '\r' && lineFeed + 1 != end) ++lineFeed;
+    if (lineFeed != end && *lineFeed == '\n') {
+      line.assign(begin, textEnd);
+      m_position = static_cast<std::size_t>(lineFeed + 1 - m_buffer.get());
+      m_atLineStart = true;
+      return;
+    }
+  }
   ReadLine(line);
   SkipLine();
 }
@@ -274,7 +301,7 @@ bool TTextFile::Eof() {
     return true;
   }
   if (m_position == m_end && !Fill()) return true;
-  return m_buffer[m_position] == kCtrlZ;
+  return m_atLineStart && m_buffer[m_position] == kCtrlZ;
 }
 
 void TTextFile::Close() {

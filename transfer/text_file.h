@@ -74,15 +74,18 @@ class TTextFile {
   // Write then WriteLineEnd.
   void WriteLn(std::string_view text);
 
-  // The text of the current line, leaving its line end unread; an empty text
-  // at the end of the file. 104 when not open for reading.
+  // The text of the current line: its bytes up to the line end, a Ctrl-Z or
+  // the end of the file, without carriage returns. The line end (and the rest
+  // of a line cut short by a Ctrl-Z) is left for SkipLine. An empty text at
+  // the end of the file. 104 when not open for reading.
   void ReadLine(std::string& line);
-  // Discards the rest of the current line and its line end.
+  // Discards the rest of the current line and its line end; stops before a
+  // Ctrl-Z that starts a line.
   void SkipLine();
   // ReadLine then SkipLine: the next line, whole.
   void ReadLn(std::string& line);
-  // True when no byte remains or a Ctrl-Z stands at the start of the next
-  // line. Consumes nothing. True (with 104) when not open for reading.
+  // True when no byte remains or the current line starts with a Ctrl-Z.
+  // Consumes nothing. True (with 104) when not open for reading.
   bool Eof();
 
   // Writes out what is buffered, then closes; reports a write failure here.
