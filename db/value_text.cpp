@@ -272,7 +272,11 @@ std::string FloatText(double value) {
       std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value), std::chars_format::scientific, 17);
   const std::string_view text(buffer, static_cast<std::size_t>(result.ptr - buffer));
   const std::size_t e = text.find('e');
-  int exponent = std::atoi(std::string(text.substr(e + 1)).c_str()) + 1;
+  std::size_t exponentStart = e + 1;
+  if (text[exponentStart] == '+') ++exponentStart;
+  int exponent = 0;
+  std::from_chars(text.data() + exponentStart, text.data() + text.size(), exponent);
+  ++exponent;
   char digits[18];
   digits[0] = text[0];
   for (std::size_t i = 1; i < 18; ++i) digits[i] = text[i + 1];

@@ -13,8 +13,8 @@
 using TDateTime = double;
 
 // General form with 15 significant digits: "0", "-2.5", "1E15", "1.5E-7", "INF", "NAN".
-// Fixed form for decimal exponents -3 to 15, otherwise scientific with "E" and
-// no "+". The decimal separator is the one of LocaleFormats().
+// Fixed form from 0.0001 up to 15 integer digits, otherwise scientific with "E"
+// and no "+". The decimal separator is the one of LocaleFormats().
 std::string FloatText(double value);
 // A count of ten-thousandths in fixed point: 1234500 gives "123.45".
 std::string FixedPointText(std::int64_t tenThousandths);

@@ -100,6 +100,9 @@ TEST(FloatText, GeneralFormWithFifteenDigits) {
       {"two thirds rounded up", 2.0 / 3, '.', "0.666666666666667"},
       {"fifteen digits fixed", 123456789012345, '.', "123456789012345"},
       {"largest fixed", 999999999999999, '.', "999999999999999"},
+      {"sixteenth digit 5 rounds up", 123456789012345.5, '.', "123456789012346"},
+      // Exactly 0.12345678901235949964...: 18 digits end in ...59500, which then rounds up.
+      {"rounded to 18 digits first", 0.1234567890123595, '.', "0.12345678901236"},
       {"ten to the fifteenth", 1e15, '.', "1E15"},
       {"carry out of the first digit", 999999999999999.9, '.', "1E15"},
       {"nineteen digits", 1234567890123456789.0, '.', "1.23456789012346E18"},
