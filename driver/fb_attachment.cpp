@@ -1,0 +1,169 @@
+#include "driver/fb_attachment.h"
+
+#include <algorithm>
+
+#include "driver/fb_statement.h"
+
+namespace fbdriver {
+
+namespace {
+
+void AddDpbText(std::string& dpb, char item, const std::string& value) {
+  // A parameter block item holds at most 255 bytes.
+  std::size_t length = std::min<std::size_t>(value.size(), 255);
+  dpb += item;
+  dpb += static_cast<char>(length);
+  dpb.append(value, 0, length);
+}
+
+void AddDpbInteger(std::string& dpb, char item, std::uint32_t value) {
+  dpb += item;
+  dpb += static_cast<char>(4);
+  for (int i = 0; i < 4; ++i) dpb += static_cast<char>((value >> (8 * i)) & 0xFF);
+}
+
+}  // namespace
+
+bool IsLocalDatabase(const std::string& database) {
+  if (database.find("://") != std::string::npos) return false;
+  std::size_t colon = database.find(':');
+  if (colon == std::string::npos) return true;
+  // A one-letter part before the colon is a drive letter, and one that starts
+  // like a path belongs to the file name; "host:path" and "host/port:path"
+  // name a server.
+  if (colon <= 1) return true;
+  char first = database[0];
+  return first == '/' || first == '\\' || first == '.';
+}
+
+Attachment::Attachment(const FbClient& client, ConnectionSettings settings)
+    : m_client(client), m_settings(std::move(settings)) {}
+
+Attachment::~Attachment() { Detach(); }
+
+SQLResult Attachment::Attach(const std::string& database, const std::string& user,
+                             const std::string& password, std::string& error) {
+  std::string dpb(1, static_cast<char>(isc_dpb_version1));
+  if (!user.empty()) AddDpbText(dpb, isc_dpb_user_name, user);
+  if (!password.empty()) AddDpbText(dpb, isc_dpb_password, password);
+  if (!m_settings.roleName.empty()) AddDpbText(dpb, isc_dpb_sql_role_name, m_settings.roleName);
+  if (!m_settings.charSet.empty()) AddDpbText(dpb, isc_dpb_lc_ctype, m_settings.charSet);
+  AddDpbInteger(dpb, isc_dpb_sql_dialect, static_cast<std::uint32_t>(m_settings.dialect));
+  if (m_settings.timeoutSeconds > 0) {
+    AddDpbInteger(dpb, isc_dpb_connect_timeout, static_cast<std::uint32_t>(m_settings.timeoutSeconds));
+  }
+  // A plain path is opened by the embedded engine only: without this the
+  // client would quietly fall back to a server on this machine.
+  if (IsLocalDatabase(database)) AddDpbText(dpb, isc_dpb_config, "Providers = Engine12");
+
+  ISC_STATUS_ARRAY status{};
+  m_client.attachDatabase(status, 0, database.c_str(), &m_handle, static_cast<short>(dpb.size()), dpb.data());
+  if (Failed(status)) {
+    error = StatusText(m_client, status);
+    m_handle = 0;
+    return kSQLServerError;
+  }
+  return kSQLSuccess;
+}
+
+void Attachment::Detach() {
+  // Dropping a statement unregisters it, so work on a copy.
+  std::vector<Statement*> statements;
+  statements.swap(m_statements);
+  for (Statement* statement : statements) statement->Drop();
+  if (m_handle) {
+    ISC_STATUS_ARRAY status{};
+    m_client.detachDatabase(status, &m_handle);
+    m_handle = 0;
+  }
+}
+
+SQLResult Attachment::StartTransaction(bool readOnly, isc_tr_handle* transaction, std::string& error) {
+  if (!m_handle) {
+    error = "The connection is closed";
+    return 3;
+  }
+  char tpb[8];
+  unsigned short length = 0;
+  tpb[length++] = isc_tpb_version3;
+  tpb[length++] = readOnly ? isc_tpb_read : isc_tpb_write;
+  if (m_settings.isolation == 1) {
+    tpb[length++] = isc_tpb_concurrency;
+  } else {
+    tpb[length++] = isc_tpb_read_committed;
+    tpb[length++] = isc_tpb_rec_version;
+  }
+  tpb[length++] = m_settings.waitOnLocks ? isc_tpb_wait : isc_tpb_nowait;
+
+  // The transaction existence block isc_start_multiple reads.
+  struct {
+    isc_db_handle* database;
+    int tpbLength;
+    char* tpb;
+  } teb{&m_handle, length, tpb};
+  ISC_STATUS_ARRAY status{};
+  *transaction = 0;
+  m_client.startMultiple(status, transaction, 1, &teb);
+  if (Failed(status)) {
+    error = StatusText(m_client, status);
+    *transaction = 0;
+    return kSQLServerError;
+  }
+  return kSQLSuccess;
+}
+
+void Attachment::Reconfigure(const ConnectionSettings& settings) {
+  ConnectionSettings updated = settings;
+  updated.dialect = m_settings.dialect;
+  updated.roleName = m_settings.roleName;
+  updated.charSet = m_settings.charSet;
+  m_settings = std::move(updated);
+}
+
+void Attachment::Register(Statement* statement) { m_statements.push_back(statement); }
+
+void Attachment::Unregister(Statement* statement) { std::erase(m_statements, statement); }
+
+Transaction::Transaction(Transaction&& other) noexcept
+    : m_attachment(std::move(other.m_attachment)), m_handle(other.m_handle) {
+  other.m_handle = 0;
+}
+
+Transaction& Transaction::operator=(Transaction&& other) noexcept {
+  if (this != &other) {
+    Rollback();
+    m_attachment = std::move(other.m_attachment);
+    m_handle = other.m_handle;
+    other.m_handle = 0;
+  }
+  return *this;
+}
+
+SQLResult Transaction::Start(bool readOnly, std::string& error) {
+  Rollback();
+  return m_attachment->StartTransaction(readOnly, &m_handle, error);
+}
+
+SQLResult Transaction::Commit(std::string& error) {
+  // A statement such as COMMIT may have ended the transaction already.
+  if (!m_handle) return kSQLSuccess;
+  ISC_STATUS_ARRAY status{};
+  m_attachment->Client().commitTransaction(status, &m_handle);
+  if (Failed(status)) {
+    error = StatusText(m_attachment->Client(), status);
+    Rollback();
+    return kSQLServerError;
+  }
+  m_handle = 0;
+  return kSQLSuccess;
+}
+
+void Transaction::Rollback() {
+  if (!m_handle) return;
+  ISC_STATUS_ARRAY status{};
+  m_attachment->Client().rollbackTransaction(status, &m_handle);
+  // A transaction whose attachment is gone cannot be rolled back; forget it.
+  m_handle = 0;
+}
+
+}  // namespace fbdriver

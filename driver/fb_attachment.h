@@ -1,0 +1,93 @@
+// One attachment to a Firebird database, shared by the connection object and
+// every statement, cursor and catalogue object made from it, and the
+// transactions that run on it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "driver/fb_client.h"
+#include "driver/sql_driver.h"
+
+namespace fbdriver {
+
+class Statement;
+
+// The connection options that shape the attachment and its transactions.
+struct ConnectionSettings {
+  std::string roleName;
+  std::string charSet;  // empty: NONE
+  int dialect = 3;
+  bool waitOnLocks = true;
+  int isolation = 0;  // 0 read committed, 1 snapshot, 2 dirty read (read committed)
+  bool commitRetain = false;
+  bool trimChar = false;
+  int timeoutSeconds = 0;
+  int blobSize = -1;
+};
+
+// True when the connect string names no server ("host:path"), so that the
+// file is opened by the embedded engine in this process.
+bool IsLocalDatabase(const std::string& database);
+
+class Attachment {
+ public:
+  Attachment(const FbClient& client, ConnectionSettings settings);
+  ~Attachment();
+  Attachment(const Attachment&) = delete;
+  Attachment& operator=(const Attachment&) = delete;
+
+  // Attaches to the database; on failure *error holds the server's words.
+  SQLResult Attach(const std::string& database, const std::string& user, const std::string& password,
+                   std::string& error);
+  // Ends every statement's open result (its transaction is committed),
+  // frees the statements, then detaches. Safe to call more than once.
+  void Detach();
+  bool Attached() const { return m_handle != 0; }
+
+  const FbClient& Client() const { return m_client; }
+  isc_db_handle* Handle() { return &m_handle; }
+  const ConnectionSettings& Settings() const { return m_settings; }
+  // Options changed after connecting apply to later transactions and
+  // cursors; the dialect, role and character set stay as attached.
+  void Reconfigure(const ConnectionSettings& settings);
+  unsigned short Dialect() const { return static_cast<unsigned short>(m_settings.dialect); }
+
+  // Starts a transaction with the isolation and lock wait of the settings.
+  SQLResult StartTransaction(bool readOnly, isc_tr_handle* transaction, std::string& error);
+
+  void Register(Statement* statement);
+  void Unregister(Statement* statement);
+
+ private:
+  const FbClient& m_client;
+  ConnectionSettings m_settings;
+  isc_db_handle m_handle = 0;
+  std::vector<Statement*> m_statements;
+};
+
+// A transaction that is rolled back unless it was committed.
+class Transaction {
+ public:
+  Transaction() = default;
+  explicit Transaction(std::shared_ptr<Attachment> attachment) : m_attachment(std::move(attachment)) {}
+  ~Transaction() { Rollback(); }
+  Transaction(Transaction&& other) noexcept;
+  Transaction& operator=(Transaction&& other) noexcept;
+  Transaction(const Transaction&) = delete;
+  Transaction& operator=(const Transaction&) = delete;
+
+  SQLResult Start(bool readOnly, std::string& error);
+  SQLResult Commit(std::string& error);
+  void Rollback();
+  bool Active() const { return m_handle != 0; }
+  isc_tr_handle* Handle() { return &m_handle; }
+
+ private:
+  std::shared_ptr<Attachment> m_attachment;
+  isc_tr_handle m_handle = 0;
+};
+
+}  // namespace fbdriver

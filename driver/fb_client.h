@@ -1,0 +1,43 @@
+// The Firebird client library, reached through dlopen/dlsym: the driver
+// links nothing of Firebird and takes only types and constants from ibase.h.
+#pragma once
+
+#include <ibase.h>
+
+#include <string>
+
+namespace fbdriver {
+
+struct FbClient {
+  decltype(&isc_attach_database) attachDatabase = nullptr;
+  decltype(&isc_detach_database) detachDatabase = nullptr;
+  decltype(&isc_start_multiple) startMultiple = nullptr;
+  decltype(&isc_commit_transaction) commitTransaction = nullptr;
+  decltype(&isc_rollback_transaction) rollbackTransaction = nullptr;
+  decltype(&isc_dsql_allocate_statement) allocateStatement = nullptr;
+  decltype(&isc_dsql_prepare) prepare = nullptr;
+  decltype(&isc_dsql_describe) describe = nullptr;
+  decltype(&isc_dsql_execute) execute = nullptr;
+  decltype(&isc_dsql_execute2) execute2 = nullptr;
+  decltype(&isc_dsql_fetch) fetch = nullptr;
+  decltype(&isc_dsql_free_statement) freeStatement = nullptr;
+  decltype(&isc_dsql_sql_info) sqlInfo = nullptr;
+  decltype(&isc_open_blob2) openBlob = nullptr;
+  decltype(&isc_get_segment) getSegment = nullptr;
+  decltype(&isc_close_blob) closeBlob = nullptr;
+  decltype(&fb_interpret) interpret = nullptr;
+
+  // Loads the client library by name (once per name for the whole process;
+  // it is never unloaded) and looks up every function above. Null when the
+  // library does not load or lacks a function; *error then says why.
+  static const FbClient* Load(const char* libraryName, std::string* error);
+};
+
+// True when a status vector reports a failure (warnings do not count).
+inline bool Failed(const ISC_STATUS* status) { return status[0] == 1 && status[1] != 0; }
+
+// The server's own words for a failed status vector: the lines that
+// fb_interpret gives, joined by "\n".
+std::string StatusText(const FbClient& client, const ISC_STATUS* status);
+
+}  // namespace fbdriver

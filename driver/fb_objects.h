@@ -1,0 +1,173 @@
+// The driver objects handed to the access layer: driver, connection,
+// statement, catalogue and cursor.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "driver/fb_attachment.h"
+#include "driver/fb_statement.h"
+#include "driver/sql_driver.h"
+
+namespace fbdriver {
+
+// Driver's own failure codes (1..254), as the contract numbers them.
+inline constexpr SQLResult kInvalidHandle = 3;
+inline constexpr SQLResult kNotSupported = 5;
+inline constexpr SQLResult kInvalidTranslation = 6;
+inline constexpr SQLResult kInvalidParameter = 7;
+inline constexpr SQLResult kOutOfRange = 8;
+inline constexpr SQLResult kInvalidLength = 13;
+
+// What every object shares: the text of its own last failure.
+template <class Interface>
+class DriverObject : public Interface {
+ public:
+  SQLResult getErrorMessageLen(std::uint32_t* length) override {
+    if (!length) return kInvalidParameter;
+    *length = static_cast<std::uint32_t>(m_error.size());
+    return kSQLSuccess;
+  }
+  SQLResult getErrorMessage(char* buffer) override {
+    if (!buffer) return kInvalidParameter;
+    m_error.copy(buffer, m_error.size());
+    buffer[m_error.size()] = '\0';
+    return kSQLSuccess;
+  }
+
+ protected:
+  SQLResult Fail(SQLResult status, std::string text) {
+    m_error = std::move(text);
+    return status;
+  }
+
+  std::string m_error;
+};
+
+class Driver final : public DriverObject<ISQLDriver> {
+ public:
+  explicit Driver(const FbClient& client) : m_client(client) {}
+  SQLResult getSQLConnection(ISQLConnection** connection) override;
+  void release() override { delete this; }
+
+ private:
+  const FbClient& m_client;
+};
+
+class Connection final : public DriverObject<ISQLConnection> {
+ public:
+  explicit Connection(const FbClient& client) : m_client(client) {}
+  ~Connection() { Disconnect(); }
+  SQLResult connect(const char* database, const char* user, const char* password) override;
+  SQLResult disconnect() override;
+  SQLResult getSQLCommand(ISQLCommand** command) override;
+  SQLResult getSQLMetaData(ISQLMetaData** metaData) override;
+  SQLResult setOption(TConnectionOption option, std::int32_t value) override;
+  SQLResult setOptionText(TConnectionOption option, const char* value) override;
+  SQLResult getOption(TConnectionOption option, void* buffer, std::int32_t bufferSize,
+                      std::int32_t* length) override;
+  // Releasing a connection that is still connected disconnects it.
+  void release() override { delete this; }
+
+ private:
+  void Disconnect();
+
+  const FbClient& m_client;
+  ConnectionSettings m_settings;
+  std::string m_qualifiedName;
+  std::shared_ptr<Attachment> m_attachment;
+};
+
+class Command final : public DriverObject<ISQLCommand> {
+ public:
+  explicit Command(std::shared_ptr<Attachment> attachment) : m_attachment(std::move(attachment)) {}
+  SQLResult setOption(TCommandOption option, std::int32_t value) override;
+  SQLResult prepare(const char* sql, std::uint16_t paramCount) override;
+  SQLResult execute(ISQLCursor** cursor) override;
+  SQLResult executeImmediate(const char* sql, ISQLCursor** cursor) override;
+  SQLResult getRowsAffected(std::uint32_t* rows) override;
+  void release() override { delete this; }
+
+ private:
+  SQLResult Run(const std::shared_ptr<Statement>& statement, Transaction transaction, ISQLCursor** cursor);
+
+  std::shared_ptr<Attachment> m_attachment;
+  std::shared_ptr<Statement> m_prepared;
+  std::uint32_t m_rowsAffected = 0;
+};
+
+class MetaData final : public DriverObject<ISQLMetaData> {
+ public:
+  explicit MetaData(std::shared_ptr<Attachment> attachment) : m_attachment(std::move(attachment)) {}
+  SQLResult setOptionText(TMetaDataOption option, const char* value) override;
+  SQLResult getOption(TMetaDataOption option, void* buffer, std::int32_t bufferSize,
+                      std::int32_t* length) override;
+  SQLResult getTables(const char* pattern, std::uint32_t kinds, ISQLCursor** cursor) override;
+  SQLResult getColumns(const char* table, const char* columnPattern, std::uint32_t kinds,
+                       ISQLCursor** cursor) override;
+  void release() override { delete this; }
+
+ private:
+  SQLResult Query(const std::string& sql, ISQLCursor** cursor);
+
+  std::shared_ptr<Attachment> m_attachment;
+  std::string m_schemaName;
+};
+
+class Cursor final : public DriverObject<ISQLCursor> {
+ public:
+  Cursor(std::shared_ptr<Statement> statement, std::uint64_t result);
+  SQLResult getColumnCount(std::uint16_t* count) override;
+  SQLResult getColumnName(std::uint16_t column, char* name) override;
+  SQLResult getColumnType(std::uint16_t column, std::uint16_t* type, std::uint16_t* subtype) override;
+  SQLResult getColumnLength(std::uint16_t column, std::uint32_t* length) override;
+  SQLResult getColumnPrecision(std::uint16_t column, std::int16_t* precision) override;
+  SQLResult getColumnScale(std::uint16_t column, std::int16_t* scale) override;
+  SQLResult isReadOnly(std::uint16_t column, bool* readOnly) override;
+  SQLResult isNullable(std::uint16_t column, bool* nullable) override;
+  SQLResult next() override;
+  SQLResult getString(std::uint16_t column, char* buffer, std::uint32_t bufferSize, std::uint32_t* length,
+                      bool* isNull) override;
+  SQLResult getInt16(std::uint16_t column, std::int16_t* value, bool* isNull) override;
+  SQLResult getInt32(std::uint16_t column, std::int32_t* value, bool* isNull) override;
+  SQLResult getInt64(std::uint16_t column, std::int64_t* value, bool* isNull) override;
+  SQLResult getDouble(std::uint16_t column, double* value, bool* isNull) override;
+  SQLResult getBcd(std::uint16_t column, TBcd* value, bool* isNull) override;
+  SQLResult getBoolean(std::uint16_t column, bool* value, bool* isNull) override;
+  SQLResult getDate(std::uint16_t column, std::int32_t* days, bool* isNull) override;
+  SQLResult getTime(std::uint16_t column, std::uint32_t* milliseconds, bool* isNull) override;
+  SQLResult getTimeStamp(std::uint16_t column, TSQLTimeStamp* value, bool* isNull) override;
+  SQLResult getDateTime(std::uint16_t column, double* value, bool* isNull) override;
+  SQLResult getBlobSize(std::uint16_t column, std::uint32_t* size, bool* isNull) override;
+  SQLResult getBlob(std::uint16_t column, void* buffer, std::uint32_t bufferSize, bool* isNull) override;
+  // Ends the cursor's transaction (committed) and frees the cursor.
+  void release() override;
+
+ private:
+  // The column for a description call, or null (with the failure recorded).
+  const Column* Describe(std::uint16_t column, SQLResult* status);
+  // The column of the current row for a value call: null with *status set
+  // when there is none, or when the value is null (*status 0, *isNull true).
+  const Column* Value(std::uint16_t column, bool* isNull, SQLResult* status);
+  SQLResult WrongType(const Column& column, const char* wanted);
+  // Reads the blob of the current row once; later calls for the same row
+  // answer from the cache.
+  SQLResult ReadBlob(std::uint16_t column, const std::string** content);
+
+  struct CachedBlob {
+    std::uint64_t row = 0;
+    std::string content;
+  };
+
+  std::shared_ptr<Statement> m_statement;
+  std::uint64_t m_result;
+  std::uint64_t m_row = 0;  // 0 before the first row
+  bool m_atEnd = false;
+  bool m_failed = false;
+  bool m_trimChar = false;
+  std::vector<CachedBlob> m_blobs;
+};
+
+}  // namespace fbdriver

@@ -1,0 +1,410 @@
+#include "driver/fb_statement.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace fbdriver {
+
+namespace {
+
+constexpr short kSqlDaVersion = SQLDA_VERSION1;
+
+// The most bytes one character takes in a character set (by its id).
+std::uint8_t BytesPerChar(std::uint8_t charSet) {
+  switch (charSet) {
+    case 3:  // UNICODE_FSS
+      return 3;
+    case 4:   // UTF8
+    case 69:  // GB18030
+      return 4;
+    case 5:   // SJIS_0208
+    case 6:   // EUCJ_0208
+    case 44:  // KSC_5601
+    case 56:  // BIG_5
+    case 57:  // GB_2312
+    case 67:  // GBK
+    case 68:  // CP943C
+      return 2;
+    default:
+      return 1;
+  }
+}
+
+// Reads a little-endian integer of an info buffer.
+std::int64_t InfoInteger(const char* p, int length) {
+  std::uint64_t value = 0;
+  for (int i = 0; i < length; ++i) value |= std::uint64_t(static_cast<unsigned char>(p[i])) << (8 * i);
+  if (length > 0 && length < 8 && (static_cast<unsigned char>(p[length - 1]) & 0x80)) {
+    value |= ~std::uint64_t(0) << (8 * length);  // sign-extend
+  }
+  return static_cast<std::int64_t>(value);
+}
+
+std::size_t StorageSize(short sqlType, short sqlLength) {
+  switch (sqlType) {
+    case SQL_TEXT:
+      return static_cast<unsigned short>(sqlLength);
+    case SQL_VARYING:
+      return static_cast<unsigned short>(sqlLength) + sizeof(short);
+    case SQL_SHORT:
+      return sizeof(ISC_SHORT);
+    case SQL_LONG:
+    case SQL_FLOAT:
+    case SQL_TYPE_DATE:
+    case SQL_TYPE_TIME:
+      return 4;
+    case SQL_BOOLEAN:
+      return 1;
+    case SQL_NULL:
+      return 0;
+    case SQL_INT64:
+    case SQL_DOUBLE:
+    case SQL_D_FLOAT:
+    case SQL_TIMESTAMP:
+    case SQL_BLOB:
+    case SQL_ARRAY:
+    case SQL_QUAD:
+      return 8;
+    default:
+      return static_cast<unsigned short>(sqlLength);
+  }
+}
+
+// Fills the description of a column from what the server describes.
+void Describe(const XSQLVAR& var, Column& column) {
+  std::size_t nameLength = std::min<std::size_t>(
+      static_cast<std::size_t>(std::max<short>(var.aliasname_length, 0)), sizeof column.name - 1);
+  std::memcpy(column.name, var.aliasname, nameLength);
+  column.name[nameLength] = '\0';
+  column.sqlType = static_cast<short>(var.sqltype & ~1);
+  column.sqlScale = var.sqlscale;
+  column.sqlLength = static_cast<std::uint16_t>(var.sqllen);
+  column.nullable = (var.sqltype & 1) != 0;
+  column.readOnly = var.relname_length <= 0;
+
+  switch (column.sqlType) {
+    case SQL_TEXT:
+    case SQL_VARYING:
+      column.type = fldZSTRING;
+      column.subtype = column.sqlType == SQL_TEXT ? fldstFIXED : 0;
+      column.charSet = static_cast<std::uint8_t>(var.sqlsubtype & 0xFF);
+      column.length = column.sqlLength;
+      column.precision = static_cast<std::int16_t>(column.sqlLength / BytesPerChar(column.charSet));
+      break;
+    case SQL_SHORT:
+    case SQL_LONG:
+    case SQL_INT64:
+      // NUMERIC and DECIMAL are stored as scaled integers; subtype 1 and 2
+      // mark them even when their scale is 0.
+      if (var.sqlscale < 0 || var.sqlsubtype == 1 || var.sqlsubtype == 2) {
+        column.type = fldBCD;
+        column.length = sizeof(TBcd);
+        column.precision = column.sqlType == SQL_SHORT ? 4 : column.sqlType == SQL_LONG ? 9 : 18;
+        column.scale = var.sqlscale;
+      } else if (column.sqlType == SQL_SHORT) {
+        column.type = fldINT16;
+        column.length = 2;
+      } else if (column.sqlType == SQL_LONG) {
+        column.type = fldINT32;
+        column.length = 4;
+      } else {
+        column.type = fldINT64;
+        column.length = 8;
+      }
+      break;
+    case SQL_FLOAT:
+    case SQL_DOUBLE:
+    case SQL_D_FLOAT:
+      column.type = fldFLOAT;
+      column.length = sizeof(double);
+      break;
+    case SQL_TYPE_DATE:
+      column.type = fldDATE;
+      column.length = 4;
+      break;
+    case SQL_TYPE_TIME:
+      column.type = fldTIME;
+      column.length = 4;
+      break;
+    case SQL_TIMESTAMP:
+      column.type = fldDATETIMESTAMP;
+      column.length = sizeof(TSQLTimeStamp);
+      break;
+    case SQL_BOOLEAN:
+      column.type = fldBOOL;
+      column.length = sizeof(bool);
+      break;
+    case SQL_BLOB:
+      column.type = fldBLOB;
+      column.subtype = var.sqlsubtype == isc_blob_text ? fldstMEMO : fldstBINARY;
+      column.length = sizeof(ISC_QUAD);
+      break;
+    case SQL_ARRAY:
+      column.type = fldARRAY;
+      column.length = sizeof(ISC_QUAD);
+      break;
+    default:
+      column.type = fldUNKNOWN;
+      column.length = 0;
+      break;
+  }
+}
+
+std::string TrimRight(const char* text, std::size_t length) {
+  while (length > 0 && (text[length - 1] == ' ' || text[length - 1] == '\0')) --length;
+  return std::string(text, length);
+}
+
+std::string SqlLiteral(const std::string& text) {
+  std::string literal = "'";
+  for (char c : text) {
+    literal += c;
+    if (c == '\'') literal += '\'';
+  }
+  literal += '\'';
+  return literal;
+}
+
+// The text of a CHAR or VARCHAR column of the current row.
+std::string ColumnText(const Column& column) {
+  if (column.IsNull()) return {};
+  if (column.sqlType == SQL_VARYING) {
+    short length;
+    std::memcpy(&length, column.data, sizeof length);
+    return TrimRight(column.data + sizeof(short), static_cast<unsigned short>(length));
+  }
+  return TrimRight(column.data, column.sqlLength);
+}
+
+}  // namespace
+
+Statement::Statement(std::shared_ptr<Attachment> attachment) : m_attachment(std::move(attachment)) {
+  m_attachment->Register(this);
+}
+
+Statement::~Statement() {
+  Drop();
+  m_attachment->Unregister(this);
+}
+
+SQLResult Statement::ServerFailure(const ISC_STATUS* status, std::string& error) const {
+  error = StatusText(m_attachment->Client(), status);
+  return kSQLServerError;
+}
+
+SQLResult Statement::Prepare(const char* sql, isc_tr_handle* transaction, bool lookUpPrecision,
+                             std::string& error) {
+  if (!m_attachment->Attached()) {
+    error = "The connection is closed";
+    return 3;
+  }
+  const FbClient& api = m_attachment->Client();
+  ISC_STATUS_ARRAY status{};
+  if (!m_handle) {
+    api.allocateStatement(status, m_attachment->Handle(), &m_handle);
+    if (Failed(status)) {
+      m_handle = 0;
+      return ServerFailure(status, error);
+    }
+  }
+  m_columns.clear();
+
+  short room = 32;
+  m_sqlda = std::make_unique<char[]>(XSQLDA_LENGTH(room));
+  auto* sqlda = reinterpret_cast<XSQLDA*>(m_sqlda.get());
+  sqlda->version = kSqlDaVersion;
+  sqlda->sqln = room;
+  api.prepare(status, transaction, &m_handle, 0, sql, m_attachment->Dialect(), sqlda);
+  if (Failed(status)) return ServerFailure(status, error);
+  if (sqlda->sqld > sqlda->sqln) {
+    room = sqlda->sqld;
+    m_sqlda = std::make_unique<char[]>(XSQLDA_LENGTH(room));
+    sqlda = reinterpret_cast<XSQLDA*>(m_sqlda.get());
+    sqlda->version = kSqlDaVersion;
+    sqlda->sqln = room;
+    api.describe(status, &m_handle, kSqlDaVersion, sqlda);
+    if (Failed(status)) return ServerFailure(status, error);
+  }
+
+  char item = isc_info_sql_stmt_type;
+  char info[16] = {};
+  api.sqlInfo(status, &m_handle, 1, &item, sizeof info, info);
+  if (Failed(status)) return ServerFailure(status, error);
+  m_type = info[0] == isc_info_sql_stmt_type
+               ? static_cast<int>(InfoInteger(info + 3, static_cast<int>(InfoInteger(info + 1, 2))))
+               : 0;
+  DescribeColumns(transaction, lookUpPrecision);
+  return kSQLSuccess;
+}
+
+void Statement::DescribeColumns(isc_tr_handle* transaction, bool lookUpPrecision) {
+  auto* sqlda = reinterpret_cast<XSQLDA*>(m_sqlda.get());
+  const int count = sqlda->sqld;
+  m_columns.assign(count, Column{});
+  m_indicators.assign(count, 0);
+
+  // One buffer for the whole row, each value 8-byte aligned.
+  std::vector<std::size_t> offsets(count);
+  std::size_t total = 0;
+  for (int i = 0; i < count; ++i) {
+    XSQLVAR& var = sqlda->sqlvar[i];
+    Describe(var, m_columns[i]);
+    offsets[i] = total;
+    total += (StorageSize(m_columns[i].sqlType, var.sqllen) + 7) / 8 * 8;
+  }
+  m_buffer.assign(std::max<std::size_t>(total / 8, 1), 0);
+  char* base = reinterpret_cast<char*>(m_buffer.data());
+  for (int i = 0; i < count; ++i) {
+    XSQLVAR& var = sqlda->sqlvar[i];
+    var.sqldata = base + offsets[i];
+    var.sqlind = &m_indicators[i];
+    var.sqltype |= 1;  // always report nulls through the indicator
+    m_columns[i].data = var.sqldata;
+    m_columns[i].indicator = &m_indicators[i];
+  }
+  if (lookUpPrecision) LookUpPrecisions(transaction);
+}
+
+void Statement::LookUpPrecisions(isc_tr_handle* transaction) {
+  auto* sqlda = reinterpret_cast<XSQLDA*>(m_sqlda.get());
+  struct Wanted {
+    std::size_t column;
+    std::string relation;
+    std::string field;
+  };
+  std::vector<Wanted> wanted;
+  std::vector<std::string> relations;
+  for (std::size_t i = 0; i < m_columns.size(); ++i) {
+    const XSQLVAR& var = sqlda->sqlvar[i];
+    if (m_columns[i].type != fldBCD || var.relname_length <= 0 || var.sqlname_length <= 0) continue;
+    Wanted item{i, std::string(var.relname, var.relname_length),
+                std::string(var.sqlname, var.sqlname_length)};
+    if (std::find(relations.begin(), relations.end(), item.relation) == relations.end()) {
+      relations.push_back(item.relation);
+    }
+    wanted.push_back(std::move(item));
+  }
+  if (wanted.empty()) return;
+
+  std::string sql =
+      "SELECT RF.RDB$RELATION_NAME, RF.RDB$FIELD_NAME, F.RDB$FIELD_PRECISION"
+      " FROM RDB$RELATION_FIELDS RF JOIN RDB$FIELDS F ON F.RDB$FIELD_NAME = RF.RDB$FIELD_SOURCE"
+      " WHERE F.RDB$FIELD_PRECISION IS NOT NULL AND RF.RDB$RELATION_NAME IN (";
+  for (std::size_t i = 0; i < relations.size(); ++i) sql += (i ? ", " : "") + SqlLiteral(relations[i]);
+  sql += ")";
+
+  // Without the declared precision the one inferred from the storage stands.
+  std::string ignored;
+  Statement lookup(m_attachment);
+  if (lookup.Prepare(sql.c_str(), transaction, false, ignored) != kSQLSuccess ||
+      lookup.Execute(transaction, ignored) != kSQLSuccess) {
+    return;
+  }
+  const auto& columns = lookup.Columns();
+  if (columns.size() != 3 || columns[2].sqlType != SQL_SHORT) return;
+  while (lookup.Fetch(ignored) == kSQLSuccess) {
+    if (columns[2].IsNull()) continue;
+    std::string relation = ColumnText(columns[0]);
+    std::string field = ColumnText(columns[1]);
+    short precision;
+    std::memcpy(&precision, columns[2].data, sizeof precision);
+    for (const Wanted& item : wanted) {
+      if (item.relation == relation && item.field == field && precision > 0) {
+        m_columns[item.column].precision = precision;
+      }
+    }
+  }
+}
+
+bool Statement::ReturnsRows() const {
+  return m_type == isc_info_sql_stmt_select || m_type == isc_info_sql_stmt_select_for_upd;
+}
+
+bool Statement::ControlsTransaction() const {
+  return m_type == isc_info_sql_stmt_start_trans || m_type == isc_info_sql_stmt_commit ||
+         m_type == isc_info_sql_stmt_rollback;
+}
+
+SQLResult Statement::Execute(isc_tr_handle* transaction, std::string& error) {
+  if (!m_handle || !m_attachment->Attached()) {
+    error = "The statement is not prepared";
+    return 3;
+  }
+  const FbClient& api = m_attachment->Client();
+  ISC_STATUS_ARRAY status{};
+  auto* sqlda = reinterpret_cast<XSQLDA*>(m_sqlda.get());
+  if (m_type == isc_info_sql_stmt_exec_procedure && sqlda->sqld > 0) {
+    // A procedure's output parameters come back with the execution itself.
+    api.execute2(status, transaction, &m_handle, kSqlDaVersion, nullptr, sqlda);
+  } else {
+    api.execute(status, transaction, &m_handle, kSqlDaVersion, nullptr);
+  }
+  if (Failed(status)) return ServerFailure(status, error);
+  return kSQLSuccess;
+}
+
+SQLResult Statement::RowsAffected(std::uint32_t* rows, std::string& error) {
+  *rows = 0;
+  if (!m_handle) return kSQLSuccess;
+  char item = isc_info_sql_records;
+  char info[64] = {};
+  ISC_STATUS_ARRAY status{};
+  m_attachment->Client().sqlInfo(status, &m_handle, 1, &item, sizeof info, info);
+  if (Failed(status)) return ServerFailure(status, error);
+  if (info[0] != isc_info_sql_records) return kSQLSuccess;
+  const char* p = info + 3;
+  const char* end = info + sizeof info;
+  std::int64_t total = 0;
+  while (p + 3 <= end && *p != isc_info_end) {
+    char counter = *p;
+    int length = static_cast<int>(InfoInteger(p + 1, 2));
+    if (p + 3 + length > end) break;
+    std::int64_t value = InfoInteger(p + 3, length);
+    if (counter == isc_info_req_insert_count || counter == isc_info_req_update_count ||
+        counter == isc_info_req_delete_count) {
+      total += value;
+    }
+    p += 3 + length;
+  }
+  *rows = static_cast<std::uint32_t>(std::clamp<std::int64_t>(total, 0, UINT32_MAX));
+  return kSQLSuccess;
+}
+
+std::uint64_t Statement::OpenResult(Transaction transaction) {
+  m_resultTransaction = std::move(transaction);
+  m_resultOpen = true;
+  return ++m_result;
+}
+
+SQLResult Statement::Fetch(std::string& error) {
+  ISC_STATUS_ARRAY status{};
+  ISC_STATUS result = m_attachment->Client().fetch(status, &m_handle, kSqlDaVersion,
+                                                   reinterpret_cast<XSQLDA*>(m_sqlda.get()));
+  if (result == 0) return kSQLSuccess;
+  if (result == 100) return kSQLNoData;
+  return ServerFailure(status, error);
+}
+
+void Statement::CloseResult(bool commit) {
+  if (!m_resultOpen) return;
+  m_resultOpen = false;
+  ISC_STATUS_ARRAY status{};
+  if (m_handle) m_attachment->Client().freeStatement(status, &m_handle, DSQL_close);
+  std::string ignored;
+  if (commit) {
+    m_resultTransaction.Commit(ignored);
+  } else {
+    m_resultTransaction.Rollback();
+  }
+}
+
+void Statement::Drop() {
+  CloseResult(true);
+  if (m_handle) {
+    ISC_STATUS_ARRAY status{};
+    if (m_attachment->Attached()) m_attachment->Client().freeStatement(status, &m_handle, DSQL_drop);
+    m_handle = 0;
+  }
+}
+
+}  // namespace fbdriver

@@ -1,0 +1,98 @@
+// A prepared DSQL statement with its output columns, and the one open result
+// (cursor and transaction) it may have at a time.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "driver/fb_attachment.h"
+#include "driver/sql_driver.h"
+
+namespace fbdriver {
+
+// An output column: its description as the cursor reports it, and where the
+// client library puts its value for the current row.
+struct Column {
+  char name[32] = {};
+  std::uint16_t type = fldUNKNOWN;
+  std::uint16_t subtype = 0;
+  std::uint32_t length = 0;
+  std::int16_t precision = 0;
+  std::int16_t scale = 0;
+  bool readOnly = false;
+  bool nullable = true;
+
+  short sqlType = 0;  // without the null flag
+  short sqlScale = 0;
+  std::uint16_t sqlLength = 0;
+  std::uint8_t charSet = 0;  // text columns
+  const char* data = nullptr;
+  const short* indicator = nullptr;
+
+  bool IsNull() const { return *indicator < 0; }
+};
+
+class Statement {
+ public:
+  explicit Statement(std::shared_ptr<Attachment> attachment);
+  ~Statement();
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+
+  // Prepares sql in the transaction and describes its output columns. With
+  // lookUpPrecision the declared precision of decimal columns is read from
+  // the catalogue (in the same transaction).
+  SQLResult Prepare(const char* sql, isc_tr_handle* transaction, bool lookUpPrecision, std::string& error);
+
+  bool Prepared() const { return m_handle != 0; }
+  // A SELECT (or a selectable block or procedure): execution opens a cursor.
+  bool ReturnsRows() const;
+  // A plain SELECT, which can read in a read-only transaction.
+  bool IsPlainSelect() const { return m_type == isc_info_sql_stmt_select; }
+  // COMMIT, ROLLBACK and SET TRANSACTION, which the driver does not run.
+  bool ControlsTransaction() const;
+
+  // Executes in the transaction. For a statement that returns rows the
+  // cursor is then open and Fetch reads from it.
+  SQLResult Execute(isc_tr_handle* transaction, std::string& error);
+  // Rows inserted, changed or deleted by the last execution.
+  SQLResult RowsAffected(std::uint32_t* rows, std::string& error);
+
+  // Takes over the transaction of the execution that opened the cursor;
+  // returns the number that identifies this open result.
+  std::uint64_t OpenResult(Transaction transaction);
+  bool ResultOpen(std::uint64_t result) const { return m_resultOpen && m_result == result; }
+  isc_tr_handle* ResultTransaction() { return m_resultTransaction.Handle(); }
+  // 0 for a row, kSQLNoData at the end, else a failure with *error set.
+  SQLResult Fetch(std::string& error);
+  // Closes the cursor and ends its transaction: committed, or rolled back.
+  void CloseResult(bool commit);
+
+  // Frees the statement on the server; it can be neither executed nor read
+  // afterwards. Called when the connection goes away before the statement.
+  void Drop();
+
+  const std::vector<Column>& Columns() const { return m_columns; }
+  Attachment& Owner() { return *m_attachment; }
+
+ private:
+  void DescribeColumns(isc_tr_handle* transaction, bool lookUpPrecision);
+  void LookUpPrecisions(isc_tr_handle* transaction);
+  SQLResult ServerFailure(const ISC_STATUS* status, std::string& error) const;
+
+  std::shared_ptr<Attachment> m_attachment;
+  isc_stmt_handle m_handle = 0;
+  int m_type = 0;
+  std::unique_ptr<char[]> m_sqlda;  // XSQLDA of the output columns
+  std::vector<std::int64_t> m_buffer;
+  std::vector<short> m_indicators;
+  std::vector<Column> m_columns;
+
+  bool m_resultOpen = false;
+  std::uint64_t m_result = 0;
+  Transaction m_resultTransaction;
+};
+
+}  // namespace fbdriver
