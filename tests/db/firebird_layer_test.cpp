@@ -1,0 +1,414 @@
+// The connection and dataset against real Firebird databases: embedded, and
+// through the loopback server when FB_TEST_SERVER names it.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <memory>
+
+#include "common/test_database.h"
+#include "db/exceptions.h"
+#include "db/sql_connection.h"
+#include "db/sql_dataset.h"
+
+namespace {
+
+std::string FailureText(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const Exception& failure) {
+    return failure.what();
+  }
+  return "(no failure)";
+}
+
+class FirebirdLayerTest : public ::testing::TestWithParam<bool> {
+ protected:
+  bool ThroughServer() const { return GetParam(); }
+
+  void SetUp() override {
+    if (ThroughServer() && testdb::Server().empty()) GTEST_SKIP() << "FB_TEST_SERVER is not set";
+  }
+
+  // A fresh database made with setupSql, and the connection set up for it.
+  void MakeDatabase(const std::string& setupSql = {}) {
+    database = std::make_unique<testdb::TestDatabase>(ThroughServer(), setupSql);
+    connection.Params().SetValue("Database", database->Connect());
+    connection.Params().SetValue("User_Name", "SYSDBA");
+    connection.Params().SetValue("Password", testdb::Password());
+  }
+
+  void OpenTable(const std::string& table) {
+    dataSet.SetActive(false);
+    dataSet.SetCommandType(ctTable);
+    dataSet.SetCommandText(table);
+    dataSet.SetActive(true);
+  }
+
+  std::int32_t Run(const std::string& sql) {
+    TSQLDataSet statement("", &connection);
+    statement.SetCommandText(sql);
+    return statement.RunDirect();
+  }
+
+  std::unique_ptr<testdb::TestDatabase> database;
+  TSQLConnection connection{"scnDatabase"};
+  TSQLDataSet dataSet{"sdsTable", &connection};
+};
+
+INSTANTIATE_TEST_SUITE_P(Firebird, FirebirdLayerTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Server" : "Embedded"; });
+
+TEST_P(FirebirdLayerTest, ConnectsWithTheStartingParametersAndDisconnects) {
+  MakeDatabase();
+  // The starting list names the role "RoleName", which no database defines.
+  ASSERT_EQ(connection.Params().Value("RoleName"), "RoleName");
+  connection.SetConnected(true);
+  EXPECT_TRUE(connection.Connected());
+  EXPECT_EQ(connection.ConnectionState(), csStateOpen);
+  connection.SetConnected(true);  // already connected: nothing happens
+  connection.SetConnected(false);
+  EXPECT_FALSE(connection.Connected());
+  EXPECT_EQ(connection.ConnectionState(), csStateClosed);
+  connection.SetConnected(true);
+  EXPECT_TRUE(connection.Connected());
+}
+
+TEST_P(FirebirdLayerTest, AWrongPasswordGivesTheServersWords) {
+  if (!ThroughServer()) GTEST_SKIP() << "the embedded engine takes any password";
+  MakeDatabase();
+  connection.Params().SetValue("Password", "not-the-password");
+  std::string text = FailureText([&] { connection.SetConnected(true); });
+  EXPECT_NE(text.find("Your user name and password are not defined"), std::string::npos) << text;
+  EXPECT_EQ(connection.ConnectionState(), csStateClosed);
+  EXPECT_EQ(connection.LastError(), text);
+}
+
+TEST_P(FirebirdLayerTest, AMissingDatabaseIsNamedAndTheConnectCanBeRepeated) {
+  MakeDatabase();
+  const std::string missing = (database->Dir() / "missing.fdb").string();
+  connection.Params().SetValue("Database", ThroughServer() ? testdb::Server() + ":" + missing : missing);
+  std::string text = FailureText([&] { connection.SetConnected(true); });
+  EXPECT_NE(text.find("missing.fdb"), std::string::npos) << text;
+  EXPECT_EQ(connection.ConnectionState(), csStateClosed);
+
+  connection.Params().SetValue("Database", " " + database->Connect() + " ");  // trimmed
+  connection.SetConnected(true);
+  EXPECT_TRUE(connection.Connected());
+}
+
+TEST_P(FirebirdLayerTest, ListsUserTablesAndViewsOnly) {
+  MakeDatabase(
+      "CREATE TABLE T_ONE (ID INTEGER);\n"
+      "CREATE TABLE \"Mixed Case\" (ID INTEGER);\n"
+      "CREATE VIEW V_ONE AS SELECT ID FROM T_ONE;\n");
+  std::vector<std::string> tables = {"stale"};
+  connection.ListTableNames(tables);  // connects first
+  EXPECT_TRUE(connection.Connected());
+  std::sort(tables.begin(), tables.end());
+  EXPECT_EQ(tables, (std::vector<std::string>{"Mixed Case", "T_ONE", "V_ONE"}));
+}
+
+TEST_P(FirebirdLayerTest, AnEmptyDatabaseListsNothing) {
+  MakeDatabase();
+  std::vector<std::string> tables = {"stale"};
+  connection.ListTableNames(tables);
+  EXPECT_TRUE(tables.empty());
+}
+
+TEST_P(FirebirdLayerTest, ListsColumnsInTheTablesOrder) {
+  MakeDatabase("CREATE TABLE T (ZED INTEGER, ALPHA VARCHAR(10), \"mid dle\" DATE);\n");
+  std::vector<std::string> columns;
+  connection.ListFieldNames("T", columns);
+  EXPECT_EQ(columns, (std::vector<std::string>{"ZED", "ALPHA", "mid dle"}));
+  // An unknown table lists no columns.
+  connection.ListFieldNames("NO_SUCH_TABLE", columns);
+  EXPECT_TRUE(columns.empty());
+}
+
+TEST_P(FirebirdLayerTest, AnEmptyTableIsAtItsEndAtOnceAndCountsZero) {
+  MakeDatabase("CREATE TABLE T (ID INTEGER, NAME VARCHAR(10));\n");
+  OpenTable("T");
+  EXPECT_TRUE(dataSet.Active());
+  EXPECT_TRUE(dataSet.AtEnd());
+  EXPECT_EQ(dataSet.NumberOfFields(), 2);
+  EXPECT_TRUE(dataSet.FieldAt(0).IsNull());
+  EXPECT_EQ(dataSet.CountRecords(), 0);
+  dataSet.MoveNext();
+  EXPECT_TRUE(dataSet.AtEnd());
+}
+
+TEST_P(FirebirdLayerTest, TheCountIsTakenOncePerOpen) {
+  MakeDatabase("CREATE TABLE T (ID INTEGER);\nINSERT INTO T VALUES (1);\nINSERT INTO T VALUES (2);\n");
+  OpenTable("T");
+  EXPECT_EQ(dataSet.CountRecords(), 2);
+  EXPECT_EQ(Run("INSERT INTO T VALUES (3)"), 1);
+  EXPECT_EQ(dataSet.CountRecords(), 2);  // cached: no second query
+  dataSet.SetActive(false);
+  EXPECT_EQ(dataSet.CountRecords(), 2);  // closing keeps it
+  dataSet.SetActive(true);
+  EXPECT_EQ(dataSet.CountRecords(), 3);  // a new execution forgets it
+}
+
+TEST_P(FirebirdLayerTest, MoveFirstRunsTheQueryAgainOnlyAfterMoving) {
+  MakeDatabase(
+      "CREATE TABLE T (ID INTEGER, NAME VARCHAR(10));\n"
+      "INSERT INTO T VALUES (1, 'a');\nINSERT INTO T VALUES (2, 'b');\n");
+  dataSet.SetCommandType(ctTable);
+  dataSet.SetCommandText("T");
+  dataSet.SetSortFieldNames("ID");
+  dataSet.SetActive(true);
+  EXPECT_EQ(dataSet.FieldNamed("NAME").ValueText(), "a");
+
+  EXPECT_EQ(Run("UPDATE T SET NAME = 'z' WHERE ID = 1"), 1);
+  dataSet.MoveFirst();  // still on the first row: the value read stays
+  EXPECT_EQ(dataSet.FieldNamed("NAME").ValueText(), "a");
+
+  dataSet.MoveNext();
+  EXPECT_EQ(dataSet.FieldNamed("NAME").ValueText(), "b");
+  dataSet.MoveFirst();  // executed anew
+  EXPECT_EQ(dataSet.FieldNamed("NAME").ValueText(), "z");
+  EXPECT_EQ(dataSet.FieldNamed("ID").AsInteger(), 1);
+}
+
+TEST_P(FirebirdLayerTest, WalksEveryRowAndKeepsTheLastAtTheEnd) {
+  MakeDatabase(
+      "CREATE TABLE T (ID INTEGER);\n"
+      "INSERT INTO T VALUES (1);\nINSERT INTO T VALUES (2);\nINSERT INTO T VALUES (3);\n");
+  dataSet.SetCommandText("select ID from T order by ID");
+  dataSet.SetActive(true);
+  std::vector<std::string> seen;
+  while (!dataSet.AtEnd()) {
+    seen.push_back(dataSet.FieldAt(0).ValueText());
+    dataSet.MoveNext();
+  }
+  EXPECT_EQ(seen, (std::vector<std::string>{"1", "2", "3"}));
+  EXPECT_EQ(dataSet.FieldAt(0).ValueText(), "3");
+  dataSet.SetActive(false);
+  EXPECT_TRUE(dataSet.AtEnd());
+  EXPECT_EQ(FailureText([&] { dataSet.MoveNext(); }),
+            "sdsTable: Cannot perform this operation on a closed dataset");
+  EXPECT_EQ(FailureText([&] { dataSet.MoveFirst(); }),
+            "sdsTable: Cannot perform this operation on a closed dataset");
+}
+
+TEST_P(FirebirdLayerTest, AnInsertStaysWhenALaterStatementFails) {
+  MakeDatabase("CREATE TABLE T (ID INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(10));\n");
+  dataSet.SetCommandType(ctQuery);
+  dataSet.SetCommandText("INSERT INTO T(ID,NAME) VALUES ('1', 'O''Brien')");
+  EXPECT_EQ(dataSet.RunDirect(), 1);
+  EXPECT_FALSE(dataSet.Active());
+  std::string text = FailureText([&] { dataSet.RunDirect(); });
+  EXPECT_NE(text.find("PRIMARY or UNIQUE KEY"), std::string::npos) << text;
+  dataSet.SetCommandText("INSERT INTO T(ID,NAME) VALUES ('x', null)");
+  EXPECT_THROW(dataSet.RunDirect(), EDatabaseError);
+
+  connection.SetConnected(false);
+  OpenTable("T");
+  EXPECT_EQ(dataSet.CountRecords(), 1);
+  EXPECT_EQ(dataSet.FieldNamed("NAME").ValueText(), "O'Brien");
+}
+
+TEST_P(FirebirdLayerTest, RunDirectCountsTheRowsItChanged) {
+  MakeDatabase(
+      "CREATE TABLE T (ID INTEGER);\n"
+      "INSERT INTO T VALUES (1);\nINSERT INTO T VALUES (2);\nINSERT INTO T VALUES (3);\n");
+  EXPECT_EQ(Run("UPDATE T SET ID = ID + 10 WHERE ID > 1"), 2);
+  EXPECT_EQ(Run("DELETE FROM T"), 3);
+  EXPECT_EQ(Run("CREATE TABLE U (ID INTEGER)"), 0);
+  std::vector<std::string> tables;
+  connection.ListTableNames(tables);
+  EXPECT_EQ(tables, (std::vector<std::string>{"T", "U"}));
+}
+
+TEST_P(FirebirdLayerTest, ATableWithAMixedCaseNameIsOpenedAndCounted) {
+  MakeDatabase(
+      "CREATE TABLE \"Mixed Case\" (\"Id\" INTEGER, \"order\" VARCHAR(5));\n"
+      "INSERT INTO \"Mixed Case\" VALUES (1, 'x');\nINSERT INTO \"Mixed Case\" VALUES (2, 'y');\n"
+      "CREATE TABLE \"ORDER\" (ID INTEGER);\nINSERT INTO \"ORDER\" VALUES (7);\n");
+  OpenTable("Mixed Case");
+  EXPECT_EQ(dataSet.CountRecords(), 2);
+  EXPECT_EQ(dataSet.FieldAt(0).FieldName(), "Id");
+  EXPECT_EQ(dataSet.FieldNamed("ORDER").FieldName(), "order");
+  // A reserved word as a table name.
+  OpenTable("ORDER");
+  EXPECT_EQ(dataSet.CountRecords(), 1);
+  EXPECT_EQ(dataSet.FieldAt(0).ValueText(), "7");
+  EXPECT_EQ(connection.QuoteObjectName("ORDER"), "\"ORDER\"");
+  EXPECT_EQ(connection.QuoteObjectName("T_1"), "T_1");
+}
+
+TEST_P(FirebirdLayerTest, CommandTypeAndTextFollowTheirRules) {
+  MakeDatabase("CREATE TABLE T (ID INTEGER);\nINSERT INTO T VALUES (5);\n");
+  dataSet.SetCommandText("T");
+  dataSet.SetCommandType(ctTable);  // a change of type clears the text
+  EXPECT_EQ(dataSet.CommandText(), "");
+  EXPECT_EQ(FailureText([&] { dataSet.SetActive(true); }), "Missing query, table name or procedure name");
+  EXPECT_EQ(FailureText([&] { dataSet.CountRecords(); }), "Missing query, table name or procedure name");
+
+  dataSet.SetCommandText("\r\n\t  T");
+  EXPECT_EQ(dataSet.CommandText(), "T");
+  dataSet.SetSortFieldNames("ID");
+  dataSet.SetCommandType(ctTable);  // the same type: nothing changes
+  EXPECT_EQ(dataSet.CommandText(), "T");
+  EXPECT_EQ(dataSet.SortFieldNames(), "ID");
+  dataSet.SetActive(true);
+  EXPECT_EQ(dataSet.FieldAt(0).ValueText(), "5");
+
+  const std::string refused = "sdsTable: Cannot perform this operation on an open dataset";
+  EXPECT_EQ(FailureText([&] { dataSet.SetCommandText("U"); }), refused);
+  EXPECT_EQ(FailureText([&] { dataSet.SetCommandType(ctQuery); }), refused);
+  EXPECT_EQ(FailureText([&] { dataSet.RunDirect(); }), refused);
+  dataSet.SetCommandText(" T");  // the value it holds
+  EXPECT_TRUE(dataSet.Active());
+  EXPECT_EQ(dataSet.CommandType(), ctTable);
+  EXPECT_EQ(dataSet.CommandText(), "T");
+
+  dataSet.SetActive(false);
+  dataSet.SetCommandText("T2");
+  EXPECT_EQ(dataSet.SortFieldNames(), "");  // a change of text drops the order
+}
+
+TEST_P(FirebirdLayerTest, OpeningWhatIsNoTableFails) {
+  MakeDatabase("CREATE TABLE T (ID INTEGER);\n");
+  dataSet.SetCommandType(ctTable);
+  dataSet.SetCommandText("NO_SUCH_TABLE");
+  std::string text = FailureText([&] { dataSet.SetActive(true); });
+  EXPECT_NE(text.find("NO_SUCH_TABLE"), std::string::npos) << text;
+  EXPECT_FALSE(dataSet.Active());
+  EXPECT_EQ(dataSet.CommandText(), "NO_SUCH_TABLE");
+
+  dataSet.SetCommandType(ctQuery);
+  dataSet.SetCommandText("INSERT INTO T VALUES (1)");
+  EXPECT_EQ(FailureText([&] { dataSet.SetActive(true); }), "sdsTable: Cursor not returned from Query");
+  EXPECT_FALSE(dataSet.Active());
+}
+
+TEST_P(FirebirdLayerTest, FieldsAreFoundByNameInAnyCase) {
+  MakeDatabase(
+      "CREATE TABLE T (ID INTEGER, NAME VARCHAR(10), NOTE VARCHAR(10));\n"
+      "INSERT INTO T VALUES (7, 'Anna', null);\n");
+  OpenTable("T");
+  EXPECT_EQ(&dataSet.FieldNamed("id"), &dataSet.FieldAt(0));
+  EXPECT_EQ(&dataSet.FieldNamed("Note"), &dataSet.FieldAt(2));
+  EXPECT_EQ(FailureText([&] { dataSet.FieldNamed("NOPE"); }), "sdsTable: Field 'NOPE' not found");
+  EXPECT_EQ(FailureText([&] { dataSet.FieldAt(3); }), "sdsTable: List index out of bounds (3)");
+  EXPECT_EQ(FailureText([&] { dataSet.FieldAt(-1); }), "sdsTable: List index out of bounds (-1)");
+
+  EXPECT_TRUE(dataSet.ValueNamed("NOTE").IsNull());
+  EXPECT_EQ(std::get<std::string>(dataSet.ValueNamed("name").Value()), "Anna");
+  TVariant list = dataSet.ValueNamed("ID; name;NOTE");
+  const auto& values = std::get<TVariant::List>(list.Value());
+  ASSERT_EQ(values.size(), 3u);
+  EXPECT_EQ(std::get<std::int64_t>(values[0].Value()), 7);
+  EXPECT_EQ(std::get<std::string>(values[1].Value()), "Anna");
+  EXPECT_TRUE(values[2].IsNull());
+  EXPECT_EQ(FailureText([&] { dataSet.ValueNamed("ID;NOPE"); }), "sdsTable: Field 'NOPE' not found");
+}
+
+TEST_P(FirebirdLayerTest, ARepeatedColumnNameGetsANumber) {
+  MakeDatabase();
+  dataSet.SetCommandText("select 1 as A, 2 as A, 3 as \"a_1\" from rdb$database");
+  dataSet.SetActive(true);
+  ASSERT_EQ(dataSet.NumberOfFields(), 3);
+  EXPECT_EQ(dataSet.FieldAt(0).FieldName(), "A");
+  EXPECT_EQ(dataSet.FieldAt(1).FieldName(), "A_1");
+  EXPECT_EQ(dataSet.FieldAt(2).FieldName(), "a_1_1");
+  EXPECT_EQ(dataSet.FieldNamed("a_1").ValueText(), "2");
+}
+
+TEST_P(FirebirdLayerTest, EachFirebirdTypeGetsItsKindAndItsValue) {
+  MakeDatabase(
+      "CREATE TABLE T (C_CHAR CHAR(5), C_VARCHAR VARCHAR(10), C_SMALL SMALLINT, C_INT INTEGER NOT NULL,\n"
+      "  C_BIG BIGINT, C_FLOAT FLOAT, C_DOUBLE DOUBLE PRECISION, C_NUM NUMERIC(9,2), C_NUM18 NUMERIC(18,2),\n"
+      "  C_DEC DECIMAL(10,6), C_NUM4 NUMERIC(4,1), C_DATE DATE, C_TIME TIME, C_STAMP TIMESTAMP, C_BOOL "
+      "BOOLEAN,\n"
+      "  C_TEXT BLOB SUB_TYPE TEXT, C_BLOB BLOB SUB_TYPE 0);\n"
+      "INSERT INTO T VALUES ('ab', 'x,y', -32768, 2147483647, -9223372036854775808, 0.5, -2.5, 12.50,\n"
+      "  -1234567890123456.78, 1234.000001, -999.9, '2004-03-05', '14:07:09', '2004-03-05 14:07:09.500',\n"
+      "  TRUE, 'line one' || ASCII_CHAR(10) || 'two, \"three\"', x'00FF41');\n"
+      "INSERT INTO T (C_INT) VALUES (0);\n");
+  OpenTable("T");
+  struct Expected {
+    const char* name;
+    TFieldKind kind;
+    const char* text;  // null: not compared (locale-dependent)
+  };
+  const std::vector<Expected> expected = {
+      {"C_CHAR", fkString, "ab   "},
+      {"C_VARCHAR", fkString, "x,y"},
+      {"C_SMALL", fkSmallint, "-32768"},
+      {"C_INT", fkInteger, "2147483647"},
+      {"C_BIG", fkLargeint, "-9223372036854775808"},
+      {"C_FLOAT", fkFloat, nullptr},
+      {"C_DOUBLE", fkFloat, nullptr},
+      {"C_NUM", fkBCD, nullptr},
+      {"C_NUM18", fkFMTBCD, nullptr},
+      {"C_DEC", fkFMTBCD, nullptr},
+      {"C_NUM4", fkBCD, nullptr},
+      {"C_DATE", fkDate, nullptr},
+      {"C_TIME", fkTime, nullptr},
+      {"C_STAMP", fkSQLTimeStamp, nullptr},
+      {"C_BOOL", fkBoolean, "True"},
+      {"C_TEXT", fkMemo, "line one\ntwo, \"three\""},
+      {"C_BLOB", fkBlob, nullptr},
+  };
+  ASSERT_EQ(dataSet.NumberOfFields(), static_cast<int>(expected.size()));
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    TField& field = dataSet.FieldAt(static_cast<int>(i));
+    EXPECT_EQ(field.FieldName(), expected[i].name);
+    EXPECT_EQ(field.Kind(), expected[i].kind) << expected[i].name << " is " << FieldKindName(field.Kind());
+    if (expected[i].text) EXPECT_EQ(field.ValueText(), expected[i].text) << expected[i].name;
+  }
+  EXPECT_EQ(dataSet.FieldNamed("C_CHAR").Size(), 5);
+  EXPECT_TRUE(dataSet.FieldNamed("C_CHAR").FixedChar());
+  EXPECT_TRUE(dataSet.FieldNamed("C_INT").Required());
+  EXPECT_FALSE(dataSet.FieldNamed("C_VARCHAR").Required());
+  EXPECT_EQ(dataSet.FieldNamed("C_NUM18").Precision(), 18);
+  EXPECT_EQ(dataSet.FieldNamed("C_NUM18").Size(), 2);
+
+  EXPECT_DOUBLE_EQ(dataSet.FieldNamed("C_FLOAT").AsFloat(), 0.5);
+  EXPECT_DOUBLE_EQ(dataSet.FieldNamed("C_DOUBLE").AsFloat(), -2.5);
+  EXPECT_EQ(dataSet.FieldNamed("C_NUM").AsFixedPoint(), 125000);
+  EXPECT_EQ(dataSet.FieldNamed("C_NUM4").AsFixedPoint(), -9999000);
+  EXPECT_DOUBLE_EQ(dataSet.FieldNamed("C_NUM18").AsFloat(), -1234567890123456.78);
+  EXPECT_DOUBLE_EQ(dataSet.FieldNamed("C_DEC").AsFloat(), 1234.000001);
+  EXPECT_DOUBLE_EQ(dataSet.FieldNamed("C_DATE").AsDateTime(), 38051);
+  EXPECT_DOUBLE_EQ(dataSet.FieldNamed("C_TIME").AsDateTime(), (14 * 3600 + 7 * 60 + 9) / 86400.0);
+  TSQLTimeStamp stamp = dataSet.FieldNamed("C_STAMP").AsTimeStamp();
+  EXPECT_EQ(stamp.year, 2004);
+  EXPECT_EQ(stamp.month, 3);
+  EXPECT_EQ(stamp.day, 5);
+  EXPECT_EQ(stamp.hour, 14);
+  EXPECT_EQ(stamp.minute, 7);
+  EXPECT_EQ(stamp.second, 9);
+  EXPECT_EQ(stamp.fraction, 500u);
+  EXPECT_EQ(dataSet.FieldNamed("C_BLOB").AsBytes(), std::string_view("\0\xFF"
+                                                                     "A",
+                                                                     3));
+
+  dataSet.MoveNext();
+  ASSERT_FALSE(dataSet.AtEnd());
+  for (int i = 0; i < dataSet.NumberOfFields(); ++i) {
+    EXPECT_EQ(dataSet.FieldAt(i).IsNull(), dataSet.FieldAt(i).FieldName() != "C_INT") << i;
+  }
+  dataSet.MoveNext();
+  EXPECT_TRUE(dataSet.AtEnd());
+}
+
+TEST_P(FirebirdLayerTest, CountsTheRowsOfABigIntegerCount) {
+  // count(*) is a BIGINT in dialect 3: it must be read for the count to exist at all.
+  MakeDatabase(
+      "CREATE TABLE T (ID INTEGER);\n"
+      "SET TERM ^ ;\n"
+      "EXECUTE BLOCK AS DECLARE I INTEGER = 0; BEGIN WHILE (I < 1500) DO BEGIN\n"
+      "  INSERT INTO T VALUES (:I); I = I + 1; END END^\n"
+      "SET TERM ; ^\n");
+  OpenTable("T");
+  EXPECT_EQ(dataSet.CountRecords(), 1500);
+  int rows = 0;
+  for (; !dataSet.AtEnd(); dataSet.MoveNext()) ++rows;
+  EXPECT_EQ(rows, 1500);
+}
+
+}  // namespace
