@@ -19,9 +19,14 @@
 //
 // Line rules when reading: a line ends at a line feed or at a carriage return
 // and line feed; a carriage return followed by anything else is dropped; the
-// last line may lack its line end; a Ctrl-Z (26) ends the line, and a Ctrl-Z
-// at the start of a line ends the file. Lines are written with a carriage
+// last line may lack its line end. A Ctrl-Z (26) at the start of a line ends
+// the file; inside a line it ends the line's text, the rest of that line is
+// dropped and the following lines are read. Lines are written with a carriage
 // return and line feed. Bytes pass unchanged in both directions.
+//
+// Sharing: a file open for writing is locked against every other opening, one
+// open for reading only against writers (flock, so also between two variables
+// of one program); a conflict is code 32.
 #pragma once
 
 #include <cstddef>
