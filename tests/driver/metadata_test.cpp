@@ -1,0 +1,115 @@
+// The catalogue listings: tables and views, a table's columns.
+#include <gtest/gtest.h>
+
+#include "driver_support.h"
+
+namespace drivertest {
+namespace {
+
+using Names = std::vector<std::string>;
+
+constexpr const char* kCatalogue =
+    "CREATE TABLE ZETA (A INTEGER);\n"
+    "CREATE TABLE ALPHA (Z_LAST INTEGER, A_FIRST VARCHAR(10), M_MIDDLE DATE);\n"
+    "CREATE TABLE \"Mixed Case\" (\"lower col\" INTEGER, \"Col \"\"Q\"\"\" INTEGER);\n"
+    "CREATE VIEW BETA_VIEW (X) AS SELECT A FROM ZETA;\n";
+
+class Catalogue : public RouteTest {
+ protected:
+  void SetUp() override {
+    RouteTest::SetUp();
+    if (IsSkipped()) return;
+    m_database = MakeDatabase(kCatalogue);
+    ASSERT_EQ(m_session.Connect(m_database->Connect()), 0) << ErrorText(m_session.connection.get());
+    ISQLMetaData* metaData = nullptr;
+    ASSERT_EQ(m_session.connection->getSQLMetaData(&metaData), 0);
+    m_metaData.reset(metaData);
+    ASSERT_EQ(m_metaData->setOptionText(eMetaSchemaName, "SYSDBA"), 0);
+  }
+
+  Names Tables(std::uint32_t kinds) {
+    ISQLCursor* cursor = nullptr;
+    EXPECT_EQ(m_metaData->getTables(nullptr, kinds, &cursor), 0) << ErrorText(m_metaData.get());
+    Owned<ISQLCursor> owned(cursor);
+    if (!owned) return {};
+    char name[32] = {};
+    EXPECT_EQ(owned->getColumnName(1, name), 0);
+    EXPECT_STREQ(name, "TABLE_NAME");
+    return Column1(owned.get());
+  }
+
+  Names Columns(const char* table) {
+    ISQLCursor* cursor = nullptr;
+    EXPECT_EQ(m_metaData->getColumns(table, nullptr, 0, &cursor), 0) << ErrorText(m_metaData.get());
+    Owned<ISQLCursor> owned(cursor);
+    if (!owned) return {};
+    char name[32] = {};
+    EXPECT_EQ(owned->getColumnName(1, name), 0);
+    EXPECT_STREQ(name, "COLUMN_NAME");
+    return Column1(owned.get());
+  }
+
+  std::unique_ptr<testdb::TestDatabase> m_database;
+  Session m_session;
+  Owned<ISQLMetaData> m_metaData;
+};
+
+TEST_P(Catalogue, ListsUserTablesAndViewsByNameWithoutTrailingBlanks) {
+  EXPECT_EQ(Tables(kTableKindTable | kTableKindView), (Names{"ALPHA", "BETA_VIEW", "Mixed Case", "ZETA"}));
+}
+
+TEST_P(Catalogue, ListsOnlyTheKindsAskedFor) {
+  EXPECT_EQ(Tables(kTableKindTable), (Names{"ALPHA", "Mixed Case", "ZETA"}));
+  EXPECT_EQ(Tables(kTableKindView), (Names{"BETA_VIEW"}));
+  Names system = Tables(kTableKindSystem);
+  EXPECT_NE(std::find(system.begin(), system.end(), "RDB$RELATIONS"), system.end());
+  EXPECT_EQ(std::find(system.begin(), system.end(), "ALPHA"), system.end());
+}
+
+TEST_P(Catalogue, ListsColumnsInTheirTablesOrder) {
+  EXPECT_EQ(Columns("ALPHA"), (Names{"Z_LAST", "A_FIRST", "M_MIDDLE"}));
+  EXPECT_EQ(Columns("Mixed Case"), (Names{"lower col", "Col \"Q\""}));
+  EXPECT_EQ(Columns("BETA_VIEW"), (Names{"X"}));
+}
+
+TEST_P(Catalogue, ColumnOrderFollowsARepositionedColumn) {
+  m_session.Execute("ALTER TABLE ALPHA ALTER COLUMN M_MIDDLE POSITION 1");
+  EXPECT_EQ(Columns("ALPHA"), (Names{"M_MIDDLE", "Z_LAST", "A_FIRST"}));
+}
+
+TEST_P(Catalogue, NameIsMatchedExactly) {
+  EXPECT_TRUE(Columns("alpha").empty());
+  EXPECT_TRUE(Columns("MIXED CASE").empty());
+  EXPECT_TRUE(Columns("NO_SUCH_TABLE").empty());
+  EXPECT_TRUE(Columns("A'B").empty());
+}
+
+TEST_P(Catalogue, AnswersItsOptions) {
+  char quote = 0;
+  std::int32_t length = 0;
+  EXPECT_EQ(m_metaData->getOption(eMetaObjectQuoteChar, &quote, 1, &length), 0);
+  EXPECT_EQ(quote, '"');
+  for (TMetaDataOption option : {eMetaTransactionsSupported, eMetaMultipleTransactions}) {
+    std::int32_t value = 0;
+    EXPECT_EQ(m_metaData->getOption(option, &value, sizeof value, &length), 0);
+    EXPECT_EQ(value, 1);
+    EXPECT_EQ(length, 4);
+  }
+}
+
+TEST_P(Catalogue, ListingsEndTheirTransactionsWhenReleased) {
+  // An open listing holds a transaction; once released, a change of the
+  // catalogue that needs no other user of the table goes through.
+  ISQLCursor* cursor = nullptr;
+  ASSERT_EQ(m_metaData->getColumns("ZETA", nullptr, 0, &cursor), 0);
+  ASSERT_EQ(cursor->next(), 0);
+  cursor->release();
+  m_session.Execute("DROP VIEW BETA_VIEW");
+  m_session.Execute("DROP TABLE ZETA");
+  EXPECT_EQ(Tables(kTableKindTable | kTableKindView), (Names{"ALPHA", "Mixed Case"}));
+}
+
+DRIVER_ROUTES(Catalogue);
+
+}  // namespace
+}  // namespace drivertest
