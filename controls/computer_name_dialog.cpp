@@ -36,7 +36,11 @@ TComputerNameDlg::TComputerNameDlg(QWidget* parent, const QString& caption, cons
 
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-  connect(m_list, &QListWidget::currentTextChanged, m_nameEdit, &QLineEdit::setText);
+  // A selected entry fills the name box; merely focusing the list does not.
+  connect(m_list, &QListWidget::itemSelectionChanged, this, [this] {
+    const QList<QListWidgetItem*> selected = m_list->selectedItems();
+    if (!selected.isEmpty()) m_nameEdit->setText(selected.first()->text());
+  });
   connect(m_list, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem* item) {
     m_nameEdit->setText(item->text());
     accept();

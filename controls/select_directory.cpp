@@ -115,7 +115,11 @@ void TDirectoryListBox::SetDirectory(const QString& path) {
 }
 
 void TDirectoryListBox::Open(QTreeWidgetItem* item) {
-  if (item) SetDirectory(PathOf(item));
+  if (!item) return;
+  // Moving rebuilds the entries, so it waits until the double-click or key
+  // press that asked for it is fully handled.
+  QMetaObject::invokeMethod(
+      this, [this, path = PathOf(item)] { SetDirectory(path); }, Qt::QueuedConnection);
 }
 
 void TDirectoryListBox::keyPressEvent(QKeyEvent* event) {

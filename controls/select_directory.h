@@ -27,7 +27,7 @@ void ForceDirectories(const QString& path);
 
 // The folder list: the chain of folders from the root down to the current
 // folder (open), then the current folder's subfolders (closed). Double-click or
-// Enter on an entry moves there.
+// Enter on an entry moves there, as soon as the event loop next turns.
 class TDirectoryListBox : public QTreeWidget {
   Q_OBJECT
 
