@@ -295,6 +295,28 @@ void TTextFile::ReadLn(std::string& line) {
   SkipLine();
 }
 
+void TTextFile::ReadRawLine(std::string& line) {
+  line.clear();
+  if (m_mode != tfmInput) {
+    SetIOCode(kIOErrorNotForReading);
+    return;
+  }
+  for (;;) {
+    if (m_position == m_end && !Fill()) return;
+    const char* from = m_buffer.get() + m_position;
+    if (const void* lf = std::memchr(from, '\n', m_end - m_position)) {
+      const char* next = static_cast<const char*>(lf) + 1;
+      line.append(from, next);
+      m_position = static_cast<std::size_t>(next - m_buffer.get());
+      m_atLineStart = true;
+      return;
+    }
+    line.append(from, m_end - m_position);
+    m_position = m_end;
+    m_atLineStart = false;
+  }
+}
+
 bool TTextFile::Eof() {
   if (m_mode != tfmInput) {
     SetIOCode(kIOErrorNotForReading);

@@ -89,6 +89,11 @@ class TTextFile {
   void SkipLine();
   // ReadLine then SkipLine: the next line, whole.
   void ReadLn(std::string& line);
+  // The bytes of the next line exactly as they stand, its line feed
+  // included (none after the last line when it lacks one): carriage returns
+  // and Ctrl-Z bytes are kept, so a reader that knows quoting can decide.
+  // An empty text at the end of the file. 104 when not open for reading.
+  void ReadRawLine(std::string& line);
   // True when no byte remains or the current line starts with a Ctrl-Z.
   // Consumes nothing. True (with 104) when not open for reading.
   bool Eof();

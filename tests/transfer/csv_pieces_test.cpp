@@ -1,0 +1,104 @@
+// How pieces are written for a line and read back as records.
+#include "transfer/csv_pieces.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "common/test_database.h"
+#include "transfer/text_file.h"
+
+namespace {
+
+TEST(CsvPieces, PiecesThatWouldBreakTheLineAreQuoted) {
+  struct Case {
+    std::string piece, written;
+  } cases[] = {
+      {"plain", "plain"},
+      {"", ""},
+      {"a,b", "\"a,b\""},
+      {"say \"hi\"", "\"say \"\"hi\"\"\""},
+      {"two\r\nlines", "\"two\r\nlines\""},
+      {"lf\n", "\"lf\n\""},
+      {"cr\r", "\"cr\r\""},
+      {std::string("z\x1a"), std::string("\"z\x1a\"")},
+      {"it's", "it's"},
+      {" spaced ", " spaced "},
+      {std::string("nul\0byte", 8), std::string("nul\0byte", 8)},
+  };
+  for (const auto& c : cases) {
+    std::string line = "x,";
+    AppendCsvPiece(line, c.piece);
+    EXPECT_EQ(line, "x," + c.written) << c.piece;
+    std::string inPlace = "x," + c.piece;
+    QuoteCsvPieceFrom(inPlace, 2);
+    EXPECT_EQ(inPlace, "x," + c.written) << c.piece;
+  }
+}
+
+// Each file's records, pieces separated by "|", quoted pieces marked with "q:".
+std::vector<std::string> Records(const std::string& bytes) {
+  auto dir = testdb::MakeTempDir("vp-csv");
+  auto path = dir / "in.csv";
+  std::ofstream(path, std::ios::binary) << bytes;
+  TTextFile file(path.string());
+  file.Reset();
+  IOCheck();
+  TCsvRecordReader reader(file);
+  std::vector<std::string> records;
+  std::vector<TCsvPiece> pieces;
+  while (!reader.AtEnd()) {
+    reader.Read(pieces);
+    IOCheck();
+    std::string record;
+    for (const auto& piece : pieces) {
+      if (!record.empty()) record += '|';
+      record += (piece.quoted ? "q:" : "") + piece.text;
+    }
+    records.push_back(record);
+  }
+  file.Close();
+  std::filesystem::remove_all(dir);
+  return records;
+}
+
+TEST(CsvPieces, RecordsAreReadBackAsWritten) {
+  using R = std::vector<std::string>;
+  struct Case {
+    const char* name;
+    std::string bytes;
+    R records;
+  } cases[] = {
+      {"plain lines", "a,b\r\nc,d\n", R{"a|b", "c|d"}},
+      {"empty line is one empty piece", "\r\nx\r\n", R{"", "x"}},
+      {"trailing comma", "a,\r\n", R{"a|"}},
+      {"last line without line end", "a\r\nb", R{"a", "b"}},
+      {"lone carriage return dropped", "a\rb,c\r\n", R{"ab|c"}},
+      {"ctrl-z ends the line",
+       std::string("ab\x1a"
+                   "cd,e\r\nf\r\n"),
+       R{"ab", "f"}},
+      {"ctrl-z at the start of a line ends the file",
+       std::string("a\r\n\x1a"
+                   "b\r\n"),
+       R{"a"}},
+      {"quotes dropped in unquoted pieces", "a\"b,c\r\n", R{"ab|c"}},
+      {"quoted piece keeps commas", "1,\"a,b\",c\r\n", R{"1|q:a,b|c"}},
+      {"doubled quote is one", "\"say \"\"hi\"\"\"\r\n", R{"q:say \"hi\""}},
+      {"quoted empty", "\"\",\r\n", R{"q:|"}},
+      {"line ends inside quotes are kept exactly", "1,\"x\r\ny\nz\rw\",2\r\n3\r\n",
+       R{"1|q:x\r\ny\nz\rw|2", "3"}},
+      {"ctrl-z inside quotes is kept",
+       std::string("\"a\x1a"
+                   "b\"\r\nc\r\n"),
+       R{std::string("q:a\x1a"
+                     "b"),
+         "c"}},
+      {"text after the closing quote joins the piece", "\"ab\"cd,e\r\n", R{"q:abcd|e"}},
+      {"unterminated quote runs to the end", "\"abc\r\ndef", R{"q:abc\r\ndef"}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Records(c.bytes), c.records) << c.name;
+}
+
+}  // namespace

@@ -1,0 +1,398 @@
+// Export and import of whole tables against real Firebird databases,
+// embedded and through the loopback server when FB_TEST_SERVER names it.
+#include "transfer/table_transfer.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+
+#include <clocale>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "common/test_database.h"
+#include "db/exceptions.h"
+#include "db/locale_formats.h"
+#include "db/sql_connection.h"
+#include "db/sql_dataset.h"
+
+namespace {
+
+struct TProgressRecorder : IProgress {
+  std::vector<int> positions;
+  void SetPosition(int position) override { positions.push_back(position); }
+};
+
+struct TMessageRecorder : IMessages {
+  std::vector<std::string> texts;
+  void ShowMessage(const std::string& text) override { texts.push_back(text); }
+};
+
+std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+class TableTransferTest : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override {
+    if (GetParam() && testdb::Server().empty()) GTEST_SKIP() << "FB_TEST_SERVER is not set";
+  }
+
+  void MakeDatabase(const std::string& setupSql) {
+    database = std::make_unique<testdb::TestDatabase>(GetParam(), setupSql);
+    folder = database->Dir() / "csv";
+    std::filesystem::create_directory(folder);
+    connection.Params().SetValue("Database", database->Connect());
+    connection.Params().SetValue("User_Name", "SYSDBA");
+    connection.Params().SetValue("Password", testdb::Password());
+    connection.SetConnected(true);
+  }
+
+  TTransferRequest Request(const std::string& table, const std::string& fileName = "out.csv") {
+    TTransferRequest request{folder.string(), fileName, {}, table};
+    connection.ListFieldNames(table, request.fieldList);
+    return request;
+  }
+
+  std::int32_t Export(const std::string& table, const std::string& fileName = "out.csv") {
+    return ExportTable(dataSet, Request(table, fileName), progress, messages);
+  }
+
+  std::int32_t Import(const std::string& table, const std::string& fileName = "in.csv") {
+    return ImportTable(dataSet, Request(table, fileName), progress, messages);
+  }
+
+  // The first column of the first row of a query, as text.
+  std::string Query(const std::string& sql) {
+    TSQLDataSet query("", &connection);
+    query.SetCommandType(ctQuery);
+    query.SetCommandText(sql);
+    query.SetActive(true);
+    std::string text = query.AtEnd() ? "(no row)" : query.FieldAt(0).ValueText();
+    query.SetActive(false);
+    return text;
+  }
+
+  std::unique_ptr<testdb::TestDatabase> database;
+  std::filesystem::path folder;
+  TSQLConnection connection{"scnDatabase"};
+  TSQLDataSet dataSet{"sdsTable", &connection};
+  TProgressRecorder progress;
+  TMessageRecorder messages;
+};
+
+INSTANTIATE_TEST_SUITE_P(Firebird, TableTransferTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Server" : "Embedded"; });
+
+const char* const kCustomerSql =
+    "CREATE TABLE CUSTOMER (ID INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(40), NOTE VARCHAR(200));\n";
+
+TEST_P(TableTransferTest, ExportWritesHeaderAndRowsAsPlainValues) {
+  MakeDatabase(std::string(kCustomerSql) +
+               "INSERT INTO CUSTOMER VALUES (7, 'Anna', NULL);\n"
+               "INSERT INTO CUSTOMER VALUES (8, NULL, NULL);\n"
+               "INSERT INTO CUSTOMER VALUES (9, 'Bob', 'x');\n");
+  EXPECT_EQ(Export("CUSTOMER"), 3);
+  EXPECT_EQ(ReadFile(folder / "out.csv"), "ID,NAME,NOTE\r\n7,Anna,\r\n8,,\r\n9,Bob,x\r\n");
+  ASSERT_EQ(messages.texts.size(), 1u);
+  EXPECT_EQ(messages.texts[0],
+            "3 records of table 'CUSTOMER' has been exported into file '" + folder.string() + "/out.csv'");
+  EXPECT_EQ(progress.positions.front(), 0);
+  EXPECT_EQ(progress.positions[1], 10);
+  EXPECT_EQ(progress.positions.back(), 100);
+  EXPECT_FALSE(dataSet.Active());
+  EXPECT_EQ(dataSet.CommandType(), ctTable);
+  EXPECT_EQ(dataSet.CommandText(), "CUSTOMER");
+}
+
+TEST_P(TableTransferTest, ExportQuotesPiecesThatWouldBreakTheLine) {
+  MakeDatabase(std::string(kCustomerSql) +
+               "INSERT INTO CUSTOMER VALUES (1, 'Smith, John', 'say \"hi\"');\n"
+               "INSERT INTO CUSTOMER VALUES (2, '', NULL);\n"
+               "INSERT INTO CUSTOMER VALUES (3, 'two' || ASCII_CHAR(13) || ASCII_CHAR(10) || 'lines', "
+               "'lf' || ASCII_CHAR(10) || 'only');\n"
+               "INSERT INTO CUSTOMER VALUES (4, 'it''s', 'z' || ASCII_CHAR(26));\n");
+  EXPECT_EQ(Export("CUSTOMER"), 4);
+  EXPECT_EQ(ReadFile(folder / "out.csv"),
+            "ID,NAME,NOTE\r\n"
+            "1,\"Smith, John\",\"say \"\"hi\"\"\"\r\n"
+            "2,\"\",\r\n"
+            "3,\"two\r\nlines\",\"lf\nonly\"\r\n"
+            "4,it's,\"z\x1a\"\r\n");
+}
+
+TEST_P(TableTransferTest, ExportOfAnEmptyTableWritesTheHeaderOnlyAndReplacesAnEarlierFile) {
+  MakeDatabase(kCustomerSql);
+  WriteFile(folder / "out.csv", std::string(5000, 'x'));
+  EXPECT_EQ(Export("CUSTOMER"), 0);
+  EXPECT_EQ(ReadFile(folder / "out.csv"), "ID,NAME,NOTE\r\n");
+  EXPECT_EQ(messages.texts.back().substr(0, 30), "0 records of table 'CUSTOMER' ");
+  EXPECT_EQ(progress.positions, (std::vector<int>{0, 10, 100}));
+}
+
+TEST_P(TableTransferTest, ExportMovesTheBarWithTheRowsWritten) {
+  MakeDatabase(std::string(kCustomerSql) +
+               "SET TERM ^;\n"
+               "EXECUTE BLOCK AS DECLARE I INTEGER = 1; BEGIN WHILE (I <= 200) DO BEGIN "
+               "INSERT INTO CUSTOMER VALUES (:I, 'n', NULL); I = I + 1; END END^\n"
+               "SET TERM ;^\n");
+  EXPECT_EQ(Export("CUSTOMER"), 200);
+  ASSERT_EQ(progress.positions.size(), 203u);
+  EXPECT_EQ(progress.positions[2], 10);    // 10 + 90 * 1 / 200
+  EXPECT_EQ(progress.positions[101], 55);  // after 100 of 200 rows
+  EXPECT_EQ(progress.positions[201], 100);
+  EXPECT_TRUE(std::is_sorted(progress.positions.begin(), progress.positions.end()));
+}
+
+TEST_P(TableTransferTest, AFileThatCannotBeCreatedEndsTheExportBeforeAnyRow) {
+  MakeDatabase(kCustomerSql);
+  TTransferRequest request = Request("CUSTOMER");
+  request.folder = (folder / "missing").string();
+  try {
+    ExportTable(dataSet, request, progress, messages);
+    FAIL() << "no failure";
+  } catch (const EInOutError& failure) {
+    EXPECT_EQ(failure.Code(), 3);
+    EXPECT_STREQ(failure.what(), "Invalid filename");
+  }
+  EXPECT_EQ(progress.positions, std::vector<int>{0});
+  EXPECT_TRUE(messages.texts.empty());
+  EXPECT_FALSE(dataSet.Active());
+}
+
+TEST_P(TableTransferTest, AFailureHalfWayLeavesTheFileClosedAndTheDatasetInactive) {
+  MakeDatabase(std::string(kCustomerSql) + "INSERT INTO CUSTOMER VALUES (1, 'a', NULL);\n");
+  EXPECT_THROW(Export("NO_SUCH_TABLE"), EDatabaseError);
+  EXPECT_FALSE(dataSet.Active());
+  // The header stands in the file, and nobody holds it any more.
+  EXPECT_EQ(ReadFile(folder / "out.csv"), "\r\n");
+  int fd = open((folder / "out.csv").c_str(), O_RDONLY);
+  EXPECT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+  close(fd);
+}
+
+TEST_P(TableTransferTest, ImportInsertsEachLineAndReportsTheCount) {
+  MakeDatabase(kCustomerSql);
+  WriteFile(folder / "in.csv",
+            "id,Name,NOTE\r\n"
+            "7,O'Brien,\r\n"
+            "8,\"\",x\r\n"
+            "9,,\r\n");
+  EXPECT_EQ(Import("CUSTOMER"), 3);
+  EXPECT_EQ(messages.texts,
+            std::vector<std::string>{"3 records of table 'CUSTOMER' has been imported into file '" +
+                                     folder.string() + "/in.csv'"});
+  EXPECT_EQ(dataSet.CommandType(), ctQuery);
+  EXPECT_EQ(dataSet.CommandText(), "INSERT INTO CUSTOMER(id,Name,NOTE) VALUES ('9', null, null)");
+  EXPECT_EQ(Query("SELECT NAME FROM CUSTOMER WHERE ID = 7"), "O'Brien");
+  EXPECT_EQ(Query("SELECT NAME IS NULL FROM CUSTOMER WHERE ID = 8"), "False");
+  EXPECT_EQ(Query("SELECT NAME IS NULL FROM CUSTOMER WHERE ID = 9"), "True");
+  EXPECT_EQ(progress.positions, (std::vector<int>{0, 10, 100}));
+}
+
+TEST_P(TableTransferTest, ImportChecksTheHeaderAgainstTheFields) {
+  struct Case {
+    const char* header;
+    bool accepted;
+  } cases[] = {
+      {"ID,NAME,NOTE", true},
+      {"\"ID\",\"NAME\",\"NOTE\"", true},
+      {"NOTE,ID", true},
+      {"ID,ID", true},
+      {"ID, NAME", false},
+      {"ID,NAME,NOPE", false},
+      {"", false},
+  };
+  MakeDatabase(kCustomerSql);
+  for (const auto& c : cases) {
+    messages.texts.clear();
+    WriteFile(folder / "in.csv", std::string(c.header) + "\r\n");
+    EXPECT_EQ(Import("CUSTOMER"), 0) << c.header;
+    ASSERT_EQ(messages.texts.size(), 1u) << c.header;
+    if (c.accepted) {
+      EXPECT_EQ(messages.texts[0].substr(0, 10), "0 records ") << c.header;
+    } else {
+      EXPECT_EQ(messages.texts[0], "Column header in source file does not match the database table fields!")
+          << c.header;
+      EXPECT_EQ(progress.positions.back(), 10);
+    }
+    EXPECT_FALSE(dataSet.Active());
+  }
+}
+
+TEST_P(TableTransferTest, ARefusedLineIsReportedAndTheOthersStay) {
+  MakeDatabase(kCustomerSql);
+  WriteFile(folder / "in.csv",
+            "ID,NAME,NOTE\r\n"
+            "1,a,b\r\n"
+            "2,too few\r\n"
+            "3,too,many,pieces\r\n"
+            "\r\n"
+            "1,duplicate key,x\r\n"
+            "x,not a number,y\r\n"
+            "4,\"\"\"only quotes\"\"\",\"\"\n"
+            "5,last line without line end,");
+  EXPECT_EQ(Import("CUSTOMER"), 3);
+  EXPECT_EQ(std::count(messages.texts.begin(), messages.texts.end(), "Invalid data!"), 5);
+  EXPECT_EQ(Query("SELECT LIST(ID, ';') FROM (SELECT ID FROM CUSTOMER ORDER BY ID)"), "1;4;5");
+  EXPECT_EQ(Query("SELECT NAME || '|' || NOTE FROM CUSTOMER WHERE ID = 4"), "\"only quotes\"|");
+}
+
+TEST_P(TableTransferTest, QuotedValuesComeBackByteForByte) {
+  MakeDatabase(std::string(kCustomerSql) +
+               "CREATE TABLE COPY (ID INTEGER, NAME VARCHAR(40), NOTE BLOB SUB_TYPE TEXT);\n"
+               "CREATE TABLE SOURCE (ID INTEGER, NAME VARCHAR(40), NOTE BLOB SUB_TYPE TEXT);\n"
+               "INSERT INTO SOURCE VALUES (1, 'a,b', 'x' || ASCII_CHAR(13) || ASCII_CHAR(10) || "
+               "'y' || ASCII_CHAR(10) || 'z' || ASCII_CHAR(13) || 'w');\n"
+               "INSERT INTO SOURCE VALUES (2, '\"q\"', 'end' || ASCII_CHAR(26) || 'more');\n"
+               "INSERT INTO SOURCE VALUES (3, '', NULL);\n"
+               "INSERT INTO SOURCE VALUES (4, NULL, ',');\n");
+  Export("SOURCE", "source.csv");
+  std::filesystem::copy_file(folder / "source.csv", folder / "in.csv");
+  EXPECT_EQ(Import("COPY"), 4);
+  EXPECT_EQ(Query("SELECT COUNT(*) FROM SOURCE S JOIN COPY C ON C.ID = S.ID "
+                  "WHERE C.NAME IS NOT DISTINCT FROM S.NAME AND C.NOTE IS NOT DISTINCT FROM S.NOTE"),
+            "4");
+}
+
+TEST_P(TableTransferTest, NamesThatNeedQuotesExportAndImport) {
+  MakeDatabase(
+      "CREATE TABLE \"Mixed Case\" (\"order\" INTEGER, \"Two Words\" VARCHAR(10), PLAIN VARCHAR(10));\n"
+      "INSERT INTO \"Mixed Case\" VALUES (1, 'a', 'b');\n"
+      "CREATE TABLE \"Mixed Copy\" (\"order\" INTEGER, \"Two Words\" VARCHAR(10), PLAIN VARCHAR(10));\n");
+  EXPECT_EQ(Export("Mixed Case", "mixed.csv"), 1);
+  EXPECT_EQ(ReadFile(folder / "mixed.csv"), "order,Two Words,PLAIN\r\n1,a,b\r\n");
+  std::filesystem::copy_file(folder / "mixed.csv", folder / "in.csv");
+  EXPECT_EQ(Import("Mixed Copy"), 1);
+  EXPECT_EQ(dataSet.CommandText(),
+            "INSERT INTO \"Mixed Copy\"(\"order\",\"Two Words\",PLAIN) VALUES ('1', 'a', 'b')");
+}
+
+TEST_P(TableTransferTest, AnArrayColumnKeepsItsPlaceInEveryLine) {
+  MakeDatabase(
+      "CREATE TABLE WITH_ARRAY (ID INTEGER, GRID INTEGER[3], NAME VARCHAR(10));\n"
+      "INSERT INTO WITH_ARRAY (ID, NAME) VALUES (1, 'one');\n");
+  EXPECT_EQ(Export("WITH_ARRAY"), 1);
+  EXPECT_EQ(ReadFile(folder / "out.csv"), "ID,GRID,NAME\r\n1,,one\r\n");
+}
+
+TEST_P(TableTransferTest, AMissingImportFileEndsTheImport) {
+  MakeDatabase(kCustomerSql);
+  try {
+    Import("CUSTOMER", "missing.csv");
+    FAIL() << "no failure";
+  } catch (const EInOutError& failure) {
+    EXPECT_STREQ(failure.what(), "File not found");
+  }
+  EXPECT_EQ(progress.positions, (std::vector<int>{0, 10}));
+  EXPECT_FALSE(dataSet.Active());
+}
+
+// Every type exported and imported into an empty copy under each locale the
+// user may run with. What may differ is what the text forms leave out:
+// fractions of seconds, and doubles beyond 15 significant digits.
+class RoundTripTest : public TableTransferTest {
+ protected:
+  // As the program does: the user's formats read, the C library's own
+  // number texts left in the C locale (the embedded engine runs in-process).
+  bool UseLocale(const char* locale) {
+    if (!std::setlocale(LC_ALL, locale)) return false;
+    LoadLocaleFormats();
+    std::setlocale(LC_NUMERIC, "C");
+    return true;
+  }
+
+  void TearDown() override {
+    std::setlocale(LC_ALL, "C");
+    LocaleFormats() = TLocaleFormats();
+  }
+};
+
+INSTANTIATE_TEST_SUITE_P(Locales, RoundTripTest, ::testing::Values(false),
+                         [](const auto&) { return "Embedded"; });
+
+const char* const kEveryTypeColumns =
+    "(ID INTEGER NOT NULL, S SMALLINT, I INTEGER, B BIGINT, F FLOAT, D DOUBLE PRECISION, "
+    "N4 NUMERIC(9,2), N18 NUMERIC(18,4), DC DECIMAL(15,6), DT DATE, TM TIME, TS TIMESTAMP, "
+    "BO BOOLEAN, C CHAR(6), V VARCHAR(30), MEMO BLOB SUB_TYPE TEXT, BIN BLOB SUB_TYPE BINARY)";
+
+TEST_P(RoundTripTest, EveryTypeComesBackUnderEachLocale) {
+  MakeDatabase(std::string("CREATE TABLE SOURCE ") + kEveryTypeColumns + ";\n" + "CREATE TABLE COPY " +
+               kEveryTypeColumns + ";\n" +
+               "INSERT INTO SOURCE VALUES (1, -32768, -2147483648, -9223372036854775808, 1.5, "
+               "0.1, -1234567.89, -99999999999999.9999, 123456789.123456, '1950-02-28', '14:07:09', "
+               "'2004-03-05 14:07:09.123', TRUE, 'ab', 'comma, \"quote\"', "
+               "'line' || ASCII_CHAR(13) || ASCII_CHAR(10) || 'break', x'00FF0D0A2C22');\n"
+               "INSERT INTO SOURCE VALUES (2, 32767, 2147483647, 9223372036854775807, -3.25E-10, "
+               "1.0E300, 0, 99999999999999.9999, -0.000001, '2024-02-29', '00:00:00', "
+               "'1899-12-30 00:00:00', FALSE, '', '', '', '');\n"
+               "INSERT INTO SOURCE VALUES (3, 0, 0, 0, 0, -2.0/3, 0.5, 0.0001, 1, '0001-01-01', '23:59:59', "
+               "'9999-12-31 23:59:59', NULL, NULL, NULL, NULL, NULL);\n"
+               "INSERT INTO SOURCE (ID) VALUES (4);\n");
+  const char* locales[] = {"C.UTF-8", "en_US.UTF-8", "en_GB.UTF-8", "de_DE.UTF-8"};
+  for (const char* locale : locales) {
+    SCOPED_TRACE(locale);
+    if (!UseLocale(locale)) {
+      ADD_FAILURE() << "locale " << locale << " is missing (scripts/gen-locales.sh makes it)";
+      continue;
+    }
+    connection.SetConnected(true);
+    Query("SELECT 1 FROM RDB$DATABASE");
+    TSQLDataSet clear("", &connection);
+    clear.SetCommandText("DELETE FROM COPY");
+    clear.RunDirect();
+
+    Export("SOURCE", "every.csv");
+    std::filesystem::remove(folder / "in.csv");
+    std::filesystem::copy_file(folder / "every.csv", folder / "in.csv");
+    messages.texts.clear();
+    EXPECT_EQ(Import("COPY"), 4);
+    EXPECT_EQ(messages.texts.size(), 1u) << messages.texts.front();
+
+    const char* exact[] = {"S", "I", "B", "N4", "N18", "DC", "DT", "TM", "BO", "C", "V", "MEMO", "BIN"};
+    for (const char* column : exact) {
+      EXPECT_EQ(Query(std::string("SELECT COUNT(*) FROM SOURCE S JOIN COPY C ON C.ID = S.ID WHERE C.") +
+                      column + " IS NOT DISTINCT FROM S." + column),
+                "4")
+          << column;
+    }
+    EXPECT_EQ(
+        Query("SELECT COUNT(*) FROM SOURCE S JOIN COPY C ON C.ID = S.ID WHERE C.TS IS NOT DISTINCT FROM "
+              "DATEADD(-EXTRACT(MILLISECOND FROM S.TS) MILLISECOND TO S.TS)"),
+        "4");
+    EXPECT_EQ(Query("SELECT COUNT(*) FROM SOURCE S JOIN COPY C ON C.ID = S.ID WHERE "
+                    "(C.F IS NULL AND S.F IS NULL OR ABS(C.F - S.F) <= ABS(S.F) * 1E-6) AND "
+                    "(C.D IS NULL AND S.D IS NULL OR ABS(C.D - S.D) <= ABS(S.D) * 1E-14)"),
+              "4");
+  }
+}
+
+TEST_P(RoundTripTest, AFileInTheServersOwnFormsImportsUnderEveryLocale) {
+  MakeDatabase(std::string("CREATE TABLE COPY ") + kEveryTypeColumns + ";\n");
+  const char* locales[] = {"C.UTF-8", "en_US.UTF-8", "en_GB.UTF-8", "de_DE.UTF-8"};
+  for (const char* locale : locales) {
+    SCOPED_TRACE(locale);
+    ASSERT_TRUE(UseLocale(locale));
+    WriteFile(folder / "in.csv",
+              "ID,N4,D,DT,TS,TM\r\n"
+              "1,12.5,2.25,2004-03-05,2004-03-05 14:07:09,14:07:09\r\n");
+    messages.texts.clear();
+    EXPECT_EQ(Import("COPY"), 1);
+    EXPECT_EQ(Query("SELECT N4 || '|' || D || '|' || DT || '|' || TS || '|' || TM FROM COPY"),
+              "12.50|2.250000000000000|2004-03-05|2004-03-05 14:07:09.0000|14:07:09.0000");
+    TSQLDataSet clear("", &connection);
+    clear.SetCommandText("DELETE FROM COPY");
+    clear.RunDirect();
+  }
+}
+
+}  // namespace

@@ -1,0 +1,134 @@
+#include "transfer/csv_pieces.h"
+
+#include <array>
+
+#include "transfer/split_delimited.h"
+#include "transfer/text_file.h"
+
+namespace {
+
+constexpr char kCtrlZ = 26;
+
+// The bytes that make a piece need quotes: a Ctrl-Z would end the line
+// for a reader.
+constexpr std::array<bool, 256> kSpecial = [] {
+  std::array<bool, 256> table{};
+  table[static_cast<unsigned char>(',')] = true;
+  table[static_cast<unsigned char>('"')] = true;
+  table[static_cast<unsigned char>('\r')] = true;
+  table[static_cast<unsigned char>('\n')] = true;
+  table[static_cast<unsigned char>(kCtrlZ)] = true;
+  return table;
+}();
+
+bool NeedsQuotes(std::string_view piece) {
+  for (char c : piece) {
+    if (kSpecial[static_cast<unsigned char>(c)]) return true;
+  }
+  return false;
+}
+
+void AppendQuoted(std::string& line, std::string_view piece) {
+  line += '"';
+  for (char c : piece) {
+    if (c == '"') line += '"';
+    line += c;
+  }
+  line += '"';
+}
+
+// The text of a line without double quotes, as the line rules read it: up to
+// its line end or a Ctrl-Z, lone carriage returns dropped.
+std::string PlainLineText(const std::string& raw) {
+  std::size_t end = raw.size();
+  if (std::size_t z = raw.find(kCtrlZ); z != std::string::npos) end = z;
+  if (end == raw.size()) {
+    if (end > 0 && raw[end - 1] == '\n') --end;
+    if (end > 0 && raw[end - 1] == '\r') --end;
+  }
+  std::string text;
+  text.reserve(end + 1);
+  text += ',';
+  for (std::size_t i = 0; i < end; ++i) {
+    if (raw[i] != '\r') text += raw[i];
+  }
+  return text;
+}
+
+}  // namespace
+
+void AppendCsvPiece(std::string& line, std::string_view piece) {
+  if (NeedsQuotes(piece)) {
+    AppendQuoted(line, piece);
+  } else {
+    line.append(piece);
+  }
+}
+
+void QuoteCsvPieceFrom(std::string& line, std::size_t from) {
+  std::string_view piece(line.data() + from, line.size() - from);
+  if (!NeedsQuotes(piece)) return;
+  std::string quoted;
+  AppendQuoted(quoted, piece);
+  line.replace(from, std::string::npos, quoted);
+}
+
+bool TCsvRecordReader::AtEnd() { return m_file.Eof(); }
+
+void TCsvRecordReader::Read(std::vector<TCsvPiece>& pieces) {
+  pieces.clear();
+  m_file.ReadRawLine(m_raw);
+  if (m_raw.find('"') == std::string::npos) {
+    TDynamicArrayStr texts;
+    SplitDelimited(PlainLineText(m_raw), texts);
+    pieces.reserve(texts.size());
+    for (auto& text : texts) pieces.push_back({std::move(text), false});
+    return;
+  }
+
+  std::size_t p = 0;
+  for (;;) {
+    TCsvPiece piece;
+    if (p < m_raw.size() && m_raw[p] == '"') {
+      piece.quoted = true;
+      ++p;
+      for (;;) {
+        std::size_t q = m_raw.find('"', p);
+        if (q == std::string::npos) {
+          // The value goes on over the line end, which is part of it.
+          piece.text.append(m_raw, p, std::string::npos);
+          m_file.ReadRawLine(m_raw);
+          p = 0;
+          if (m_raw.empty()) break;  // the file ended inside the quotes
+          continue;
+        }
+        piece.text.append(m_raw, p, q - p);
+        if (q + 1 < m_raw.size() && m_raw[q + 1] == '"') {
+          piece.text += '"';
+          p = q + 2;
+          continue;
+        }
+        p = q + 1;
+        break;
+      }
+    }
+    // The rest of the piece up to its comma, by the plain rules.
+    bool recordEnds = true;
+    while (p < m_raw.size()) {
+      char c = m_raw[p];
+      if (c == ',') {
+        ++p;
+        recordEnds = false;
+        break;
+      }
+      if (c == '\n' || c == kCtrlZ || (c == '\r' && p + 1 < m_raw.size() && m_raw[p + 1] == '\n')) {
+        p = m_raw.size();
+        break;
+      }
+      if (c != '"' && c != '\r') piece.text += c;
+      ++p;
+    }
+    pieces.push_back(std::move(piece));
+    if (recordEnds) return;
+  }
+}

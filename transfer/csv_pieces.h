@@ -1,0 +1,44 @@
+// Pieces of a comma-separated line: how the export writes one and how the
+// import reads a record back.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+class TTextFile;
+
+// Appends a piece to a line. A piece holding a comma, a double quote, a
+// carriage return, a line feed or a Ctrl-Z is written in double quotes with each inner
+// double quote doubled; every other piece is written as it stands.
+void AppendCsvPiece(std::string& line, std::string_view piece);
+// Quotes, in place, the piece that starts at `from` in line when it needs it
+// (as AppendCsvPiece would have written it).
+void QuoteCsvPieceFrom(std::string& line, std::size_t from);
+
+// One piece of a record as the import reads it.
+struct TCsvPiece {
+  std::string text;
+  // Began with a double quote: its bytes stand exactly as written between
+  // the quotes (a doubled quote for one), commas and line breaks included.
+  bool quoted = false;
+};
+
+// Reads the next record of a file open for reading. A line without any
+// double quote is cut at its commas as it stands (line rules of the text file
+// facility: a lone carriage return dropped, a Ctrl-Z ends the line and the
+// file). A piece that begins with a double quote runs to its closing quote,
+// across line ends if need be, keeping every byte; in any other piece double
+// quotes are dropped. An empty line gives one empty piece. Failures of the
+// file are left pending for IOCheck.
+class TCsvRecordReader {
+ public:
+  explicit TCsvRecordReader(TTextFile& file) : m_file(file) {}
+  // True when no record remains (no byte, or a Ctrl-Z where a record would begin).
+  bool AtEnd();
+  void Read(std::vector<TCsvPiece>& pieces);
+
+ private:
+  TTextFile& m_file;
+  std::string m_raw;
+};

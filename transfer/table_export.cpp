@@ -1,0 +1,102 @@
+#include <string>
+#include <vector>
+
+#include "db/sql_dataset.h"
+#include "transfer/check_entries.h"
+#include "transfer/csv_pieces.h"
+#include "transfer/dataset_guard.h"
+#include "transfer/table_transfer.h"
+#include "transfer/text_file.h"
+
+namespace {
+
+// The field of each piece of a row. A column of the list without a field
+// object (an array) gets an empty piece, so that every line stays aligned
+// with the header. When the list does not describe the dataset's columns,
+// each field of the dataset gives one piece, in the dataset's order.
+std::vector<TField*> PieceFields(TSQLDataSet& dataSet, const std::vector<std::string>& fieldList) {
+  std::vector<TField*> fields;
+  const int count = dataSet.NumberOfFields();
+  fields.reserve(count);
+  for (int i = 0; i < count; ++i) fields.push_back(&dataSet.FieldAt(i));
+
+  std::vector<TField*> pieces;
+  std::size_t next = 0;
+  for (const auto& name : fieldList) {
+    if (next < fields.size() && fields[next]->FieldName() == name) {
+      pieces.push_back(fields[next++]);
+    } else {
+      pieces.push_back(nullptr);
+    }
+  }
+  return next == fields.size() ? pieces : fields;
+}
+
+std::string HeaderLine(const std::vector<std::string>& fieldList) {
+  std::string header;
+  for (const auto& name : fieldList) {
+    AppendCsvPiece(header, name);
+    header += ',';
+  }
+  if (!header.empty()) header.pop_back();
+  return header;
+}
+
+}  // namespace
+
+std::int32_t ExportTable(TSQLDataSet& dataSet, const TTransferRequest& request, IProgress& progress,
+                         IMessages& messages) {
+  progress.SetPosition(0);
+
+  TTextFile file(TransferPath(request.folder, request.fileName));
+  file.Rewrite();
+  IOCheck();
+  file.WriteLn(HeaderLine(request.fieldList));
+  IOCheck();
+
+  TDeactivateOnExit deactivate(dataSet);
+  dataSet.SetActive(false);
+  dataSet.SetCommandType(ctTable);
+  dataSet.SetCommandText(request.tableName);
+  dataSet.SetActive(true);
+  progress.SetPosition(10);
+
+  dataSet.MoveFirst();
+  const std::int32_t recordCount = dataSet.CountRecords();
+  const std::vector<TField*> pieceFields = PieceFields(dataSet, request.fieldList);
+
+  std::string line;
+  std::int64_t written = 0;
+  while (!dataSet.AtEnd()) {
+    line.clear();
+    for (TField* field : pieceFields) {
+      if (field && !field->IsNull()) {
+        const std::size_t start = line.size();
+        field->AppendValueText(line);
+        // An empty text is written as "" so that it does not read back as null.
+        if (line.size() == start) {
+          line += "\"\"";
+        } else {
+          QuoteCsvPieceFrom(line, start);
+        }
+      }
+      line += ',';
+    }
+    if (!line.empty()) line.pop_back();
+    file.WriteLn(line);
+    IOCheck();
+    dataSet.MoveNext();
+    ++written;
+    if (recordCount > 0) progress.SetPosition(static_cast<int>(10 + 90 * written / recordCount));
+  }
+
+  dataSet.SetActive(false);
+  file.Close();
+  IOCheck();
+  progress.SetPosition(100);
+
+  messages.ShowMessage(std::to_string(recordCount) + " records of table '" + request.tableName + "'" +
+                       " has been exported into file '" + TransferPath(request.folder, request.fileName) +
+                       "'");
+  return recordCount;
+}

@@ -1,0 +1,35 @@
+// Export of a table into a comma-separated text file, and import of such a
+// file into a table. Both take what the window holds as plain values and
+// report through the progress and message interfaces; failures of the
+// database and of the file are thrown (EDatabaseError, EInOutError), after
+// the file has been closed and the dataset made inactive.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "transfer/reporting.h"
+
+class TSQLDataSet;
+
+struct TTransferRequest {
+  std::string folder;
+  std::string fileName;
+  // The current table's column names, in the table's order.
+  std::vector<std::string> fieldList;
+  std::string tableName;
+};
+
+// Writes the header line and one line per row of the table into
+// folder/fileName (replacing an earlier file), moves the bar from 0 through
+// 10 to 100, and shows the count message. Returns the record count.
+std::int32_t ExportTable(TSQLDataSet& dataSet, const TTransferRequest& request, IProgress& progress,
+                         IMessages& messages);
+
+// Inserts each data line of folder/fileName into the table, one statement per
+// line; a line the database refuses shows "Invalid data!" and the import goes
+// on. A header naming something that is not a field stops it with a message.
+// Returns the number of rows inserted.
+std::int32_t ImportTable(TSQLDataSet& dataSet, const TTransferRequest& request, IProgress& progress,
+                         IMessages& messages);
