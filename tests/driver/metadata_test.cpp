@@ -97,16 +97,29 @@ TEST_P(Catalogue, AnswersItsOptions) {
   }
 }
 
-TEST_P(Catalogue, ListingsEndTheirTransactionsWhenReleased) {
-  // An open listing holds a transaction; once released, a change of the
-  // catalogue that needs no other user of the table goes through.
+TEST_P(Catalogue, ListingHoldsItsTransactionUntilReleased) {
+  const std::string transactions =
+      "SELECT COUNT(*) FROM MON$TRANSACTIONS WHERE MON$ATTACHMENT_ID = CURRENT_CONNECTION";
+  auto count = [&] {
+    auto cursor = m_session.Query(transactions);
+    std::int64_t value = -1;  // COUNT(*) is a BIGINT
+    bool isNull = true;
+    if (cursor && cursor->next() == 0) EXPECT_EQ(cursor->getInt64(1, &value, &isNull), 0);
+    return value;
+  };
   ISQLCursor* cursor = nullptr;
   ASSERT_EQ(m_metaData->getColumns("ZETA", nullptr, 0, &cursor), 0);
   ASSERT_EQ(cursor->next(), 0);
+  EXPECT_EQ(count(), 2);
   cursor->release();
-  m_session.Execute("DROP VIEW BETA_VIEW");
-  m_session.Execute("DROP TABLE ZETA");
-  EXPECT_EQ(Tables(kTableKindTable | kTableKindView), (Names{"ALPHA", "Mixed Case"}));
+  EXPECT_EQ(count(), 1);
+}
+
+TEST_P(Catalogue, ClosedConnectionListsNothing) {
+  m_session.connection->disconnect();
+  ISQLCursor* cursor = reinterpret_cast<ISQLCursor*>(0x1);
+  EXPECT_NE(m_metaData->getTables(nullptr, 3, &cursor), 0);
+  EXPECT_EQ(cursor, nullptr);
 }
 
 DRIVER_ROUTES(Catalogue);
