@@ -47,6 +47,8 @@ class TDirectoryListBox : public QTreeWidget {
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
+  // The entries are always open: no expand and collapse marks.
+  void drawBranches(QPainter*, const QRect&, const QModelIndex&) const override {}
 
  private:
   void Open(QTreeWidgetItem* item);
