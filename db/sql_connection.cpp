@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "db/driver_loader.h"
 #include "db/exceptions.h"
 #include "db/fields.h"
 #include "db/layer_text.h"
@@ -74,7 +75,7 @@ void TSQLConnection::Connect() {
   try {
     if (!m_library) {
       // The library stays loaded for the rest of the process: never dlclose'd.
-      m_library = dlopen(TrimBlanks(m_libraryName).c_str(), RTLD_NOW);
+      m_library = LoadDriverLibrary(TrimBlanks(m_libraryName));
       if (!m_library) throw EDatabaseError("Unable to Load " + m_libraryName);
     }
     auto entry = reinterpret_cast<TGetDriverFunc>(dlsym(m_library, TrimBlanks(m_getDriverFunc).c_str()));

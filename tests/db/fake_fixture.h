@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "db/driver_loader.h"
 #include "db/sql_connection.h"
 #include "db/sql_dataset.h"
 #include "fake_driver/fake_driver.h"
@@ -14,8 +15,8 @@
 inline TFakeDriverState& FakeState() {
   // The same handle the layer gets when it loads the library by this name.
   static TFakeDriverState* state = [] {
-    void* library = dlopen("libfakedriver.so", RTLD_NOW);
-    if (!library) throw std::runtime_error(dlerror());
+    void* library = LoadDriverLibrary("libfakedriver.so");
+    if (!library) throw std::runtime_error("libfakedriver.so does not load");
     auto get = reinterpret_cast<TFakeDriverState* (*)()>(dlsym(library, "fakeDriverState"));
     if (!get) throw std::runtime_error("fakeDriverState missing");
     return get();

@@ -358,7 +358,9 @@ TEST_P(FirebirdLayerTest, EachFirebirdTypeGetsItsKindAndItsValue) {
     TField& field = dataSet.FieldAt(static_cast<int>(i));
     EXPECT_EQ(field.FieldName(), expected[i].name);
     EXPECT_EQ(field.Kind(), expected[i].kind) << expected[i].name << " is " << FieldKindName(field.Kind());
-    if (expected[i].text) EXPECT_EQ(field.ValueText(), expected[i].text) << expected[i].name;
+    if (expected[i].text) {
+      EXPECT_EQ(field.ValueText(), expected[i].text) << expected[i].name;
+    }
   }
   EXPECT_EQ(dataSet.FieldNamed("C_CHAR").Size(), 5);
   EXPECT_TRUE(dataSet.FieldNamed("C_CHAR").FixedChar());
