@@ -12,6 +12,7 @@ bool TLocaleWatcher::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::LocaleChange && watched == QCoreApplication::instance()) {
     std::setlocale(LC_ALL, "");
     LoadLocaleFormats();
+    std::setlocale(LC_NUMERIC, "C");
   }
   return QObject::eventFilter(watched, event);
 }

@@ -12,6 +12,10 @@ int main(int argc, char** argv) {
   LoadLocaleFormats();
 
   QApplication application(argc, argv);
+  // The user's number formats are in LocaleFormats now; the C library's own
+  // number texts stay in the C locale, which the embedded engine, running in
+  // this process, relies on.
+  std::setlocale(LC_NUMERIC, "C");
   QApplication::setApplicationName(QString::fromLatin1(kApplicationTitle));
   QApplication::setApplicationDisplayName(QString::fromLatin1(kApplicationTitle));
   TLocaleWatcher localeWatcher;

@@ -15,6 +15,8 @@
 
 #include "app/jpeg_image.h"
 #include "db/exceptions.h"
+#include "transfer/check_entries.h"
+#include "transfer/table_transfer.h"
 
 // The logo is compiled into the library; a static library's resources must be
 // registered by hand. Q_INIT_RESOURCE may not stand inside a namespace.
@@ -317,9 +319,29 @@ void TfrmMain::btnBrowseDBClick() {}
 
 void TfrmMain::btnBrowseFolderClick() {}
 
-void TfrmMain::btnExportClick() {}
+bool TfrmMain::CheckEntries() {
+  TTransferEntries entries;
+  entries.connected = scnDatabase.Connected();
+  entries.tableSelected = !lbxTables->selectedItems().isEmpty();
+  entries.folder = edtFolder->text().toStdString();
+  entries.fileName = edtFilename->text().toStdString();
+  return ::CheckEntries(entries, Messages());
+}
 
-void TfrmMain::btnImportClick() {}
+TTransferRequest TfrmMain::TransferRequest() const {
+  return {edtFolder->text().toStdString(), edtFilename->text().toStdString(), ListItems(lbxFields),
+          CurrentTableName};
+}
+
+void TfrmMain::btnExportClick() {
+  if (!CheckEntries()) return;
+  ExportTable(sdsTable, TransferRequest(), Progress(), Messages());
+}
+
+void TfrmMain::btnImportClick() {
+  if (!CheckEntries()) return;
+  ImportTable(sdsTable, TransferRequest(), Progress(), Messages());
+}
 
 void TfrmMain::btnExitClick() { close(); }
 

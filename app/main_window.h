@@ -14,6 +14,7 @@
 #include "db/sql_connection.h"
 #include "db/sql_dataset.h"
 #include "transfer/reporting.h"
+#include "transfer/table_transfer.h"
 
 class QFrame;
 class QGroupBox;
@@ -94,8 +95,12 @@ class TfrmMain : public QWidget {
   // runs on every selection change of the table list, by mouse or keyboard.
   void lbxTablesClick();
   void btnBrowseFolderClick();
+  // Writes the current table into the folder's file, or reads the file into
+  // it, once CheckEntries allows.
   void btnExportClick();
   void btnImportClick();
+  // True when a transfer may start; otherwise shows what is missing.
+  bool CheckEntries();
   // Closes the window, which ends the program.
   void btnExitClick();
   // Fills the table list with the database's tables and views; a failed
@@ -128,6 +133,7 @@ class TfrmMain : public QWidget {
   void SetTabOrder();
   void ConnectHandlers();
   void ConnectClick(QPushButton* button, void (TfrmMain::*handler)());
+  TTransferRequest TransferRequest() const;
 
   TMessageBoxes m_screenMessages;
   IMessageBoxes* m_messages = &m_screenMessages;
