@@ -104,7 +104,9 @@ TEST_P(Catalogue, ListingHoldsItsTransactionUntilReleased) {
     auto cursor = m_session.Query(transactions);
     std::int64_t value = -1;  // COUNT(*) is a BIGINT
     bool isNull = true;
-    if (cursor && cursor->next() == 0) EXPECT_EQ(cursor->getInt64(1, &value, &isNull), 0);
+    if (cursor && cursor->next() == 0) {
+      EXPECT_EQ(cursor->getInt64(1, &value, &isNull), 0);
+    }
     return value;
   };
   ISQLCursor* cursor = nullptr;

@@ -53,19 +53,6 @@ struct Description {
   std::int16_t scale;
 };
 
-// The index of a column of the cursor by its name (0 when absent).
-std::uint16_t ColumnNamed(ISQLCursor* cursor, const std::string& name) {
-  std::uint16_t count = 0;
-  EXPECT_EQ(cursor->getColumnCount(&count), 0);
-  for (std::uint16_t i = 1; i <= count; ++i) {
-    char buffer[32] = {};
-    EXPECT_EQ(cursor->getColumnName(i, buffer), 0);
-    if (name == buffer) return i;
-  }
-  ADD_FAILURE() << "no column " << name;
-  return 0;
-}
-
 std::string BcdText(const TBcd& bcd) {
   int places = bcd.signSpecialPlaces & 0x3F;
   std::string digits;
