@@ -66,16 +66,21 @@ class TSQLConnection {
   // True only while a driver connection is held and the state is open.
   bool Connected() const;
   // Connects or disconnects; setting the value it already has does nothing.
+  // A failed connect throws, leaves the state closed and Params as they were.
+  // Disconnecting closes every dataset of the connection and drops their
+  // prepared statements.
   void SetConnected(bool value);
   TConnectionState ConnectionState() const { return m_state; }
 
-  // Fills list with the names of the tables and views; a failure is
-  // swallowed and leaves list as it was.
+  // Fills list with the names of the tables and views (each once, in the
+  // driver's order), connecting first when needed. A listing that cannot be
+  // had is swallowed and leaves list as it was; a failure of the connect, or
+  // of a row after the listing opened, is thrown, list again untouched.
   void ListTableNames(std::vector<std::string>& list);
-  // Fills list with the table's column names in column order; a failure is
-  // swallowed and leaves list as it was.
+  // The same for the table's column names, in column order.
   void ListFieldNames(const std::string& tableName, std::vector<std::string>& list);
-  // The name as the server must see it to mean exactly that object.
+  // The name as the server must see it to mean exactly that object (at most
+  // 255 characters); connects first when needed; throws the driver's failure.
   std::string QuoteObjectName(const std::string& name);
 
   // Text of the last failure the connection recorded.
