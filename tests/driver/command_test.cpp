@@ -262,3 +262,44 @@ DRIVER_ROUTES(Commands);
 
 }  // namespace
 }  // namespace drivertest
+
+namespace drivertest {
+namespace {
+
+class Isolation : public RouteTest {
+ protected:
+  // The rows a cursor delivers when three more are committed by another
+  // connection after its first row.
+  int RowsWithLaterInsert(std::int32_t level) {
+    auto database = MakeDatabase(kPeople);
+    Session reader;
+    EXPECT_EQ(reader.connection->setOption(eConnTxnIsoLevel, level), 0);
+    EXPECT_EQ(reader.Connect(database->Connect()), 0);
+    auto cursor = reader.Query("SELECT ID FROM PEOPLE");
+    if (!cursor || cursor->next() != 0) return -1;
+    Session writer;
+    EXPECT_EQ(writer.Connect(database->Connect()), 0);
+    writer.Execute("INSERT INTO PEOPLE SELECT ID + 100, NAME FROM PEOPLE");
+    int rows = 1;
+    while (cursor->next() == 0) ++rows;
+    return rows;
+  }
+};
+
+TEST_P(Isolation, SnapshotCursorSeesNoRowsCommittedLater) { EXPECT_EQ(RowsWithLaterInsert(1), 3); }
+
+TEST_P(Isolation, ReadCommittedCursorSeesRowsCommittedLater) {
+  // Through a server the client has fetched the few rows ahead already.
+  int rows = RowsWithLaterInsert(0);
+  if (ThroughServer()) {
+    EXPECT_GE(rows, 3);
+  } else {
+    EXPECT_EQ(rows, 6);
+  }
+  EXPECT_EQ(RowsWithLaterInsert(2), rows) << "dirty read reads committed rows";
+}
+
+DRIVER_ROUTES(Isolation);
+
+}  // namespace
+}  // namespace drivertest

@@ -82,6 +82,14 @@ TEST(ConnectingThroughServer, WrongPasswordGivesTheServersWords) {
       "login.");
 }
 
+TEST(ConnectingThroughServer, ConnectStringMayNameThePort) {
+  if (testdb::Server().empty()) GTEST_SKIP() << "FB_TEST_SERVER is not set";
+  testdb::TestDatabase database(true);
+  Session session;
+  EXPECT_EQ(session.Connect(testdb::Server() + "/3050:" + database.Path()), 0)
+      << ErrorText(session.connection.get());
+}
+
 TEST(ConnectionOptions, OptionsOfTheParameterListAreAccepted) {
   Session session;
   ISQLConnection* connection = session.connection.get();
