@@ -208,6 +208,7 @@ SQLResult Statement::Prepare(const char* sql, isc_tr_handle* transaction, bool l
     }
   }
   m_columns.clear();
+  m_prepared = false;
 
   short room = 32;
   m_sqlda = std::make_unique<char[]>(XSQLDA_LENGTH(room));
@@ -234,6 +235,7 @@ SQLResult Statement::Prepare(const char* sql, isc_tr_handle* transaction, bool l
                ? static_cast<int>(InfoInteger(info + 3, static_cast<int>(InfoInteger(info + 1, 2))))
                : 0;
   DescribeColumns(transaction, lookUpPrecision);
+  m_prepared = true;
   return kSQLSuccess;
 }
 
@@ -326,7 +328,7 @@ bool Statement::ControlsTransaction() const {
 }
 
 SQLResult Statement::Execute(isc_tr_handle* transaction, std::string& error) {
-  if (!m_handle || !m_attachment->Attached()) {
+  if (!Prepared() || !m_attachment->Attached()) {
     error = "The statement is not prepared";
     return 3;
   }

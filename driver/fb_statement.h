@@ -46,7 +46,7 @@ class Statement {
   // the catalogue (in the same transaction).
   SQLResult Prepare(const char* sql, isc_tr_handle* transaction, bool lookUpPrecision, std::string& error);
 
-  bool Prepared() const { return m_handle != 0; }
+  bool Prepared() const { return m_prepared && m_handle != 0; }
   // A SELECT (or a selectable block or procedure): execution opens a cursor.
   bool ReturnsRows() const;
   // A plain SELECT, which can read in a read-only transaction.
@@ -84,6 +84,7 @@ class Statement {
 
   std::shared_ptr<Attachment> m_attachment;
   isc_stmt_handle m_handle = 0;
+  bool m_prepared = false;
   int m_type = 0;
   std::unique_ptr<char[]> m_sqlda;  // XSQLDA of the output columns
   std::vector<std::int64_t> m_buffer;
