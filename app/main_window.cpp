@@ -8,12 +8,18 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPixmap>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QStyledItemDelegate>
 #include <algorithm>
 
 #include "app/jpeg_image.h"
+#include "controls/colors.h"
+#include "controls/computer_name_dialog.h"
+#include "controls/font_styles.h"
+#include "controls/hyperlink_label.h"
+#include "controls/open_dialog.h"
+#include "controls/select_directory.h"
+#include "controls/special_progress.h"
 #include "db/exceptions.h"
 #include "transfer/check_entries.h"
 #include "transfer/table_transfer.h"
@@ -116,17 +122,15 @@ QListWidget* MakeList(QWidget* parent, const char* name, int left, int top, int 
   return Place(list, name, left, top, width, height);
 }
 
+// The bar draws itself at once when its fill moves, from inside the setter:
+// a transfer runs inside one click, with no event loop turning.
 class TBarProgress : public IProgress {
  public:
-  explicit TBarProgress(QProgressBar* bar) : m_bar(bar) {}
-  // Drawn at once: a transfer runs inside one click, with no event loop turning.
-  void SetPosition(int position) override {
-    m_bar->setValue(position);
-    m_bar->repaint();
-  }
+  explicit TBarProgress(TSpecialProgress* bar) : m_bar(bar) {}
+  void SetPosition(int position) override { m_bar->SetPosition(position); }
 
  private:
-  QProgressBar* m_bar;
+  TSpecialProgress* m_bar;
 };
 
 }  // namespace
@@ -150,6 +154,7 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
   CreateFileGroup();
   CreateAboutPanel();
   CreateProgressBar();
+  CreateDialogs();
   SetTabOrder();
   ConnectHandlers();
   edtServerName->setFocus();
@@ -226,32 +231,49 @@ void TfrmMain::CreateAboutPanel() {
 }
 
 // The maker's address, red and underlined, under a hand pointer.
-QLabel* TfrmMain::CreateHyperlinkLabel(QWidget* parent) {
-  auto* label = new QLabel(parent);
-  QFont font = label->font();
-  font.setUnderline(true);
-  label->setFont(font);
-  QPalette red = label->palette();
-  red.setColor(QPalette::WindowText, Qt::red);
-  label->setPalette(red);
+THyperlinkLabel* TfrmMain::CreateHyperlinkLabel(QWidget* parent) {
+  auto* label = new THyperlinkLabel(parent);
+  label->setObjectName(QStringLiteral("HyperlinkLabel1"));
+  label->setFont(font());
+  label->SetFontStyle(fsUnderline);
+  label->SetFontColor(clRed);
+  label->SetClickedHyperlinkColor(clPurple);
+  label->SetUseClickedHyperlinkColor(true);
+  label->SetHoverColor(clRed);
+  label->SetUseHoverColor(true);
+  label->SetHoverFontStyle(fsUnderline);
+  label->SetUseHoverFontStyle(false);
   label->setCursor(Qt::PointingHandCursor);
-  label->setText(QString::fromLatin1(kHyperlinkAddress));
   label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  const QFontMetrics metrics(font);
-  return Place(label, "HyperlinkLabel1", 16, 40, std::max(111, metrics.horizontalAdvance(label->text())),
-               std::max(13, metrics.height()));
+  label->SetCaption(QString::fromLatin1(kHyperlinkAddress));
+  const QFontMetrics metrics(label->font());
+  label->setGeometry(16, 40, std::max(111, metrics.horizontalAdvance(label->text())),
+                     std::max(13, metrics.height()));
+  label->SetErrorReporter([this](const std::exception& error) { Messages().ShowError(error.what()); });
+  return label;
 }
 
 // The bar along the bottom: solid fill from red 0, green 102, blue 153, at 0.
 void TfrmMain::CreateProgressBar() {
-  jspProgress = Place(new QProgressBar(this), "jspProgress", 0, 272, 705, 23);
-  jspProgress->setRange(0, 100);
-  jspProgress->setValue(0);
-  jspProgress->setTextVisible(false);
-  QPalette fill = jspProgress->palette();
-  fill.setColor(QPalette::Highlight, QColor(0, 102, 153));
-  jspProgress->setPalette(fill);
+  jspProgress = new TSpecialProgress(this);
+  jspProgress->setObjectName(QStringLiteral("jspProgress"));
+  jspProgress->BeginLoading();
+  jspProgress->setGeometry(0, 272, 705, 23);
+  jspProgress->SetBorderStyle(bsSingle);
+  jspProgress->SetSolid(true);
+  jspProgress->SetEndColor(10053120);
+  jspProgress->SetCaption(QStringLiteral("jspProgress"));
+  jspProgress->EndLoading();
   m_progress = std::make_unique<TBarProgress>(jspProgress);
+}
+
+void TfrmMain::CreateDialogs() {
+  jcnBrowseServer = new TComputerNameDialog(this);
+  jcnBrowseServer->SetCaption(QStringLiteral("Browse Server"));
+  OpenDialog1 = new TOpenDialog(this);
+  OpenDialog1->SetFilter(QStringLiteral("Firebird database (*.GDB)|*.GDB"));
+  OpenDialog1->SetDefaultExt(QStringLiteral("GDB"));
+  SelectDirectory1 = new TSelectDirectory(this);
 }
 
 void TfrmMain::SetTabOrder() {
@@ -313,11 +335,17 @@ void TfrmMain::SetListItems(QListWidget* list, const std::vector<std::string>& n
   }
 }
 
-void TfrmMain::btnBrowseServerClick() {}
+void TfrmMain::btnBrowseServerClick() {
+  if (jcnBrowseServer->RunDialog()) edtServerName->setText(jcnBrowseServer->ChosenComputer());
+}
 
-void TfrmMain::btnBrowseDBClick() {}
+void TfrmMain::btnBrowseDBClick() {
+  if (OpenDialog1->RunDialog()) edtDBFile->setText(OpenDialog1->FileName());
+}
 
-void TfrmMain::btnBrowseFolderClick() {}
+void TfrmMain::btnBrowseFolderClick() {
+  if (SelectDirectory1->RunDialog()) edtFolder->setText(SelectDirectory1->Directory());
+}
 
 bool TfrmMain::CheckEntries() {
   TTransferEntries entries;

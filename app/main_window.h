@@ -21,7 +21,11 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
-class QProgressBar;
+class TComputerNameDialog;
+class THyperlinkLabel;
+class TOpenDialog;
+class TSelectDirectory;
+class TSpecialProgress;
 class QPushButton;
 
 // The application's title: the window's caption and the message boxes'.
@@ -71,10 +75,15 @@ class TfrmMain : public QWidget {
   QLabel* ProgramIcon = nullptr;
   QLabel* ProductName = nullptr;
   QLabel* Version = nullptr;
-  QLabel* HyperlinkLabel1 = nullptr;
+  THyperlinkLabel* HyperlinkLabel1 = nullptr;
   QLabel* Copyright = nullptr;
   QLabel* Label9 = nullptr;
-  QProgressBar* jspProgress = nullptr;
+  TSpecialProgress* jspProgress = nullptr;
+
+  // The browse dialogs; the window owns them.
+  TComputerNameDialog* jcnBrowseServer = nullptr;
+  TOpenDialog* OpenDialog1 = nullptr;
+  TSelectDirectory* SelectDirectory1 = nullptr;
 
   // The database connection and the dataset bound to it (table mode, blobs
   // read whole). The dataset is declared second so that it goes first.
@@ -129,7 +138,8 @@ class TfrmMain : public QWidget {
   void CreateFileGroup();
   void CreateAboutPanel();
   void CreateProgressBar();
-  QLabel* CreateHyperlinkLabel(QWidget* parent);
+  THyperlinkLabel* CreateHyperlinkLabel(QWidget* parent);
+  void CreateDialogs();
   void SetTabOrder();
   void ConnectHandlers();
   void ConnectClick(QPushButton* button, void (TfrmMain::*handler)());
