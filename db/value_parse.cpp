@@ -213,7 +213,7 @@ std::optional<std::string> TimeOf(const TReadParts& parts) {
   if (!TryEncodeTime(hour, parts.Minute, second, parts.Millisecond < 0 ? 0 : parts.Millisecond, time)) {
     return std::nullopt;
   }
-  char buffer[24];
+  char buffer[64];
   if (parts.Millisecond >= 0) {
     std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d.%03d", hour, parts.Minute, second,
                   parts.Millisecond);

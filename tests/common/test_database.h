@@ -60,8 +60,14 @@ class TestDatabase {
         m_server(throughServer ? Server() : std::string()) {
     // The server may run as another user: let it reach the folder.
     std::filesystem::permissions(m_dir, std::filesystem::perms::all);
-    RunIsql("CREATE DATABASE '" + Connect() + "' USER 'SYSDBA' PASSWORD '" + Password() +
-            "' PAGE_SIZE 8192 DEFAULT CHARACTER SET NONE;\n" + setupSql + "\nCOMMIT;\n");
+    try {
+      RunIsql("CREATE DATABASE '" + Connect() + "' USER 'SYSDBA' PASSWORD '" + Password() +
+              "' PAGE_SIZE 8192 DEFAULT CHARACTER SET NONE;\n" + setupSql + "\nCOMMIT;\n");
+    } catch (...) {
+      std::error_code ignored;
+      std::filesystem::remove_all(m_dir, ignored);
+      throw;
+    }
   }
   ~TestDatabase() {
     std::error_code ignored;
