@@ -16,8 +16,9 @@ int main(int argc, char** argv) {
   // number texts stay in the C locale, which the embedded engine, running in
   // this process, relies on.
   std::setlocale(LC_NUMERIC, "C");
+  // The title of the task bar button and of every message box. (A display
+  // name would be appended to the captions of the other windows.)
   QApplication::setApplicationName(QString::fromLatin1(kApplicationTitle));
-  QApplication::setApplicationDisplayName(QString::fromLatin1(kApplicationTitle));
   TLocaleWatcher localeWatcher;
   application.installEventFilter(&localeWatcher);
 

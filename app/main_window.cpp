@@ -176,6 +176,7 @@ void TfrmMain::CreateDatabaseGroup() {
   Label6 = MakeLabel(box, "Label6", QStringLiteral("Password:"), 10, 120, 49, 13, 70);
   edtPassword = MakeEdit(box, "edtPassword", QString(), 80, 120, 145, 21);
   edtPassword->setEchoMode(QLineEdit::Password);
+  edtPassword->setStyleSheet(QStringLiteral("QLineEdit { lineedit-password-character: 42; }"));
   btnConnect = MakeButton(box, "btnConnect", kConnectCaption, 232, 120, 75, 25);
   Label3 = MakeLabel(box, "Label3", QStringLiteral("Tables:"), 8, 152, 35, 13);
   lbxTables = MakeList(box, "lbxTables", 8, 168, 129, 89);

@@ -113,8 +113,13 @@ std::int32_t ImportTable(TSQLDataSet& dataSet, const TTransferRequest& request, 
   std::vector<TImportColumn> columns;
   std::string columnList;
   for (const auto& piece : pieces) {
-    auto field = std::find_if(request.fieldList.begin(), request.fieldList.end(),
-                              [&](const std::string& name) { return SameIgnoringCase(name, piece.text); });
+    // A name written exactly as a field's goes to that field, so that
+    // fields whose names differ only in letter case stay apart.
+    auto field = std::find(request.fieldList.begin(), request.fieldList.end(), piece.text);
+    if (field == request.fieldList.end()) {
+      field = std::find_if(request.fieldList.begin(), request.fieldList.end(),
+                           [&](const std::string& name) { return SameIgnoringCase(name, piece.text); });
+    }
     if (field == request.fieldList.end()) {
       messages.ShowMessage("Column header in source file does not match the database table fields!");
       return 0;

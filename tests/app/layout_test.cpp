@@ -135,6 +135,9 @@ class LayoutTest : public QObject {
 
   void defaults() {
     QCOMPARE(m_window->edtPassword->echoMode(), QLineEdit::Password);
+    m_window->edtPassword->setText(QStringLiteral("ab"));
+    QCOMPARE(m_window->edtPassword->displayText(), QStringLiteral("**"));
+    m_window->edtPassword->clear();
     QCOMPARE(m_window->lbxTables->count(), 0);
     QCOMPARE(m_window->lbxFields->count(), 0);
     QCOMPARE(m_window->jspProgress->Position(), 0);

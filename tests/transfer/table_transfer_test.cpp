@@ -277,6 +277,17 @@ TEST_P(TableTransferTest, NamesThatNeedQuotesExportAndImport) {
             "INSERT INTO \"Mixed Copy\"(\"order\",\"Two Words\",PLAIN) VALUES ('1', 'a', 'b')");
 }
 
+TEST_P(TableTransferTest, ColumnsDifferingOnlyInLetterCaseStayApart) {
+  MakeDatabase(
+      "CREATE TABLE T (ABC VARCHAR(10), \"abc\" VARCHAR(10));\n"
+      "CREATE TABLE U (ABC VARCHAR(10), \"abc\" VARCHAR(10));\n"
+      "INSERT INTO T VALUES ('upper', 'lower');\n");
+  Export("T", "t.csv");
+  std::filesystem::copy_file(folder / "t.csv", folder / "in.csv");
+  EXPECT_EQ(Import("U"), 1);
+  EXPECT_EQ(Query("SELECT ABC || '|' || \"abc\" FROM U"), "upper|lower");
+}
+
 TEST_P(TableTransferTest, AnArrayColumnKeepsItsPlaceInEveryLine) {
   MakeDatabase(
       "CREATE TABLE WITH_ARRAY (ID INTEGER, GRID INTEGER[3], NAME VARCHAR(10));\n"
