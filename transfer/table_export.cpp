@@ -4,9 +4,9 @@
 #include "db/sql_dataset.h"
 #include "transfer/check_entries.h"
 #include "transfer/csv_pieces.h"
-#include "transfer/dataset_guard.h"
 #include "transfer/table_transfer.h"
 #include "transfer/text_file.h"
+#include "transfer/transfer_common.h"
 
 namespace {
 
@@ -48,17 +48,14 @@ std::int32_t ExportTable(TSQLDataSet& dataSet, const TTransferRequest& request, 
                          IMessages& messages) {
   progress.SetPosition(0);
 
-  TTextFile file(TransferPath(request.folder, request.fileName));
+  const std::string path = TransferPath(request.folder, request.fileName);
+  TTextFile file(path);
   file.Rewrite();
   IOCheck();
   file.WriteLn(HeaderLine(request.fieldList));
   IOCheck();
 
-  TDeactivateOnExit deactivate(dataSet);
-  dataSet.SetActive(false);
-  dataSet.SetCommandType(ctTable);
-  dataSet.SetCommandText(request.tableName);
-  dataSet.SetActive(true);
+  TOpenedTable table(dataSet, request.tableName);
   progress.SetPosition(10);
 
   dataSet.MoveFirst();
@@ -95,8 +92,6 @@ std::int32_t ExportTable(TSQLDataSet& dataSet, const TTransferRequest& request, 
   IOCheck();
   progress.SetPosition(100);
 
-  messages.ShowMessage(std::to_string(recordCount) + " records of table '" + request.tableName + "'" +
-                       " has been exported into file '" + TransferPath(request.folder, request.fileName) +
-                       "'");
+  messages.ShowMessage(TransferMessage(recordCount, request.tableName, "exported", path));
   return recordCount;
 }

@@ -9,9 +9,9 @@
 #include "db/value_parse.h"
 #include "transfer/check_entries.h"
 #include "transfer/csv_pieces.h"
-#include "transfer/dataset_guard.h"
 #include "transfer/table_transfer.h"
 #include "transfer/text_file.h"
+#include "transfer/transfer_common.h"
 
 namespace {
 
@@ -93,11 +93,7 @@ std::int32_t ImportTable(TSQLDataSet& dataSet, const TTransferRequest& request, 
                          IMessages& messages) {
   progress.SetPosition(0);
 
-  TDeactivateOnExit deactivate(dataSet);
-  dataSet.SetActive(false);
-  dataSet.SetCommandType(ctTable);
-  dataSet.SetCommandText(request.tableName);
-  dataSet.SetActive(true);
+  TOpenedTable table(dataSet, request.tableName);
   progress.SetPosition(10);
 
   const std::string path = TransferPath(request.folder, request.fileName);
@@ -173,7 +169,6 @@ std::int32_t ImportTable(TSQLDataSet& dataSet, const TTransferRequest& request, 
   IOCheck();
   progress.SetPosition(100);
 
-  messages.ShowMessage(std::to_string(inserted) + " records of table '" + request.tableName + "'" +
-                       " has been imported into file '" + path + "'");
+  messages.ShowMessage(TransferMessage(inserted, request.tableName, "imported", path));
   return inserted;
 }
