@@ -1,6 +1,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <cctype>
 #include <optional>
 #include <string>
 #include <vector>
