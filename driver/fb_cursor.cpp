@@ -123,49 +123,34 @@ SQLResult Cursor::getColumnType(std::uint16_t column, std::uint16_t* type, std::
   return kSQLSuccess;
 }
 
-SQLResult Cursor::getColumnLength(std::uint16_t column, std::uint32_t* length) {
+template <class T>
+SQLResult Cursor::DescribeInto(std::uint16_t column, T Column::*property, T* out, const char* noPlace) {
   SQLResult status;
   const Column* found = Describe(column, &status);
   if (!found) return status;
-  if (!length) return Fail(kInvalidParameter, "No place for the length given");
-  *length = found->length;
+  if (!out) return Fail(kInvalidParameter, noPlace);
+  *out = found->*property;
   return kSQLSuccess;
+}
+
+SQLResult Cursor::getColumnLength(std::uint16_t column, std::uint32_t* length) {
+  return DescribeInto(column, &Column::length, length, "No place for the length given");
 }
 
 SQLResult Cursor::getColumnPrecision(std::uint16_t column, std::int16_t* precision) {
-  SQLResult status;
-  const Column* found = Describe(column, &status);
-  if (!found) return status;
-  if (!precision) return Fail(kInvalidParameter, "No place for the precision given");
-  *precision = found->precision;
-  return kSQLSuccess;
+  return DescribeInto(column, &Column::precision, precision, "No place for the precision given");
 }
 
 SQLResult Cursor::getColumnScale(std::uint16_t column, std::int16_t* scale) {
-  SQLResult status;
-  const Column* found = Describe(column, &status);
-  if (!found) return status;
-  if (!scale) return Fail(kInvalidParameter, "No place for the scale given");
-  *scale = found->scale;
-  return kSQLSuccess;
+  return DescribeInto(column, &Column::scale, scale, "No place for the scale given");
 }
 
 SQLResult Cursor::isReadOnly(std::uint16_t column, bool* readOnly) {
-  SQLResult status;
-  const Column* found = Describe(column, &status);
-  if (!found) return status;
-  if (!readOnly) return Fail(kInvalidParameter, "No place for the flag given");
-  *readOnly = found->readOnly;
-  return kSQLSuccess;
+  return DescribeInto(column, &Column::readOnly, readOnly, "No place for the flag given");
 }
 
 SQLResult Cursor::isNullable(std::uint16_t column, bool* nullable) {
-  SQLResult status;
-  const Column* found = Describe(column, &status);
-  if (!found) return status;
-  if (!nullable) return Fail(kInvalidParameter, "No place for the flag given");
-  *nullable = found->nullable;
-  return kSQLSuccess;
+  return DescribeInto(column, &Column::nullable, nullable, "No place for the flag given");
 }
 
 SQLResult Cursor::next() {

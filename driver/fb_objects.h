@@ -148,8 +148,12 @@ class Cursor final : public DriverObject<ISQLCursor> {
  private:
   // The column for a description call, or null (with the failure recorded).
   const Column* Describe(std::uint16_t column, SQLResult* status);
-  // The column of the current row for a value call: null with *status set
-  // when there is none, or when the value is null (*status 0, *isNull true).
+  // Copies one property of a column's description to *out; fails with
+  // noPlace when out is null.
+  template <class T>
+  SQLResult DescribeInto(std::uint16_t column, T Column::*property, T* out, const char* noPlace);
+  // The column of the current row for a value call, with *isNull set; null
+  // (with *status set) when there is no such column, row or open cursor.
   const Column* Value(std::uint16_t column, bool* isNull, SQLResult* status);
   SQLResult WrongType(const Column& column, const char* wanted);
   // Reads the blob of the current row once; later calls for the same row
