@@ -214,31 +214,26 @@ SQLResult Cursor::getString(std::uint16_t column, char* buffer, std::uint32_t bu
   return kSQLSuccess;
 }
 
-SQLResult Cursor::getInt16(std::uint16_t column, std::int16_t* value, bool* isNull) {
+template <class T>
+SQLResult Cursor::GetInteger(std::uint16_t column, T* value, bool* isNull, const char* wanted) {
   SQLResult status;
   const Column* found = Value(column, isNull, &status);
   if (!found) return status;
-  if (!FitsInteger(*found, 2)) return WrongType(*found, "a 16-bit integer");
-  if (!*isNull && value) *value = static_cast<std::int16_t>(IntegerValue(*found));
+  if (!FitsInteger(*found, sizeof(T))) return WrongType(*found, wanted);
+  if (!*isNull && value) *value = static_cast<T>(IntegerValue(*found));
   return kSQLSuccess;
+}
+
+SQLResult Cursor::getInt16(std::uint16_t column, std::int16_t* value, bool* isNull) {
+  return GetInteger(column, value, isNull, "a 16-bit integer");
 }
 
 SQLResult Cursor::getInt32(std::uint16_t column, std::int32_t* value, bool* isNull) {
-  SQLResult status;
-  const Column* found = Value(column, isNull, &status);
-  if (!found) return status;
-  if (!FitsInteger(*found, 4)) return WrongType(*found, "a 32-bit integer");
-  if (!*isNull && value) *value = static_cast<std::int32_t>(IntegerValue(*found));
-  return kSQLSuccess;
+  return GetInteger(column, value, isNull, "a 32-bit integer");
 }
 
 SQLResult Cursor::getInt64(std::uint16_t column, std::int64_t* value, bool* isNull) {
-  SQLResult status;
-  const Column* found = Value(column, isNull, &status);
-  if (!found) return status;
-  if (!FitsInteger(*found, 8)) return WrongType(*found, "a 64-bit integer");
-  if (!*isNull && value) *value = IntegerValue(*found);
-  return kSQLSuccess;
+  return GetInteger(column, value, isNull, "a 64-bit integer");
 }
 
 SQLResult Cursor::getDouble(std::uint16_t column, double* value, bool* isNull) {
@@ -339,30 +334,30 @@ SQLResult Cursor::getDateTime(std::uint16_t column, double* value, bool* isNull)
   return kSQLSuccess;
 }
 
-SQLResult Cursor::getBlobSize(std::uint16_t column, std::uint32_t* size, bool* isNull) {
+SQLResult Cursor::BlobValue(std::uint16_t column, bool* isNull, const std::string** content) {
+  *content = nullptr;
   SQLResult status;
   const Column* found = Value(column, isNull, &status);
   if (!found) return status;
   if (found->type != fldBLOB) return WrongType(*found, "a blob");
   if (*isNull) return kSQLSuccess;
+  return ReadBlob(column, content);
+}
+
+SQLResult Cursor::getBlobSize(std::uint16_t column, std::uint32_t* size, bool* isNull) {
   const std::string* content;
-  status = ReadBlob(column, &content);
-  if (status != kSQLSuccess) return status;
-  if (size) *size = static_cast<std::uint32_t>(content->size());
-  return kSQLSuccess;
+  SQLResult status = BlobValue(column, isNull, &content);
+  if (status == kSQLSuccess && content && size) *size = static_cast<std::uint32_t>(content->size());
+  return status;
 }
 
 SQLResult Cursor::getBlob(std::uint16_t column, void* buffer, std::uint32_t bufferSize, bool* isNull) {
-  SQLResult status;
-  const Column* found = Value(column, isNull, &status);
-  if (!found) return status;
-  if (found->type != fldBLOB) return WrongType(*found, "a blob");
-  if (*isNull) return kSQLSuccess;
   const std::string* content;
-  status = ReadBlob(column, &content);
-  if (status != kSQLSuccess) return status;
-  if (buffer) std::memcpy(buffer, content->data(), std::min<std::size_t>(content->size(), bufferSize));
-  return kSQLSuccess;
+  SQLResult status = BlobValue(column, isNull, &content);
+  if (status == kSQLSuccess && content && buffer) {
+    std::memcpy(buffer, content->data(), std::min<std::size_t>(content->size(), bufferSize));
+  }
+  return status;
 }
 
 SQLResult Cursor::ReadBlob(std::uint16_t column, const std::string** content) {

@@ -156,6 +156,12 @@ class Cursor final : public DriverObject<ISQLCursor> {
   // (with *status set) when there is no such column, row or open cursor.
   const Column* Value(std::uint16_t column, bool* isNull, SQLResult* status);
   SQLResult WrongType(const Column& column, const char* wanted);
+  // A value call for an integer of T's width; wanted names it in the failure.
+  template <class T>
+  SQLResult GetInteger(std::uint16_t column, T* value, bool* isNull, const char* wanted);
+  // A value call for a blob: on success *content is its bytes, or null for
+  // a null value.
+  SQLResult BlobValue(std::uint16_t column, bool* isNull, const std::string** content);
   // Reads the blob of the current row once; later calls for the same row
   // answer from the cache.
   SQLResult ReadBlob(std::uint16_t column, const std::string** content);
