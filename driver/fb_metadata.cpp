@@ -1,22 +1,9 @@
 #include <cstring>
 
 #include "driver/fb_objects.h"
+#include "driver/fb_quote.h"
 
 namespace fbdriver {
-
-namespace {
-
-std::string SqlLiteral(const char* text) {
-  std::string literal = "'";
-  for (const char* c = text; *c; ++c) {
-    literal += *c;
-    if (*c == '\'') literal += '\'';
-  }
-  literal += '\'';
-  return literal;
-}
-
-}  // namespace
 
 SQLResult MetaData::setOptionText(TMetaDataOption option, const char* value) {
   if (option != eMetaSchemaName)

@@ -218,6 +218,17 @@ bool IsRegularIdentifier(std::string_view name) {
                      [](char c) { return IsUpper(c) || IsDigit(c) || c == '_' || c == '$'; });
 }
 
+// The text in the quote character, each inner one doubled.
+std::string Quoted(std::string_view text, char quote) {
+  std::string quoted(1, quote);
+  for (char c : text) {
+    quoted += c;
+    if (c == quote) quoted += quote;
+  }
+  quoted += quote;
+  return quoted;
+}
+
 }  // namespace
 
 bool IsReservedWord(std::string_view name) {
@@ -226,13 +237,9 @@ bool IsReservedWord(std::string_view name) {
 
 std::string QuoteObjectName(std::string_view name) {
   if (IsRegularIdentifier(name) && !IsReservedWord(name)) return std::string(name);
-  std::string quoted = "\"";
-  for (char c : name) {
-    quoted += c;
-    if (c == '"') quoted += '"';
-  }
-  quoted += '"';
-  return quoted;
+  return Quoted(name, '"');
 }
+
+std::string SqlLiteral(std::string_view text) { return Quoted(text, '\''); }
 
 }  // namespace fbdriver

@@ -1,4 +1,4 @@
-// How the driver writes a table or column name into SQL.
+// How the driver writes names and string literals into SQL.
 #pragma once
 
 #include <string>
@@ -13,5 +13,8 @@ bool IsReservedWord(std::string_view name);
 // digits, "_" or "$") that is not reserved stands as it is; any other name
 // is put in double quotes with each inner double quote doubled.
 std::string QuoteObjectName(std::string_view name);
+
+// The text as an SQL string literal: in single quotes, each inner one doubled.
+std::string SqlLiteral(std::string_view text);
 
 }  // namespace fbdriver

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "driver/fb_quote.h"
+
 namespace fbdriver {
 
 namespace {
@@ -153,16 +155,6 @@ void Describe(const XSQLVAR& var, Column& column) {
 std::string TrimRight(const char* text, std::size_t length) {
   while (length > 0 && (text[length - 1] == ' ' || text[length - 1] == '\0')) --length;
   return std::string(text, length);
-}
-
-std::string SqlLiteral(const std::string& text) {
-  std::string literal = "'";
-  for (char c : text) {
-    literal += c;
-    if (c == '\'') literal += '\'';
-  }
-  literal += '\'';
-  return literal;
 }
 
 // The text of a CHAR or VARCHAR column of the current row.
