@@ -8,19 +8,9 @@
 #include <vector>
 
 #include "db/value_text.h"
+#include "formats_scope.h"
 
 namespace {
-
-class TFormatsScope {
- public:
-  explicit TFormatsScope(const TLocaleFormats& formats) : m_saved(LocaleFormats()) {
-    LocaleFormats() = formats;
-  }
-  ~TFormatsScope() { LocaleFormats() = m_saved; }
-
- private:
-  TLocaleFormats m_saved;
-};
 
 const TDateTime kSample = EncodeDate(2004, 3, 5) + EncodeTime(14, 7, 9, 0);
 

@@ -9,37 +9,9 @@
 
 #include "db/locale_formats.h"
 #include "db/value_text.h"
+#include "formats_scope.h"
 
 namespace {
-
-class TFormatsScope {
- public:
-  explicit TFormatsScope(const TLocaleFormats& formats) : m_saved(LocaleFormats()) {
-    LocaleFormats() = formats;
-  }
-  ~TFormatsScope() { LocaleFormats() = m_saved; }
-
- private:
-  TLocaleFormats m_saved;
-};
-
-TLocaleFormats UsSample() {
-  TLocaleFormats formats;
-  formats.ShortDateFormat = "M/d/yyyy";
-  formats.LongTimeFormat = "h:mm:ss AMPM";
-  formats.TimeAMString = "AM";
-  formats.TimePMString = "PM";
-  return formats;
-}
-
-TLocaleFormats GermanSample() {
-  TLocaleFormats formats;
-  formats.DecimalSeparator = ',';
-  formats.DateSeparator = '.';
-  formats.ShortDateFormat = "dd.MM.yyyy";
-  formats.LongTimeFormat = "hh:mm:ss";
-  return formats;
-}
 
 TLocaleFormats Named(const char* name) {
   std::optional<TLocaleFormats> formats = ReadLocaleFormats(name);

@@ -10,40 +10,9 @@
 
 #include "db/exceptions.h"
 #include "db/locale_formats.h"
+#include "formats_scope.h"
 
 namespace {
-
-// Sets LocaleFormats() for one test and puts the old record back afterwards.
-class TFormatsScope {
- public:
-  explicit TFormatsScope(const TLocaleFormats& formats) : m_saved(LocaleFormats()) {
-    LocaleFormats() = formats;
-  }
-  ~TFormatsScope() { LocaleFormats() = m_saved; }
-
- private:
-  TLocaleFormats m_saved;
-};
-
-TLocaleFormats UsSample() {
-  TLocaleFormats formats;
-  formats.ShortDateFormat = "M/d/yyyy";
-  formats.LongTimeFormat = "h:mm:ss AMPM";
-  formats.ShortTimeFormat = "h:mm AMPM";
-  formats.TimeAMString = "AM";
-  formats.TimePMString = "PM";
-  return formats;
-}
-
-TLocaleFormats GermanSample() {
-  TLocaleFormats formats;
-  formats.DecimalSeparator = ',';
-  formats.DateSeparator = '.';
-  formats.ShortDateFormat = "dd.MM.yyyy";
-  formats.LongTimeFormat = "hh:mm:ss";
-  formats.ShortTimeFormat = "hh:mm";
-  return formats;
-}
 
 TDateTime At(int year, int month, int day, int hour = 0, int minute = 0, int second = 0, int ms = 0) {
   return EncodeDate(year, month, day) + EncodeTime(hour, minute, second, ms);
