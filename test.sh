@@ -12,10 +12,13 @@ jobs=$(nproc)
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j "$jobs"
 
+# A Firebird server of our own for this run: its own folder, port and
+# security database. The machine's own server is left alone.
 export FB_TEST_PASSWORD=${FB_TEST_PASSWORD:-masterkey}
-scripts/fbserver.sh start
-trap 'scripts/fbserver.sh stop' EXIT
-export FB_TEST_SERVER=localhost
+server_env=$(scripts/fbserver.sh start)
+eval "$server_env"
+trap 'scripts/fbserver.sh stop "$FB_TEST_SERVER_DIR"' EXIT
+echo "== test server $FB_TEST_SERVER (pid $FB_TEST_SERVER_PID)"
 
 ctest --test-dir build --output-on-failure -j "$jobs"
 

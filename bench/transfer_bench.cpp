@@ -297,7 +297,7 @@ int main(int argc, char** argv) {
     CountingProgress progress;
     CountingMessages messages;
     start = Clock::now();
-    const std::int32_t exported = ExportTable(dataSet, request, progress, messages);
+    const auto exported = ExportTable(dataSet, request, progress, messages).rows;
     const double exportSeconds = Seconds(start);
     const auto csv = database.Dir() / request.fileName;
     const auto csvBytes = std::filesystem::file_size(csv);
@@ -332,7 +332,7 @@ int main(int argc, char** argv) {
         switch ((round + turn) % 3) {
           case 0:
             start = Clock::now();
-            imported += ImportTable(dataSet, request, progress, messages);
+            imported += ImportTable(dataSet, request, progress, messages).rows;
             importSeconds += Seconds(start);
             break;
           case 1:

@@ -44,7 +44,7 @@ std::string HeaderLine(const std::vector<std::string>& fieldList) {
 
 }  // namespace
 
-std::int32_t ExportTable(TSQLDataSet& dataSet, const TTransferRequest& request, IProgress& progress,
+TTransferResult ExportTable(TSQLDataSet& dataSet, const TTransferRequest& request, IProgress& progress,
                          IMessages& messages) {
   progress.SetPosition(0);
 
@@ -93,5 +93,7 @@ std::int32_t ExportTable(TSQLDataSet& dataSet, const TTransferRequest& request, 
   progress.SetPosition(100);
 
   messages.ShowMessage(TransferMessage(recordCount, request.tableName, "exported", path));
-  return recordCount;
+  TTransferResult result;
+  result.rows = written;
+  return result;
 }

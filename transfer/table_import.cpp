@@ -90,7 +90,7 @@ void AppendLiteral(std::string& values, const std::string& text) {
 
 }  // namespace
 
-std::int32_t ImportTable(TSQLDataSet& dataSet, const TTransferRequest& request, IProgress& progress,
+TTransferResult ImportTable(TSQLDataSet& dataSet, const TTransferRequest& request, IProgress& progress,
                          IMessages& messages) {
   progress.SetPosition(0);
 
@@ -119,7 +119,7 @@ std::int32_t ImportTable(TSQLDataSet& dataSet, const TTransferRequest& request, 
     }
     if (field == request.fieldList.end()) {
       messages.ShowMessage("Column header in source file does not match the database table fields!");
-      return 0;
+      return {};
     }
     // The header's own spelling where the server reads it as that column;
     // the column's quoted name where it needs quotes.
@@ -171,5 +171,7 @@ std::int32_t ImportTable(TSQLDataSet& dataSet, const TTransferRequest& request, 
   progress.SetPosition(100);
 
   messages.ShowMessage(TransferMessage(inserted, request.tableName, "imported", path));
-  return inserted;
+  TTransferResult result;
+  result.rows = inserted;
+  return result;
 }

@@ -21,15 +21,23 @@ struct TTransferRequest {
   std::string tableName;
 };
 
+// How a transfer ended, when it did not fail.
+struct TTransferResult {
+  std::int64_t rows = 0;           // rows written to the file, or inserted and committed
+  std::int64_t refused = 0;        // import: lines the database refused
+  bool stopped = false;            // ended by a Stop (the user's, or the refusal box's)
+  std::int64_t stoppedAtLine = 0;  // import stopped: the first line of the file not imported
+  std::string rejectedPath;        // import: the file of refused lines, when there was one
+};
+
 // Writes the header line and one line per row of the table into
 // folder/fileName (replacing an earlier file), moves the bar from 0 through
-// 10 to 100, and shows the count message. Returns the record count.
-std::int32_t ExportTable(TSQLDataSet& dataSet, const TTransferRequest& request, IProgress& progress,
+// 10 to 100, and shows the count message.
+TTransferResult ExportTable(TSQLDataSet& dataSet, const TTransferRequest& request, IProgress& progress,
                          IMessages& messages);
 
 // Inserts each data line of folder/fileName into the table, one statement per
 // line; a line the database refuses shows "Invalid data!" and the import goes
 // on. A header naming something that is not a field stops it with a message.
-// Returns the number of rows inserted.
-std::int32_t ImportTable(TSQLDataSet& dataSet, const TTransferRequest& request, IProgress& progress,
+TTransferResult ImportTable(TSQLDataSet& dataSet, const TTransferRequest& request, IProgress& progress,
                          IMessages& messages);

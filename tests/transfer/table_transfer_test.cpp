@@ -64,11 +64,11 @@ class TableTransferTest : public ::testing::TestWithParam<bool> {
   }
 
   std::int32_t Export(const std::string& table, const std::string& fileName = "out.csv") {
-    return ExportTable(dataSet, Request(table, fileName), progress, messages);
+    return static_cast<std::int32_t>(ExportTable(dataSet, Request(table, fileName), progress, messages).rows);
   }
 
   std::int32_t Import(const std::string& table, const std::string& fileName = "in.csv") {
-    return ImportTable(dataSet, Request(table, fileName), progress, messages);
+    return static_cast<std::int32_t>(ImportTable(dataSet, Request(table, fileName), progress, messages).rows);
   }
 
   // The first column of the first row of a query, as text.
