@@ -19,6 +19,12 @@ struct TTransferRequest {
   // The current table's column names, in the table's order.
   std::vector<std::string> fieldList;
   std::string tableName;
+  // The command-line program's "-": folder and file name are "/dev" and
+  // "stdout" (export) or "stdin" (import), used as they are: no temporary
+  // file, no check that the file is a regular one. The rejected lines of such
+  // an import go to "stdin.rejected.csv" and "stdin.rejected.log" in the
+  // current folder.
+  bool standardStream = false;
 };
 
 // How a transfer ended, when it did not fail.
