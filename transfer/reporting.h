@@ -11,6 +11,9 @@ class IProgress {
   virtual ~IProgress() = default;
   // Moves the bar; positions run from 0 to 100.
   virtual void SetPosition(int position) = 0;
+  // Rows written or lines read so far; called as often as the position is
+  // set, for a display that counts rows.
+  virtual void SetRowsDone(std::int64_t /*rows*/) {}
   // Asked between rows: true ends the transfer as the user's Stop does.
   virtual bool StopRequested() { return false; }
 };
