@@ -20,7 +20,7 @@
 #include "controls/open_dialog.h"
 #include "controls/select_directory.h"
 #include "controls/special_progress.h"
-#include "db/exceptions.h"
+#include "base/exceptions.h"
 #include "transfer/check_entries.h"
 #include "transfer/table_transfer.h"
 
@@ -396,14 +396,11 @@ void TfrmMain::btnConnectClick() {
   scnDatabase.Params().SetValue("Database", database);
   scnDatabase.Params().SetValue("User_Name", userName);
   scnDatabase.Params().SetValue("Password", password);
+  // A connection that does not open throws here, and the button keeps its
+  // "&Connect" caption; from here on the connection is open.
   scnDatabase.SetConnected(true);
-  // From here on the next click disconnects, even when the connection did
-  // not open.
   btnConnect->setText(kDisconnectCaption);
-  if (scnDatabase.ConnectionState() == csStateOpen)
-    RefreshTable();
-  else
-    Messages().ShowMessage("Database not connected yet!");
+  RefreshTable();
 }
 
 void TfrmMain::RefreshTable() {

@@ -7,7 +7,7 @@
 #include <QMouseEvent>
 #include <QUrl>
 
-#include "db/exceptions.h"
+#include "base/exceptions.h"
 
 namespace {
 

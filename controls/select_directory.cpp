@@ -17,7 +17,7 @@
 #include <QStyledItemDelegate>
 #include <algorithm>
 
-#include "db/exceptions.h"
+#include "base/exceptions.h"
 
 namespace {
 

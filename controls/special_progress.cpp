@@ -8,7 +8,7 @@
 #include <cmath>
 #include <vector>
 
-#include "db/exceptions.h"
+#include "base/exceptions.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <limits>
 
-#include "db/exceptions.h"
+#include "base/exceptions.h"
 #include "db/layer_text.h"
 #include "db/locale_formats.h"
 #include "db/status_text.h"

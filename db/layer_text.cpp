@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "db/exceptions.h"
+#include "base/exceptions.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cctype>
 
 #include "db/driver_loader.h"
-#include "db/exceptions.h"
+#include "base/exceptions.h"
 #include "db/fields.h"
 #include "db/layer_text.h"
 #include "db/sql_dataset.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "db/exceptions.h"
+#include "base/exceptions.h"
 #include "db/layer_text.h"
 #include "db/sql_statement.h"
 #include "db/status_text.h"

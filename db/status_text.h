@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "db/exceptions.h"
+#include "base/exceptions.h"
 #include "driver/sql_driver.h"
 
 // The failure text of a non-zero status of object: the fixed text of one of

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "db/exceptions.h"
+#include "base/exceptions.h"
 #include "db/locale_formats.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "db/exceptions.h"
+#include "base/exceptions.h"
 
 namespace {
 

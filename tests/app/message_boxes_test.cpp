@@ -12,7 +12,7 @@
 #include <stdexcept>
 
 #include "app/main_window.h"
-#include "db/exceptions.h"
+#include "base/exceptions.h"
 #include "message_recorder.h"
 
 namespace {

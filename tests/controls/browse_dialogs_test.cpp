@@ -19,7 +19,7 @@
 #include "controls/computer_name_dialog.h"
 #include "controls/open_dialog.h"
 #include "controls/select_directory.h"
-#include "db/exceptions.h"
+#include "base/exceptions.h"
 
 namespace {
 

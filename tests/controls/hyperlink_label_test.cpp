@@ -5,7 +5,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include "db/exceptions.h"
+#include "base/exceptions.h"
 
 namespace {
 

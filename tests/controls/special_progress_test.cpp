@@ -9,7 +9,7 @@
 #include <cmath>
 #include <memory>
 
-#include "db/exceptions.h"
+#include "base/exceptions.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <functional>
 #include <memory>
 
-#include "db/exceptions.h"
+#include "base/exceptions.h"
 #include "db/value_text.h"
 #include "fake_fixture.h"
 

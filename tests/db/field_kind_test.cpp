@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "db/exceptions.h"
+#include "base/exceptions.h"
 #include "db/fields.h"
 #include "fake_fixture.h"
 

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "common/test_database.h"
-#include "db/exceptions.h"
+#include "base/exceptions.h"
 #include "db/sql_connection.h"
 #include "db/sql_dataset.h"
 

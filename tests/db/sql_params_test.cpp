@@ -1,7 +1,7 @@
 // The connection's parameter list and the integer reading its values go through.
 #include <gtest/gtest.h>
 
-#include "db/exceptions.h"
+#include "base/exceptions.h"
 #include "db/layer_text.h"
 #include "db/sql_connection.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "db/exceptions.h"
+#include "base/exceptions.h"
 #include "db/locale_formats.h"
 #include "formats_scope.h"
 

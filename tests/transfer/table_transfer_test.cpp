@@ -13,7 +13,7 @@
 #include <sstream>
 
 #include "common/test_database.h"
-#include "db/exceptions.h"
+#include "base/exceptions.h"
 #include "db/locale_formats.h"
 #include "db/sql_connection.h"
 #include "db/sql_dataset.h"

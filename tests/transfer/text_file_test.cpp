@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "common/test_database.h"
-#include "db/exceptions.h"
+#include "base/exceptions.h"
 
 namespace fs = std::filesystem;
 
