@@ -78,7 +78,8 @@ TTerminalProgress::TTerminalProgress(bool visible)
     : m_visible(visible), m_start(std::chrono::steady_clock::now()), m_lastDraw(m_start) {}
 
 void TTerminalProgress::SetPosition(int position) {
-  StopIfNotAsked();
+  // At 100 the work is done and kept: too late to call it stopped.
+  if (position < 100) StopIfNotAsked();
   m_position = position;
   if (position >= 10 && !m_rowsStart) m_rowsStart = std::chrono::steady_clock::now();
   Draw(false);
