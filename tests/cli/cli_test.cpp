@@ -3,8 +3,11 @@
 // names it: its files equal the window's, a pipe copies a table, portable
 // files cross locales, and its exit statuses tell a script what happened.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <clocale>
 #include <filesystem>
 #include <fstream>
@@ -228,6 +231,56 @@ TEST_P(CliTest, ExitStatusesTellWhatHappened) {
   TRun run = Shell("cli -q " + Target(*source) + " --portable export SOURCE -");
   EXPECT_NE(run.out.find("\r\n10,"), std::string::npos);
   EXPECT_NE(run.out.find("\r\n11,"), std::string::npos);
+}
+
+// Ctrl-C in the middle of a long export: the program stops the transfer
+// (the embedded engine's own signal handlers notwithstanding) and ends.
+TEST_P(CliTest, CtrlCStopsALongExport) {
+  source->Execute(
+      "CREATE TABLE BIG (ID INTEGER, NAME VARCHAR(40));\nCOMMIT;\nSET TERM ^ ;\n"
+      "EXECUTE BLOCK AS DECLARE I INTEGER = 0; BEGIN WHILE (I < 300000) DO BEGIN "
+      "INSERT INTO BIG VALUES (:I, 'name ' || :I); I = I + 1; END END^\nSET TERM ; ^\n");
+  int out[2], err[2];
+  ASSERT_EQ(pipe(out), 0);
+  ASSERT_EQ(pipe(err), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    dup2(out[1], STDOUT_FILENO);
+    dup2(err[1], STDERR_FILENO);
+    setenv("ISC_PASSWORD", testdb::Password().c_str(), 1);
+    const std::string server = source->ServerName();
+    if (server.empty())
+      execl(VP_CLI_PATH, VP_CLI_PATH, "--database", source->Path().c_str(), "export", "BIG", "-", nullptr);
+    else
+      execl(VP_CLI_PATH, VP_CLI_PATH, "--server", server.c_str(), "--database", source->Path().c_str(), "export",
+            "BIG", "-", nullptr);
+    _exit(127);
+  }
+  close(out[1]);
+  close(err[1]);
+  // Some rows have come: the export is under way.
+  char buffer[65536];
+  std::size_t received = 0;
+  while (received < 100000) {
+    const ssize_t got = read(out[0], buffer, sizeof buffer);
+    ASSERT_GT(got, 0) << "the export ended before it could be stopped";
+    received += static_cast<std::size_t>(got);
+  }
+  const auto stopAt = std::chrono::steady_clock::now();
+  kill(child, SIGINT);
+  while (read(out[0], buffer, sizeof buffer) > 0) {
+  }
+  std::string errors;
+  for (ssize_t got; (got = read(err[0], buffer, sizeof buffer)) > 0;) errors.append(buffer, static_cast<std::size_t>(got));
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  close(out[0]);
+  close(err[0]);
+  EXPECT_LT(std::chrono::steady_clock::now() - stopAt, std::chrono::seconds(5));
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 130) << errors;
+  EXPECT_NE(errors.find("stopped"), std::string::npos) << errors;
 }
 
 }  // namespace
