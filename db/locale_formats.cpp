@@ -160,6 +160,20 @@ TLocaleFormats& LocaleFormats() {
 
 void LoadLocaleFormats() { LocaleFormats() = ReadLocaleFormats(); }
 
+TLocaleFormats PortableLocaleFormats() {
+  TLocaleFormats formats;
+  formats.DecimalSeparator = '.';
+  formats.ThousandSeparator = ',';
+  formats.DateSeparator = '-';
+  formats.TimeSeparator = ':';
+  formats.ShortDateFormat = "yyyy/mm/dd";
+  formats.LongDateFormat = "yyyy/mm/dd";
+  formats.ShortTimeFormat = "hh:nn";
+  formats.LongTimeFormat = "hh:nn:ss";
+  formats.EraLocale = "C";
+  return formats;
+}
+
 TLocaleFormats ReadLocaleFormats() {
   locale_t locale = duplocale(uselocale(nullptr));
   if (locale == nullptr) return TLocaleFormats{};

@@ -37,6 +37,11 @@ TLocaleFormats& LocaleFormats();
 // Reads the C library's current locale (LC_ALL as the process set it) into LocaleFormats().
 void LoadLocaleFormats();
 
+// The server's own forms, whatever the locale: dates 2004-03-05, times
+// 14:07:09 on a 24-hour clock, "." before decimals, English month and day
+// names. A file written under them reads the same on every machine.
+TLocaleFormats PortableLocaleFormats();
+
 // The formats of the C library's current locale. An item the locale leaves
 // empty keeps the record's default; a two-digit year of the date format is
 // written with four digits.

@@ -126,11 +126,13 @@ bool TTextFile::OpenDescriptor(int flags, bool forReading) {
   // open() lets a folder be opened for reading; it is no file to read.
   if (S_ISDIR(status.st_mode)) return fail(5);
   // A writer shares with nobody, readers share with each other. A file system
-  // without locks is used without them.
-  int lockResult;
-  do {
-    lockResult = ::flock(fd, (forReading ? LOCK_SH : LOCK_EX) | LOCK_NB);
-  } while (lockResult != 0 && errno == EINTR);
+  // without locks is used without them. Pipes and devices are not locked: the
+  // two ends of one pipe are one file to flock, and `export - | import -`
+  // must not refuse itself.
+  int lockResult = 0;
+  while (S_ISREG(status.st_mode) &&
+         (lockResult = ::flock(fd, (forReading ? LOCK_SH : LOCK_EX) | LOCK_NB)) != 0 && errno == EINTR) {
+  }
   if (lockResult != 0 && errno == EWOULDBLOCK) return fail(kIOErrorSharingViolation);
   // Emptied only once the lock is held, so that a file in use elsewhere keeps its bytes.
   if (!forReading && S_ISREG(status.st_mode) && ::ftruncate(fd, 0) != 0) return fail(PlatformCode(errno));

@@ -1,0 +1,81 @@
+// What the command-line program shows on the terminal while a transfer runs,
+// how it asks for a password, and how Ctrl-C reaches a running transfer.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "transfer/reporting.h"
+
+// Ends a transfer that a signal stopped where the transfer itself does not
+// ask StopRequested() (before its first row, or in a step that never asks).
+struct TStopSignal {};
+
+// From now on SIGINT and SIGTERM only record that a stop was asked for; a
+// second one of them ends the program at once. Call it after connecting: the
+// embedded engine installs handlers of its own for these signals when it
+// attaches a database.
+void CatchStopSignals();
+// The signal that asked for a stop, 0 while none did.
+int StopSignal();
+
+// A bar on standard error with the rows done, the rate and the time left,
+// redrawn at most ten times a second; nothing at all when hidden.
+class TTerminalProgress : public IProgress {
+ public:
+  explicit TTerminalProgress(bool visible);
+  void SetPosition(int position) override;
+  void SetRowsDone(std::int64_t rows) override;
+  bool StopRequested() override;
+
+  // Takes the bar off the terminal line, so that a message can be printed.
+  void Clear();
+
+ private:
+  void Draw(bool force);
+  void StopIfNotAsked();
+
+  bool m_visible;
+  bool m_drawn = false;
+  bool m_transferAsks = false;  // the transfer has asked StopRequested() itself
+  int m_position = 0;
+  std::optional<std::int64_t> m_rows;
+  std::chrono::steady_clock::time_point m_start;
+  std::optional<std::chrono::steady_clock::time_point> m_rowsStart;  // the position first passed 10
+  std::chrono::steady_clock::time_point m_lastDraw;
+};
+
+// The transfer's messages on standard error: the count message (left out
+// with --quiet), every other message, and each refused line as
+// "FILE:LINE: reason". Standard output stays free for the data.
+class TTerminalMessages : public IMessages {
+ public:
+  // fileShown: the file as the user named it, for the refused lines.
+  TTerminalMessages(TTerminalProgress& progress, std::string fileShown, bool quiet);
+  void ShowMessage(const std::string& text) override;
+  TRefusalAnswer AskRefusedLine(const TRefusedLine& line) override;
+
+  // A message other than the count message was shown (a header that names
+  // no field, a stop): the transfer did not do all it was asked.
+  bool ShowedProblem() const { return m_showedProblem; }
+  std::int64_t RefusedLines() const { return m_refused; }
+
+ private:
+  TTerminalProgress& m_progress;
+  std::string m_fileShown;
+  bool m_quiet;
+  bool m_showedProblem = false;
+  std::int64_t m_refused = 0;
+};
+
+// "25 records of table 'T' has been exported into file '...'" and its
+// imported form, with nothing after it.
+bool IsCountMessage(const std::string& text);
+
+// Reads a password from the controlling terminal without echoing it, after
+// showing prompt there. nullopt when the process has no terminal. Ctrl-C
+// during the question puts the terminal back as it was.
+std::optional<std::string> AskPassword(const std::string& prompt);

@@ -1,0 +1,286 @@
+// The command-line program run as a user runs it, over real Firebird
+// databases, embedded and through the loopback server when FB_TEST_SERVER
+// names it: its files equal the window's, a pipe copies a table, portable
+// files cross locales, and its exit statuses tell a script what happened.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <clocale>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "common/test_database.h"
+#include "db/locale_formats.h"
+#include "db/sql_connection.h"
+#include "db/sql_dataset.h"
+#include "transfer/table_transfer.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void WriteFile(const fs::path& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
+
+std::string Quoted(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+struct TRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+struct TSilent : IProgress, IMessages {
+  void SetPosition(int) override {}
+  void ShowMessage(const std::string&) override {}
+};
+
+const char* const kEveryType =
+    "(ID INTEGER NOT NULL PRIMARY KEY, S SMALLINT, B BIGINT, D DOUBLE PRECISION, N4 NUMERIC(9,2), "
+    "N18 NUMERIC(18,4), DT DATE, TM TIME, TS TIMESTAMP, BO BOOLEAN, C CHAR(6), V VARCHAR(30), "
+    "MEMO BLOB SUB_TYPE TEXT, BIN BLOB SUB_TYPE BINARY)";
+
+const char* const kRows =
+    "INSERT INTO SOURCE VALUES (1, -32768, -9223372036854775808, 0.1, -1234567.89, -99999999999999.9999, "
+    "'1950-02-28', '14:07:09', '2004-03-05 14:07:09', TRUE, 'ab', 'comma, \"quote\"', "
+    "'line' || ASCII_CHAR(13) || ASCII_CHAR(10) || 'break', x'00FF0D0A2C22');\n"
+    "INSERT INTO SOURCE VALUES (2, 32767, 9223372036854775807, 1.0E300, 0.5, 0.0001, '2024-02-12', "
+    "'00:00:00', '1899-12-30 00:00:00', FALSE, '', '', '', '');\n"
+    "INSERT INTO SOURCE (ID) VALUES (3);\n";
+
+class CliTest : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override {
+    if (GetParam() && testdb::Server().empty()) GTEST_SKIP() << "FB_TEST_SERVER is not set";
+    source = std::make_unique<testdb::TestDatabase>(
+        GetParam(), std::string("CREATE TABLE SOURCE ") + kEveryType + ";\nCREATE TABLE COPY " + kEveryType +
+                        ";\nCREATE TABLE \"Mixed Case\" (\"order\" INTEGER, \"Two Words\" VARCHAR(10));\n"
+                        "INSERT INTO \"Mixed Case\" VALUES (1, 'x,y');\nCREATE TABLE EMPTY_ONE (ID INTEGER);\n" +
+                        kRows);
+    dir = source->Dir();
+  }
+
+  void TearDown() override {
+    std::setlocale(LC_ALL, "C");
+    LocaleFormats() = TLocaleFormats();
+  }
+
+  // The connection options for a database: through the server, or the file.
+  std::string Target(const testdb::TestDatabase& database) const {
+    return (database.ServerName().empty() ? "" : "--server " + Quoted(database.ServerName()) + " ") +
+           "--database " + Quoted(database.Path());
+  }
+
+  // Runs a shell command line in the test's folder; "cli" stands for the program.
+  TRun Shell(const std::string& commandLine, const std::string& locale = "C.UTF-8") {
+    std::string line = commandLine;
+    for (std::size_t at; (at = line.find("cli ")) != std::string::npos;)
+      line.replace(at, 3, "\"$CLI\"");
+    const std::string command = "cd " + Quoted(dir.string()) + " && CLI=" + Quoted(VP_CLI_PATH) +
+                                " LC_ALL=" + locale + " ISC_PASSWORD=" + Quoted(testdb::Password()) +
+                                " sh -c " + Quoted(line) + " > run.out 2> run.err";
+    TRun run;
+    const int status = std::system(command.c_str());
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.out = ReadFile(dir / "run.out");
+    run.err = ReadFile(dir / "run.err");
+    return run;
+  }
+
+  TRun Cli(const std::string& arguments, const std::string& locale = "C.UTF-8") {
+    return Shell("cli " + Target(*source) + " " + arguments, locale);
+  }
+
+  // The window's export of a table under a locale, through the same functions.
+  std::string LibraryExport(const std::string& table, const char* locale) {
+    EXPECT_TRUE(std::setlocale(LC_ALL, locale)) << locale;
+    LoadLocaleFormats();
+    std::setlocale(LC_NUMERIC, "C");
+    TSQLConnection connection("scnDatabase");
+    connection.Params().SetValue("Database", source->Connect());
+    connection.Params().SetValue("User_Name", "SYSDBA");
+    connection.Params().SetValue("Password", testdb::Password());
+    TSQLDataSet dataSet("sdsTable", &connection);
+    TTransferRequest request{dir.string(), "library.csv", {}, table};
+    connection.ListFieldNames(table, request.fieldList);
+    TSilent silent;
+    ExportTable(dataSet, request, silent, silent);
+    // Two embedded engines must not hold one file: the program opens it next.
+    connection.SetConnected(false);
+    return ReadFile(dir / "library.csv");
+  }
+
+  std::unique_ptr<testdb::TestDatabase> source;
+  fs::path dir;
+};
+
+INSTANTIATE_TEST_SUITE_P(Firebird, CliTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Server" : "Embedded"; });
+
+TEST_P(CliTest, ExportEqualsTheWindowsExportByteForByte) {
+  for (const char* locale : {"en_GB.UTF-8", "de_DE.UTF-8"}) {
+    for (const char* table : {"SOURCE", "Mixed Case", "EMPTY_ONE"}) {
+      SCOPED_TRACE(std::string(locale) + " " + table);
+      const std::string expected = LibraryExport(table, locale);
+      ASSERT_NE(expected.find("\r\n"), std::string::npos);
+      TRun run = Cli(std::string("-q export ") + Quoted(table) + " cli.csv", locale);
+      ASSERT_EQ(run.status, 0) << run.err;
+      EXPECT_EQ(run.err, "");
+      EXPECT_EQ(ReadFile(dir / "cli.csv"), expected);
+      // Standard output, also when it is a file the shell appends to.
+      WriteFile(dir / "appended.csv", "kept\n");
+      run = Cli(std::string("export ") + Quoted(table) + " - >> appended.csv", locale);
+      ASSERT_EQ(run.status, 0) << run.err;
+      EXPECT_EQ(ReadFile(dir / "appended.csv"), "kept\n" + expected);
+      EXPECT_NE(run.err.find("records of table '" + std::string(table) + "' has been exported"), std::string::npos);
+    }
+  }
+}
+
+TEST_P(CliTest, APipeCopiesATableAndPortableFilesCrossLocales) {
+  // Embedded, the copy goes into a second database: one engine per file.
+  std::unique_ptr<testdb::TestDatabase> second;
+  if (!GetParam()) second = std::make_unique<testdb::TestDatabase>(false, std::string("CREATE TABLE COPY ") + kEveryType + ";");
+  const std::string copyTarget = second ? Target(*second) : Target(*source);
+  auto exportOf = [&](const std::string& target, const std::string& table) {
+    TRun run = Shell("cli --portable " + target + " export " + table + " -");
+    EXPECT_EQ(run.status, 0) << run.err;
+    return run.out;
+  };
+  const std::string original = exportOf(Target(*source), "SOURCE");
+  ASSERT_NE(original.find("2004-03-05 14:07:09"), std::string::npos) << original;
+  ASSERT_NE(original.find(",0.1,"), std::string::npos) << original;
+
+  struct TCase {
+    const char* exportFlags;
+    const char* exportLocale;
+    const char* importLocale;
+  } cases[] = {{"", "de_DE.UTF-8", "de_DE.UTF-8"},
+               {"--portable", "en_GB.UTF-8", "en_US.UTF-8"},
+               {"--portable", "en_GB.UTF-8", "de_DE.UTF-8"}};
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(std::string(c.exportFlags) + " " + c.exportLocale + " -> " + c.importLocale);
+    TRun run = Shell("cli -q " + Target(*source) + " " + c.exportFlags + " export SOURCE - | LC_ALL=" +
+                         c.importLocale + " cli " + copyTarget + " import COPY -",
+                     c.exportLocale);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("3 records of table 'COPY' has been imported"), std::string::npos) << run.err;
+    std::string copied = exportOf(copyTarget, "COPY");
+    EXPECT_EQ(copied, original);
+    (second ? *second : *source).Execute("DELETE FROM COPY;");
+  }
+}
+
+TEST_P(CliTest, ExitStatusesTellWhatHappened) {
+  WriteFile(dir / "refused.csv", "ID,N4\r\n10,1.5\r\n1,2.5\r\nx,3\r\n11,4\r\n");
+  WriteFile(dir / "wrong-header.csv", "ID,NOPE\r\n10,1\r\n");
+  const std::string badPassword =
+      GetParam() ? "--server " + Quoted(source->ServerName()) + " --database " + Quoted(source->Path()) +
+                       " --password-file wrong-password"
+                 : "--database " + Quoted((dir / "missing.fdb").string());
+  WriteFile(dir / "wrong-password", "not the password\n");
+  struct TCase {
+    std::string commandLine;  // after "cli"
+    int status;
+    std::string inOut;  // a text standard output holds
+    std::string inErr;  // a text standard error holds
+  } cases[] = {
+      {Target(*source) + " tables", 0, "COPY\nEMPTY_ONE\nMixed Case\nSOURCE\n", ""},
+      {Target(*source) + " fields source", 0, "ID\nS\nB\n", ""},
+      {Target(*source) + " import SOURCE refused.csv", 3, "", "refused.csv:3: "},
+      {Target(*source) + " import SOURCE wrong-header.csv", 1, "", "does not match"},
+      {badPassword + " tables", 1, "", "cannot connect"},
+      {Target(*source) + " export NO_SUCH_TABLE out.csv", 1, "", "no table 'NO_SUCH_TABLE'"},
+      {Target(*source) + " fields NO_SUCH_TABLE", 1, "", "no table 'NO_SUCH_TABLE'"},
+      {Target(*source) + " export SOURCE no-such-folder/out.csv", 1, "", "varnelo-pelmora-cli: "},
+      {Target(*source), 2, "", "no command given"},
+      {Target(*source) + " export SOURCE", 2, "", "'export' takes 2 arguments"},
+      {Target(*source) + " copy SOURCE", 2, "", "unknown command 'copy'"},
+      {Target(*source) + " --colour tables", 2, "", "unknown option --colour"},
+      {Target(*source) + " --password secret tables", 2, "", "ISC_PASSWORD"},
+      {"tables", 2, "", "no database given"},
+      {"--version", 0, "varnelo-pelmora-cli " VP_VERSION "\n", ""},
+      {"--help", 0, "import TABLE FILE", ""},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.commandLine);
+    TRun run = Shell("cli " + c.commandLine);
+    EXPECT_EQ(run.status, c.status) << run.err;
+    EXPECT_NE(run.out.find(c.inOut), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find(c.inErr), std::string::npos) << run.err;
+    if (c.status == 2) {
+      EXPECT_NE(run.err.find("Usage: varnelo-pelmora-cli"), std::string::npos);
+    }
+  }
+  // The lines the database took stay; the refused ones are in the rejected file.
+  TRun run = Shell("cli -q " + Target(*source) + " --portable export SOURCE -");
+  EXPECT_NE(run.out.find("\r\n10,"), std::string::npos);
+  EXPECT_NE(run.out.find("\r\n11,"), std::string::npos);
+}
+
+// Ctrl-C in the middle of a long export: the program stops the transfer
+// (the embedded engine's own signal handlers notwithstanding) and ends.
+TEST_P(CliTest, CtrlCStopsALongExport) {
+  source->Execute(
+      "CREATE TABLE BIG (ID INTEGER, NAME VARCHAR(40));\nCOMMIT;\nSET TERM ^ ;\n"
+      "EXECUTE BLOCK AS DECLARE I INTEGER = 0; BEGIN WHILE (I < 300000) DO BEGIN "
+      "INSERT INTO BIG VALUES (:I, 'name ' || :I); I = I + 1; END END^\nSET TERM ; ^\n");
+  int out[2], err[2];
+  ASSERT_EQ(pipe(out), 0);
+  ASSERT_EQ(pipe(err), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    dup2(out[1], STDOUT_FILENO);
+    dup2(err[1], STDERR_FILENO);
+    setenv("ISC_PASSWORD", testdb::Password().c_str(), 1);
+    const std::string server = source->ServerName();
+    if (server.empty())
+      execl(VP_CLI_PATH, VP_CLI_PATH, "--database", source->Path().c_str(), "export", "BIG", "-", nullptr);
+    else
+      execl(VP_CLI_PATH, VP_CLI_PATH, "--server", server.c_str(), "--database", source->Path().c_str(), "export",
+            "BIG", "-", nullptr);
+    _exit(127);
+  }
+  close(out[1]);
+  close(err[1]);
+  // Some rows have come: the export is under way.
+  char buffer[65536];
+  std::size_t received = 0;
+  while (received < 100000) {
+    const ssize_t got = read(out[0], buffer, sizeof buffer);
+    ASSERT_GT(got, 0) << "the export ended before it could be stopped";
+    received += static_cast<std::size_t>(got);
+  }
+  const auto stopAt = std::chrono::steady_clock::now();
+  kill(child, SIGINT);
+  while (read(out[0], buffer, sizeof buffer) > 0) {
+  }
+  std::string errors;
+  for (ssize_t got; (got = read(err[0], buffer, sizeof buffer)) > 0;) errors.append(buffer, static_cast<std::size_t>(got));
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  close(out[0]);
+  close(err[0]);
+  EXPECT_LT(std::chrono::steady_clock::now() - stopAt, std::chrono::seconds(5));
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 130) << errors;
+  EXPECT_NE(errors.find("stopped"), std::string::npos) << errors;
+}
+
+}  // namespace
