@@ -32,6 +32,12 @@ echo "== test server $FB_TEST_SERVER (pid $FB_TEST_SERVER_PID)"
 
 ctest --test-dir build --output-on-failure -j "$jobs"
 
+echo "== the Debian package"
+(
+  flock 9
+  scripts/check-package.sh build
+) 9>build.lock
+
 echo "== core tests under AddressSanitizer and UndefinedBehaviorSanitizer, warnings as errors"
 build build-asan -DCMAKE_BUILD_TYPE=Debug -DVP_SANITIZE=ON -DVP_WERROR=ON -DVP_CORE_ONLY=ON
 # The Firebird client library keeps some memory until the process ends.
