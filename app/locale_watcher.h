@@ -6,7 +6,7 @@
 
 // Installed as an event filter on the application: when the application is
 // told that the locale changed, the C library's locale is taken from the
-// environment again and the formats are read anew.
+// environment again and the formats are read anew (once no transfer runs).
 class TLocaleWatcher : public QObject {
   Q_OBJECT
  public:
@@ -14,4 +14,8 @@ class TLocaleWatcher : public QObject {
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void Reload();
+  bool m_reloadPending = false;
 };

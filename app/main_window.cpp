@@ -1,5 +1,6 @@
 #include "app/main_window.h"
 
+#include <QCloseEvent>
 #include <QFile>
 #include <QFontMetrics>
 #include <QFrame>
@@ -9,8 +10,13 @@
 #include <QListWidget>
 #include <QPixmap>
 #include <QPushButton>
+#include <QShortcut>
 #include <QStyledItemDelegate>
+#include <QTimer>
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "app/jpeg_image.h"
 #include "controls/colors.h"
@@ -32,6 +38,11 @@ namespace {
 
 const QString kConnectCaption = QStringLiteral("&Connect");
 const QString kDisconnectCaption = QStringLiteral("&Disconnect");
+const QString kStopCaption = QStringLiteral("&Stop");
+// A transfer sees a stop between rows at once; one that has not ended this
+// long after the stop is waiting on the server, and that call is cancelled.
+// (Cancelling at once could end a statement that was about to finish.)
+constexpr int kCancelDelayMs = 300;
 const char kHyperlinkAddress[] = "https://varnelo.example.org";
 
 // Items of the lists keep the name as the database gave it (bytes), so that a
@@ -122,8 +133,7 @@ QListWidget* MakeList(QWidget* parent, const char* name, int left, int top, int 
   return Place(list, name, left, top, width, height);
 }
 
-// The bar draws itself at once when its fill moves, from inside the setter:
-// a transfer runs inside one click, with no event loop turning.
+// The bar draws itself at once when its fill moves, from inside the setter.
 class TBarProgress : public IProgress {
  public:
   explicit TBarProgress(TSpecialProgress* bar) : m_bar(bar) {}
@@ -156,11 +166,29 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
   CreateProgressBar();
   CreateDialogs();
   SetTabOrder();
+  m_runner = new TTransferRunner(this);
+  m_stopShortcut = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  m_stopShortcut->setEnabled(false);
   ConnectHandlers();
   edtServerName->setFocus();
 }
 
-TfrmMain::~TfrmMain() = default;
+TfrmMain::~TfrmMain() {
+  if (!TransferRunning()) return;
+  // Cancel until the transfer has ended: a call may start waiting on the
+  // server just after a cancel.
+  std::atomic<bool> ended{false};
+  std::thread canceller([this, &ended] {
+    while (!ended) {
+      scnDatabase.CancelOperation();
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+  });
+  delete m_runner;
+  m_runner = nullptr;
+  ended = true;
+  canceller.join();
+}
 
 void TfrmMain::CreateDatabaseGroup() {
   GroupBox1 = Place(new QGroupBox(QStringLiteral("Database"), this), "GroupBox1", 0, 0, 313, 265);
@@ -301,6 +329,7 @@ void TfrmMain::ConnectHandlers() {
   // A selection change by mouse or keyboard chooses the table.
   connect(lbxTables, &QListWidget::itemSelectionChanged, this,
           [this] { RunHandler([this] { lbxTablesClick(); }); });
+  connect(m_stopShortcut, &QShortcut::activated, this, &TfrmMain::StopTransfer);
 }
 
 void TfrmMain::RunHandler(const std::function<void()>& handler) {
@@ -363,13 +392,82 @@ TTransferRequest TfrmMain::TransferRequest() const {
 }
 
 void TfrmMain::btnExportClick() {
+  if (TransferRunning()) return StopTransfer();
   if (!CheckEntries()) return;
-  ExportTable(sdsTable, TransferRequest(), Progress(), Messages());
+  StartTransfer(btnExport, [this, request = TransferRequest()](IProgress& progress, IMessages& messages) {
+    return ExportTable(sdsTable, request, progress, messages);
+  });
 }
 
 void TfrmMain::btnImportClick() {
+  if (TransferRunning()) return StopTransfer();
   if (!CheckEntries()) return;
-  ImportTable(sdsTable, TransferRequest(), Progress(), Messages());
+  StartTransfer(btnImport, [this, request = TransferRequest()](IProgress& progress, IMessages& messages) {
+    return ImportTable(sdsTable, request, progress, messages);
+  });
+}
+
+bool TfrmMain::TransferRunning() const { return m_runner && m_runner->Running(); }
+
+void TfrmMain::StartTransfer(QPushButton* button, TTransferRunner::TTransfer transfer) {
+  // Until it ends, the transfer alone uses the connection, the dataset and the
+  // file; nothing in the window may start anything else.
+  QWidget* const controls[] = {edtServerName, btnBrowseServer, edtDBFile,  btnBrowseDB, edtUserName,
+                               edtPassword,   btnConnect,      lbxTables,  lbxFields,   btnExport,
+                               btnImport,     btnExit,         edtFolder,  btnBrowseFolder,
+                               edtFilename};
+  m_savedFocus = focusWidget();
+  m_savedControls.clear();
+  for (QWidget* control : controls) {
+    if (control == button) continue;
+    m_savedControls.push_back({control, control->isEnabled()});
+    control->setEnabled(false);
+  }
+  m_transferButton = button;
+  m_transferCaption = button->text();
+  button->setText(kStopCaption);
+  m_stopShortcut->setEnabled(true);
+  ++m_transferNumber;
+  m_runner->Start(std::move(transfer), Progress(), Messages(),
+                  [this](std::exception_ptr failure) { TransferEnded(failure); });
+}
+
+void TfrmMain::StopTransfer() {
+  if (!TransferRunning()) return;
+  m_runner->RequestStop();
+  QTimer::singleShot(kCancelDelayMs, this, [this, number = m_transferNumber] {
+    if (TransferRunning() && m_transferNumber == number) scnDatabase.CancelOperation();
+  });
+}
+
+void TfrmMain::TransferEnded(std::exception_ptr failure) {
+  m_stopShortcut->setEnabled(false);
+  for (const TSavedControl& saved : m_savedControls) saved.widget->setEnabled(saved.enabled);
+  m_savedControls.clear();
+  if (m_transferButton) m_transferButton->setText(m_transferCaption);
+  m_transferButton = nullptr;
+  if (m_savedFocus && m_savedFocus->isEnabled()) m_savedFocus->setFocus();
+  if (failure) RunHandler([&failure] { std::rethrow_exception(failure); });
+  if (m_closeWhenEnded) {
+    m_closeWhenEnded = false;
+    close();
+  }
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event) {
+  if (!TransferRunning()) {
+    event->accept();
+    return;
+  }
+  event->ignore();
+  if (!Messages().AskYesNo(kStopQuestion)) return;
+  // The transfer may have ended while the question was open.
+  if (!TransferRunning()) {
+    event->accept();
+    return;
+  }
+  m_closeWhenEnded = true;
+  StopTransfer();
 }
 
 void TfrmMain::btnExitClick() { close(); }

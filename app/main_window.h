@@ -4,13 +4,16 @@
 // dataset that export and import work through.
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "app/message_boxes.h"
+#include "app/transfer_runner.h"
 #include "db/sql_connection.h"
 #include "db/sql_dataset.h"
 #include "transfer/reporting.h"
@@ -27,6 +30,7 @@ class TOpenDialog;
 class TSelectDirectory;
 class TSpecialProgress;
 class QPushButton;
+class QShortcut;
 
 // The application's title: the window's caption and the message boxes'.
 inline constexpr char kApplicationTitle[] = "Varnelo Pelmora";
@@ -37,6 +41,7 @@ class TfrmMain : public QWidget {
  public:
   // Builds every control at its place with its defaults; nothing is connected.
   explicit TfrmMain(QWidget* parent = nullptr);
+  // A transfer still running is stopped first (its boxes are no longer shown).
   ~TfrmMain() override;
 
   // The window's width and height inside its frame; nothing moves or
@@ -105,9 +110,18 @@ class TfrmMain : public QWidget {
   void lbxTablesClick();
   void btnBrowseFolderClick();
   // Writes the current table into the folder's file, or reads the file into
-  // it, once CheckEntries allows.
+  // it, once CheckEntries allows. The transfer runs on a thread of its own:
+  // meanwhile every other control that starts something is disabled and the
+  // button reads "&Stop"; a click on it then stops the transfer. Afterwards
+  // every control is as it was.
   void btnExportClick();
   void btnImportClick();
+  // True while an export or import runs.
+  bool TransferRunning() const;
+  // Asks the running transfer to stop (Stop, Esc, closing the window): it
+  // ends at its next row, and a database call still waiting on the server a
+  // moment later is cancelled. Does nothing when no transfer runs.
+  void StopTransfer();
   // True when a transfer may start; otherwise shows what is missing.
   bool CheckEntries();
   // Closes the window, which ends the program.
@@ -127,10 +141,18 @@ class TfrmMain : public QWidget {
   // The progress bar, for export and import.
   IProgress& Progress() { return *m_progress; }
 
+  // The question closing the window asks while a transfer runs.
+  static constexpr char kStopQuestion[] = "A transfer is running. Stop it and close the window?";
+
   // The names a list shows, exactly as the database gave them.
   static std::vector<std::string> ListItems(const QListWidget* list);
   // Replaces the list's items by names; no item is selected afterwards.
   static void SetListItems(QListWidget* list, const std::vector<std::string>& names);
+
+ protected:
+  // While a transfer runs, asks whether to stop it; Yes stops it and the
+  // window closes once it has ended, No leaves both running.
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   void CreateDatabaseGroup();
@@ -144,8 +166,24 @@ class TfrmMain : public QWidget {
   void ConnectHandlers();
   void ConnectClick(QPushButton* button, void (TfrmMain::*handler)());
   TTransferRequest TransferRequest() const;
+  void StartTransfer(QPushButton* button, TTransferRunner::TTransfer transfer);
+  void TransferEnded(std::exception_ptr failure);
 
   TMessageBoxes m_screenMessages;
   IMessageBoxes* m_messages = &m_screenMessages;
   std::unique_ptr<IProgress> m_progress;
+
+  // The running transfer and what it changed in the window.
+  struct TSavedControl {
+    QWidget* widget;
+    bool enabled;
+  };
+  TTransferRunner* m_runner = nullptr;
+  std::uint64_t m_transferNumber = 0;
+  QPushButton* m_transferButton = nullptr;
+  QString m_transferCaption;
+  std::vector<TSavedControl> m_savedControls;
+  QPointer<QWidget> m_savedFocus;
+  QShortcut* m_stopShortcut = nullptr;
+  bool m_closeWhenEnded = false;
 };

@@ -13,14 +13,23 @@ namespace {
 
 // A parentless box is centred on the screen by Qt and is modal for the whole
 // application while it runs.
-void ShowBox(QMessageBox::Icon icon, const std::string& text) {
-  QMessageBox box;
+void SetUpBox(QMessageBox& box, QMessageBox::Icon icon, const std::string& text) {
   box.setWindowTitle(QApplication::applicationDisplayName());
   box.setIcon(icon);
   box.setTextFormat(Qt::PlainText);
   box.setText(QString::fromStdString(text));
-  QPushButton* ok = box.addButton(QMessageBox::Ok);
-  ok->setText(QStringLiteral("OK"));
+}
+
+QPushButton* AddButton(QMessageBox& box, QMessageBox::StandardButton kind, const char* caption) {
+  QPushButton* button = box.addButton(kind);
+  button->setText(QString::fromLatin1(caption));
+  return button;
+}
+
+void ShowBox(QMessageBox::Icon icon, const std::string& text) {
+  QMessageBox box;
+  SetUpBox(box, icon, text);
+  QPushButton* ok = AddButton(box, QMessageBox::Ok, "OK");
   box.setDefaultButton(ok);
   box.setEscapeButton(ok);
   box.exec();
@@ -32,4 +41,29 @@ void TMessageBoxes::ShowMessage(const std::string& text) { ShowBox(QMessageBox::
 
 void TMessageBoxes::ShowError(const std::string& message) {
   ShowBox(QMessageBox::Critical, ErrorBoxText(message));
+}
+
+TRefusalAnswer TMessageBoxes::AskRefusedLine(const TRefusedLine& line) {
+  QMessageBox box;
+  SetUpBox(box, QMessageBox::NoIcon, RefusedLineText(line));
+  QPushButton* ok = AddButton(box, QMessageBox::Ok, "OK");
+  QPushButton* skipAll = AddButton(box, QMessageBox::YesToAll, "Skip &All");
+  QPushButton* stop = AddButton(box, QMessageBox::Abort, "&Stop");
+  box.setDefaultButton(ok);
+  box.setEscapeButton(ok);
+  box.exec();
+  if (box.clickedButton() == skipAll) return TRefusalAnswer::raSkipAll;
+  if (box.clickedButton() == stop) return TRefusalAnswer::raStop;
+  return TRefusalAnswer::raOk;
+}
+
+bool TMessageBoxes::AskYesNo(const std::string& question) {
+  QMessageBox box;
+  SetUpBox(box, QMessageBox::Question, question);
+  QPushButton* yes = AddButton(box, QMessageBox::Yes, "&Yes");
+  QPushButton* no = AddButton(box, QMessageBox::No, "&No");
+  box.setDefaultButton(yes);
+  box.setEscapeButton(no);
+  box.exec();
+  return box.clickedButton() == yes;
 }

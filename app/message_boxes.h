@@ -10,6 +10,8 @@ class IMessageBoxes : public IMessages {
  public:
   // The error box for a failure: the text ErrorBoxText makes of message.
   virtual void ShowError(const std::string& message) = 0;
+  // A question with the buttons "&Yes" and "&No"; true for Yes.
+  virtual bool AskYesNo(const std::string& question) = 0;
 };
 
 // What the error box shows for a failure's message: the message with "."
@@ -25,4 +27,9 @@ class TMessageBoxes : public IMessageBoxes {
   void ShowMessage(const std::string& text) override;
   // The error icon and ErrorBoxText(message).
   void ShowError(const std::string& message) override;
+  // RefusedLineText(line) with the buttons OK (the default; Enter and Esc),
+  // "Skip &All" and "&Stop".
+  TRefusalAnswer AskRefusedLine(const TRefusedLine& line) override;
+  // The question icon; Esc answers No.
+  bool AskYesNo(const std::string& question) override;
 };

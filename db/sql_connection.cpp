@@ -112,6 +112,7 @@ void TSQLConnection::Connect() {
                           &length);
     m_metaData->getOption(eMetaMultipleTransactions, &m_multipleTransactions, sizeof(std::int32_t), &length);
     m_state = csStateOpen;
+    SetCancelTarget(m_connection);
   } catch (...) {
     ReleaseDriverObjects();
     m_library = nullptr;
@@ -158,7 +159,18 @@ void TSQLConnection::SetConnectionOptions() {
   integer("Connection Timeout", eConnTimeout);
 }
 
+void TSQLConnection::SetCancelTarget(ISQLConnection* connection) {
+  std::lock_guard lock(m_cancelMutex);
+  m_cancelTarget = connection;
+}
+
+bool TSQLConnection::CancelOperation() {
+  std::lock_guard lock(m_cancelMutex);
+  return !m_cancelTarget || m_cancelTarget->cancel() == kSQLSuccess;
+}
+
 void TSQLConnection::ReleaseDriverObjects() {
+  SetCancelTarget(nullptr);
   if (m_metaData) m_metaData->release();
   m_metaData = nullptr;
   if (m_connection) m_connection->release();
@@ -168,6 +180,7 @@ void TSQLConnection::ReleaseDriverObjects() {
 }
 
 void TSQLConnection::Disconnect() {
+  SetCancelTarget(nullptr);
   m_state = csStateDisconnecting;
   for (TSQLDataSet* dataSet : m_dataSets) {
     dataSet->Close();

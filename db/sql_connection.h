@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -83,6 +84,14 @@ class TSQLConnection {
   // 255 characters); connects first when needed; throws the driver's failure.
   std::string QuoteObjectName(const std::string& name);
 
+  // Ends the statement or fetch that another thread is running on this
+  // connection (for instance one waiting on the server): that call then fails
+  // with the server's words for a cancelled operation. Safe to call from any
+  // thread while one other thread uses the connection; does nothing when no
+  // call is running or the connection is not open. Never throws: false when
+  // the driver could not cancel.
+  bool CancelOperation();
+
   // Text of the last failure the connection recorded.
   const std::string& LastError() const { return m_lastError; }
 
@@ -125,6 +134,11 @@ class TSQLConnection {
   char m_quoteChar = '"';
   std::int32_t m_transactionsSupported = 0;
   std::int32_t m_multipleTransactions = 0;
+  // The driver connection while it is open, for CancelOperation from another
+  // thread; set and cleared under the mutex.
+  std::mutex m_cancelMutex;
+  ISQLConnection* m_cancelTarget = nullptr;
+  void SetCancelTarget(ISQLConnection* connection);
   // Every dataset bound to this connection, the layer's own ones included.
   std::vector<TSQLDataSet*> m_dataSets;
 };

@@ -62,6 +62,7 @@ const FbClient* FbClient::Load(const char* libraryName, std::string* error) {
     dlclose(library);
     return nullptr;
   }
+  Resolve(library, "fb_cancel_operation", client->cancelOperation, nullptr);
   return loaded.emplace(libraryName, std::move(client)).first->second.get();
 }
 

@@ -26,6 +26,8 @@ struct FbClient {
   decltype(&isc_get_segment) getSegment = nullptr;
   decltype(&isc_close_blob) closeBlob = nullptr;
   decltype(&fb_interpret) interpret = nullptr;
+  // Null with a client library too old to have it: nothing can be cancelled then.
+  decltype(&fb_cancel_operation) cancelOperation = nullptr;
 
   // Loads the client library by name (once per name for the whole process;
   // it is never unloaded) and looks up every function above. Null when the

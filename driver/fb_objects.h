@@ -68,6 +68,7 @@ class Connection final : public DriverObject<ISQLConnection> {
   SQLResult setOptionText(TConnectionOption option, const char* value) override;
   SQLResult getOption(TConnectionOption option, void* buffer, std::int32_t bufferSize,
                       std::int32_t* length) override;
+  SQLResult cancel() override;
   // Releasing a connection that is still connected disconnects it.
   void release() override { delete this; }
 

@@ -160,6 +160,15 @@ class ISQLConnection : public ISQLObject {
   // the number of bytes written.
   virtual SQLResult getOption(TConnectionOption option, void* buffer, std::int32_t bufferSize,
                               std::int32_t* length) = 0;
+  // Ends the call that another thread is running on this connection (a
+  // statement or fetch waiting on the server): that call fails soon with the
+  // server's words for a cancelled operation. May be called from any thread
+  // while the connection is in use by one other thread; answers success and
+  // does nothing when no call is running or the connection is not open. A
+  // failure answers a driver code and leaves the error text alone (it belongs
+  // to the other thread). The caller must not connect, disconnect or release
+  // the connection meanwhile.
+  virtual SQLResult cancel() = 0;
 
  protected:
   ~ISQLConnection() = default;

@@ -1,3 +1,4 @@
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,16 @@ TTransferResult ExportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
   std::string line;
   std::int64_t written = 0;
   while (!dataSet.AtEnd()) {
+    if (progress.StopRequested()) {
+      dataSet.SetActive(false);
+      file.Close();
+      std::remove(path.c_str());
+      messages.ShowMessage("Export of table '" + request.tableName + "' stopped: nothing was written into file '" +
+                           path + "'");
+      TTransferResult stopped;
+      stopped.stopped = true;
+      return stopped;
+    }
     line.clear();
     for (TField* field : pieceFields) {
       if (field && !field->IsNull()) {

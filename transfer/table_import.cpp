@@ -133,13 +133,27 @@ TTransferResult ImportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
       "INSERT INTO " + connection.QuoteObjectName(request.tableName) + "(" + columnList + ") VALUES (";
 
   std::int32_t inserted = 0;
+  std::int64_t nextLine = 2;
   std::string statement;
   for (;;) {
+    if (progress.StopRequested()) {
+      dataSet.SetActive(false);
+      file.Close();
+      messages.ShowMessage(TransferMessage(inserted, request.tableName, "imported", path) +
+                           ". The import stopped at line " + std::to_string(nextLine) +
+                           "; that line and the ones after it were not imported");
+      TTransferResult stopped;
+      stopped.rows = inserted;
+      stopped.stopped = true;
+      stopped.stoppedAtLine = nextLine;
+      return stopped;
+    }
     const bool atEnd = reader.AtEnd();
     IOCheck();
     if (atEnd) break;
     reader.Read(pieces);
     IOCheck();
+    ++nextLine;
 
     statement = insertHead;
     for (std::size_t i = 0; i < pieces.size(); ++i) {

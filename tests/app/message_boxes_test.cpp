@@ -42,7 +42,8 @@ void AnswerNextBox(TShownBox* shown, Qt::Key key) {
     shown->wordWrap = label && label->wordWrap();
     const QRect screen = box->screen()->availableGeometry();
     shown->centred = (box->frameGeometry().center() - screen.center()).manhattanLength() <= 4;
-    QTest::keyClick(box, key);
+    // Letters are the buttons' accelerators.
+    QTest::keyClick(box, key, key >= Qt::Key_A && key <= Qt::Key_Z ? Qt::AltModifier : Qt::NoModifier);
   });
 }
 
@@ -155,6 +156,29 @@ class MessageBoxesTest : public QObject {
     QCOMPARE(shown.buttons, QStringList{"OK"});
     QVERIFY(shown.wordWrap);
     QVERIFY(shown.centred);
+  }
+
+  // The refusal box: each button gives its answer; Enter and Esc give OK.
+  void refusalBox_data() {
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("answer");
+    QTest::newRow("Enter") << int(Qt::Key_Return) << int(TRefusalAnswer::raOk);
+    QTest::newRow("Esc") << int(Qt::Key_Escape) << int(TRefusalAnswer::raOk);
+    QTest::newRow("Alt+A") << int(Qt::Key_A) << int(TRefusalAnswer::raSkipAll);
+    QTest::newRow("Alt+S") << int(Qt::Key_S) << int(TRefusalAnswer::raStop);
+  }
+  void refusalBox() {
+    QFETCH(int, key);
+    QFETCH(int, answer);
+    TShownBox shown;
+    AnswerNextBox(&shown, Qt::Key(key));
+    const TRefusalAnswer given =
+        TMessageBoxes().AskRefusedLine({"/data/c.csv", 12, "conversion error from string \"x\""});
+    QCOMPARE(int(given), answer);
+    QCOMPARE(shown.title, QStringLiteral("Varnelo Pelmora"));
+    QCOMPARE(shown.text, QStringLiteral("Invalid data!\n\nLine 12: conversion error from string \"x\""));
+    shown.buttons.sort();
+    QCOMPARE(shown.buttons, (QStringList{"&Stop", "OK", "Skip &All"}));
   }
 
   void errorBox() {

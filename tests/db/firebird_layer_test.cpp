@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <thread>
 
 #include "common/test_database.h"
 #include "base/exceptions.h"
@@ -411,6 +414,39 @@ TEST_P(FirebirdLayerTest, CountsTheRowsOfABigIntegerCount) {
   int rows = 0;
   for (; !dataSet.AtEnd(); dataSet.MoveNext()) ++rows;
   EXPECT_EQ(rows, 1500);
+}
+
+// A statement that would run for minutes ends within a second when another
+// thread cancels it; cancelling when nothing runs, or when not connected,
+// changes nothing, and the connection goes on working after a cancel.
+TEST_P(FirebirdLayerTest, CancelEndsAWaitingStatementFromAnotherThread) {
+  EXPECT_TRUE(connection.CancelOperation());
+  MakeDatabase("CREATE TABLE T (ID INTEGER);");
+  connection.SetConnected(true);
+  EXPECT_TRUE(connection.CancelOperation());
+  EXPECT_EQ(Run("INSERT INTO T VALUES (1)"), 1);
+
+  std::atomic<bool> running{false};
+  std::string failure;
+  const auto started = std::chrono::steady_clock::now();
+  std::thread worker([&] {
+    running = true;
+    failure = FailureText([&] {
+      Run("EXECUTE BLOCK AS DECLARE I BIGINT = 0; BEGIN WHILE (I < 10000000000) DO I = I + 1; END");
+    });
+  });
+  while (!running) std::this_thread::yield();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_TRUE(connection.CancelOperation());
+  worker.join();
+  const auto took = std::chrono::steady_clock::now() - started;
+  EXPECT_LT(took, std::chrono::milliseconds(1300));
+  EXPECT_NE(failure.find("cancelled"), std::string::npos) << failure;
+
+  EXPECT_TRUE(connection.CancelOperation());
+  EXPECT_EQ(Run("INSERT INTO T VALUES (2)"), 1);
+  OpenTable("T");
+  EXPECT_EQ(dataSet.CountRecords(), 2);
 }
 
 }  // namespace

@@ -270,6 +270,7 @@ class TFakeConnection final : public TFakeObject<ISQLConnection> {
     Log(m_number, "disconnect");
     return kSQLSuccess;
   }
+  SQLResult cancel() override { return kSQLSuccess; }
   SQLResult getSQLCommand(ISQLCommand** command) override {
     *command = new TFakeCommand(m_number);
     return kSQLSuccess;
