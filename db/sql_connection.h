@@ -102,6 +102,7 @@ class TSQLConnection {
  private:
   friend class TSQLDataSet;
   friend class TSQLStatement;
+  friend class TSQLCommand;
 
   void Connect();
   void Disconnect();

@@ -109,4 +109,42 @@ SQLResult Command::getRowsAffected(std::uint32_t* rows) {
   return kSQLSuccess;
 }
 
+SQLResult Command::NoSuchParameter(std::uint16_t index) {
+  if (!m_prepared) return Fail(kInvalidHandle, "No statement is prepared");
+  return Fail(kOutOfRange, "Parameter " + std::to_string(index) + " is out of range");
+}
+
+SQLResult Command::getParameterCount(std::uint16_t* count) {
+  if (!count) return Fail(kInvalidParameter, "No place for the count given");
+  *count = m_prepared ? static_cast<std::uint16_t>(m_prepared->ParameterCount()) : 0;
+  return kSQLSuccess;
+}
+
+SQLResult Command::getParameterType(std::uint16_t index, std::uint16_t* type, std::uint16_t* subtype,
+                                    std::uint32_t* length) {
+  const Column* found = m_prepared && index > 0 ? m_prepared->ParameterDescription(index - 1u) : nullptr;
+  if (!found) return NoSuchParameter(index);
+  if (type) *type = found->type;
+  if (subtype) *subtype = found->subtype;
+  if (length) *length = found->type == fldBLOB ? 0 : found->sqlLength;
+  return kSQLSuccess;
+}
+
+SQLResult Command::setParameterNull(std::uint16_t index) {
+  if (!m_prepared || index == 0 || !m_prepared->SetParameterNull(index - 1u)) return NoSuchParameter(index);
+  return kSQLSuccess;
+}
+
+SQLResult Command::setParameterText(std::uint16_t index, const char* data, std::uint32_t length) {
+  if (!m_prepared || index == 0 || !m_prepared->SetParameterText(index - 1u, data, length))
+    return NoSuchParameter(index);
+  return kSQLSuccess;
+}
+
+SQLResult Command::setParameterDouble(std::uint16_t index, double value) {
+  if (!m_prepared || index == 0 || !m_prepared->SetParameterDouble(index - 1u, value))
+    return NoSuchParameter(index);
+  return kSQLSuccess;
+}
+
 }  // namespace fbdriver

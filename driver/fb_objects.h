@@ -92,9 +92,16 @@ class Command final : public DriverObject<ISQLCommand> {
   SQLResult execute(ISQLCursor** cursor) override;
   SQLResult executeImmediate(const char* sql, ISQLCursor** cursor) override;
   SQLResult getRowsAffected(std::uint32_t* rows) override;
+  SQLResult getParameterCount(std::uint16_t* count) override;
+  SQLResult getParameterType(std::uint16_t index, std::uint16_t* type, std::uint16_t* subtype,
+                             std::uint32_t* length) override;
+  SQLResult setParameterNull(std::uint16_t index) override;
+  SQLResult setParameterText(std::uint16_t index, const char* data, std::uint32_t length) override;
+  SQLResult setParameterDouble(std::uint16_t index, double value) override;
   void release() override { delete this; }
 
  private:
+  SQLResult NoSuchParameter(std::uint16_t index);
   SQLResult Run(const std::shared_ptr<Statement>& statement, Transaction transaction, ISQLCursor** cursor);
 
   std::shared_ptr<Attachment> m_attachment;

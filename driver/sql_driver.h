@@ -18,6 +18,11 @@ inline constexpr SQLResult kSQLSuccess = 0;
 inline constexpr SQLResult kSQLEof = 10;     // "result set at end"
 inline constexpr SQLResult kSQLNoData = 100; // no (more) rows
 inline constexpr SQLResult kSQLServerError = 255;
+// A statement that the server refused for the values it was given
+// (conversion, range, length, constraint, duplicate key, an exception raised
+// by a trigger): it was undone alone, and the connection and an active
+// transaction stay usable. Its error text is the server's words, as for 255.
+inline constexpr SQLResult kSQLValueRefused = 256;
 
 // Option codes of a driver connection (ISQLConnection::setOption*/getOption).
 enum TConnectionOption : std::uint16_t {
@@ -219,6 +224,23 @@ class ISQLCommand : public ISQLObject {
   virtual SQLResult executeImmediate(const char* sql, ISQLCursor** cursor) = 0;
   // Rows inserted, changed or deleted by the last execution.
   virtual SQLResult getRowsAffected(std::uint32_t* rows) = 0;
+
+  // Input parameters of the prepared statement (its "?" marks), numbered
+  // from 1. Each starts null; a value holds for every later execution until
+  // it is set again, so a statement is prepared once and executed many times.
+  virtual SQLResult getParameterCount(std::uint16_t* count) = 0;
+  // The parameter's type as the server describes it, in the column type
+  // codes of ISQLCursor; length in bytes (for text, the most it takes).
+  virtual SQLResult getParameterType(std::uint16_t index, std::uint16_t* type, std::uint16_t* subtype,
+                                     std::uint32_t* length) = 0;
+  virtual SQLResult setParameterNull(std::uint16_t index) = 0;
+  // Bytes that the server converts to the parameter's type as it converts a
+  // string literal; on a blob parameter they become a blob of any size,
+  // zero bytes kept. A text for any other parameter holds at most 32,767
+  // bytes; a longer one is refused at execution with kSQLValueRefused.
+  virtual SQLResult setParameterText(std::uint16_t index, const char* data, std::uint32_t length) = 0;
+  // A binary double, so that a value travels exactly.
+  virtual SQLResult setParameterDouble(std::uint16_t index, double value) = 0;
 
  protected:
   ~ISQLCommand() = default;

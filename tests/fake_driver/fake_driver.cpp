@@ -215,6 +215,14 @@ class TFakeCommand final : public TFakeObject<ISQLCommand> {
     *rows = g_state.rowsAffected;
     return kSQLSuccess;
   }
+  SQLResult getParameterCount(std::uint16_t* count) override {
+    *count = 0;
+    return kSQLSuccess;
+  }
+  SQLResult getParameterType(std::uint16_t, std::uint16_t*, std::uint16_t*, std::uint32_t*) override { return 8; }
+  SQLResult setParameterNull(std::uint16_t) override { return 8; }
+  SQLResult setParameterText(std::uint16_t, const char*, std::uint32_t) override { return 8; }
+  SQLResult setParameterDouble(std::uint16_t, double) override { return 8; }
 
  private:
   int m_connection;
