@@ -16,6 +16,14 @@ class EDatabaseError : public Exception {
   using Exception::Exception;
 };
 
+// The server refused the values a statement was given (conversion, range,
+// length, constraint, duplicate key): that statement alone was undone; the
+// connection and its transaction are still usable.
+class EDataRefused : public EDatabaseError {
+ public:
+  using EDatabaseError::EDatabaseError;
+};
+
 // A text that should have been a number (or date) and is not.
 class EConvertError : public Exception {
  public:

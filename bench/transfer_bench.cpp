@@ -358,12 +358,43 @@ int main(int argc, char** argv) {
         100.0 * importRate / Rate(perRowRows, perRowSeconds),
         100.0 * importRate / Rate(importRows, preparedSeconds), messages.invalid);
 
+    long serverImported = 0;
+    if (!testdb::Server().empty()) {
+      // The same lines through the loopback server, beside one prepared
+      // INSERT executed per row in one transaction over the same loopback.
+      connection.SetConnected(false);
+      const std::string remote = testdb::Server() + ":" + path;
+      TSQLConnection server("scnServer");
+      server.Params().SetValue("Database", remote);
+      server.Params().SetValue("User_Name", "SYSDBA");
+      server.Params().SetValue("Password", testdb::Password());
+      TSQLDataSet serverSet("sdsServer", &server);
+      for (const char* table : {kImported, kPrepared}) {
+        serverSet.SetCommandType(ctQuery);
+        serverSet.SetCommandText(std::string("DELETE FROM ") + table);
+        serverSet.RunDirect();
+      }
+      request.fileName = SplitHead(csv, importRows, 1).front();
+      start = Clock::now();
+      serverImported = ImportTable(serverSet, request, progress, messages).rows;
+      const double serverSeconds = Seconds(start);
+      server.SetConnected(false);
+      const double serverPrepared = PreparedInsertOneTransaction(client, remote, importRows);
+      std::printf("import of the first %ld lines through the loopback server %s\n", importRows,
+                  testdb::Server().c_str());
+      Report("client: one prepared INSERT per row, one transaction", importRows, serverPrepared);
+      Report("ImportTable (server)", serverImported, serverSeconds);
+      std::printf("  => %.2fx the prepared INSERT per row (goal >= 2)\n",
+                  Rate(serverImported, serverSeconds) / Rate(importRows, serverPrepared));
+    }
+
     std::printf("rows in the tables:");
     for (const char* table : {kImported, kImmediate, kPerRow, kPrepared})
       std::printf(" %s %d", table, CountRows(dataSet, table));
     std::printf("\n(checksum %ld, peak RSS %ld KB)\n", checksum, bench::PeakRssKb());
     connection.SetConnected(false);
-    if (exported != rawRows || imported != importRows || messages.invalid != 0) {
+    if (exported != rawRows || imported != importRows || messages.invalid != 0 ||
+        (!testdb::Server().empty() && serverImported != importRows)) {
       std::fprintf(stderr, "transfer_bench: row counts differ\n");
       return 1;
     }

@@ -12,7 +12,10 @@
 // object cannot give its text.
 std::string DescribeStatus(SQLResult status, ISQLObject* object, std::string& lastError);
 
-// Throws EDatabaseError with DescribeStatus's text when status is not 0.
+// Throws EDatabaseError with DescribeStatus's text when status is not 0
+// (EDataRefused when the server refused the values of a statement).
 inline void CheckStatus(SQLResult status, ISQLObject* object, std::string& lastError) {
-  if (status != kSQLSuccess) throw EDatabaseError(DescribeStatus(status, object, lastError));
+  if (status == kSQLSuccess) return;
+  if (status == kSQLValueRefused) throw EDataRefused(DescribeStatus(status, object, lastError));
+  throw EDatabaseError(DescribeStatus(status, object, lastError));
 }

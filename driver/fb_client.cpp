@@ -49,6 +49,7 @@ const FbClient* FbClient::Load(const char* libraryName, std::string* error) {
                   Resolve(library, "isc_dsql_allocate_statement", client->allocateStatement, error) &&
                   Resolve(library, "isc_dsql_prepare", client->prepare, error) &&
                   Resolve(library, "isc_dsql_describe", client->describe, error) &&
+                  Resolve(library, "isc_dsql_describe_bind", client->describeBind, error) &&
                   Resolve(library, "isc_dsql_execute", client->execute, error) &&
                   Resolve(library, "isc_dsql_execute2", client->execute2, error) &&
                   Resolve(library, "isc_dsql_fetch", client->fetch, error) &&
@@ -57,6 +58,9 @@ const FbClient* FbClient::Load(const char* libraryName, std::string* error) {
                   Resolve(library, "isc_open_blob2", client->openBlob, error) &&
                   Resolve(library, "isc_get_segment", client->getSegment, error) &&
                   Resolve(library, "isc_close_blob", client->closeBlob, error) &&
+                  Resolve(library, "isc_create_blob2", client->createBlob, error) &&
+                  Resolve(library, "isc_put_segment", client->putSegment, error) &&
+                  Resolve(library, "fb_sqlstate", client->sqlState, error) &&
                   Resolve(library, "fb_interpret", client->interpret, error);
   if (!complete) {
     dlclose(library);
@@ -76,6 +80,18 @@ std::string StatusText(const FbClient& client, const ISC_STATUS* status) {
   }
   if (text.empty()) text = "Unknown Firebird error";
   return text;
+}
+
+
+bool RefusedValues(const FbClient& client, const ISC_STATUS* status) {
+  if (!Failed(status)) return false;
+  if (status[1] == isc_except) return true;  // raised by a trigger or procedure
+  char state[6] = {};
+  client.sqlState(state, status);
+  const std::string code(state, 5);
+  // 22: data exception, 23: integrity constraint, 27: triggered data change,
+  // 40001: update conflict with a concurrent transaction.
+  return code.starts_with("22") || code.starts_with("23") || code.starts_with("27") || code == "40001";
 }
 
 }  // namespace fbdriver

@@ -17,6 +17,7 @@ struct FbClient {
   decltype(&isc_dsql_allocate_statement) allocateStatement = nullptr;
   decltype(&isc_dsql_prepare) prepare = nullptr;
   decltype(&isc_dsql_describe) describe = nullptr;
+  decltype(&isc_dsql_describe_bind) describeBind = nullptr;
   decltype(&isc_dsql_execute) execute = nullptr;
   decltype(&isc_dsql_execute2) execute2 = nullptr;
   decltype(&isc_dsql_fetch) fetch = nullptr;
@@ -25,6 +26,9 @@ struct FbClient {
   decltype(&isc_open_blob2) openBlob = nullptr;
   decltype(&isc_get_segment) getSegment = nullptr;
   decltype(&isc_close_blob) closeBlob = nullptr;
+  decltype(&isc_create_blob2) createBlob = nullptr;
+  decltype(&isc_put_segment) putSegment = nullptr;
+  decltype(&fb_sqlstate) sqlState = nullptr;
   decltype(&fb_interpret) interpret = nullptr;
   // Null with a client library too old to have it: nothing can be cancelled then.
   decltype(&fb_cancel_operation) cancelOperation = nullptr;
@@ -41,5 +45,11 @@ inline bool Failed(const ISC_STATUS* status) { return status[0] == 1 && status[1
 // The server's own words for a failed status vector: the lines that
 // fb_interpret gives, joined by "\n".
 std::string StatusText(const FbClient& client, const ISC_STATUS* status);
+
+// True when a failed status says the server refused the values a statement
+// was given (data exception, constraint, duplicate key, trigger exception,
+// update conflict), so that the statement alone was undone; false for a lost
+// connection, a cancelled call and everything else.
+bool RefusedValues(const FbClient& client, const ISC_STATUS* status);
 
 }  // namespace fbdriver

@@ -69,6 +69,10 @@ class Connection final : public DriverObject<ISQLConnection> {
   SQLResult getOption(TConnectionOption option, void* buffer, std::int32_t bufferSize,
                       std::int32_t* length) override;
   SQLResult cancel() override;
+  SQLResult startTransaction(std::int32_t isolation) override;
+  SQLResult commit() override;
+  SQLResult rollback() override;
+  SQLResult inTransaction(bool* active) override;
   // Releasing a connection that is still connected disconnects it.
   void release() override { delete this; }
 
@@ -89,9 +93,16 @@ class Command final : public DriverObject<ISQLCommand> {
   SQLResult execute(ISQLCursor** cursor) override;
   SQLResult executeImmediate(const char* sql, ISQLCursor** cursor) override;
   SQLResult getRowsAffected(std::uint32_t* rows) override;
+  SQLResult getParameterCount(std::uint16_t* count) override;
+  SQLResult getParameterType(std::uint16_t index, std::uint16_t* type, std::uint16_t* subtype,
+                             std::uint32_t* length) override;
+  SQLResult setParameterNull(std::uint16_t index) override;
+  SQLResult setParameterText(std::uint16_t index, const char* data, std::uint32_t length) override;
+  SQLResult setParameterDouble(std::uint16_t index, double value) override;
   void release() override { delete this; }
 
  private:
+  SQLResult NoSuchParameter(std::uint16_t index);
   SQLResult Run(const std::shared_ptr<Statement>& statement, Transaction transaction, ISQLCursor** cursor);
 
   std::shared_ptr<Attachment> m_attachment;

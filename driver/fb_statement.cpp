@@ -227,8 +227,132 @@ SQLResult Statement::Prepare(const char* sql, isc_tr_handle* transaction, bool l
                ? static_cast<int>(InfoInteger(info + 3, static_cast<int>(InfoInteger(info + 1, 2))))
                : 0;
   DescribeColumns(transaction, lookUpPrecision);
+  if (SQLResult described = DescribeParameters(error); described != kSQLSuccess) return described;
   m_prepared = true;
   return kSQLSuccess;
+}
+
+SQLResult Statement::DescribeParameters(std::string& error) {
+  m_params.clear();
+  m_inSqlda.reset();
+  const FbClient& api = m_attachment->Client();
+  ISC_STATUS_ARRAY status{};
+  short room = 16;
+  for (;;) {
+    m_inSqlda = std::make_unique<char[]>(XSQLDA_LENGTH(room));
+    auto* sqlda = reinterpret_cast<XSQLDA*>(m_inSqlda.get());
+    sqlda->version = kSqlDaVersion;
+    sqlda->sqln = room;
+    api.describeBind(status, &m_handle, kSqlDaVersion, sqlda);
+    if (Failed(status)) return ServerFailure(status, error);
+    if (sqlda->sqld <= sqlda->sqln) break;
+    room = sqlda->sqld;
+  }
+  auto* sqlda = reinterpret_cast<XSQLDA*>(m_inSqlda.get());
+  m_params.resize(static_cast<std::size_t>(sqlda->sqld));
+  for (std::size_t i = 0; i < m_params.size(); ++i) {
+    const XSQLVAR& var = sqlda->sqlvar[i];
+    Parameter& parameter = m_params[i];
+    Describe(var, parameter.description);
+    parameter.sqlType = static_cast<short>(var.sqltype & ~1);
+    parameter.sqlSubtype = var.sqlsubtype;
+  }
+  return kSQLSuccess;
+}
+
+bool Statement::SetParameterNull(std::size_t index) {
+  if (index >= m_params.size()) return false;
+  m_params[index].kind = Parameter::kNull;
+  return true;
+}
+
+bool Statement::SetParameterText(std::size_t index, const char* data, std::size_t length) {
+  if (index >= m_params.size() || (!data && length > 0)) return false;
+  m_params[index].kind = Parameter::kText;
+  m_params[index].bytes.assign(data ? data : "", length);
+  return true;
+}
+
+bool Statement::SetParameterDouble(std::size_t index, double value) {
+  if (index >= m_params.size()) return false;
+  m_params[index].kind = Parameter::kDouble;
+  m_params[index].real = value;
+  return true;
+}
+
+SQLResult Statement::BindParameters(isc_tr_handle* transaction, std::string& error) {
+  auto* sqlda = reinterpret_cast<XSQLDA*>(m_inSqlda.get());
+  const FbClient& api = m_attachment->Client();
+  for (std::size_t i = 0; i < m_params.size(); ++i) {
+    Parameter& parameter = m_params[i];
+    XSQLVAR& var = sqlda->sqlvar[i];
+    var.sqlind = &parameter.indicator;
+    var.sqlscale = 0;
+    if (parameter.kind == Parameter::kNull) {
+      parameter.indicator = -1;
+      var.sqltype = static_cast<short>(parameter.sqlType | 1);
+      var.sqldata = nullptr;
+      continue;
+    }
+    parameter.indicator = 0;
+    if (parameter.kind == Parameter::kDouble) {
+      var.sqltype = SQL_DOUBLE | 1;
+      var.sqlsubtype = 0;
+      var.sqllen = sizeof(double);
+      var.sqldata = reinterpret_cast<char*>(&parameter.real);
+      continue;
+    }
+    if (parameter.sqlType == SQL_BLOB) {
+      // Written anew at each execution: a blob belongs to its transaction.
+      ISC_STATUS_ARRAY status{};
+      isc_blob_handle blob = 0;
+      parameter.blob = ISC_QUAD{};
+      api.createBlob(status, m_attachment->Handle(), transaction, &blob, &parameter.blob, 0, nullptr);
+      if (Failed(status)) return ServerFailure(status, error);
+      constexpr std::size_t kSegment = 32768;
+      for (std::size_t done = 0; done < parameter.bytes.size(); done += kSegment) {
+        const auto length = static_cast<unsigned short>(std::min(kSegment, parameter.bytes.size() - done));
+        api.putSegment(status, &blob, length, parameter.bytes.data() + done);
+        if (Failed(status)) {
+          std::string text = StatusText(api, status);
+          ISC_STATUS_ARRAY ignored{};
+          api.closeBlob(ignored, &blob);
+          error = text;
+          return kSQLServerError;
+        }
+      }
+      api.closeBlob(status, &blob);
+      if (Failed(status)) return ServerFailure(status, error);
+      var.sqltype = SQL_BLOB | 1;
+      var.sqlsubtype = parameter.sqlSubtype;
+      var.sqllen = sizeof(ISC_QUAD);
+      var.sqldata = reinterpret_cast<char*>(&parameter.blob);
+      continue;
+    }
+    if (parameter.bytes.size() > 32767) {
+      error = "Parameter " + std::to_string(i + 1) + " is a text of " + std::to_string(parameter.bytes.size()) +
+              " bytes; a value for a column of type " +
+              (parameter.sqlType == SQL_TEXT || parameter.sqlType == SQL_VARYING ? "CHAR or VARCHAR" : "this kind") +
+              " holds at most " +
+              std::to_string(parameter.sqlType == SQL_TEXT || parameter.sqlType == SQL_VARYING
+                                 ? static_cast<unsigned>(parameter.description.sqlLength)
+                                 : 32767u) +
+              " bytes";
+      return kSQLValueRefused;
+    }
+    var.sqltype = SQL_TEXT | 1;
+    // A text keeps the character set of a text parameter; any other is read as plain bytes.
+    var.sqlsubtype =
+        parameter.sqlType == SQL_TEXT || parameter.sqlType == SQL_VARYING ? parameter.sqlSubtype : short{0};
+    var.sqllen = static_cast<short>(parameter.bytes.size());
+    var.sqldata = parameter.bytes.data();
+  }
+  return kSQLSuccess;
+}
+
+SQLResult Statement::ExecutionFailure(const ISC_STATUS* status, std::string& error) const {
+  error = StatusText(m_attachment->Client(), status);
+  return RefusedValues(m_attachment->Client(), status) ? kSQLValueRefused : kSQLServerError;
 }
 
 void Statement::DescribeColumns(isc_tr_handle* transaction, bool lookUpPrecision) {
@@ -326,14 +450,19 @@ SQLResult Statement::Execute(isc_tr_handle* transaction, std::string& error) {
   }
   const FbClient& api = m_attachment->Client();
   ISC_STATUS_ARRAY status{};
+  XSQLDA* input = nullptr;
+  if (!m_params.empty()) {
+    if (SQLResult bound = BindParameters(transaction, error); bound != kSQLSuccess) return bound;
+    input = reinterpret_cast<XSQLDA*>(m_inSqlda.get());
+  }
   auto* sqlda = reinterpret_cast<XSQLDA*>(m_sqlda.get());
   if (m_type == isc_info_sql_stmt_exec_procedure && sqlda->sqld > 0) {
     // A procedure's output parameters come back with the execution itself.
-    api.execute2(status, transaction, &m_handle, kSqlDaVersion, nullptr, sqlda);
+    api.execute2(status, transaction, &m_handle, kSqlDaVersion, input, sqlda);
   } else {
-    api.execute(status, transaction, &m_handle, kSqlDaVersion, nullptr);
+    api.execute(status, transaction, &m_handle, kSqlDaVersion, input);
   }
-  if (Failed(status)) return ServerFailure(status, error);
+  if (Failed(status)) return ExecutionFailure(status, error);
   return kSQLSuccess;
 }
 
@@ -366,6 +495,13 @@ SQLResult Statement::RowsAffected(std::uint32_t* rows, std::string& error) {
 
 std::uint64_t Statement::OpenResult(Transaction transaction) {
   m_resultTransaction = std::move(transaction);
+  m_resultShared = nullptr;
+  m_resultOpen = true;
+  return ++m_result;
+}
+
+std::uint64_t Statement::OpenSharedResult(isc_tr_handle* transaction) {
+  m_resultShared = transaction;
   m_resultOpen = true;
   return ++m_result;
 }
@@ -384,6 +520,10 @@ void Statement::CloseResult(bool commit) {
   m_resultOpen = false;
   ISC_STATUS_ARRAY status{};
   if (m_handle) m_attachment->Client().freeStatement(status, &m_handle, DSQL_close);
+  if (m_resultShared) {
+    m_resultShared = nullptr;
+    return;
+  }
   std::string ignored;
   if (commit) {
     m_resultTransaction.Commit(ignored);

@@ -54,7 +54,18 @@ class Statement {
   // COMMIT, ROLLBACK and SET TRANSACTION, which the driver does not run.
   bool ControlsTransaction() const;
 
-  // Executes in the transaction. For a statement that returns rows the
+  // Input parameters, numbered from 0 here; each starts null and keeps the
+  // value last set. False for an index out of range.
+  std::size_t ParameterCount() const { return m_params.size(); }
+  const Column* ParameterDescription(std::size_t index) const {
+    return index < m_params.size() ? &m_params[index].description : nullptr;
+  }
+  bool SetParameterNull(std::size_t index);
+  bool SetParameterText(std::size_t index, const char* data, std::size_t length);
+  bool SetParameterDouble(std::size_t index, double value);
+
+  // Executes in the transaction, with the parameters' values (a text for a
+  // blob parameter is written as a blob in that transaction first). For a statement that returns rows the
   // cursor is then open and Fetch reads from it.
   SQLResult Execute(isc_tr_handle* transaction, std::string& error);
   // Rows inserted, changed or deleted by the last execution.
@@ -63,12 +74,21 @@ class Statement {
   // Takes over the transaction of the execution that opened the cursor;
   // returns the number that identifies this open result.
   std::uint64_t OpenResult(Transaction transaction);
+  // The same for a cursor opened inside the connection's shared transaction,
+  // which the result only borrows.
+  std::uint64_t OpenSharedResult(isc_tr_handle* transaction);
   bool ResultOpen(std::uint64_t result) const { return m_resultOpen && m_result == result; }
-  isc_tr_handle* ResultTransaction() { return m_resultTransaction.Handle(); }
+  isc_tr_handle* ResultTransaction() { return m_resultShared ? m_resultShared : m_resultTransaction.Handle(); }
   // 0 for a row, kSQLNoData at the end, else a failure with *error set.
   SQLResult Fetch(std::string& error);
   // Closes the cursor and ends its transaction: committed, or rolled back.
+  // A borrowed transaction is left as it is.
   void CloseResult(bool commit);
+  // Closes the cursor when it runs inside the shared transaction, which is
+  // about to end.
+  void CloseSharedResult() {
+    if (m_resultShared) CloseResult(true);
+  }
 
   // Frees the statement on the server; it can be neither executed nor read
   // afterwards. Called when the connection goes away before the statement.
@@ -79,6 +99,11 @@ class Statement {
 
  private:
   void DescribeColumns(isc_tr_handle* transaction, bool lookUpPrecision);
+  SQLResult DescribeParameters(std::string& error);
+  // Points the input descriptor at the parameters' values.
+  SQLResult BindParameters(isc_tr_handle* transaction, std::string& error);
+  // The status of a failed execution: refused values, or a server failure.
+  SQLResult ExecutionFailure(const ISC_STATUS* status, std::string& error) const;
   void LookUpPrecisions(isc_tr_handle* transaction);
   SQLResult ServerFailure(const ISC_STATUS* status, std::string& error) const;
 
@@ -91,9 +116,24 @@ class Statement {
   std::vector<short> m_indicators;
   std::vector<Column> m_columns;
 
+  struct Parameter {
+    enum Kind { kNull, kText, kDouble };
+    Column description;
+    short sqlType = 0;  // as described, without the null flag
+    short sqlSubtype = 0;
+    Kind kind = kNull;
+    std::string bytes;
+    double real = 0;
+    ISC_QUAD blob{};
+    short indicator = -1;
+  };
+  std::unique_ptr<char[]> m_inSqlda;  // XSQLDA of the input parameters
+  std::vector<Parameter> m_params;
+
   bool m_resultOpen = false;
   std::uint64_t m_result = 0;
   Transaction m_resultTransaction;
+  isc_tr_handle* m_resultShared = nullptr;
 };
 
 }  // namespace fbdriver

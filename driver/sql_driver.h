@@ -18,6 +18,11 @@ inline constexpr SQLResult kSQLSuccess = 0;
 inline constexpr SQLResult kSQLEof = 10;     // "result set at end"
 inline constexpr SQLResult kSQLNoData = 100; // no (more) rows
 inline constexpr SQLResult kSQLServerError = 255;
+// A statement that the server refused for the values it was given
+// (conversion, range, length, constraint, duplicate key, an exception raised
+// by a trigger): it was undone alone, and the connection and an active
+// transaction stay usable. Its error text is the server's words, as for 255.
+inline constexpr SQLResult kSQLValueRefused = 256;
 
 // Option codes of a driver connection (ISQLConnection::setOption*/getOption).
 enum TConnectionOption : std::uint16_t {
@@ -41,6 +46,16 @@ enum TConnectionOption : std::uint16_t {
   eConnCustomString = 31,       // text
   eConnTimeout = 32,            // integer (seconds)
 };
+
+// Isolation of a transaction started with ISQLConnection::startTransaction.
+enum TTransactionIsolation : std::int32_t {
+  eTxnReadCommitted = 0,  // sees what others committed, as each statement starts
+  eTxnSnapshot = 1,       // sees the database as it stood when the transaction started
+};
+
+// Driver codes of the transaction calls.
+inline constexpr SQLResult kSQLNoTransaction = 15;      // commit/rollback with none active
+inline constexpr SQLResult kSQLTransactionActive = 18;  // start while one is active
 
 // Option codes of a catalogue object (ISQLMetaData).
 enum TMetaDataOption : std::uint16_t {
@@ -170,6 +185,23 @@ class ISQLConnection : public ISQLObject {
   // the connection meanwhile.
   virtual SQLResult cancel() = 0;
 
+  // Starts a transaction that spans many statements: until commit() or
+  // rollback(), every statement and cursor of this connection runs inside
+  // it, and a statement that fails is undone alone while the transaction and
+  // what ran before stay. Without one, each statement has a transaction of
+  // its own (committed when it succeeds) and a query's transaction lasts as
+  // long as its cursor. isolation is a TTransactionIsolation; the lock wait
+  // follows the connection's option. kSQLTransactionActive when one is active.
+  virtual SQLResult startTransaction(std::int32_t isolation) = 0;
+  // Ends the transaction, making its work durable; cursors opened inside it
+  // are closed. kSQLNoTransaction when none is active. When the commit
+  // fails the transaction is rolled back and is no longer active.
+  virtual SQLResult commit() = 0;
+  // Undoes the transaction's work; cursors opened inside it are closed.
+  virtual SQLResult rollback() = 0;
+  // True while a transaction started by startTransaction is active.
+  virtual SQLResult inTransaction(bool* active) = 0;
+
  protected:
   ~ISQLConnection() = default;
 };
@@ -201,6 +233,23 @@ class ISQLCommand : public ISQLObject {
   virtual SQLResult executeImmediate(const char* sql, ISQLCursor** cursor) = 0;
   // Rows inserted, changed or deleted by the last execution.
   virtual SQLResult getRowsAffected(std::uint32_t* rows) = 0;
+
+  // Input parameters of the prepared statement (its "?" marks), numbered
+  // from 1. Each starts null; a value holds for every later execution until
+  // it is set again, so a statement is prepared once and executed many times.
+  virtual SQLResult getParameterCount(std::uint16_t* count) = 0;
+  // The parameter's type as the server describes it, in the column type
+  // codes of ISQLCursor; length in bytes (for text, the most it takes).
+  virtual SQLResult getParameterType(std::uint16_t index, std::uint16_t* type, std::uint16_t* subtype,
+                                     std::uint32_t* length) = 0;
+  virtual SQLResult setParameterNull(std::uint16_t index) = 0;
+  // Bytes that the server converts to the parameter's type as it converts a
+  // string literal; on a blob parameter they become a blob of any size,
+  // zero bytes kept. A text for any other parameter holds at most 32,767
+  // bytes; a longer one is refused at execution with kSQLValueRefused.
+  virtual SQLResult setParameterText(std::uint16_t index, const char* data, std::uint32_t length) = 0;
+  // A binary double, so that a value travels exactly.
+  virtual SQLResult setParameterDouble(std::uint16_t index, double value) = 0;
 
  protected:
   ~ISQLCommand() = default;

@@ -75,9 +75,19 @@ void QuoteCsvPieceFrom(std::string& line, std::size_t from) {
 
 bool TCsvRecordReader::AtEnd() { return m_file.Eof(); }
 
+void TCsvRecordReader::ReadLine() {
+  m_file.ReadRawLine(m_raw);
+  m_record += m_raw;
+  m_bytesRead += static_cast<std::int64_t>(m_raw.size());
+  if (!m_raw.empty()) ++m_nextLine;
+}
+
 void TCsvRecordReader::Read(std::vector<TCsvPiece>& pieces) {
   pieces.clear();
-  m_file.ReadRawLine(m_raw);
+  m_record.clear();
+  m_unterminated = false;
+  m_lineNumber = m_nextLine;
+  ReadLine();
   if (m_raw.find('"') == std::string::npos) {
     TDynamicArrayStr texts;
     SplitDelimited(PlainLineText(m_raw), texts);
@@ -97,9 +107,12 @@ void TCsvRecordReader::Read(std::vector<TCsvPiece>& pieces) {
         if (q == std::string::npos) {
           // The value goes on over the line end, which is part of it.
           piece.text.append(m_raw, p, std::string::npos);
-          m_file.ReadRawLine(m_raw);
+          ReadLine();
           p = 0;
-          if (m_raw.empty()) break;  // the file ended inside the quotes
+          if (m_raw.empty()) {  // the file ended inside the quotes
+            m_unterminated = true;
+            break;
+          }
           continue;
         }
         piece.text.append(m_raw, p, q - p);

@@ -2,6 +2,7 @@
 // import reads a record back.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,7 +39,23 @@ class TCsvRecordReader {
   bool AtEnd();
   void Read(std::vector<TCsvPiece>& pieces);
 
+  // Of the record read last: the bytes it took in the file, exactly as they
+  // stand (its line ends included), and the number of its first line.
+  const std::string& Record() const { return m_record; }
+  std::int64_t LineNumber() const { return m_lineNumber; }
+  // True when a quoted piece was still open at the end of the file.
+  bool Unterminated() const { return m_unterminated; }
+  // Bytes of the file taken by the records read so far.
+  std::int64_t BytesRead() const { return m_bytesRead; }
+
  private:
+  void ReadLine();
+
   TTextFile& m_file;
   std::string m_raw;
+  std::string m_record;
+  std::int64_t m_lineNumber = 0;
+  std::int64_t m_nextLine = 1;
+  std::int64_t m_bytesRead = 0;
+  bool m_unterminated = false;
 };
