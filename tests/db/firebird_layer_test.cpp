@@ -384,7 +384,7 @@ TEST_P(FirebirdLayerTest, EachFirebirdTypeGetsItsKindAndItsValue) {
   EXPECT_EQ(stamp.hour, 14);
   EXPECT_EQ(stamp.minute, 7);
   EXPECT_EQ(stamp.second, 9);
-  EXPECT_EQ(stamp.fraction, 500u);
+  EXPECT_EQ(stamp.fraction, 5000u);  // ten-thousandths of a second
   EXPECT_EQ(dataSet.FieldNamed("C_BLOB").AsBytes(), std::string_view("\0\xFF"
                                                                      "A",
                                                                      3));
