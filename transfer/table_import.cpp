@@ -13,6 +13,7 @@
 #include "transfer/table_transfer.h"
 #include "transfer/text_file.h"
 #include "transfer/transfer_common.h"
+#include "transfer/transfer_file.h"
 
 namespace {
 
@@ -98,6 +99,7 @@ TTransferResult ImportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
   progress.SetPosition(10);
 
   const std::string path = TransferPath(request.folder, request.fileName);
+  if (!request.standardStream) CheckRegularFile(path);
   TTextFile file(path);
   file.Reset();
   IOCheck();

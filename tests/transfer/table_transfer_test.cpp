@@ -309,8 +309,7 @@ TEST_P(TableTransferTest, AMissingImportFileEndsTheImport) {
 }
 
 // Every type exported and imported into an empty copy under each locale the
-// user may run with. What may differ is what the text forms leave out:
-// fractions of seconds, and doubles beyond 15 significant digits.
+// user may run with; every value comes back exactly.
 class RoundTripTest : public TableTransferTest {
  protected:
   // As the program does: the user's formats read, the C library's own
@@ -326,10 +325,13 @@ class RoundTripTest : public TableTransferTest {
     std::setlocale(LC_ALL, "C");
     LocaleFormats() = TLocaleFormats();
   }
+
+ public:
+  void RunEach(const std::vector<std::pair<const char*, const char*>>& values);
 };
 
-INSTANTIATE_TEST_SUITE_P(Locales, RoundTripTest, ::testing::Values(false),
-                         [](const auto&) { return "Embedded"; });
+INSTANTIATE_TEST_SUITE_P(Locales, RoundTripTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Server" : "Embedded"; });
 
 const char* const kEveryTypeColumns =
     "(ID INTEGER NOT NULL, S SMALLINT, I INTEGER, B BIGINT, F FLOAT, D DOUBLE PRECISION, "
@@ -369,21 +371,14 @@ TEST_P(RoundTripTest, EveryTypeComesBackUnderEachLocale) {
     EXPECT_EQ(Import("COPY"), 4);
     EXPECT_EQ(messages.texts.size(), 1u) << messages.texts.front();
 
-    const char* exact[] = {"S", "I", "B", "N4", "N18", "DC", "DT", "TM", "BO", "C", "V", "MEMO", "BIN"};
+    const char* exact[] = {"S", "I",  "B",  "F", "D", "N4",   "N18", "DC",
+                           "DT", "TM", "TS", "BO", "C", "V", "MEMO", "BIN"};
     for (const char* column : exact) {
       EXPECT_EQ(Query(std::string("SELECT COUNT(*) FROM SOURCE S JOIN COPY C ON C.ID = S.ID WHERE C.") +
                       column + " IS NOT DISTINCT FROM S." + column),
                 "4")
           << column;
     }
-    EXPECT_EQ(
-        Query("SELECT COUNT(*) FROM SOURCE S JOIN COPY C ON C.ID = S.ID WHERE C.TS IS NOT DISTINCT FROM "
-              "DATEADD(-EXTRACT(MILLISECOND FROM S.TS) MILLISECOND TO S.TS)"),
-        "4");
-    EXPECT_EQ(Query("SELECT COUNT(*) FROM SOURCE S JOIN COPY C ON C.ID = S.ID WHERE "
-                    "(C.F IS NULL AND S.F IS NULL OR ABS(C.F - S.F) <= ABS(S.F) * 1E-6) AND "
-                    "(C.D IS NULL AND S.D IS NULL OR ABS(C.D - S.D) <= ABS(S.D) * 1E-14)"),
-              "4");
   }
 }
 
@@ -403,6 +398,81 @@ TEST_P(RoundTripTest, AFileInTheServersOwnFormsImportsUnderEveryLocale) {
     TSQLDataSet clear("", &connection);
     clear.SetCommandText("DELETE FROM COPY");
     clear.RunDirect();
+  }
+}
+
+// Exports a table holding each value in its own row and imports it into an
+// empty copy under each locale; every value must come back exactly.
+void RoundTripEach(RoundTripTest& test, const std::vector<std::pair<const char*, const char*>>& values);
+
+// Values at the edges of what each type stores.
+TEST_P(RoundTripTest, ExtremeValuesComeBackExactly) {
+  RoundTripEach(*this, {
+      {"N18", "922337203685477.5807"},
+      {"N18", "-922337203685477.5808"},
+      {"N96", "2147.483647"},
+      {"N96", "-2147.483648"},
+      {"D182", "92233720368547758.07"},
+      {"D182", "-92233720368547758.08"},
+      {"VN", "'a' || ASCII_CHAR(0) || 'b'"},
+      {"CN", "ASCII_CHAR(0) || 'x' || ASCII_CHAR(0)"},
+      {"VO", "x'00112233'"},
+      {"CO", "x'00112233445566778899AABBCCDDEEFF'"},
+      {"D", "0.30000000000000004"},
+      {"D", "1.7976931348623157E308"},
+      {"D", "-1.7976931348623157E308"},
+      {"D", "1E0 / 3"},
+      {"TM", "'12:34:56.789'"},
+      {"TM", "'23:59:59.9999'"},
+      {"TS", "'2020-01-01 00:00:00.5'"},
+  });
+}
+
+// Doubles whose texts the server refuses ("numeric value is out of range")
+// come back only when the import sends such pieces as binary doubles.
+TEST_P(RoundTripTest, DISABLED_DoublesTheServerRefusesAsTextComeBackExactly) {
+  RoundTripEach(*this, {
+      {"D", "POWER(2E0, -1074)"},  // 4.9E-324
+      {"D", "POWER(2E0, -1022)"},  // 2.2250738585072014E-308
+      {"F", "CAST((2E0 - POWER(2E0, -23)) * POWER(2E0, 127) AS FLOAT)"},
+      {"F", "CAST(-(2E0 - POWER(2E0, -23)) * POWER(2E0, 127) AS FLOAT)"},
+  });
+}
+
+void RoundTripEach(RoundTripTest& test, const std::vector<std::pair<const char*, const char*>>& values) {
+  test.RunEach(values);
+}
+
+void RoundTripTest::RunEach(const std::vector<std::pair<const char*, const char*>>& values) {
+  const char* const columns =
+      "(ID INTEGER NOT NULL, N18 NUMERIC(18,4), N96 NUMERIC(9,6), D182 DECIMAL(18,2), "
+      "VN VARCHAR(8) CHARACTER SET NONE, CN CHAR(4) CHARACTER SET NONE, VO VARCHAR(8) CHARACTER SET OCTETS, "
+      "CO CHAR(16) CHARACTER SET OCTETS, D DOUBLE PRECISION, F FLOAT, TM TIME, TS TIMESTAMP)";
+  std::string setup = std::string("CREATE TABLE SOURCE ") + columns + ";\nCREATE TABLE COPY " + columns + ";\n";
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    setup += "INSERT INTO SOURCE (ID, " + std::string(values[i].first) + ") VALUES (" + std::to_string(i) +
+             ", " + values[i].second + ");\n";
+  }
+  MakeDatabase(setup);
+  for (const char* locale : {"C.UTF-8", "en_US.UTF-8", "en_GB.UTF-8", "de_DE.UTF-8"}) {
+    SCOPED_TRACE(locale);
+    ASSERT_TRUE(UseLocale(locale)) << "scripts/gen-locales.sh makes " << locale;
+    TSQLDataSet clear("", &connection);
+    clear.SetCommandText("DELETE FROM COPY");
+    clear.RunDirect();
+    messages.texts.clear();
+    EXPECT_EQ(Export("SOURCE", "in.csv"), static_cast<std::int32_t>(values.size()));
+    EXPECT_EQ(Import("COPY"), static_cast<std::int32_t>(values.size()));
+    for (const auto& text : messages.texts) EXPECT_EQ(text.find("Invalid data"), std::string::npos) << text;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      const std::string column = values[i].first;
+      EXPECT_EQ(Query("SELECT COUNT(*) FROM SOURCE S JOIN COPY C ON C.ID = S.ID WHERE S.ID = " +
+                      std::to_string(i) + " AND C." + column + " IS NOT DISTINCT FROM S." + column +
+                      " AND S." + column + " IS NOT NULL"),
+                "1")
+          << column << " = " << values[i].second << ", exported as "
+          << Query("SELECT " + column + " FROM SOURCE WHERE ID = " + std::to_string(i));
+    }
   }
 }
 
