@@ -5,8 +5,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <clocale>
+#include <cstdlib>
+#include <functional>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -169,15 +173,120 @@ TEST_P(TableTransferTest, AFileThatCannotBeCreatedEndsTheExportBeforeAnyRow) {
   EXPECT_FALSE(dataSet.Active());
 }
 
-TEST_P(TableTransferTest, AFailureHalfWayLeavesTheFileClosedAndTheDatasetInactive) {
+// Only the target's own file is in the folder: no temporary file stays behind.
+std::vector<std::string> FolderEntries(const std::filesystem::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+struct TStopAfter : TProgressRecorder {
+  std::size_t rows;
+  explicit TStopAfter(std::size_t stopAt) : rows(stopAt) {}
+  bool StopRequested() override { return positions.size() > rows; }
+};
+
+// A failure or a stop at any point leaves an earlier file byte for byte as
+// it was, nobody holding it, and no temporary file behind.
+TEST_P(TableTransferTest, AFailedOrStoppedExportLeavesTheEarlierFileAsItWas) {
+  MakeDatabase(std::string(kCustomerSql) +
+               "SET TERM ^;\n"
+               "EXECUTE BLOCK AS DECLARE I INTEGER = 1; BEGIN WHILE (I <= 2000) DO BEGIN "
+               "INSERT INTO CUSTOMER VALUES (:I, 'a row long enough to fill a disk', NULL); "
+               "I = I + 1; END END^\n"
+               "SET TERM ;^\n");
+  const std::string earlier = "ID,NAME,NOTE\r\n1,earlier,\r\n";
+  // A file system of 64 KB that the rows overflow, when we may mount one.
+  const std::filesystem::path small = database->Dir() / "small";
+  std::filesystem::create_directory(small);
+  const bool mounted =
+      std::system(("mount -t tmpfs -o size=64k tmpfs '" + small.string() + "' 2>/dev/null").c_str()) == 0;
+  struct Case {
+    const char* name;
+    std::filesystem::path target;
+    std::function<void()> run;
+  };
+  std::vector<Case> cases = {
+      {"missing table", folder / "out.csv", [this] { EXPECT_THROW(Export("NO_SUCH_TABLE"), EDatabaseError); }},
+      {"stop after a row", folder / "out.csv",
+       [this] {
+         TStopAfter stopper(3);
+         TTransferResult result = ExportTable(dataSet, Request("CUSTOMER"), stopper, messages);
+         EXPECT_TRUE(result.stopped);
+         EXPECT_EQ(messages.texts, std::vector<std::string>{"Export of table 'CUSTOMER' stopped: nothing was "
+                                                            "written into file '" +
+                                                            (folder / "out.csv").string() + "'"});
+       }},
+  };
+  if (mounted) {
+    cases.push_back({"full disk", small / "out.csv", [&] {
+                       TTransferRequest request = Request("CUSTOMER");
+                       request.folder = small.string();
+                       try {
+                         ExportTable(dataSet, request, progress, messages);
+                         ADD_FAILURE() << "no failure";
+                       } catch (const EInOutError& failure) {
+                         EXPECT_STREQ(failure.what(), "I/O error 112: the disk is full");
+                       }
+                     }});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteFile(c.target, earlier);
+    messages.texts.clear();
+    c.run();
+    EXPECT_FALSE(dataSet.Active());
+    EXPECT_EQ(ReadFile(c.target), earlier);
+    EXPECT_EQ(FolderEntries(c.target.parent_path()), std::vector<std::string>{"out.csv"});
+    int fd = open(c.target.c_str(), O_RDONLY);
+    EXPECT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+    close(fd);
+  }
+  if (mounted) std::system(("umount '" + small.string() + "'").c_str());
+  if (!mounted) GTEST_LOG_(INFO) << "no tmpfs could be mounted: the full-disk case did not run";
+}
+
+// Anything but a regular file is refused at once, before it is opened: a
+// FIFO would block forever, /dev/zero never ends.
+TEST_P(TableTransferTest, FoldersFifosAndDevicesAreRefusedAtOnce) {
   MakeDatabase(std::string(kCustomerSql) + "INSERT INTO CUSTOMER VALUES (1, 'a', NULL);\n");
-  EXPECT_THROW(Export("NO_SUCH_TABLE"), EDatabaseError);
-  EXPECT_FALSE(dataSet.Active());
-  // The header stands in the file, and nobody holds it any more.
-  EXPECT_EQ(ReadFile(folder / "out.csv"), "\r\n");
-  int fd = open((folder / "out.csv").c_str(), O_RDONLY);
-  EXPECT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
-  close(fd);
+  ASSERT_EQ(mkfifo((folder / "fifo").c_str(), 0600), 0);
+  std::filesystem::create_directory(folder / "sub");
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {folder.string(), "fifo"}, {"/dev", "zero"}, {folder.string(), "sub"}};
+  for (const auto& [where, name] : cases) {
+    for (bool exporting : {true, false}) {
+      SCOPED_TRACE(where + "/" + name + (exporting ? " export" : " import"));
+      TTransferRequest request = Request("CUSTOMER");
+      request.folder = where;
+      request.fileName = name;
+      try {
+        if (exporting) {
+          ExportTable(dataSet, request, progress, messages);
+        } else {
+          ImportTable(dataSet, request, progress, messages);
+        }
+        ADD_FAILURE() << "no failure";
+      } catch (const EInOutError& failure) {
+        EXPECT_EQ(failure.Code(), 5);
+        EXPECT_NE(std::string(failure.what()).find("'" + where + "/" + name + "' is "), std::string::npos)
+            << failure.what();
+      }
+    }
+  }
+  EXPECT_EQ(FolderEntries(folder), (std::vector<std::string>{"fifo", "sub"}));
+}
+
+// A name is used exactly as the catalogue lists it.
+TEST_P(TableTransferTest, ALeadingBlankNamesAnotherTable) {
+  MakeDatabase(
+      "CREATE TABLE \" T\" (A INTEGER);\nCREATE TABLE T (B INTEGER);\n"
+      "INSERT INTO \" T\" VALUES (1);\nINSERT INTO T VALUES (2);\nINSERT INTO T VALUES (3);\n");
+  EXPECT_EQ(Export(" T", "blank.csv"), 1);
+  EXPECT_EQ(ReadFile(folder / "blank.csv"), "A\r\n1\r\n");
+  EXPECT_EQ(Export("T", "plain.csv"), 2);
+  EXPECT_EQ(ReadFile(folder / "plain.csv"), "B\r\n2\r\n3\r\n");
 }
 
 TEST_P(TableTransferTest, ImportInsertsEachLineAndReportsTheCount) {
