@@ -278,6 +278,27 @@ TEST_P(TableTransferTest, FoldersFifosAndDevicesAreRefusedAtOnce) {
   EXPECT_EQ(FolderEntries(folder), (std::vector<std::string>{"fifo", "sub"}));
 }
 
+// Under a Turkish character-type locale ("i" upper-cases to a dotted capital
+// I) the embedded engine in our process still reads its configuration, so
+// the program connects and exports. Run in a fresh process, since the engine
+// reads its configuration once.
+TEST_P(TableTransferTest, ConnectsAndExportsUnderTurkish) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        if (!std::setlocale(LC_ALL, "tr_TR.UTF-8")) {
+          std::fprintf(stderr, "tr_TR.UTF-8 is missing (scripts/gen-locales.sh makes it)");
+          std::exit(2);
+        }
+        std::setlocale(LC_NUMERIC, "C");
+        LoadLocaleFormats();
+        MakeDatabase(std::string(kCustomerSql) + "INSERT INTO CUSTOMER VALUES (1, 'i', NULL);\n");
+        Export("CUSTOMER");
+        std::exit(ReadFile(folder / "out.csv") == "ID,NAME,NOTE\r\n1,i,\r\n" ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
 // A name is used exactly as the catalogue lists it.
 TEST_P(TableTransferTest, ALeadingBlankNamesAnotherTable) {
   MakeDatabase(
