@@ -208,6 +208,26 @@ std::unique_ptr<TSQLStatement> TSQLConnection::NewStatement() {
   return std::make_unique<TSQLStatement>(command, this);
 }
 
+void TSQLConnection::StartTransaction(TTransactionIsolation isolation) {
+  EnsureConnected();
+  CheckStatus(m_connection->startTransaction(isolation), m_connection, m_lastError);
+}
+
+void TSQLConnection::Commit() {
+  if (!m_connection) throw EDatabaseError(DescribeStatus(kSQLNoTransaction, nullptr, m_lastError));
+  CheckStatus(m_connection->commit(), m_connection, m_lastError);
+}
+
+void TSQLConnection::Rollback() {
+  if (!m_connection) throw EDatabaseError(DescribeStatus(kSQLNoTransaction, nullptr, m_lastError));
+  CheckStatus(m_connection->rollback(), m_connection, m_lastError);
+}
+
+bool TSQLConnection::InTransaction() const {
+  bool active = false;
+  return m_connection && m_connection->inTransaction(&active) == kSQLSuccess && active;
+}
+
 std::string TSQLConnection::QuoteObjectName(const std::string& name) {
   EnsureConnected();
   CheckStatus(m_connection->setOptionText(eConnQualifiedName, name.c_str()), m_connection, m_lastError);

@@ -83,6 +83,19 @@ class TSQLConnection {
   // 255 characters); connects first when needed; throws the driver's failure.
   std::string QuoteObjectName(const std::string& name);
 
+  // A transaction spanning many statements: from StartTransaction to Commit
+  // or Rollback every statement and cursor of the connection's datasets runs
+  // inside it (a statement that fails is undone alone; the transaction stays).
+  // A cursor opened inside it is closed when it ends. Without one, each
+  // statement commits on its own and a query's transaction lasts as long as
+  // its cursor. StartTransaction connects first when needed and throws when
+  // one is already active; Commit and Rollback throw when none is (a failed
+  // Commit has rolled back). Disconnecting rolls back an active transaction.
+  void StartTransaction(TTransactionIsolation isolation = eTxnReadCommitted);
+  void Commit();
+  void Rollback();
+  bool InTransaction() const;
+
   // Text of the last failure the connection recorded.
   const std::string& LastError() const { return m_lastError; }
 

@@ -98,6 +98,9 @@ SQLResult Attachment::Attach(const std::string& database, const std::string& use
 }
 
 void Attachment::Detach() {
+  // Work of a transaction nobody committed is undone.
+  std::string ignored;
+  if (m_shared) EndShared(false, ignored);
   // Dropping a statement unregisters it, so work on a copy.
   std::vector<Statement*> statements;
   statements.swap(m_statements);
@@ -109,7 +112,8 @@ void Attachment::Detach() {
   }
 }
 
-SQLResult Attachment::StartTransaction(bool readOnly, isc_tr_handle* transaction, std::string& error) {
+SQLResult Attachment::StartTransaction(bool readOnly, isc_tr_handle* transaction, std::string& error,
+                                       int isolation) {
   if (!m_handle) {
     error = "The connection is closed";
     return 3;
@@ -118,7 +122,7 @@ SQLResult Attachment::StartTransaction(bool readOnly, isc_tr_handle* transaction
   unsigned short length = 0;
   tpb[length++] = isc_tpb_version3;
   tpb[length++] = readOnly ? isc_tpb_read : isc_tpb_write;
-  if (m_settings.isolation == 1) {
+  if ((isolation < 0 ? m_settings.isolation : isolation) == 1) {
     tpb[length++] = isc_tpb_concurrency;
   } else {
     tpb[length++] = isc_tpb_read_committed;
@@ -141,6 +145,36 @@ SQLResult Attachment::StartTransaction(bool readOnly, isc_tr_handle* transaction
     return kSQLServerError;
   }
   return kSQLSuccess;
+}
+
+SQLResult Attachment::StartShared(int isolation, std::string& error) {
+  if (m_shared) {
+    error = "A transaction is already active";
+    return kSQLTransactionActive;
+  }
+  return StartTransaction(false, &m_shared, error, isolation);
+}
+
+SQLResult Attachment::EndShared(bool commit, std::string& error) {
+  if (!m_shared) {
+    error = "No transaction is active";
+    return kSQLNoTransaction;
+  }
+  for (Statement* statement : m_statements) statement->CloseSharedResult();
+  ISC_STATUS_ARRAY status{};
+  if (commit) {
+    m_client.commitTransaction(status, &m_shared);
+    if (!Failed(status)) {
+      m_shared = 0;
+      return kSQLSuccess;
+    }
+    error = StatusText(m_client, status);
+  }
+  ISC_STATUS_ARRAY ignored{};
+  if (m_shared) m_client.rollbackTransaction(commit ? ignored : status, &m_shared);
+  // A transaction whose attachment is gone cannot be ended; forget it.
+  m_shared = 0;
+  return commit ? kSQLServerError : kSQLSuccess;
 }
 
 void Attachment::Reconfigure(const ConnectionSettings& settings) {

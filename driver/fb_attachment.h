@@ -55,8 +55,19 @@ class Attachment {
   void Reconfigure(const ConnectionSettings& settings);
   unsigned short Dialect() const { return static_cast<unsigned short>(m_settings.dialect); }
 
-  // Starts a transaction with the isolation and lock wait of the settings.
-  SQLResult StartTransaction(bool readOnly, isc_tr_handle* transaction, std::string& error);
+  // Starts a transaction with the lock wait of the settings and their
+  // isolation, or the one given (0 read committed, 1 snapshot).
+  SQLResult StartTransaction(bool readOnly, isc_tr_handle* transaction, std::string& error,
+                             int isolation = -1);
+
+  // The transaction that spans many statements, or null when none is active:
+  // statements run inside it instead of a transaction of their own.
+  isc_tr_handle* SharedTransaction() { return m_shared ? &m_shared : nullptr; }
+  SQLResult StartShared(int isolation, std::string& error);
+  // Commits or rolls back the shared transaction after closing the cursors
+  // that run inside it. A failed commit rolls back; either way no shared
+  // transaction is active afterwards.
+  SQLResult EndShared(bool commit, std::string& error);
 
   void Register(Statement* statement);
   void Unregister(Statement* statement);
@@ -65,6 +76,7 @@ class Attachment {
   const FbClient& m_client;
   ConnectionSettings m_settings;
   isc_db_handle m_handle = 0;
+  isc_tr_handle m_shared = 0;
   std::vector<Statement*> m_statements;
 };
 

@@ -16,16 +16,20 @@ SQLResult Command::prepare(const char* sql, std::uint16_t) {
   m_prepared.reset();
   if (!sql) return Fail(kInvalidParameter, "No SQL text given");
   if (!m_attachment->Attached()) return Fail(kInvalidHandle, "The connection is closed");
-  // The statement is prepared in a short transaction of its own: it is run
-  // later, each time in a new one.
+  // The statement is prepared inside the shared transaction, or else in a
+  // short transaction of its own: it is run later, each time in a new one.
   std::string error;
-  Transaction transaction(m_attachment);
-  SQLResult status = transaction.Start(true, error);
-  if (status != kSQLSuccess) return Fail(status, error);
+  Transaction own(m_attachment);
+  isc_tr_handle* transaction = m_attachment->SharedTransaction();
+  if (!transaction) {
+    SQLResult status = own.Start(true, error);
+    if (status != kSQLSuccess) return Fail(status, error);
+    transaction = own.Handle();
+  }
   auto statement = std::make_shared<Statement>(m_attachment);
-  status = statement->Prepare(sql, transaction.Handle(), true, error);
+  SQLResult status = statement->Prepare(sql, transaction, true, error);
   if (status != kSQLSuccess) return Fail(status, error);
-  transaction.Commit(error);
+  own.Commit(error);
   m_prepared = std::move(statement);
   return kSQLSuccess;
 }
@@ -37,10 +41,13 @@ SQLResult Command::execute(ISQLCursor** cursor) {
   if (!m_prepared || !m_prepared->Prepared()) return Fail(kInvalidHandle, "No statement is prepared");
   // A cursor still open from the previous execution ends here.
   m_prepared->CloseResult(true);
+  if (!m_attachment->Attached()) return Fail(kInvalidHandle, "The connection is closed");
   std::string error;
   Transaction transaction(m_attachment);
-  SQLResult status = transaction.Start(m_prepared->IsPlainSelect(), error);
-  if (status != kSQLSuccess) return Fail(status, error);
+  if (!m_attachment->SharedTransaction()) {
+    SQLResult status = transaction.Start(m_prepared->IsPlainSelect(), error);
+    if (status != kSQLSuccess) return Fail(status, error);
+  }
   return Run(m_prepared, std::move(transaction), cursor);
 }
 
@@ -54,10 +61,13 @@ SQLResult Command::executeImmediate(const char* sql, ISQLCursor** cursor) {
   // only once it is prepared.
   std::string error;
   Transaction transaction(m_attachment);
-  SQLResult status = transaction.Start(false, error);
-  if (status != kSQLSuccess) return Fail(status, error);
+  if (!m_attachment->SharedTransaction()) {
+    SQLResult status = transaction.Start(false, error);
+    if (status != kSQLSuccess) return Fail(status, error);
+  }
+  isc_tr_handle* handle = transaction.Active() ? transaction.Handle() : m_attachment->SharedTransaction();
   auto statement = std::make_shared<Statement>(m_attachment);
-  status = statement->Prepare(sql, transaction.Handle(), true, error);
+  SQLResult status = statement->Prepare(sql, handle, true, error);
   if (status != kSQLSuccess) return Fail(status, error);
   return Run(statement, std::move(transaction), cursor);
 }
@@ -66,13 +76,21 @@ SQLResult Command::Run(const std::shared_ptr<Statement>& statement, Transaction 
                        ISQLCursor** cursor) {
   if (statement->ControlsTransaction()) {
     return Fail(kNotSupported,
-                "Transaction statements are not run: every statement has a transaction of its own");
+                "Transaction statements are not run: transactions are started and ended by the "
+                "connection's own calls");
   }
+  // Without a transaction of its own the statement runs inside the shared one.
+  const bool shared = !transaction.Active();
+  isc_tr_handle* handle = shared ? m_attachment->SharedTransaction() : transaction.Handle();
+  if (!handle) return Fail(kInvalidHandle, "The connection is closed");
   std::string error;
-  SQLResult status = statement->Execute(transaction.Handle(), error);
-  if (status != kSQLSuccess) return Fail(status, error);  // the transaction rolls back
+  // A failure undoes the statement alone: its own transaction rolls back,
+  // the shared one stays with what ran before.
+  SQLResult status = statement->Execute(handle, error);
+  if (status != kSQLSuccess) return Fail(status, error);
   if (statement->ReturnsRows()) {
-    std::uint64_t result = statement->OpenResult(std::move(transaction));
+    std::uint64_t result =
+        shared ? statement->OpenSharedResult(handle) : statement->OpenResult(std::move(transaction));
     *cursor = new Cursor(statement, result);
     return kSQLSuccess;
   }

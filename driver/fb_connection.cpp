@@ -66,6 +66,36 @@ SQLResult Connection::getSQLMetaData(ISQLMetaData** metaData) {
   return kSQLSuccess;
 }
 
+SQLResult Connection::startTransaction(std::int32_t isolation) {
+  if (!m_attachment || !m_attachment->Attached()) return Fail(kInvalidHandle, "The connection is not open");
+  if (isolation != eTxnReadCommitted && isolation != eTxnSnapshot) {
+    return Fail(14, "Unknown transaction isolation level");
+  }
+  std::string error;
+  SQLResult status = m_attachment->StartShared(isolation, error);
+  return status == kSQLSuccess ? status : Fail(status, error);
+}
+
+SQLResult Connection::commit() {
+  if (!m_attachment) return Fail(kSQLNoTransaction, "No transaction is active");
+  std::string error;
+  SQLResult status = m_attachment->EndShared(true, error);
+  return status == kSQLSuccess ? status : Fail(status, error);
+}
+
+SQLResult Connection::rollback() {
+  if (!m_attachment) return Fail(kSQLNoTransaction, "No transaction is active");
+  std::string error;
+  SQLResult status = m_attachment->EndShared(false, error);
+  return status == kSQLSuccess ? status : Fail(status, error);
+}
+
+SQLResult Connection::inTransaction(bool* active) {
+  if (!active) return Fail(kInvalidParameter, "No place for the answer given");
+  *active = m_attachment && m_attachment->SharedTransaction();
+  return kSQLSuccess;
+}
+
 SQLResult Connection::setOption(TConnectionOption option, std::int32_t value) {
   switch (option) {
     case eConnBlobSize:

@@ -68,6 +68,10 @@ class Connection final : public DriverObject<ISQLConnection> {
   SQLResult setOptionText(TConnectionOption option, const char* value) override;
   SQLResult getOption(TConnectionOption option, void* buffer, std::int32_t bufferSize,
                       std::int32_t* length) override;
+  SQLResult startTransaction(std::int32_t isolation) override;
+  SQLResult commit() override;
+  SQLResult rollback() override;
+  SQLResult inTransaction(bool* active) override;
   // Releasing a connection that is still connected disconnects it.
   void release() override { delete this; }
 

@@ -366,6 +366,13 @@ SQLResult Statement::RowsAffected(std::uint32_t* rows, std::string& error) {
 
 std::uint64_t Statement::OpenResult(Transaction transaction) {
   m_resultTransaction = std::move(transaction);
+  m_resultShared = nullptr;
+  m_resultOpen = true;
+  return ++m_result;
+}
+
+std::uint64_t Statement::OpenSharedResult(isc_tr_handle* transaction) {
+  m_resultShared = transaction;
   m_resultOpen = true;
   return ++m_result;
 }
@@ -384,6 +391,10 @@ void Statement::CloseResult(bool commit) {
   m_resultOpen = false;
   ISC_STATUS_ARRAY status{};
   if (m_handle) m_attachment->Client().freeStatement(status, &m_handle, DSQL_close);
+  if (m_resultShared) {
+    m_resultShared = nullptr;
+    return;
+  }
   std::string ignored;
   if (commit) {
     m_resultTransaction.Commit(ignored);

@@ -63,12 +63,21 @@ class Statement {
   // Takes over the transaction of the execution that opened the cursor;
   // returns the number that identifies this open result.
   std::uint64_t OpenResult(Transaction transaction);
+  // The same for a cursor opened inside the connection's shared transaction,
+  // which the result only borrows.
+  std::uint64_t OpenSharedResult(isc_tr_handle* transaction);
   bool ResultOpen(std::uint64_t result) const { return m_resultOpen && m_result == result; }
-  isc_tr_handle* ResultTransaction() { return m_resultTransaction.Handle(); }
+  isc_tr_handle* ResultTransaction() { return m_resultShared ? m_resultShared : m_resultTransaction.Handle(); }
   // 0 for a row, kSQLNoData at the end, else a failure with *error set.
   SQLResult Fetch(std::string& error);
   // Closes the cursor and ends its transaction: committed, or rolled back.
+  // A borrowed transaction is left as it is.
   void CloseResult(bool commit);
+  // Closes the cursor when it runs inside the shared transaction, which is
+  // about to end.
+  void CloseSharedResult() {
+    if (m_resultShared) CloseResult(true);
+  }
 
   // Frees the statement on the server; it can be neither executed nor read
   // afterwards. Called when the connection goes away before the statement.
@@ -94,6 +103,7 @@ class Statement {
   bool m_resultOpen = false;
   std::uint64_t m_result = 0;
   Transaction m_resultTransaction;
+  isc_tr_handle* m_resultShared = nullptr;
 };
 
 }  // namespace fbdriver

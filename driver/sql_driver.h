@@ -42,6 +42,16 @@ enum TConnectionOption : std::uint16_t {
   eConnTimeout = 32,            // integer (seconds)
 };
 
+// Isolation of a transaction started with ISQLConnection::startTransaction.
+enum TTransactionIsolation : std::int32_t {
+  eTxnReadCommitted = 0,  // sees what others committed, as each statement starts
+  eTxnSnapshot = 1,       // sees the database as it stood when the transaction started
+};
+
+// Driver codes of the transaction calls.
+inline constexpr SQLResult kSQLNoTransaction = 15;      // commit/rollback with none active
+inline constexpr SQLResult kSQLTransactionActive = 18;  // start while one is active
+
 // Option codes of a catalogue object (ISQLMetaData).
 enum TMetaDataOption : std::uint16_t {
   eMetaSchemaName = 1,             // text
@@ -163,6 +173,23 @@ class ISQLConnection : public ISQLObject {
   // the number of bytes written.
   virtual SQLResult getOption(TConnectionOption option, void* buffer, std::int32_t bufferSize,
                               std::int32_t* length) = 0;
+
+  // Starts a transaction that spans many statements: until commit() or
+  // rollback(), every statement and cursor of this connection runs inside
+  // it, and a statement that fails is undone alone while the transaction and
+  // what ran before stay. Without one, each statement has a transaction of
+  // its own (committed when it succeeds) and a query's transaction lasts as
+  // long as its cursor. isolation is a TTransactionIsolation; the lock wait
+  // follows the connection's option. kSQLTransactionActive when one is active.
+  virtual SQLResult startTransaction(std::int32_t isolation) = 0;
+  // Ends the transaction, making its work durable; cursors opened inside it
+  // are closed. kSQLNoTransaction when none is active. When the commit
+  // fails the transaction is rolled back and is no longer active.
+  virtual SQLResult commit() = 0;
+  // Undoes the transaction's work; cursors opened inside it are closed.
+  virtual SQLResult rollback() = 0;
+  // True while a transaction started by startTransaction is active.
+  virtual SQLResult inTransaction(bool* active) = 0;
 
  protected:
   ~ISQLConnection() = default;

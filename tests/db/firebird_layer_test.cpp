@@ -209,6 +209,64 @@ TEST_P(FirebirdLayerTest, AnInsertStaysWhenALaterStatementFails) {
   EXPECT_EQ(dataSet.FieldNamed("NAME").ValueText(), "O'Brien");
 }
 
+TEST_P(FirebirdLayerTest, ATransactionSpansStatementsAndUndoesAFailedOneAlone) {
+  MakeDatabase("CREATE TABLE T (ID INTEGER NOT NULL PRIMARY KEY);\n");
+  TSQLConnection other("other");
+  other.Params().SetLines(connection.Params().Lines());
+  auto count = [](TSQLConnection& on) {
+    TSQLDataSet query("", &on);
+    query.SetCommandText("SELECT COUNT(*) FROM T");
+    query.SetActive(true);
+    return query.FieldAt(0).ValueText();
+  };
+  struct Case {
+    bool commit;
+    const char* countAfter;
+  } cases[] = {{false, "0"}, {true, "2"}};
+  for (const auto& c : cases) {
+    Run("DELETE FROM T");
+    connection.StartTransaction();
+    EXPECT_TRUE(connection.InTransaction());
+    EXPECT_THROW(connection.StartTransaction(), EDatabaseError);
+    EXPECT_EQ(Run("INSERT INTO T VALUES (1)"), 1);
+    EXPECT_THROW(Run("INSERT INTO T VALUES (1)"), EDatabaseError);
+    EXPECT_EQ(Run("INSERT INTO T VALUES (2)"), 1);
+    EXPECT_EQ(count(connection), "2");  // a query sees the transaction's own rows
+    EXPECT_EQ(count(other), "0");       // nobody else does before the commit
+    if (c.commit) {
+      connection.Commit();
+    } else {
+      connection.Rollback();
+    }
+    EXPECT_FALSE(connection.InTransaction());
+    EXPECT_EQ(count(other), c.countAfter);
+  }
+  EXPECT_THROW(connection.Commit(), EDatabaseError);
+
+  // A snapshot: the count and the rows of one cursor see the table as it
+  // stood at the start, whatever others commit meanwhile.
+  connection.StartTransaction(eTxnSnapshot);
+  EXPECT_EQ(count(connection), "2");
+  OpenTable("T");
+  TSQLDataSet insert("", &other);
+  insert.SetCommandText("INSERT INTO T VALUES (3)");
+  insert.RunDirect();
+  EXPECT_EQ(count(connection), "2");
+  int rows = 0;
+  for (; !dataSet.AtEnd(); dataSet.MoveNext()) ++rows;
+  EXPECT_EQ(rows, 2);
+  dataSet.SetActive(false);
+  connection.Commit();
+  EXPECT_EQ(count(connection), "3");
+
+  // Disconnecting undoes what was not committed.
+  connection.StartTransaction();
+  Run("INSERT INTO T VALUES (4)");
+  connection.SetConnected(false);
+  EXPECT_FALSE(connection.InTransaction());
+  EXPECT_EQ(count(connection), "3");
+}
+
 TEST_P(FirebirdLayerTest, RunDirectCountsTheRowsItChanged) {
   MakeDatabase(
       "CREATE TABLE T (ID INTEGER);\n"

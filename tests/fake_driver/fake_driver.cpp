@@ -311,10 +311,30 @@ class TFakeConnection final : public TFakeObject<ISQLConnection> {
     }
     return 5;
   }
+  SQLResult startTransaction(std::int32_t isolation) override {
+    Log(m_number, "start transaction " + std::to_string(isolation));
+    if (m_inTransaction) return kSQLTransactionActive;
+    m_inTransaction = true;
+    return kSQLSuccess;
+  }
+  SQLResult commit() override { return End("commit"); }
+  SQLResult rollback() override { return End("rollback"); }
+  SQLResult inTransaction(bool* active) override {
+    *active = m_inTransaction;
+    return kSQLSuccess;
+  }
 
  private:
+  SQLResult End(const char* how) {
+    Log(m_number, how);
+    if (!m_inTransaction) return kSQLNoTransaction;
+    m_inTransaction = false;
+    return kSQLSuccess;
+  }
+
   int m_number;
   std::string m_qualifiedName;
+  bool m_inTransaction = false;
 };
 
 class TFakeDriver final : public TFakeObject<ISQLDriver> {
