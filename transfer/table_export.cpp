@@ -46,6 +46,33 @@ std::string HeaderLine(const std::vector<std::string>& fieldList) {
   return header;
 }
 
+// Reads the count and the rows in one snapshot transaction, so that the file
+// is one consistent picture of the table even while others write to it. A
+// transaction the caller has open already is used as it stands.
+class TSnapshot {
+ public:
+  explicit TSnapshot(TSQLDataSet& dataSet) : m_connection(dataSet.SQLConnection()) {
+    if (m_connection && !m_connection->InTransaction()) {
+      m_connection->StartTransaction(eTxnSnapshot);
+      m_started = true;
+    }
+  }
+  // Nothing was changed: ending it either way leaves the database as it was.
+  ~TSnapshot() {
+    if (!m_started) return;
+    try {
+      if (m_connection->InTransaction()) m_connection->Rollback();
+    } catch (...) {
+    }
+  }
+  TSnapshot(const TSnapshot&) = delete;
+  TSnapshot& operator=(const TSnapshot&) = delete;
+
+ private:
+  TSQLConnection* m_connection;
+  bool m_started = false;
+};
+
 }  // namespace
 
 TTransferResult ExportTable(TSQLDataSet& dataSet, const TTransferRequest& request, IProgress& progress,
@@ -77,6 +104,7 @@ TTransferResult ExportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
   };
 
   try {
+    std::optional<TSnapshot> snapshot(std::in_place, dataSet);
     TOpenedTable table(dataSet, request.tableName);
     progress.SetPosition(10);
 
@@ -115,6 +143,7 @@ TTransferResult ExportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
     }
 
     dataSet.SetActive(false);
+    snapshot.reset();
     file.Close();
     IOCheck();
     if (replacing) replacing->Commit();

@@ -304,8 +304,10 @@ TEST_P(FirebirdLayerTest, CommandTypeAndTextFollowTheirRules) {
   EXPECT_EQ(FailureText([&] { dataSet.SetActive(true); }), "Missing query, table name or procedure name");
   EXPECT_EQ(FailureText([&] { dataSet.CountRecords(); }), "Missing query, table name or procedure name");
 
+  // A table name stands exactly as given: " T" would be another table.
   dataSet.SetCommandText("\r\n\t  T");
-  EXPECT_EQ(dataSet.CommandText(), "T");
+  EXPECT_EQ(dataSet.CommandText(), "\r\n\t  T");
+  dataSet.SetCommandText("T");
   dataSet.SetSortFieldNames("ID");
   dataSet.SetCommandType(ctTable);  // the same type: nothing changes
   EXPECT_EQ(dataSet.CommandText(), "T");
@@ -317,7 +319,7 @@ TEST_P(FirebirdLayerTest, CommandTypeAndTextFollowTheirRules) {
   EXPECT_EQ(FailureText([&] { dataSet.SetCommandText("U"); }), refused);
   EXPECT_EQ(FailureText([&] { dataSet.SetCommandType(ctQuery); }), refused);
   EXPECT_EQ(FailureText([&] { dataSet.RunDirect(); }), refused);
-  dataSet.SetCommandText(" T");  // the value it holds
+  dataSet.SetCommandText("T");  // the value it holds
   EXPECT_TRUE(dataSet.Active());
   EXPECT_EQ(dataSet.CommandType(), ctTable);
   EXPECT_EQ(dataSet.CommandText(), "T");

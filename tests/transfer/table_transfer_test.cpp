@@ -299,6 +299,39 @@ TEST_P(TableTransferTest, ConnectsAndExportsUnderTurkish) {
       ::testing::ExitedWithCode(0), "");
 }
 
+// Another connection inserts and commits while the export runs: the file
+// and the message show the table as it stood when the export began.
+TEST_P(TableTransferTest, ExportIsOneSnapshotWhileOthersInsert) {
+  MakeDatabase(std::string(kCustomerSql) +
+               "SET TERM ^;\n"
+               "EXECUTE BLOCK AS DECLARE I INTEGER = 1; BEGIN WHILE (I <= 300) DO BEGIN "
+               "INSERT INTO CUSTOMER VALUES (:I, 'n', NULL); I = I + 1; END END^\n"
+               "SET TERM ;^\n");
+  struct TInserting : TProgressRecorder {
+    TSQLConnection other{"other"};
+    int next = 1000;
+    void SetPosition(int position) override {
+      TProgressRecorder::SetPosition(position);
+      if (positions.size() < 3 || positions.size() > 200) return;
+      TSQLDataSet insert("", &other);
+      insert.SetCommandText("INSERT INTO CUSTOMER VALUES (" + std::to_string(next++) + ", 'new', NULL)");
+      insert.RunDirect();
+    }
+  } inserting;
+  inserting.other.Params() = connection.Params();
+  inserting.other.SetConnected(true);
+  const TTransferResult result = ExportTable(dataSet, Request("CUSTOMER"), inserting, messages);
+  EXPECT_GT(inserting.next, 1100);  // rows were committed meanwhile
+  std::string file = ReadFile(folder / "out.csv");
+  const auto lines = std::count(file.begin(), file.end(), '\n') - 1;
+  EXPECT_EQ(lines, 300);
+  EXPECT_EQ(result.rows, 300);
+  EXPECT_EQ(messages.texts.back().substr(0, 12), "300 records ");
+  EXPECT_EQ(inserting.positions.back(), 100);
+  EXPECT_TRUE(std::all_of(inserting.positions.begin(), inserting.positions.end(), [](int p) { return p <= 100; }));
+  EXPECT_FALSE(connection.InTransaction());
+}
+
 // A name is used exactly as the catalogue lists it.
 TEST_P(TableTransferTest, ALeadingBlankNamesAnotherTable) {
   MakeDatabase(
