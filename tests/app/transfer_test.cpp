@@ -118,7 +118,8 @@ class TransferTest : public QObject {
     w.edtFolder->setText(QString::fromStdString(m_folder.string()));
     w.edtFilename->setText(QStringLiteral("taken"));
     QTest::mouseClick(w.btnExport, Qt::LeftButton);
-    QCOMPARE(m_recorder.errors, std::vector<std::string>{"File access denied."});
+    QCOMPARE(m_recorder.errors, std::vector<std::string>{"File access denied: '" + (m_folder / "taken").string() +
+                                                         "' is a folder, not a regular file."});
     QVERIFY(m_recorder.messages.empty());
     QVERIFY(!w.sdsTable.Active());
   }
