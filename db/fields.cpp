@@ -8,6 +8,7 @@
 #include "db/layer_text.h"
 #include "db/locale_formats.h"
 #include "db/status_text.h"
+#include "driver/packed_decimal.h"
 
 namespace {
 
@@ -31,33 +32,11 @@ std::string UniqueName(const std::string& name, const std::vector<std::string>& 
   }
 }
 
-// Digits of a packed decimal, most significant first.
-int BcdDigit(const TBcd& value, int index) {
-  std::uint8_t byte = value.fraction[index / 2];
-  return index % 2 == 0 ? byte >> 4 : byte & 0x0F;
-}
-
-void SetBcdDigit(TBcd& value, int index, int digit) {
-  std::uint8_t& byte = value.fraction[index / 2];
-  byte = index % 2 == 0 ? static_cast<std::uint8_t>((byte & 0x0F) | (digit << 4))
-                        : static_cast<std::uint8_t>((byte & 0xF0) | digit);
-}
-
-int BcdPlaces(const TBcd& value) { return value.signSpecialPlaces & 0x3F; }
-bool BcdNegative(const TBcd& value) { return (value.signSpecialPlaces & 0x80) != 0; }
-
-// The digit of value that stands at the given power of ten (0 outside its digits).
-int DigitAtPower(const TBcd& value, int power) {
-  int index = value.precision - BcdPlaces(value) - 1 - power;
-  return index >= 0 && index < value.precision ? BcdDigit(value, index) : 0;
-}
-
 void CheckBcd(const TBcd& value) {
-  if (value.precision == 0 || value.precision > 64) throw EConvertError(kBcdOverflow);
-  for (int i = 0; i < value.precision; ++i) {
-    if (BcdDigit(value, i) > 9) throw EConvertError(kBcdOverflow);
-  }
+  if (!packed::WellFormed(value)) throw EConvertError(kBcdOverflow);
 }
+
+using packed::DigitAtPower;
 
 void AppendInteger(std::string& out, std::int64_t value) {
   char buffer[24];
@@ -225,7 +204,7 @@ TBcd NormalizeBcd(const TBcd& value, int precision, int scale) {
   if (precision <= 0 || precision > 64 || scale < 0 || scale > precision) throw EConvertError(kBcdOverflow);
   const int integerDigits = precision - scale;
   // Non-zero digits above the integer part do not fit.
-  for (int power = integerDigits; power < value.precision - BcdPlaces(value); ++power) {
+  for (int power = integerDigits; power < value.precision - packed::Places(value); ++power) {
     if (DigitAtPower(value, power) != 0) throw EConvertError(kBcdOverflow);
   }
   TBcd result{};
@@ -237,10 +216,10 @@ TBcd NormalizeBcd(const TBcd& value, int precision, int scale) {
     carry = digit / 10;
     digit %= 10;
     if (digit != 0) zero = false;
-    SetBcdDigit(result, index, digit);
+    packed::SetDigit(result, index, digit);
   }
   if (carry != 0) throw EConvertError(kBcdOverflow);
-  result.signSpecialPlaces = static_cast<std::uint8_t>(scale | (BcdNegative(value) && !zero ? 0x80 : 0));
+  result.signSpecialPlaces = static_cast<std::uint8_t>(scale | (packed::Negative(value) && !zero ? 0x80 : 0));
   return result;
 }
 
@@ -250,17 +229,23 @@ std::int64_t BcdToFixedPoint(const TBcd& value) {
   unsigned __int128 magnitude = 0;
   const unsigned __int128 limit =
       static_cast<unsigned __int128>(std::numeric_limits<std::int64_t>::max()) + 1;
-  for (int power = value.precision - BcdPlaces(value) - 1; power >= -kMaxBcdScale; --power) {
+  for (int power = value.precision - packed::Places(value) - 1; power >= -kMaxBcdScale; --power) {
     magnitude = magnitude * 10 + static_cast<unsigned>(DigitAtPower(value, power));
     if (magnitude > limit) throw EConvertError(kBcdOverflow);
   }
   if (DigitAtPower(value, -kMaxBcdScale - 1) >= 5) ++magnitude;
-  const bool negative = BcdNegative(value);
+  const bool negative = packed::Negative(value);
   if (magnitude > limit || (!negative && magnitude == limit)) throw EConvertError(kBcdOverflow);
   if (negative)
     return magnitude == limit ? std::numeric_limits<std::int64_t>::min()
                               : -static_cast<std::int64_t>(magnitude);
   return static_cast<std::int64_t>(magnitude);
+}
+
+TBcd ScaledBcd(const TBcd& value, int precision, int scale) {
+  CheckBcd(value);
+  const int needed = packed::IntegerDigits(value) + scale;
+  return NormalizeBcd(value, std::min(std::max(precision, needed), packed::kMaxDigits), scale);
 }
 
 TField::TField(const TFieldDef& def, std::uint16_t columnNumber, const TRowSource* row)
@@ -351,9 +336,10 @@ void TField::Fetch() const {
       break;
     }
     case fkTime: {
-      std::uint32_t milliseconds = 0;
-      status = cursor->getTime(m_column, &milliseconds, &isNull);
-      m_float = milliseconds / 86400000.0;
+      std::uint32_t tenThousandths = 0;
+      status = cursor->getTime(m_column, &tenThousandths, &isNull);
+      m_integer = tenThousandths;
+      m_float = tenThousandths / 864000000.0;
       break;
     }
     case fkDateTime:
@@ -425,7 +411,7 @@ void TField::AppendValueText(std::string& out) const {
       out += FixedPointText(BcdToFixedPoint(m_bcd));
       break;
     case fkFMTBCD:
-      out += BcdText(NormalizeBcd(m_bcd, m_precision, m_size));
+      out += BcdText(ScaledBcd(m_bcd, m_precision, m_size));
       break;
     case fkBoolean:
       out += m_integer != 0 ? "True" : "False";
@@ -434,14 +420,19 @@ void TField::AppendValueText(std::string& out) const {
       out += DateTimeText(LocaleFormats().ShortDateFormat, m_float);
       break;
     case fkTime:
-      out += DateTimeText(LocaleFormats().LongTimeFormat, m_float);
+      out += DateTimeText(LocaleFormats().LongTimeFormat, static_cast<double>(m_integer / 10000) / 86400.0,
+                          static_cast<int>(m_integer % 10000));
       break;
     case fkDateTime:
       out += DateTimeText("", m_float);
       break;
-    case fkSQLTimeStamp:
-      out += DateTimeText("", TimeStampToDateTime(m_stamp));
+    case fkSQLTimeStamp: {
+      if (m_stamp.fraction > 9999) throw EConvertError("Invalid argument to time encode");
+      TSQLTimeStamp whole = m_stamp;
+      whole.fraction = 0;
+      out += DateTimeText("", TimeStampToDateTime(whole), static_cast<int>(m_stamp.fraction));
       break;
+    }
   }
 }
 
@@ -467,11 +458,11 @@ double TField::AsFloat() const {
   if (m_kind == fkFMTBCD) {
     if (m_null) return 0;
     const std::string text = [&] {
-      TBcd bcd = NormalizeBcd(m_bcd, m_precision, m_size);
-      std::string digits = BcdNegative(bcd) ? "-" : "";
+      TBcd bcd = ScaledBcd(m_bcd, m_precision, m_size);
+      std::string digits = packed::Negative(bcd) ? "-" : "";
       for (int i = 0; i < bcd.precision; ++i) {
-        if (i == bcd.precision - BcdPlaces(bcd)) digits += '.';
-        digits += static_cast<char>('0' + BcdDigit(bcd, i));
+        if (i == bcd.precision - packed::Places(bcd)) digits += '.';
+        digits += static_cast<char>('0' + packed::Digit(bcd, i));
       }
       return digits;
     }();
@@ -498,7 +489,7 @@ TBcd TField::AsBcd() const {
   if (m_kind != fkBCD && m_kind != fkFMTBCD) WrongType("a BCD");
   Load();
   if (m_null) return TBcd{1, 0, {}};
-  if (m_kind == fkFMTBCD) return NormalizeBcd(m_bcd, m_precision, m_size);
+  if (m_kind == fkFMTBCD) return ScaledBcd(m_bcd, m_precision, m_size);
   CheckBcd(m_bcd);
   return m_bcd;
 }
@@ -527,14 +518,8 @@ std::string_view TField::AsBytes() const {
   if (!IsByteKind(m_kind)) WrongType("bytes");
   Load();
   if (m_null) return {};
-  std::string_view bytes(m_buffer.data(), m_length);
-  if (m_kind == fkString) {
-    // A character value ends at its first NUL byte.
-    if (const void* nul = std::memchr(bytes.data(), '\0', bytes.size())) {
-      bytes = bytes.substr(0, static_cast<const char*>(nul) - bytes.data());
-    }
-  }
-  return bytes;
+  // Character values keep NUL bytes: character set NONE and OCTETS hold them.
+  return std::string_view(m_buffer.data(), m_length);
 }
 
 TVariant TField::AsVariant() const {

@@ -122,8 +122,9 @@ class TField {
 
   bool IsNull() const;
 
-  // The text form of the current row's value ("" when null). Throws
-  // EConvertError for a value that has no text: "BCD overflow",
+  // The text form of the current row's value ("" when null). A TFMTBCDField
+  // gives every digit the stored value holds, also beyond the declared
+  // precision. Throws EConvertError for a value that has no text: "BCD overflow",
   // "Invalid argument to date encode", "Invalid argument to time encode".
   std::string ValueText() const;
   // Appends the same text to out, without a temporary for character and byte values.
@@ -144,8 +145,8 @@ class TField {
   TSQLTimeStamp AsTimeStamp() const;
   // Date, time, date-time and time stamp kinds.
   TDateTime AsDateTime() const;
-  // Character, byte and blob kinds: the bytes as read (character values up to
-  // their first NUL byte). Valid until the row changes.
+  // Character, byte and blob kinds: the bytes as read, NUL bytes included.
+  // Valid until the row changes.
   std::string_view AsBytes() const;
   // The value as ValueNamed gives it: null; bool; int64 for integer kinds;
   // double for float, date and time kinds; TBcd for both BCD kinds; text for
@@ -184,6 +185,10 @@ class TField {
 // (extra decimals rounded half away from zero). Throws EConvertError
 // "BCD overflow" when the integer part does not fit or the input is malformed.
 TBcd NormalizeBcd(const TBcd& value, int precision, int scale);
+// As NormalizeBcd, but with as many integer digits as the value needs when
+// that is more than precision allows (the server's storage integer holds more
+// digits than the column declares). Throws "BCD overflow" for a malformed input.
+TBcd ScaledBcd(const TBcd& value, int precision, int scale);
 // The count of ten-thousandths of a packed decimal, exact up to four
 // decimals, rounded half away from zero beyond. Throws "BCD overflow" when it
 // does not fit 64 bits.

@@ -83,7 +83,8 @@ void TSQLDataSet::SetCommandType(TSQLCommandType value) {
 }
 
 void TSQLDataSet::SetCommandText(const std::string& value) {
-  std::string text = TrimLeftBlanks(value);
+  // A table name is used exactly as the catalogue lists it: " T" and "T" are two tables.
+  std::string text = m_commandType == ctTable ? value : TrimLeftBlanks(value);
   if (text == m_commandText) return;
   CheckClosed();
   m_commandText = std::move(text);

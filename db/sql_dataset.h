@@ -31,8 +31,8 @@ class TSQLDataSet {
   // count and SortFieldNames, and clears CommandText.
   void SetCommandType(TSQLCommandType value);
   const std::string& CommandText() const { return m_commandText; }
-  // Refused while open; stored without leading characters of code 32 or
-  // less. A change drops the prepared statement, the cached count and
+  // Refused while open; a statement is stored without leading characters of
+  // code 32 or less, a table name (table mode) exactly as given. A change drops the prepared statement, the cached count and
   // SortFieldNames.
   void SetCommandText(const std::string& value);
   const std::string& SchemaName() const { return m_schemaName; }

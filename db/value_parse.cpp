@@ -1,6 +1,7 @@
 #include "db/value_parse.h"
 
 #include <array>
+#include <charconv>
 #include <cstdio>
 
 #include "db/locale_formats.h"
@@ -28,6 +29,7 @@ struct TReadParts {
   int Minute = -1;
   int Second = -1;
   int Millisecond = -1;
+  int TenThousandths = -1;  // the fraction written right after the seconds
   int Afternoon = -1;
   bool TwelveHour = false;
 };
@@ -50,6 +52,14 @@ class TDateTimeScanner {
     TDateTimePatternReader reader(pattern);
     TDateTimeToken token;
     while (reader.Next(token)) {
+      // A fraction after the seconds is read unless the pattern itself puts
+      // a "." there (as in "ss.zzz").
+      if (token.Kind == TDateTimeTokenKind::tkSecond) {
+        TDateTimePatternReader ahead = reader;
+        TDateTimeToken next;
+        m_fractionAllowed = !(ahead.Next(next) && next.Kind == TDateTimeTokenKind::tkLiteral &&
+                              next.Text.starts_with('.'));
+      }
       if (!ReadToken(token, level)) return false;
     }
     return true;
@@ -103,7 +113,7 @@ class TDateTimeScanner {
       case tkMinute:
         return ReadNumber(1, 2, m_parts.Minute);
       case tkSecond:
-        return ReadNumber(1, 2, m_parts.Second);
+        return ReadNumber(1, 2, m_parts.Second) && ReadFraction();
       case tkMillisecond:
         return ReadNumber(1, 3, m_parts.Millisecond);
       case tkShortTime:
@@ -149,6 +159,21 @@ class TDateTimeScanner {
     return count >= minDigits && Store(part, value);
   }
 
+  // "." and one to four digits after the seconds, when they stand there.
+  bool ReadFraction() {
+    if (!m_fractionAllowed || m_pos + 1 >= m_text.size() || m_text[m_pos] != '.' || !IsDigit(m_text[m_pos + 1]))
+      return true;
+    ++m_pos;
+    int value = 0;
+    int count = 0;
+    while (m_pos < m_text.size() && IsDigit(m_text[m_pos])) {
+      if (++count > 4) return false;
+      value = value * 10 + (m_text[m_pos++] - '0');
+    }
+    for (int i = count; i < 4; ++i) value *= 10;
+    return Store(m_parts.TenThousandths, value);
+  }
+
   // The longest name that matches; its number counts from 1.
   template <std::size_t N>
   bool ReadName(const std::array<std::string, N>& names, int& part) {
@@ -179,6 +204,7 @@ class TDateTimeScanner {
   const TLocaleFormats& m_formats;
   std::size_t m_pos = 0;
   TReadParts m_parts;
+  bool m_fractionAllowed = true;
 };
 
 std::optional<TReadParts> Scan(std::string_view piece, std::string_view pattern) {
@@ -214,7 +240,11 @@ std::optional<std::string> TimeOf(const TReadParts& parts) {
     return std::nullopt;
   }
   char buffer[64];
-  if (parts.Millisecond >= 0) {
+  if (parts.TenThousandths >= 0) {
+    if (parts.Millisecond >= 0 && parts.Millisecond != parts.TenThousandths / 10) return std::nullopt;
+    std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d.%04d", hour, parts.Minute, second,
+                  parts.TenThousandths);
+  } else if (parts.Millisecond >= 0) {
     std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d.%03d", hour, parts.Minute, second,
                   parts.Millisecond);
   } else {
@@ -277,4 +307,20 @@ std::optional<std::string> ParseNumberText(std::string_view piece) {
   }
   if (i != text.size()) return std::nullopt;
   return out;
+}
+
+std::optional<double> ParseDoubleText(std::string_view piece) {
+  const auto number = ParseNumberText(piece);
+  if (!number) return std::nullopt;
+  double value = 0;
+  const char* end = number->data() + number->size();
+  const auto result = std::from_chars(number->data(), end, value);
+  if (result.ptr != end) return std::nullopt;
+  // A text too small for a double reads as a signed zero; one too large is refused.
+  if (result.ec == std::errc::result_out_of_range) {
+    if (number->find('E') == std::string::npos || number->find("E-") == std::string::npos) return std::nullopt;
+    return (*number)[0] == '-' ? -0.0 : 0.0;
+  }
+  if (result.ec != std::errc()) return std::nullopt;
+  return value;
 }

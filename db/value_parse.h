@@ -22,7 +22,8 @@
 std::optional<std::string> ParseDateText(std::string_view piece);
 
 // A time of day by the long time pattern: "HH:MM:SS", or "HH:MM:SS.fff" when the
-// pattern holds milliseconds. On the 12-hour clock the hour is 1 to 12 and the
+// pattern holds milliseconds, or "HH:MM:SS.ffff" when "." and one to four
+// digits (a fraction of a second, as the texts write it) follow the seconds. On the 12-hour clock the hour is 1 to 12 and the
 // morning or afternoon marker (as the pattern names it) decides.
 std::optional<std::string> ParseTimeText(std::string_view piece);
 
@@ -37,3 +38,9 @@ std::optional<std::string> ParseDateTimeText(std::string_view piece);
 // "1,5E-7" gives "1.5E-7". No digit grouping is read: "1.234" under a "," separator
 // is nullopt, never 1234. "INF" and "NAN" are nullopt.
 std::optional<std::string> ParseNumberText(std::string_view piece);
+
+// The number ParseNumberText reads, as the nearest double: every text
+// FloatText writes (up to 17 digits, subnormals included) reads back as the
+// very double it came from, under every decimal separator. nullopt where
+// ParseNumberText gives nullopt and for a value beyond the double's range.
+std::optional<double> ParseDoubleText(std::string_view piece);

@@ -10,6 +10,7 @@
 
 #include "base/exceptions.h"
 #include "db/locale_formats.h"
+#include "driver/packed_decimal.h"
 
 namespace {
 
@@ -140,8 +141,8 @@ std::string EraText(const TDateTimeParts& parts, bool name, const TLocaleFormats
 
 class TDateTimeWriter {
  public:
-  TDateTimeWriter(const TDateTimeParts& parts, const TLocaleFormats& formats)
-      : m_parts(parts), m_formats(formats) {}
+  TDateTimeWriter(const TDateTimeParts& parts, const TLocaleFormats& formats, std::string_view fraction)
+      : m_parts(parts), m_formats(formats), m_fraction(fraction) {}
 
   // The pattern itself is level 0; named patterns inside a named pattern write nothing.
   void Append(std::string& out, std::string_view pattern, int level) const {
@@ -168,7 +169,7 @@ class TDateTimeWriter {
       case tkDateTime:
         if (level > 0) break;
         Append(out, m_formats.ShortDateFormat, level + 1);
-        if (p.Hour != 0 || p.Minute != 0 || p.Second != 0) {
+        if (p.Hour != 0 || p.Minute != 0 || p.Second != 0 || !m_fraction.empty()) {
           out += ' ';
           Append(out, m_formats.LongTimeFormat, level + 1);
         }
@@ -220,6 +221,7 @@ class TDateTimeWriter {
         break;
       case tkSecond:
         AppendNumber(out, p.Second, token.Digits);
+        out.append(m_fraction);
         break;
       case tkMillisecond:
         AppendNumber(out, p.Millisecond, token.Digits);
@@ -257,7 +259,40 @@ class TDateTimeWriter {
 
   const TDateTimeParts& m_parts;
   const TLocaleFormats& m_formats;
+  std::string_view m_fraction;  // "" or "." and up to four digits, written after the seconds
 };
+
+}  // namespace
+
+namespace {
+
+// value = 0.digits x 10^exponent with the given number of significant
+// digits, correctly rounded.
+int ScientificDigits(double magnitude, int count, char* digits) {
+  char buffer[48];
+  auto result = std::to_chars(buffer, buffer + sizeof buffer, magnitude, std::chars_format::scientific, count - 1);
+  const std::string_view text(buffer, static_cast<std::size_t>(result.ptr - buffer));
+  const std::size_t e = text.find('e');
+  std::size_t exponentStart = e + 1;
+  if (text[exponentStart] == '+') ++exponentStart;
+  int exponent = 0;
+  std::from_chars(text.data() + exponentStart, text.data() + text.size(), exponent);
+  digits[0] = text[0];
+  for (int i = 1; i < count; ++i) digits[i] = text[static_cast<std::size_t>(i) + 1];
+  return exponent + 1;
+}
+
+bool ReadsBack(double magnitude, std::string_view digits, int exponent) {
+  char buffer[48];
+  std::size_t length = 0;
+  buffer[length++] = '.';
+  for (char digit : digits) buffer[length++] = digit;
+  buffer[length++] = 'e';
+  auto result = std::to_chars(buffer + length, buffer + sizeof buffer, exponent);
+  double back = 0;
+  std::from_chars(buffer, result.ptr, back);
+  return back == magnitude;
+}
 
 }  // namespace
 
@@ -266,21 +301,10 @@ std::string FloatText(double value) {
   if (std::isnan(value)) return "NAN";
   if (std::isinf(value)) return value < 0 ? "-INF" : "INF";
 
-  // 18 significant digits first ("d.ddddddddddddddddde-xx"), then the cut to 15.
-  char buffer[48];
-  auto result =
-      std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value), std::chars_format::scientific, 17);
-  const std::string_view text(buffer, static_cast<std::size_t>(result.ptr - buffer));
-  const std::size_t e = text.find('e');
-  std::size_t exponentStart = e + 1;
-  if (text[exponentStart] == '+') ++exponentStart;
-  int exponent = 0;
-  std::from_chars(text.data() + exponentStart, text.data() + text.size(), exponent);
-  ++exponent;
+  // 18 significant digits first, then the cut to 15.
+  const double magnitude = std::fabs(value);
   char digits[18];
-  digits[0] = text[0];
-  for (std::size_t i = 1; i < 18; ++i) digits[i] = text[i + 1];
-
+  int exponent = ScientificDigits(magnitude, 18, digits);
   std::size_t count = 15;
   if (digits[15] >= '5') {
     std::size_t i = 15;
@@ -299,12 +323,20 @@ std::string FloatText(double value) {
     }
   }
   while (count > 1 && digits[count - 1] == '0') --count;
+  // The 15 digits stand when they read back as the same double; otherwise
+  // the fewest digits that do (16 or 17 always suffice).
+  if (!ReadsBack(magnitude, std::string_view(digits, count), exponent)) {
+    for (int wanted = 16; wanted <= 17; ++wanted) {
+      exponent = ScientificDigits(magnitude, wanted, digits);
+      count = static_cast<std::size_t>(wanted);
+      while (count > 1 && digits[count - 1] == '0') --count;
+      if (ReadsBack(magnitude, std::string_view(digits, count), exponent)) break;
+    }
+  }
 
   std::string out;
-  AppendGeneral(
-      out,
-      value<0, std::string_view(digits, count), exponent, LocaleFormats().DecimalSeparator, exponent> 15 ||
-          exponent < -3);
+  AppendGeneral(out, value < 0, std::string_view(digits, count), exponent, LocaleFormats().DecimalSeparator,
+                exponent > 15 || exponent < -3);
   return out;
 }
 
@@ -332,10 +364,10 @@ std::string FixedPointText(std::int64_t tenThousandths) {
 }
 
 std::string BcdText(const TBcd& value) {
+  if (!packed::WellFormed(value)) throw EConvertError("BCD overflow");
   const int precision = value.precision;
-  if (precision == 0 || precision > 64) throw EConvertError("BCD overflow");
-  const int places = value.signSpecialPlaces & 0x3F;
-  const bool negative = (value.signSpecialPlaces & 0x80) != 0;
+  const int places = packed::Places(value);
+  const bool negative = packed::Negative(value);
   const char separator = LocaleFormats().DecimalSeparator;
 
   std::string out;
@@ -348,9 +380,7 @@ std::string BcdText(const TBcd& value) {
     out.append(static_cast<std::size_t>(places - precision), '0');
   }
   for (int i = 0; i < precision; ++i) {
-    const std::uint8_t byte = value.fraction[i / 2];
-    const int digit = i % 2 == 0 ? byte >> 4 : byte & 0x0F;
-    if (digit > 9) throw EConvertError("BCD overflow");
+    const int digit = packed::Digit(value, i);
     if (i == precision - places) {
       if (out.size() == start) out += '0';
       out += separator;
@@ -403,8 +433,8 @@ TDateTime TimeStampToDateTime(const TSQLTimeStamp& stamp) {
     return 0;
   }
   const TDateTime date = EncodeDate(stamp.year, stamp.month, stamp.day);
-  const TDateTime time =
-      EncodeTime(stamp.hour, stamp.minute, stamp.second, static_cast<int>(stamp.fraction & 0xFFFF));
+  if (stamp.fraction > 9999) throw EConvertError(kTimeEncodeMessage);
+  const TDateTime time = EncodeTime(stamp.hour, stamp.minute, stamp.second, static_cast<int>(stamp.fraction / 10));
   return date < 0 ? date - time : date + time;
 }
 
@@ -428,13 +458,24 @@ bool DecodeDateTime(TDateTime value, TDateTimeParts& parts) {
   return true;
 }
 
-std::string DateTimeText(std::string_view pattern, TDateTime value) {
+std::string DateTimeText(std::string_view pattern, TDateTime value, int tenThousandths) {
   TDateTimeParts parts;
   if (!DecodeDateTime(value, parts)) throw EConvertError(kDateEncodeMessage);
+  if (tenThousandths < 0 || tenThousandths > 9999) throw EConvertError(kTimeEncodeMessage);
+  char fraction[6] = {};
+  if (tenThousandths != 0) {
+    fraction[0] = '.';
+    int value = tenThousandths;
+    for (int i = 4; i >= 1; --i, value /= 10) fraction[i] = static_cast<char>('0' + value % 10);
+    for (int i = 4; fraction[i] == '0'; --i) fraction[i] = '\0';
+  }
   std::string out;
-  TDateTimeWriter(parts, LocaleFormats()).Append(out, pattern.empty() ? std::string_view("c") : pattern, 0);
+  TDateTimeWriter(parts, LocaleFormats(), fraction)
+      .Append(out, pattern.empty() ? std::string_view("c") : pattern, 0);
   return out;
 }
+
+std::string DateTimeText(std::string_view pattern, TDateTime value) { return DateTimeText(pattern, value, 0); }
 
 bool TDateTimePatternReader::MarkerFollows() const {
   char quote = '\0';

@@ -14,7 +14,9 @@ using TDateTime = double;
 
 // General form with 15 significant digits: "0", "-2.5", "1E15", "1.5E-7", "INF", "NAN".
 // Fixed form from 0.0001 up to 15 integer digits, otherwise scientific with "E"
-// and no "+". The decimal separator is the one of LocaleFormats().
+// and no "+". The decimal separator is the one of LocaleFormats(). When the
+// 15 digits would read back as another double, the fewest digits (16 or 17)
+// that read back exactly: 0.30000000000000004, 1.7976931348623157E308.
 std::string FloatText(double value);
 // A count of ten-thousandths in fixed point: 1234500 gives "123.45".
 std::string FixedPointText(std::int64_t tenThousandths);
@@ -25,6 +27,12 @@ std::string BcdText(const TBcd& value);
 // EConvertError("Invalid argument to date encode") for a value outside the
 // years 1 to 9999 (or not a number).
 std::string DateTimeText(std::string_view pattern, TDateTime value);
+// As above for a value of whole seconds with a fraction of a second in
+// ten-thousandths (0 to 9999): a fraction that is not 0 stands right after
+// the seconds as "." and its digits without trailing zeros ("12:34:56.789"),
+// and makes "c" write the time even at 00:00:00. Throws "Invalid argument to
+// time encode" for a fraction outside 0 to 9999.
+std::string DateTimeText(std::string_view pattern, TDateTime value, int tenThousandths);
 
 // Throws EConvertError "Invalid argument to date encode" / "... time encode".
 TDateTime EncodeDate(int year, int month, int day);
@@ -33,7 +41,8 @@ TDateTime EncodeTime(int hour, int minute, int second, int millisecond);
 bool TryEncodeDate(int year, int month, int day, TDateTime& result);
 bool TryEncodeTime(int hour, int minute, int second, int millisecond, TDateTime& result);
 // All-zero fields give 0 (the zero date-time); throws as the two above. The
-// fraction's low 16 bits are the milliseconds.
+// fraction (ten-thousandths of a second, at most 9999) counts to the
+// millisecond, cut.
 TDateTime TimeStampToDateTime(const TSQLTimeStamp& stamp);
 
 // A date-time split into its calendar and clock parts, rounded to the millisecond.

@@ -1,5 +1,7 @@
 #include "driver/fb_attachment.h"
 
+#include <locale.h>
+
 #include <algorithm>
 
 #include "driver/fb_statement.h"
@@ -21,6 +23,31 @@ void AddDpbInteger(std::string& dpb, char item, std::uint32_t value) {
   dpb += static_cast<char>(4);
   for (int i = 0; i < 4; ++i) dpb += static_cast<char>((value >> (8 * i)) & 0xFF);
 }
+
+// While it lives, the calling thread classifies characters as the C locale
+// does. The client library parses its configuration files with the C
+// library's character functions: under a Turkish LC_CTYPE "i" upper-cases to
+// a dotted capital I and every configuration line becomes illegal.
+class TCTypeOfC {
+ public:
+  TCTypeOfC() {
+    static const locale_t cLocale = [] {
+      locale_t base = duplocale(LC_GLOBAL_LOCALE);
+      locale_t changed = base ? newlocale(LC_CTYPE_MASK, "C", base) : nullptr;
+      if (!changed && base) freelocale(base);
+      return changed;
+    }();
+    if (cLocale) m_previous = uselocale(cLocale);
+  }
+  ~TCTypeOfC() {
+    if (m_previous) uselocale(m_previous);
+  }
+  TCTypeOfC(const TCTypeOfC&) = delete;
+  TCTypeOfC& operator=(const TCTypeOfC&) = delete;
+
+ private:
+  locale_t m_previous = nullptr;
+};
 
 }  // namespace
 
@@ -57,7 +84,11 @@ SQLResult Attachment::Attach(const std::string& database, const std::string& use
   if (IsLocalDatabase(database)) AddDpbText(dpb, isc_dpb_config, "Providers = Engine12");
 
   ISC_STATUS_ARRAY status{};
-  m_client.attachDatabase(status, 0, database.c_str(), &m_handle, static_cast<short>(dpb.size()), dpb.data());
+  {
+    TCTypeOfC cType;
+    m_client.attachDatabase(status, 0, database.c_str(), &m_handle, static_cast<short>(dpb.size()),
+                            dpb.data());
+  }
   if (Failed(status)) {
     error = StatusText(m_client, status);
     m_handle = 0;

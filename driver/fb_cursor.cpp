@@ -4,6 +4,7 @@
 
 #include "driver/fb_objects.h"
 #include "driver/fb_values.h"
+#include "driver/packed_decimal.h"
 
 namespace fbdriver {
 
@@ -262,7 +263,7 @@ SQLResult Cursor::getBcd(std::uint16_t column, TBcd* value, bool* isNull) {
   if (!IsIntegerStorage(*found)) return WrongType(*found, "a decimal");
   if (!*isNull && value) {
     int precision = found->type == fldBCD ? found->precision : 0;
-    *value = MakeBcd(IntegerValue(*found), found->sqlScale, precision);
+    *value = packed::FromScaledInteger(IntegerValue(*found), found->sqlScale, precision);
   }
   return kSQLSuccess;
 }
@@ -286,15 +287,15 @@ SQLResult Cursor::getDate(std::uint16_t column, std::int32_t* days, bool* isNull
   return kSQLSuccess;
 }
 
-SQLResult Cursor::getTime(std::uint16_t column, std::uint32_t* milliseconds, bool* isNull) {
+SQLResult Cursor::getTime(std::uint16_t column, std::uint32_t* tenThousandths, bool* isNull) {
   SQLResult status;
   const Column* found = Value(column, isNull, &status);
   if (!found) return status;
   if (found->sqlType != SQL_TYPE_TIME && found->sqlType != SQL_TIMESTAMP) return WrongType(*found, "a time");
-  if (*isNull || !milliseconds) return kSQLSuccess;
-  ISC_TIME time = found->sqlType == SQL_TYPE_TIME ? Load<ISC_TIME>(found->data)
-                                                  : Load<ISC_TIMESTAMP>(found->data).timestamp_time;
-  *milliseconds = MillisecondsFromFirebird(time);
+  if (*isNull || !tenThousandths) return kSQLSuccess;
+  // Firebird keeps times in units of 1/10000 second, as the contract does.
+  *tenThousandths = found->sqlType == SQL_TYPE_TIME ? Load<ISC_TIME>(found->data)
+                                                    : Load<ISC_TIMESTAMP>(found->data).timestamp_time;
   return kSQLSuccess;
 }
 

@@ -149,7 +149,7 @@ class Cursor final : public DriverObject<ISQLCursor> {
   SQLResult getBcd(std::uint16_t column, TBcd* value, bool* isNull) override;
   SQLResult getBoolean(std::uint16_t column, bool* value, bool* isNull) override;
   SQLResult getDate(std::uint16_t column, std::int32_t* days, bool* isNull) override;
-  SQLResult getTime(std::uint16_t column, std::uint32_t* milliseconds, bool* isNull) override;
+  SQLResult getTime(std::uint16_t column, std::uint32_t* tenThousandths, bool* isNull) override;
   SQLResult getTimeStamp(std::uint16_t column, TSQLTimeStamp* value, bool* isNull) override;
   SQLResult getDateTime(std::uint16_t column, double* value, bool* isNull) override;
   SQLResult getBlobSize(std::uint16_t column, std::uint32_t* size, bool* isNull) override;

@@ -1,6 +1,5 @@
 #include "driver/fb_values.h"
 
-#include <algorithm>
 
 namespace fbdriver {
 
@@ -21,41 +20,16 @@ TSQLTimeStamp TimeStampFromFirebird(ISC_DATE date, ISC_TIME time) {
   stamp.year = static_cast<std::int16_t>(year);
   stamp.month = static_cast<std::uint16_t>(month);
   stamp.day = static_cast<std::uint16_t>(day);
-  std::uint32_t milliseconds = MillisecondsFromFirebird(time);
-  stamp.hour = static_cast<std::uint16_t>(milliseconds / 3600000);
-  stamp.minute = static_cast<std::uint16_t>(milliseconds / 60000 % 60);
-  stamp.second = static_cast<std::uint16_t>(milliseconds / 1000 % 60);
-  stamp.fraction = milliseconds % 1000;
+  stamp.hour = static_cast<std::uint16_t>(time / 36000000);
+  stamp.minute = static_cast<std::uint16_t>(time / 600000 % 60);
+  stamp.second = static_cast<std::uint16_t>(time / 10000 % 60);
+  stamp.fraction = time % 10000;
   return stamp;
 }
 
 double DateTimeValue(std::int32_t days, std::uint32_t milliseconds) {
   double fraction = static_cast<double>(milliseconds) / kMillisecondsPerDay;
   return days < 0 ? days - fraction : days + fraction;
-}
-
-TBcd MakeBcd(std::int64_t value, int scale, int precision) {
-  TBcd bcd;
-  bool negative = value < 0;
-  std::uint64_t magnitude =
-      negative ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
-  std::uint8_t digits[20];
-  int count = 0;
-  do {
-    digits[count++] = static_cast<std::uint8_t>(magnitude % 10);
-    magnitude /= 10;
-  } while (magnitude != 0);
-  int places = std::clamp(-scale, 0, 63);
-  int width = std::clamp(std::max({precision, count, places}), 1, 64);
-  // Digits are packed two per byte, most significant first, right-aligned
-  // within the precision.
-  for (int i = 0; i < count; ++i) {
-    int position = width - 1 - i;
-    bcd.fraction[position / 2] |= static_cast<std::uint8_t>(position % 2 == 0 ? digits[i] << 4 : digits[i]);
-  }
-  bcd.precision = static_cast<std::uint8_t>(width);
-  bcd.signSpecialPlaces = static_cast<std::uint8_t>((negative && value != 0 ? 0x80 : 0) | places);
-  return bcd;
 }
 
 }  // namespace fbdriver

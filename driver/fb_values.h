@@ -18,16 +18,12 @@ inline std::int32_t DaysFromFirebird(ISC_DATE date) { return date - kDayOffset; 
 // Firebird keeps times in units of 1/10000 second.
 inline std::uint32_t MillisecondsFromFirebird(ISC_TIME time) { return time / 10; }
 
-// The date's year, month and day with the time's fields, fraction in milliseconds.
+// The date's year, month and day with the time's fields, fraction in
+// ten-thousandths of a second as Firebird stores it.
 TSQLTimeStamp TimeStampFromFirebird(ISC_DATE date, ISC_TIME time);
 
 // A date-time as a day count with the time as its fraction; before day 0 the
 // fraction is subtracted (-1.25 is 29 December 1899, 06:00).
 double DateTimeValue(std::int32_t days, std::uint32_t milliseconds);
-
-// The scaled integer value * 10^scale (scale 0 or negative) as a packed
-// decimal with -scale places. Its precision is the given one, or more when
-// the value has more digits than that (a NUMERIC(18,4) column can hold 19).
-TBcd MakeBcd(std::int64_t value, int scale, int precision);
 
 }  // namespace fbdriver

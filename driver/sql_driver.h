@@ -118,14 +118,17 @@ enum TFieldSubtypeCode : std::uint16_t {
 
 // A packed decimal: up to 64 digits, two per byte, most significant first.
 // signSpecialPlaces: bit 7 the sign (set = negative), bits 0..5 the number
-// of decimals. Digits beyond `precision` are zero.
+// of decimals. Digits beyond `precision` are zero. The precision may exceed
+// the column's declared one when the stored value has more digits.
+// driver/packed_decimal.h reads and writes them.
 struct TBcd {
   std::uint8_t precision = 0;
   std::uint8_t signSpecialPlaces = 0;
   std::uint8_t fraction[32] = {};
 };
 
-// A time stamp as the server stores it; fraction in milliseconds.
+// A time stamp as the server stores it; fraction in ten-thousandths of a
+// second (0 to 9999).
 struct TSQLTimeStamp {
   std::int16_t year = 0;
   std::uint16_t month = 0;
@@ -184,6 +187,23 @@ class ISQLConnection : public ISQLObject {
   // to the other thread). The caller must not connect, disconnect or release
   // the connection meanwhile.
   virtual SQLResult cancel() = 0;
+
+  // Starts a transaction that spans many statements: until commit() or
+  // rollback(), every statement and cursor of this connection runs inside
+  // it, and a statement that fails is undone alone while the transaction and
+  // what ran before stay. Without one, each statement has a transaction of
+  // its own (committed when it succeeds) and a query's transaction lasts as
+  // long as its cursor. isolation is a TTransactionIsolation; the lock wait
+  // follows the connection's option. kSQLTransactionActive when one is active.
+  virtual SQLResult startTransaction(std::int32_t isolation) = 0;
+  // Ends the transaction, making its work durable; cursors opened inside it
+  // are closed. kSQLNoTransaction when none is active. When the commit
+  // fails the transaction is rolled back and is no longer active.
+  virtual SQLResult commit() = 0;
+  // Undoes the transaction's work; cursors opened inside it are closed.
+  virtual SQLResult rollback() = 0;
+  // True while a transaction started by startTransaction is active.
+  virtual SQLResult inTransaction(bool* active) = 0;
 
   // Starts a transaction that spans many statements: until commit() or
   // rollback(), every statement and cursor of this connection runs inside
@@ -287,8 +307,9 @@ class ISQLCursor : public ISQLObject {
   virtual SQLResult getBoolean(std::uint16_t column, bool* value, bool* isNull) = 0;
   // Days counted from 30 December 1899 (day 0), negative before it.
   virtual SQLResult getDate(std::uint16_t column, std::int32_t* days, bool* isNull) = 0;
-  // Milliseconds since midnight.
-  virtual SQLResult getTime(std::uint16_t column, std::uint32_t* milliseconds, bool* isNull) = 0;
+  // Ten-thousandths of a second since midnight (0 to 863,999,999), the unit
+  // Firebird stores times in.
+  virtual SQLResult getTime(std::uint16_t column, std::uint32_t* tenThousandths, bool* isNull) = 0;
   virtual SQLResult getTimeStamp(std::uint16_t column, TSQLTimeStamp* value, bool* isNull) = 0;
   // A date-time as days from 30 December 1899 with the time as the fraction.
   virtual SQLResult getDateTime(std::uint16_t column, double* value, bool* isNull) = 0;

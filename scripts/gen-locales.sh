@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Makes the locales that the tests run under available.
 set -euo pipefail
-wanted=(en_US.UTF-8 en_GB.UTF-8 de_DE.UTF-8)
+wanted=(en_US.UTF-8 en_GB.UTF-8 de_DE.UTF-8 tr_TR.UTF-8)
 have=$(locale -a 2>/dev/null | tr 'A-Z' 'a-z' | sed 's/utf-8/utf8/')
 need=0
 for l in "${wanted[@]}"; do

@@ -1,13 +1,16 @@
-#include <cstdio>
+#include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "base/exceptions.h"
 #include "db/sql_dataset.h"
 #include "transfer/check_entries.h"
 #include "transfer/csv_pieces.h"
 #include "transfer/table_transfer.h"
 #include "transfer/text_file.h"
 #include "transfer/transfer_common.h"
+#include "transfer/transfer_file.h"
 
 namespace {
 
@@ -43,6 +46,33 @@ std::string HeaderLine(const std::vector<std::string>& fieldList) {
   return header;
 }
 
+// Reads the count and the rows in one snapshot transaction, so that the file
+// is one consistent picture of the table even while others write to it. A
+// transaction the caller has open already is used as it stands.
+class TSnapshot {
+ public:
+  explicit TSnapshot(TSQLDataSet& dataSet) : m_connection(dataSet.SQLConnection()) {
+    if (m_connection && !m_connection->InTransaction()) {
+      m_connection->StartTransaction(eTxnSnapshot);
+      m_started = true;
+    }
+  }
+  // Nothing was changed: ending it either way leaves the database as it was.
+  ~TSnapshot() {
+    if (!m_started) return;
+    try {
+      if (m_connection->InTransaction()) m_connection->Rollback();
+    } catch (...) {
+    }
+  }
+  TSnapshot(const TSnapshot&) = delete;
+  TSnapshot& operator=(const TSnapshot&) = delete;
+
+ private:
+  TSQLConnection* m_connection;
+  bool m_started = false;
+};
+
 }  // namespace
 
 TTransferResult ExportTable(TSQLDataSet& dataSet, const TTransferRequest& request, IProgress& progress,
@@ -50,61 +80,82 @@ TTransferResult ExportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
   progress.SetPosition(0);
 
   const std::string path = TransferPath(request.folder, request.fileName);
-  TTextFile file(path);
+  // The rows go into a temporary file that replaces the target only once
+  // everything succeeded; a failure or a stop leaves an earlier file as it was.
+  std::optional<TReplacingFile> replacing;
+  if (!request.standardStream) {
+    CheckRegularFile(path);
+    replacing.emplace(path);
+  }
+  TTextFile file(replacing ? replacing->TemporaryPath() : path);
   file.Rewrite();
   IOCheck();
   file.WriteLn(HeaderLine(request.fieldList));
   IOCheck();
 
-  TOpenedTable table(dataSet, request.tableName);
-  progress.SetPosition(10);
-
-  dataSet.MoveFirst();
-  const std::int32_t recordCount = dataSet.CountRecords();
-  const std::vector<TField*> pieceFields = PieceFields(dataSet, request.fieldList);
-
-  std::string line;
-  std::int64_t written = 0;
-  while (!dataSet.AtEnd()) {
-    if (progress.StopRequested()) {
-      dataSet.SetActive(false);
-      file.Close();
-      std::remove(path.c_str());
-      messages.ShowMessage("Export of table '" + request.tableName + "' stopped: nothing was written into file '" +
-                           path + "'");
-      TTransferResult stopped;
-      stopped.stopped = true;
-      return stopped;
-    }
-    line.clear();
-    for (TField* field : pieceFields) {
-      if (field && !field->IsNull()) {
-        const std::size_t start = line.size();
-        field->AppendValueText(line);
-        // An empty text is written as "" so that it does not read back as null.
-        if (line.size() == start) {
-          line += "\"\"";
-        } else {
-          QuoteCsvPieceFrom(line, start);
-        }
-      }
-      line += ',';
-    }
-    if (!line.empty()) line.pop_back();
-    file.WriteLn(line);
-    IOCheck();
-    dataSet.MoveNext();
-    ++written;
-    if (recordCount > 0) progress.SetPosition(static_cast<int>(10 + 90 * written / recordCount));
-  }
-
-  dataSet.SetActive(false);
-  file.Close();
-  IOCheck();
-  progress.SetPosition(100);
-
-  messages.ShowMessage(TransferMessage(recordCount, request.tableName, "exported", path));
   TTransferResult result;
-  result.rows = written;
-  return result;
+  auto stopped = [&] {
+    file.Close();
+    IOResult();
+    result.stopped = true;
+    messages.ShowMessage("Export of table '" + request.tableName + "' stopped: nothing was written into file '" +
+                         path + "'");
+    return result;
+  };
+
+  try {
+    std::optional<TSnapshot> snapshot(std::in_place, dataSet);
+    TOpenedTable table(dataSet, request.tableName);
+    progress.SetPosition(10);
+
+    dataSet.MoveFirst();
+    const std::int32_t recordCount = dataSet.CountRecords();
+    const std::vector<TField*> pieceFields = PieceFields(dataSet, request.fieldList);
+
+    std::string line;
+    std::int64_t written = 0;
+    while (!dataSet.AtEnd()) {
+      if (progress.StopRequested()) return stopped();
+      line.clear();
+      for (TField* field : pieceFields) {
+        if (field && !field->IsNull()) {
+          const std::size_t start = line.size();
+          field->AppendValueText(line);
+          // An empty text is written as "" so that it does not read back as null.
+          if (line.size() == start) {
+            line += "\"\"";
+          } else {
+            QuoteCsvPieceFrom(line, start);
+          }
+        }
+        line += ',';
+      }
+      if (!line.empty()) line.pop_back();
+      file.WriteLn(line);
+      IOCheck();
+      dataSet.MoveNext();
+      ++written;
+      // Rows committed after the count was taken never carry the bar past 100.
+      if (recordCount > 0) {
+        progress.SetPosition(static_cast<int>(10 + 90 * std::min<std::int64_t>(written, recordCount) / recordCount));
+        progress.SetRowsDone(written);
+      }
+    }
+
+    dataSet.SetActive(false);
+    snapshot.reset();
+    file.Close();
+    IOCheck();
+    if (replacing) replacing->Commit();
+    progress.SetPosition(100);
+    progress.SetRowsDone(written);
+
+    messages.ShowMessage(TransferMessage(static_cast<std::int32_t>(written), request.tableName, "exported", path));
+    result.rows = written;
+    return result;
+  } catch (const EDatabaseError&) {
+    // A Stop may cancel a call that waits on the server; its failure is the stop.
+    if (progress.StopRequested()) return stopped();
+    throw;
+  }
 }

@@ -18,6 +18,7 @@
 #include "transfer/table_transfer.h"
 #include "transfer/text_file.h"
 #include "transfer/transfer_common.h"
+#include "transfer/transfer_file.h"
 
 namespace {
 
@@ -445,6 +446,7 @@ TTransferResult ImportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
   }
 
   const std::string path = TransferPath(request.folder, request.fileName);
+  if (!request.standardStream) CheckRegularFile(path);
   const std::int64_t fileSize = request.standardStream ? 0 : FileSize(path);
   TTextFile file(path);
   file.Reset();

@@ -366,7 +366,30 @@ std::string IOErrorMessage(int code) {
       return "Disk full";
     case 106:
       return "Invalid numeric input";
-    default:
-      return "I/O error " + std::to_string(code);
+    case 32:
+      return "I/O error 32: the file is in use by another program";
+    case 103:
+      return "I/O error 103: the file is not open";
+    case 104:
+      return "I/O error 104: the file is not open for reading";
+    case 105:
+      return "I/O error 105: the file is not open for writing";
+    case 112:
+      return "I/O error 112: the disk is full";
+    default: {
+      // Other codes are the platform's error numbers; its words follow.
+      std::string message = "I/O error " + std::to_string(code);
+      if (code > 0 && code < 100) {
+        char buffer[128];
+        const char* cause = ::strerror_r(code, buffer, sizeof buffer);
+        if (cause && *cause && std::strncmp(cause, "Unknown error", 13) != 0) {
+          std::string words = cause;
+          if (words.size() > 1 && words[0] >= 'A' && words[0] <= 'Z' && words[1] >= 'a' && words[1] <= 'z')
+            words[0] = static_cast<char>(words[0] - 'A' + 'a');
+          message += ": " + words;
+        }
+      }
+      return message;
+    }
   }
 }

@@ -134,5 +134,7 @@ int PendingIOCode();
 // The message IOCheck raises for a code: "File not found" (2), "Invalid
 // filename" (3), "Too many open files" (4), "File access denied" (5), "Read
 // beyond end of file" (100), "Disk full" (101), "Invalid numeric input" (106),
-// otherwise "I/O error <code>".
+// otherwise "I/O error <code>" followed by the cause in words: "I/O error
+// 112: the disk is full", "I/O error 32: the file is in use by another
+// program", and for other platform codes the C library's text of the errno.
 std::string IOErrorMessage(int code);

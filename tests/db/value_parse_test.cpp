@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -242,7 +243,7 @@ TEST(ParseNumberText, RoundTripOfNumberTexts) {
     const char* server;
   };
   const std::vector<Row> rows = {
-      {-2.5, "-2.5"},     {1.0 / 3, "0.333333333333333"}, {1e15, "1E15"}, {0.000012, "1.2E-5"},
+      {-2.5, "-2.5"},     {1.0 / 3, "0.3333333333333333"}, {1e15, "1E15"}, {0.000012, "1.2E-5"},
       {0.0001, "0.0001"},
   };
   for (const char* locale : kLocales) {
@@ -255,3 +256,65 @@ TEST(ParseNumberText, RoundTripOfNumberTexts) {
 }
 
 }  // namespace
+
+// Every double the export writes reads back bit for bit, under every locale:
+// the 15-digit text where it suffices, 16 or 17 digits where it does not.
+TEST(ParseNumberTexts, EveryDoubleReadsBackExactly) {
+  const double kFloatMax = 3.4028234663852886e38;
+  const std::vector<double> values = {
+      0.30000000000000004, 1.7976931348623157e308, -1.7976931348623157e308, 4.9e-324, -4.9e-324,
+      2.2250738585072014e-308, 2.2250738585072009e-308, 1.0 / 3, 2.0 / 3, kFloatMax, -kFloatMax,
+      1.1754943508222875e-38, 0.1, 1e15, 123456789012345.67, 9007199254740993.0, 0.00012, -2.5, 1e-5};
+  for (const char* locale : kLocales) {
+    TFormatsScope scope(Named(locale));
+    for (double value : values) {
+      const std::string text = FloatText(value);
+      const std::optional<double> back = ParseDoubleText(text);
+      ASSERT_TRUE(back.has_value()) << locale << " " << text;
+      EXPECT_EQ(std::memcmp(&*back, &value, sizeof value), 0) << locale << " " << text;
+    }
+    // The 15-digit texts stay where they read back.
+    EXPECT_EQ(FloatText(0.1), LocaleFormats().DecimalSeparator == ',' ? "0,1" : "0.1");
+    EXPECT_EQ(FloatText(1e15), "1E15");
+  }
+  EXPECT_EQ(FloatText(0.30000000000000004), "0.30000000000000004");
+  EXPECT_EQ(FloatText(4.9e-324), "4.94065645841247E-324");
+  EXPECT_EQ(FloatText(-1.7976931348623157e308), "-1.7976931348623157E308");
+  EXPECT_EQ(FloatText(kFloatMax), "3.4028234663852886E38");
+  EXPECT_EQ(ParseDoubleText("1E400"), std::nullopt);
+  EXPECT_EQ(ParseDoubleText("INF"), std::nullopt);
+}
+
+// A fraction of a second stands right after the seconds and reads back to
+// the ten-thousandth; whole seconds keep their text.
+TEST(ParseDateTimeTexts, FractionsOfSecondsReadBack) {
+  struct Row {
+    int tenThousandths;  // since midnight
+    const char* us;
+    const char* german;
+    const char* server;
+  };
+  const std::vector<Row> rows = {
+      {452967890, "12:34:56.789 PM", "12:34:56.789", "12:34:56.7890"},
+      {863999999, "11:59:59.9999 PM", "23:59:59.9999", "23:59:59.9999"},
+      {10001, "12:00:01.0001 AM", "00:00:01.0001", "00:00:01.0001"},
+      {452960000, "12:34:56 PM", "12:34:56", "12:34:56"},
+  };
+  for (const Row& row : rows) {
+    const TDateTime whole = (row.tenThousandths / 10000) / 86400.0;
+    const int fraction = row.tenThousandths % 10000;
+    for (bool german : {false, true}) {
+      TFormatsScope scope(german ? GermanSample() : UsSample());
+      const std::string text = DateTimeText(LocaleFormats().LongTimeFormat, whole, fraction);
+      EXPECT_EQ(text, german ? row.german : row.us);
+      EXPECT_EQ(ParseTimeText(text), row.server) << text;
+    }
+  }
+  TFormatsScope scope(GermanSample());
+  // Midnight with a fraction shows its time; the date alone reads back as before.
+  const std::string stamp = DateTimeText("", EncodeDate(2020, 1, 1), 5000);
+  EXPECT_EQ(stamp, "01.01.2020 00:00:00.5");
+  EXPECT_EQ(ParseDateTimeText(stamp), "2020-01-01 00:00:00.5000");
+  EXPECT_EQ(DateTimeText("", EncodeDate(2020, 1, 1), 0), "01.01.2020");
+  EXPECT_EQ(ParseDateTimeText("01.01.2020 00:00:00.12345"), std::nullopt);
+}

@@ -126,13 +126,13 @@ std::string Render(ISQLCursor* cursor, std::uint16_t column) {
     case fldTIME: {
       std::uint32_t value = 0;
       status = cursor->getTime(column, &value, &isNull);
-      text = std::to_string(value) + " ms";
+      text = std::to_string(value) + " x 0.1 ms";
       break;
     }
     case fldDATETIMESTAMP: {
       TSQLTimeStamp value;
       status = cursor->getTimeStamp(column, &value, &isNull);
-      std::snprintf(buffer, sizeof buffer, "%04d-%02u-%02u %02u:%02u:%02u.%03u", value.year, value.month,
+      std::snprintf(buffer, sizeof buffer, "%04d-%02u-%02u %02u:%02u:%02u.%04u", value.year, value.month,
                     value.day, value.hour, value.minute, value.second, value.fraction);
       text = buffer;
       break;
@@ -276,9 +276,9 @@ TEST_P(Types, ReadsEveryValue) {
       {"C_NUMERIC_SMALL", {"-999.9 (precision 4)", "null", "0.0 (precision 4)", "null"}},
       {"C_NUMERIC_WHOLE", {"1234567890 (precision 10)", "null", "-1 (precision 10)", "null"}},
       {"C_DATE", {"day -1", "null", "day -693593", "day 36585"}},
-      {"C_TIME", {"0 ms", "null", "86399999 ms", "null"}},
+      {"C_TIME", {"0 x 0.1 ms", "null", "863999999 x 0.1 ms", "null"}},
       {"C_TIMESTAMP",
-       {"1899-12-30 00:00:00.000", "null", "1600-02-29 23:59:59.999", "2004-03-05 14:07:09.500"}},
+       {"1899-12-30 00:00:00.0000", "null", "1600-02-29 23:59:59.9990", "2004-03-05 14:07:09.5000"}},
       {"C_BOOLEAN", {"true", "null", "false", "null"}},
       {"C_MEMO", {"[line 1\r\nline 2\n]", "null", "[]", "null"}},
       {"C_BINARY", {std::string("[\0\xFF\n\0\r]", 7), "null", "[]", "null"}},

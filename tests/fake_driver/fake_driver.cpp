@@ -121,8 +121,8 @@ class TFakeCursor final : public TFakeObject<ISQLCursor> {
   SQLResult getDate(std::uint16_t column, std::int32_t* days, bool* isNull) override {
     return Integer(column, days, isNull);
   }
-  SQLResult getTime(std::uint16_t column, std::uint32_t* milliseconds, bool* isNull) override {
-    return Integer(column, milliseconds, isNull);
+  SQLResult getTime(std::uint16_t column, std::uint32_t* tenThousandths, bool* isNull) override {
+    return Integer(column, tenThousandths, isNull);
   }
   SQLResult getTimeStamp(std::uint16_t column, TSQLTimeStamp* value, bool* isNull) override {
     const TFakeValue* cell = Value(column, isNull);

@@ -5,8 +5,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <clocale>
+#include <cstdlib>
+#include <functional>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -170,15 +174,174 @@ TEST_P(TableTransferTest, AFileThatCannotBeCreatedEndsTheExportBeforeAnyRow) {
   EXPECT_FALSE(dataSet.Active());
 }
 
-TEST_P(TableTransferTest, AFailureHalfWayLeavesTheFileClosedAndTheDatasetInactive) {
+// Only the target's own file is in the folder: no temporary file stays behind.
+std::vector<std::string> FolderEntries(const std::filesystem::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+struct TStopAfter : TProgressRecorder {
+  std::size_t rows;
+  explicit TStopAfter(std::size_t stopAt) : rows(stopAt) {}
+  bool StopRequested() override { return positions.size() > rows; }
+};
+
+// A failure or a stop at any point leaves an earlier file byte for byte as
+// it was, nobody holding it, and no temporary file behind.
+TEST_P(TableTransferTest, AFailedOrStoppedExportLeavesTheEarlierFileAsItWas) {
+  MakeDatabase(std::string(kCustomerSql) +
+               "SET TERM ^;\n"
+               "EXECUTE BLOCK AS DECLARE I INTEGER = 1; BEGIN WHILE (I <= 2000) DO BEGIN "
+               "INSERT INTO CUSTOMER VALUES (:I, 'a row long enough to fill a disk', NULL); "
+               "I = I + 1; END END^\n"
+               "SET TERM ;^\n");
+  const std::string earlier = "ID,NAME,NOTE\r\n1,earlier,\r\n";
+  // A file system of 64 KB that the rows overflow, when we may mount one.
+  const std::filesystem::path small = database->Dir() / "small";
+  std::filesystem::create_directory(small);
+  const bool mounted =
+      std::system(("mount -t tmpfs -o size=64k tmpfs '" + small.string() + "' 2>/dev/null").c_str()) == 0;
+  struct Case {
+    const char* name;
+    std::filesystem::path target;
+    std::function<void()> run;
+  };
+  std::vector<Case> cases = {
+      {"missing table", folder / "out.csv", [this] { EXPECT_THROW(Export("NO_SUCH_TABLE"), EDatabaseError); }},
+      {"stop after a row", folder / "out.csv",
+       [this] {
+         TStopAfter stopper(3);
+         TTransferResult result = ExportTable(dataSet, Request("CUSTOMER"), stopper, messages);
+         EXPECT_TRUE(result.stopped);
+         EXPECT_EQ(messages.texts, std::vector<std::string>{"Export of table 'CUSTOMER' stopped: nothing was "
+                                                            "written into file '" +
+                                                            (folder / "out.csv").string() + "'"});
+       }},
+  };
+  if (mounted) {
+    cases.push_back({"full disk", small / "out.csv", [&] {
+                       TTransferRequest request = Request("CUSTOMER");
+                       request.folder = small.string();
+                       try {
+                         ExportTable(dataSet, request, progress, messages);
+                         ADD_FAILURE() << "no failure";
+                       } catch (const EInOutError& failure) {
+                         EXPECT_STREQ(failure.what(), "I/O error 112: the disk is full");
+                       }
+                     }});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteFile(c.target, earlier);
+    messages.texts.clear();
+    c.run();
+    EXPECT_FALSE(dataSet.Active());
+    EXPECT_EQ(ReadFile(c.target), earlier);
+    EXPECT_EQ(FolderEntries(c.target.parent_path()), std::vector<std::string>{"out.csv"});
+    int fd = open(c.target.c_str(), O_RDONLY);
+    EXPECT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+    close(fd);
+  }
+  if (mounted) std::system(("umount '" + small.string() + "'").c_str());
+  if (!mounted) GTEST_LOG_(INFO) << "no tmpfs could be mounted: the full-disk case did not run";
+}
+
+// Anything but a regular file is refused at once, before it is opened: a
+// FIFO would block forever, /dev/zero never ends.
+TEST_P(TableTransferTest, FoldersFifosAndDevicesAreRefusedAtOnce) {
   MakeDatabase(std::string(kCustomerSql) + "INSERT INTO CUSTOMER VALUES (1, 'a', NULL);\n");
-  EXPECT_THROW(Export("NO_SUCH_TABLE"), EDatabaseError);
-  EXPECT_FALSE(dataSet.Active());
-  // The header stands in the file, and nobody holds it any more.
-  EXPECT_EQ(ReadFile(folder / "out.csv"), "\r\n");
-  int fd = open((folder / "out.csv").c_str(), O_RDONLY);
-  EXPECT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
-  close(fd);
+  ASSERT_EQ(mkfifo((folder / "fifo").c_str(), 0600), 0);
+  std::filesystem::create_directory(folder / "sub");
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {folder.string(), "fifo"}, {"/dev", "zero"}, {folder.string(), "sub"}};
+  for (const auto& [where, name] : cases) {
+    for (bool exporting : {true, false}) {
+      SCOPED_TRACE(where + "/" + name + (exporting ? " export" : " import"));
+      TTransferRequest request = Request("CUSTOMER");
+      request.folder = where;
+      request.fileName = name;
+      try {
+        if (exporting) {
+          ExportTable(dataSet, request, progress, messages);
+        } else {
+          ImportTable(dataSet, request, progress, messages);
+        }
+        ADD_FAILURE() << "no failure";
+      } catch (const EInOutError& failure) {
+        EXPECT_EQ(failure.Code(), 5);
+        EXPECT_NE(std::string(failure.what()).find("'" + where + "/" + name + "' is "), std::string::npos)
+            << failure.what();
+      }
+    }
+  }
+  EXPECT_EQ(FolderEntries(folder), (std::vector<std::string>{"fifo", "sub"}));
+}
+
+// Under a Turkish character-type locale ("i" upper-cases to a dotted capital
+// I) the embedded engine in our process still reads its configuration, so
+// the program connects and exports. Run in a fresh process, since the engine
+// reads its configuration once.
+TEST_P(TableTransferTest, ConnectsAndExportsUnderTurkish) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        if (!std::setlocale(LC_ALL, "tr_TR.UTF-8")) {
+          std::fprintf(stderr, "tr_TR.UTF-8 is missing (scripts/gen-locales.sh makes it)");
+          std::exit(2);
+        }
+        std::setlocale(LC_NUMERIC, "C");
+        LoadLocaleFormats();
+        MakeDatabase(std::string(kCustomerSql) + "INSERT INTO CUSTOMER VALUES (1, 'i', NULL);\n");
+        Export("CUSTOMER");
+        std::exit(ReadFile(folder / "out.csv") == "ID,NAME,NOTE\r\n1,i,\r\n" ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+// Another connection inserts and commits while the export runs: the file
+// and the message show the table as it stood when the export began.
+TEST_P(TableTransferTest, ExportIsOneSnapshotWhileOthersInsert) {
+  MakeDatabase(std::string(kCustomerSql) +
+               "SET TERM ^;\n"
+               "EXECUTE BLOCK AS DECLARE I INTEGER = 1; BEGIN WHILE (I <= 300) DO BEGIN "
+               "INSERT INTO CUSTOMER VALUES (:I, 'n', NULL); I = I + 1; END END^\n"
+               "SET TERM ;^\n");
+  struct TInserting : TProgressRecorder {
+    TSQLConnection other{"other"};
+    int next = 1000;
+    void SetPosition(int position) override {
+      TProgressRecorder::SetPosition(position);
+      if (positions.size() < 3 || positions.size() > 200) return;
+      TSQLDataSet insert("", &other);
+      insert.SetCommandText("INSERT INTO CUSTOMER VALUES (" + std::to_string(next++) + ", 'new', NULL)");
+      insert.RunDirect();
+    }
+  } inserting;
+  inserting.other.Params() = connection.Params();
+  inserting.other.SetConnected(true);
+  const TTransferResult result = ExportTable(dataSet, Request("CUSTOMER"), inserting, messages);
+  EXPECT_GT(inserting.next, 1100);  // rows were committed meanwhile
+  std::string file = ReadFile(folder / "out.csv");
+  const auto lines = std::count(file.begin(), file.end(), '\n') - 1;
+  EXPECT_EQ(lines, 300);
+  EXPECT_EQ(result.rows, 300);
+  EXPECT_EQ(messages.texts.back().substr(0, 12), "300 records ");
+  EXPECT_EQ(inserting.positions.back(), 100);
+  EXPECT_TRUE(std::all_of(inserting.positions.begin(), inserting.positions.end(), [](int p) { return p <= 100; }));
+  EXPECT_FALSE(connection.InTransaction());
+}
+
+// A name is used exactly as the catalogue lists it.
+TEST_P(TableTransferTest, ALeadingBlankNamesAnotherTable) {
+  MakeDatabase(
+      "CREATE TABLE \" T\" (A INTEGER);\nCREATE TABLE T (B INTEGER);\n"
+      "INSERT INTO \" T\" VALUES (1);\nINSERT INTO T VALUES (2);\nINSERT INTO T VALUES (3);\n");
+  EXPECT_EQ(Export(" T", "blank.csv"), 1);
+  EXPECT_EQ(ReadFile(folder / "blank.csv"), "A\r\n1\r\n");
+  EXPECT_EQ(Export("T", "plain.csv"), 2);
+  EXPECT_EQ(ReadFile(folder / "plain.csv"), "B\r\n2\r\n3\r\n");
 }
 
 TEST_P(TableTransferTest, ImportInsertsEachLineAndReportsTheCount) {
@@ -458,8 +621,7 @@ TEST_P(TableTransferTest, AMissingImportFileEndsTheImport) {
 }
 
 // Every type exported and imported into an empty copy under each locale the
-// user may run with. What may differ is what the text forms leave out:
-// fractions of seconds, and doubles beyond 15 significant digits.
+// user may run with; every value comes back exactly.
 class RoundTripTest : public TableTransferTest {
  protected:
   // As the program does: the user's formats read, the C library's own
@@ -475,10 +637,14 @@ class RoundTripTest : public TableTransferTest {
     std::setlocale(LC_ALL, "C");
     LocaleFormats() = TLocaleFormats();
   }
+
+  // Exports a table holding each value in its own row and imports it into
+  // an empty copy under each locale; every value must come back exactly.
+  void RunEach(const std::vector<std::pair<const char*, const char*>>& values);
 };
 
-INSTANTIATE_TEST_SUITE_P(Locales, RoundTripTest, ::testing::Values(false),
-                         [](const auto&) { return "Embedded"; });
+INSTANTIATE_TEST_SUITE_P(Locales, RoundTripTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Server" : "Embedded"; });
 
 const char* const kEveryTypeColumns =
     "(ID INTEGER NOT NULL, S SMALLINT, I INTEGER, B BIGINT, F FLOAT, D DOUBLE PRECISION, "
@@ -518,21 +684,14 @@ TEST_P(RoundTripTest, EveryTypeComesBackUnderEachLocale) {
     EXPECT_EQ(Import("COPY"), 4);
     EXPECT_EQ(messages.texts.size(), 1u) << messages.texts.front();
 
-    const char* exact[] = {"S", "I", "B", "N4", "N18", "DC", "DT", "TM", "BO", "C", "V", "MEMO", "BIN"};
+    const char* exact[] = {"S", "I",  "B",  "F", "D", "N4",   "N18", "DC",
+                           "DT", "TM", "TS", "BO", "C", "V", "MEMO", "BIN"};
     for (const char* column : exact) {
       EXPECT_EQ(Query(std::string("SELECT COUNT(*) FROM SOURCE S JOIN COPY C ON C.ID = S.ID WHERE C.") +
                       column + " IS NOT DISTINCT FROM S." + column),
                 "4")
           << column;
     }
-    EXPECT_EQ(
-        Query("SELECT COUNT(*) FROM SOURCE S JOIN COPY C ON C.ID = S.ID WHERE C.TS IS NOT DISTINCT FROM "
-              "DATEADD(-EXTRACT(MILLISECOND FROM S.TS) MILLISECOND TO S.TS)"),
-        "4");
-    EXPECT_EQ(Query("SELECT COUNT(*) FROM SOURCE S JOIN COPY C ON C.ID = S.ID WHERE "
-                    "(C.F IS NULL AND S.F IS NULL OR ABS(C.F - S.F) <= ABS(S.F) * 1E-6) AND "
-                    "(C.D IS NULL AND S.D IS NULL OR ABS(C.D - S.D) <= ABS(S.D) * 1E-14)"),
-              "4");
   }
 }
 
@@ -552,6 +711,73 @@ TEST_P(RoundTripTest, AFileInTheServersOwnFormsImportsUnderEveryLocale) {
     TSQLDataSet clear("", &connection);
     clear.SetCommandText("DELETE FROM COPY");
     clear.RunDirect();
+  }
+}
+
+// Values at the edges of what each type stores.
+TEST_P(RoundTripTest, ExtremeValuesComeBackExactly) {
+  RunEach({
+      {"N18", "922337203685477.5807"},
+      {"N18", "-922337203685477.5808"},
+      {"N96", "2147.483647"},
+      {"N96", "-2147.483648"},
+      {"D182", "92233720368547758.07"},
+      {"D182", "-92233720368547758.08"},
+      {"VN", "'a' || ASCII_CHAR(0) || 'b'"},
+      {"CN", "ASCII_CHAR(0) || 'x' || ASCII_CHAR(0)"},
+      {"VO", "x'00112233'"},
+      {"CO", "x'00112233445566778899AABBCCDDEEFF'"},
+      {"D", "0.30000000000000004"},
+      {"D", "1.7976931348623157E308"},
+      {"D", "-1.7976931348623157E308"},
+      {"D", "1E0 / 3"},
+      {"TM", "'12:34:56.789'"},
+      {"TM", "'23:59:59.9999'"},
+      {"TS", "'2020-01-01 00:00:00.5'"},
+  });
+}
+
+// Doubles whose texts the server refuses ("numeric value is out of range")
+// come back only when the import sends such pieces as binary doubles.
+TEST_P(RoundTripTest, DISABLED_DoublesTheServerRefusesAsTextComeBackExactly) {
+  RunEach({
+      {"D", "POWER(2E0, -1074)"},  // 4.9E-324
+      {"D", "POWER(2E0, -1022)"},  // 2.2250738585072014E-308
+      {"F", "CAST((2E0 - POWER(2E0, -23)) * POWER(2E0, 127) AS FLOAT)"},
+      {"F", "CAST(-(2E0 - POWER(2E0, -23)) * POWER(2E0, 127) AS FLOAT)"},
+  });
+}
+
+void RoundTripTest::RunEach(const std::vector<std::pair<const char*, const char*>>& values) {
+  const char* const columns =
+      "(ID INTEGER NOT NULL, N18 NUMERIC(18,4), N96 NUMERIC(9,6), D182 DECIMAL(18,2), "
+      "VN VARCHAR(8) CHARACTER SET NONE, CN CHAR(4) CHARACTER SET NONE, VO VARCHAR(8) CHARACTER SET OCTETS, "
+      "CO CHAR(16) CHARACTER SET OCTETS, D DOUBLE PRECISION, F FLOAT, TM TIME, TS TIMESTAMP)";
+  std::string setup = std::string("CREATE TABLE SOURCE ") + columns + ";\nCREATE TABLE COPY " + columns + ";\n";
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    setup += "INSERT INTO SOURCE (ID, " + std::string(values[i].first) + ") VALUES (" + std::to_string(i) +
+             ", " + values[i].second + ");\n";
+  }
+  MakeDatabase(setup);
+  for (const char* locale : {"C.UTF-8", "en_US.UTF-8", "en_GB.UTF-8", "de_DE.UTF-8"}) {
+    SCOPED_TRACE(locale);
+    ASSERT_TRUE(UseLocale(locale)) << "scripts/gen-locales.sh makes " << locale;
+    TSQLDataSet clear("", &connection);
+    clear.SetCommandText("DELETE FROM COPY");
+    clear.RunDirect();
+    messages.texts.clear();
+    EXPECT_EQ(Export("SOURCE", "in.csv"), static_cast<std::int32_t>(values.size()));
+    EXPECT_EQ(Import("COPY"), static_cast<std::int32_t>(values.size()));
+    for (const auto& text : messages.texts) EXPECT_EQ(text.find("Invalid data"), std::string::npos) << text;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      const std::string column = values[i].first;
+      EXPECT_EQ(Query("SELECT COUNT(*) FROM SOURCE S JOIN COPY C ON C.ID = S.ID WHERE S.ID = " +
+                      std::to_string(i) + " AND C." + column + " IS NOT DISTINCT FROM S." + column +
+                      " AND S." + column + " IS NOT NULL"),
+                "1")
+          << column << " = " << values[i].second << ", exported as "
+          << Query("SELECT " + column + " FROM SOURCE WHERE ID = " + std::to_string(i));
+    }
   }
 }
 

@@ -305,7 +305,7 @@ const FailureCase kFailureCases[] = {
        file.Rewrite();
        file.WriteLn("a");
      },
-     112, "I/O error 112"},
+     112, "I/O error 112: the disk is full"},
     {"FullDeviceAtClose",
      [](const fs::path&) {
        TTextFile file("/dev/full");
@@ -313,8 +313,8 @@ const FailureCase kFailureCases[] = {
        file.Write("no line end");
        file.Close();
      },
-     112, "I/O error 112"},
-    {"WriteWhenClosed", [](const fs::path& dir) { TTextFile(dir / "x").Write("a"); }, 105, "I/O error 105"},
+     112, "I/O error 112: the disk is full"},
+    {"WriteWhenClosed", [](const fs::path& dir) { TTextFile(dir / "x").Write("a"); }, 105, "I/O error 105: the file is not open for writing"},
     {"WriteWhenReading",
      [](const fs::path& dir) {
        WriteBytes(dir / "in", "a");
@@ -322,23 +322,23 @@ const FailureCase kFailureCases[] = {
        file.Reset();
        file.WriteLineEnd();
      },
-     105, "I/O error 105"},
+     105, "I/O error 105: the file is not open for writing"},
     {"ReadWhenClosed",
      [](const fs::path& dir) {
        std::string line;
        TTextFile(dir / "x").ReadLine(line);
      },
-     104, "I/O error 104"},
+     104, "I/O error 104: the file is not open for reading"},
     {"SkipWhenWriting",
      [](const fs::path& dir) {
        TTextFile file(dir / "out");
        file.Rewrite();
        file.SkipLine();
      },
-     104, "I/O error 104"},
+     104, "I/O error 104: the file is not open for reading"},
     {"EofWhenClosed", [](const fs::path& dir) { EXPECT_TRUE(TTextFile(dir / "x").Eof()); }, 104,
-     "I/O error 104"},
-    {"CloseWhenClosed", [](const fs::path& dir) { TTextFile(dir / "x").Close(); }, 103, "I/O error 103"},
+     "I/O error 104: the file is not open for reading"},
+    {"CloseWhenClosed", [](const fs::path& dir) { TTextFile(dir / "x").Close(); }, 103, "I/O error 103: the file is not open"},
     {"CloseAfterFailedOpen",
      [](const fs::path& dir) {
        TTextFile file(dir / "missing");
@@ -346,7 +346,7 @@ const FailureCase kFailureCases[] = {
        IOResult();
        file.Close();
      },
-     103, "I/O error 103"},
+     103, "I/O error 103: the file is not open"},
 };
 
 class FailureTest : public TextFileTest, public testing::WithParamInterface<FailureCase> {};
@@ -375,7 +375,9 @@ TEST(IOErrorMessage, NamesEachCode) {
       {100, "Read beyond end of file"},
       {101, "Disk full"},
       {106, "Invalid numeric input"},
-      {32, "I/O error 32"},
+      {32, "I/O error 32: the file is in use by another program"},
+      {112, "I/O error 112: the disk is full"},
+      {6, "I/O error 6: no such device or address"},
       {-1, "I/O error -1"},
   };
   for (const auto& [code, message] : cases) EXPECT_EQ(IOErrorMessage(code), message) << code;
