@@ -205,23 +205,6 @@ class ISQLConnection : public ISQLObject {
   // True while a transaction started by startTransaction is active.
   virtual SQLResult inTransaction(bool* active) = 0;
 
-  // Starts a transaction that spans many statements: until commit() or
-  // rollback(), every statement and cursor of this connection runs inside
-  // it, and a statement that fails is undone alone while the transaction and
-  // what ran before stay. Without one, each statement has a transaction of
-  // its own (committed when it succeeds) and a query's transaction lasts as
-  // long as its cursor. isolation is a TTransactionIsolation; the lock wait
-  // follows the connection's option. kSQLTransactionActive when one is active.
-  virtual SQLResult startTransaction(std::int32_t isolation) = 0;
-  // Ends the transaction, making its work durable; cursors opened inside it
-  // are closed. kSQLNoTransaction when none is active. When the commit
-  // fails the transaction is rolled back and is no longer active.
-  virtual SQLResult commit() = 0;
-  // Undoes the transaction's work; cursors opened inside it are closed.
-  virtual SQLResult rollback() = 0;
-  // True while a transaction started by startTransaction is active.
-  virtual SQLResult inTransaction(bool* active) = 0;
-
  protected:
   ~ISQLConnection() = default;
 };
