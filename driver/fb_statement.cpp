@@ -289,9 +289,13 @@ SQLResult Statement::BindParameters(isc_tr_handle* transaction, std::string& err
     var.sqlind = &parameter.indicator;
     var.sqlscale = 0;
     if (parameter.kind == Parameter::kNull) {
+      // Every field of the variable is set anew: a length left from an
+      // earlier text would shift the rest of the message over the network.
       parameter.indicator = -1;
-      var.sqltype = static_cast<short>(parameter.sqlType | 1);
-      var.sqldata = nullptr;
+      var.sqltype = SQL_TEXT | 1;
+      var.sqlsubtype = 0;
+      var.sqllen = 0;
+      var.sqldata = parameter.bytes.data();
       continue;
     }
     parameter.indicator = 0;

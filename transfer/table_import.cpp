@@ -84,6 +84,15 @@ std::optional<std::string> ServerForm(std::optional<TFieldKind> kind, const std:
 TValue ValueOf(const TImportColumn& column, const TCsvPiece& piece) {
   TValue value;
   if (piece.text.empty() && !piece.quoted) return value;
+  if (column.type.type == fldFLOAT) {
+    // The server's own reading of a text refuses some doubles its columns
+    // hold, so a number we can read travels as the very double it names.
+    if (std::optional<double> real = ParseDoubleText(piece.text)) {
+      value.kind = TValue::vDouble;
+      value.real = *real;
+      return value;
+    }
+  }
   std::optional<std::string> serverForm = ServerForm(column.kind, piece.text);
   const std::string& text = serverForm ? *serverForm : piece.text;
   if (column.type.type == fldFLOAT) {

@@ -738,8 +738,8 @@ TEST_P(RoundTripTest, ExtremeValuesComeBackExactly) {
 }
 
 // Doubles whose texts the server refuses ("numeric value is out of range")
-// come back only when the import sends such pieces as binary doubles.
-TEST_P(RoundTripTest, DISABLED_DoublesTheServerRefusesAsTextComeBackExactly) {
+// come back because the import sends such pieces as binary doubles.
+TEST_P(RoundTripTest, DoublesTheServerRefusesAsTextComeBackExactly) {
   RunEach({
       {"D", "POWER(2E0, -1074)"},  // 4.9E-324
       {"D", "POWER(2E0, -1022)"},  // 2.2250738585072014E-308
