@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "cli/stdout_relay.h"
 #include "cli/terminal.h"
 #include "db/locale_formats.h"
 #include "db/sql_connection.h"
@@ -260,8 +259,6 @@ int Transfer(TSQLConnection& connection, const TCliOptions& options) {
   TTerminalProgress progress(barVisible);
   TTerminalMessages messages(progress, file, options.quiet);
   TSQLDataSet dataSet("sdsTable", &connection);
-  std::optional<TStdoutRelay> relay;
-  if (isExport && request.standardStream) relay.emplace();
   TTransferResult result;
   try {
     result = isExport ? ExportTable(dataSet, request, progress, messages)
@@ -281,13 +278,6 @@ int Transfer(TSQLConnection& connection, const TCliOptions& options) {
     return kExitFailure;
   }
   progress.Clear();
-  if (relay) {
-    const std::string failure = relay->Finish();
-    if (!failure.empty()) {
-      Fail(failure);
-      return kExitFailure;
-    }
-  }
   if (result.stopped) return StopSignal() ? StoppedStatus() : kExitFailure;
   if (messages.ShowedProblem()) return kExitFailure;
   if (result.refused > 0 || messages.RefusedLines() > 0) {

@@ -108,9 +108,14 @@ bool TTextFile::OpenDescriptor(int flags, bool forReading) {
     SetIOCode(3);
     return false;
   }
+  // The standard streams by their names are the process's own descriptors,
+  // with the position and mode the shell gave them: opened anew, a regular
+  // file behind them would be written from its first byte (`>> all.csv`).
+  const int standard = m_path == "/dev/stdout" ? STDOUT_FILENO : m_path == "/dev/stdin" ? STDIN_FILENO : -1;
   int fd;
   do {
-    fd = ::open(m_path.c_str(), flags | O_CLOEXEC | O_NOCTTY, 0666);
+    fd = standard >= 0 ? ::fcntl(standard, F_DUPFD_CLOEXEC, 0)
+                       : ::open(m_path.c_str(), flags | O_CLOEXEC | O_NOCTTY, 0666);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
     SetIOCode(PlatformCode(errno, forReading));
@@ -129,13 +134,14 @@ bool TTextFile::OpenDescriptor(int flags, bool forReading) {
   // without locks is used without them. Pipes and devices are not locked: the
   // two ends of one pipe are one file to flock, and `export - | import -`
   // must not refuse itself.
+  const bool lockable = S_ISREG(status.st_mode) && standard < 0;
   int lockResult = 0;
-  while (S_ISREG(status.st_mode) &&
+  while (lockable &&
          (lockResult = ::flock(fd, (forReading ? LOCK_SH : LOCK_EX) | LOCK_NB)) != 0 && errno == EINTR) {
   }
   if (lockResult != 0 && errno == EWOULDBLOCK) return fail(kIOErrorSharingViolation);
   // Emptied only once the lock is held, so that a file in use elsewhere keeps its bytes.
-  if (!forReading && S_ISREG(status.st_mode) && ::ftruncate(fd, 0) != 0) return fail(PlatformCode(errno));
+  if (!forReading && lockable && ::ftruncate(fd, 0) != 0) return fail(PlatformCode(errno));
   if (forReading) ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 
   m_fd = fd;
