@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
+#include <limits>
 
 #include "base/exceptions.h"
 #include "db/locale_formats.h"
@@ -264,75 +265,43 @@ class TDateTimeWriter {
 
 }  // namespace
 
-namespace {
-
-// value = 0.digits x 10^exponent with the given number of significant
-// digits, correctly rounded.
-int ScientificDigits(double magnitude, int count, char* digits) {
-  char buffer[48];
-  auto result = std::to_chars(buffer, buffer + sizeof buffer, magnitude, std::chars_format::scientific, count - 1);
-  const std::string_view text(buffer, static_cast<std::size_t>(result.ptr - buffer));
-  const std::size_t e = text.find('e');
-  std::size_t exponentStart = e + 1;
-  if (text[exponentStart] == '+') ++exponentStart;
-  int exponent = 0;
-  std::from_chars(text.data() + exponentStart, text.data() + text.size(), exponent);
-  digits[0] = text[0];
-  for (int i = 1; i < count; ++i) digits[i] = text[static_cast<std::size_t>(i) + 1];
-  return exponent + 1;
-}
-
-bool ReadsBack(double magnitude, std::string_view digits, int exponent) {
-  char buffer[48];
-  std::size_t length = 0;
-  buffer[length++] = '.';
-  for (char digit : digits) buffer[length++] = digit;
-  buffer[length++] = 'e';
-  auto result = std::to_chars(buffer + length, buffer + sizeof buffer, exponent);
-  double back = 0;
-  std::from_chars(buffer, result.ptr, back);
-  return back == magnitude;
-}
-
-}  // namespace
-
 std::string FloatText(double value) {
   if (value == 0) return "0";
   if (std::isnan(value)) return "NAN";
   if (std::isinf(value)) return value < 0 ? "-INF" : "INF";
 
-  // 18 significant digits first, then the cut to 15.
+  // The shortest digits that read back as the same double. When they are 15
+  // or fewer they are also the value rounded to 15 digits (a double is far
+  // closer to them than half a unit of the 15th digit); otherwise 16 or 17
+  // digits are the fewest that keep the value.
+  // Below the normal range a double has fewer digits than that: its
+  // 15-digit text is kept whenever it reads back.
   const double magnitude = std::fabs(value);
-  char digits[18];
-  int exponent = ScientificDigits(magnitude, 18, digits);
-  std::size_t count = 15;
-  if (digits[15] >= '5') {
-    std::size_t i = 15;
-    while (i > 0) {
-      --i;
-      if (digits[i] != '9') {
-        ++digits[i];
-        break;
-      }
-      digits[i] = '0';
-      if (i == 0) {
-        digits[0] = '1';
-        count = 1;
-        ++exponent;
-      }
+  char buffer[48];
+  auto result = std::to_chars(buffer, buffer + sizeof buffer, magnitude, std::chars_format::scientific);
+  if (magnitude < std::numeric_limits<double>::min()) {
+    char fifteen[48];
+    const auto rounded = std::to_chars(fifteen, fifteen + sizeof fifteen, magnitude, std::chars_format::scientific, 14);
+    double back = 0;
+    std::from_chars(fifteen, rounded.ptr, back);
+    if (back == magnitude) {
+      std::copy(fifteen, rounded.ptr, buffer);
+      result.ptr = buffer + (rounded.ptr - fifteen);
     }
+  }
+  const std::string_view text(buffer, static_cast<std::size_t>(result.ptr - buffer));
+  const std::size_t e = text.find('e');
+  char digits[20];
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < e; ++i) {
+    if (text[i] != '.') digits[count++] = text[i];
   }
   while (count > 1 && digits[count - 1] == '0') --count;
-  // The 15 digits stand when they read back as the same double; otherwise
-  // the fewest digits that do (16 or 17 always suffice).
-  if (!ReadsBack(magnitude, std::string_view(digits, count), exponent)) {
-    for (int wanted = 16; wanted <= 17; ++wanted) {
-      exponent = ScientificDigits(magnitude, wanted, digits);
-      count = static_cast<std::size_t>(wanted);
-      while (count > 1 && digits[count - 1] == '0') --count;
-      if (ReadsBack(magnitude, std::string_view(digits, count), exponent)) break;
-    }
-  }
+  std::size_t exponentStart = e + 1;
+  if (text[exponentStart] == '+') ++exponentStart;
+  int exponent = 0;
+  std::from_chars(text.data() + exponentStart, text.data() + text.size(), exponent);
+  ++exponent;  // value = 0.digits x 10^exponent
 
   std::string out;
   AppendGeneral(out, value < 0, std::string_view(digits, count), exponent, LocaleFormats().DecimalSeparator,
