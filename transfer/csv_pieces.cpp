@@ -2,12 +2,13 @@
 
 #include <array>
 
+#include "transfer/line_rules.h"
 #include "transfer/split_delimited.h"
 #include "transfer/text_file.h"
 
 namespace {
 
-constexpr char kCtrlZ = 26;
+using linerules::kCtrlZ;
 
 // The bytes that make a piece need quotes: a Ctrl-Z would end the line
 // for a reader.
@@ -37,21 +38,12 @@ void AppendQuoted(std::string& line, std::string_view piece) {
   line += '"';
 }
 
-// The text of a line without double quotes, as the line rules read it: up to
-// its line end or a Ctrl-Z, lone carriage returns dropped.
+// The text of a line without double quotes, "," in front, as the line rules read it.
 std::string PlainLineText(const std::string& raw) {
-  std::size_t end = raw.size();
-  if (std::size_t z = raw.find(kCtrlZ); z != std::string::npos) end = z;
-  if (end == raw.size()) {
-    if (end > 0 && raw[end - 1] == '\n') --end;
-    if (end > 0 && raw[end - 1] == '\r') --end;
-  }
   std::string text;
-  text.reserve(end + 1);
+  text.reserve(raw.size() + 1);
   text += ',';
-  for (std::size_t i = 0; i < end; ++i) {
-    if (raw[i] != '\r') text += raw[i];
-  }
+  linerules::AppendText(text, raw);
   return text;
 }
 
@@ -134,7 +126,7 @@ void TCsvRecordReader::Read(std::vector<TCsvPiece>& pieces) {
         recordEnds = false;
         break;
       }
-      if (c == '\n' || c == kCtrlZ || (c == '\r' && p + 1 < m_raw.size() && m_raw[p + 1] == '\n')) {
+      if (linerules::EndsText(m_raw, p)) {
         p = m_raw.size();
         break;
       }

@@ -10,15 +10,12 @@
 #include <cstring>
 #include <utility>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "base/exceptions.h"
+#include "transfer/line_rules.h"
 
 namespace {
 
-constexpr char kCtrlZ = 26;
+using linerules::kCtrlZ;
 
 thread_local int tPendingIOCode = 0;
 
@@ -49,33 +46,6 @@ int PlatformCode(int error, bool missingIsFile = false) {
   }
 }
 
-// The first line feed, carriage return or Ctrl-Z in [begin, end), or end:
-// sixteen bytes at a time where SSE2 is there (every x86-64), otherwise three
-// memchr passes, each bounded by the previous find.
-#if defined(__SSE2__)
-const char* FindLineStop(const char* begin, const char* end) {
-  const __m128i lineFeed = _mm_set1_epi8('\n');
-  const __m128i carriageReturn = _mm_set1_epi8('\r');
-  const __m128i ctrlZ = _mm_set1_epi8(kCtrlZ);
-  const char* p = begin;
-  for (; end - p >= 16; p += 16) {
-    __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    __m128i hits =
-        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, lineFeed), _mm_cmpeq_epi8(bytes, carriageReturn)),
-                     _mm_cmpeq_epi8(bytes, ctrlZ));
-    if (int mask = _mm_movemask_epi8(hits)) return p + __builtin_ctz(static_cast<unsigned>(mask));
-  }
-  while (p != end && *p != '\n' && *p != '\r' && *p != kCtrlZ) ++p;
-  return p;
-}
-#else
-const char* FindLineStop(const char* begin, const char* end) {
-  if (const void* lf = std::memchr(begin, '\n', end - begin)) end = static_cast<const char*>(lf);
-  if (const void* cr = std::memchr(begin, '\r', end - begin)) end = static_cast<const char*>(cr);
-  if (const void* z = std::memchr(begin, kCtrlZ, end - begin)) end = static_cast<const char*>(z);
-  return end;
-}
-#endif
 
 }  // namespace
 
@@ -251,7 +221,7 @@ void TTextFile::ReadLine(std::string& line) {
     if (m_position == m_end && !Fill()) return;
     const char* begin = m_buffer.get() + m_position;
     const char* end = m_buffer.get() + m_end;
-    const char* stop = FindLineStop(begin, end);
+    const char* stop = linerules::FindStop(begin, end);
     if (stop != begin) {
       line.append(begin, stop);
       m_position += static_cast<std::size_t>(stop - begin);
@@ -289,7 +259,7 @@ void TTextFile::ReadLn(std::string& line) {
   if (m_mode == tfmInput && m_position < m_end) {
     const char* begin = m_buffer.get() + m_position;
     const char* end = m_buffer.get() + m_end;
-    const char* textEnd = FindLineStop(begin, end);
+    const char* textEnd = linerules::FindStop(begin, end);
     const char* lineFeed = textEnd;
     if (lineFeed != end && *lineFeed == '\r' && lineFeed + 1 != end) ++lineFeed;
     if (lineFeed != end && *lineFeed == '\n') {
