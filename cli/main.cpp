@@ -280,13 +280,8 @@ int Transfer(TSQLConnection& connection, const TCliOptions& options) {
   progress.Clear();
   if (result.stopped) return StopSignal() ? StoppedStatus() : kExitFailure;
   if (messages.ShowedProblem()) return kExitFailure;
-  if (result.refused > 0 || messages.RefusedLines() > 0) {
-    if (!result.rejectedPath.empty() && !options.quiet)
-      std::fprintf(stderr, "%s: %lld refused lines are in '%s'\n", kProgram,
-                   static_cast<long long>(std::max(result.refused, messages.RefusedLines())),
-                   result.rejectedPath.c_str());
-    return kExitRefused;
-  }
+  // The count message has already named the refused lines and their file.
+  if (result.refused > 0 || messages.RefusedLines() > 0) return kExitRefused;
   return kExitDone;
 }
 

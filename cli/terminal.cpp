@@ -109,7 +109,7 @@ void TTerminalProgress::Draw(bool force) {
   const int position = m_position < 0 ? 0 : (m_position > 100 ? 100 : m_position);
   const int filled = position * kWidth / 100;
   std::string line = "\r[" + std::string(filled, '#') + std::string(kWidth - filled, '.') + "] ";
-  char percent[8];
+  char percent[16];
   std::snprintf(percent, sizeof percent, "%3d%%", position);
   line += percent;
   const double elapsed = SecondsSince(m_start);
