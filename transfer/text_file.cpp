@@ -21,32 +21,6 @@ thread_local int tPendingIOCode = 0;
 
 void SetIOCode(int code) { tPendingIOCode = code; }
 
-// errno as the codes the messages name. A missing entry is a missing file
-// when opening for reading and a missing folder when creating.
-int PlatformCode(int error, bool missingIsFile = false) {
-  switch (error) {
-    case ENOENT:
-      return missingIsFile ? 2 : 3;
-    case ENOTDIR:
-    case ENAMETOOLONG:
-      return 3;
-    case EACCES:
-    case EPERM:
-    case EISDIR:
-    case EROFS:
-      return 5;
-    case EMFILE:
-    case ENFILE:
-      return 4;
-    case ENOSPC:
-    case EDQUOT:
-      return 112;
-    default:
-      return error;
-  }
-}
-
-
 }  // namespace
 
 TTextFile::TTextFile() = default;
@@ -88,7 +62,7 @@ bool TTextFile::OpenDescriptor(int flags, bool forReading) {
                        : ::open(m_path.c_str(), flags | O_CLOEXEC | O_NOCTTY, 0666);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
-    SetIOCode(PlatformCode(errno, forReading));
+    SetIOCode(PlatformIOCode(errno, forReading));
     return false;
   }
   auto fail = [fd](int code) {
@@ -97,7 +71,7 @@ bool TTextFile::OpenDescriptor(int flags, bool forReading) {
     return false;
   };
   struct stat status;
-  if (::fstat(fd, &status) != 0) return fail(PlatformCode(errno));
+  if (::fstat(fd, &status) != 0) return fail(PlatformIOCode(errno));
   // open() lets a folder be opened for reading; it is no file to read.
   if (S_ISDIR(status.st_mode)) return fail(5);
   // A writer shares with nobody, readers share with each other. A file system
@@ -111,7 +85,7 @@ bool TTextFile::OpenDescriptor(int flags, bool forReading) {
   }
   if (lockResult != 0 && errno == EWOULDBLOCK) return fail(kIOErrorSharingViolation);
   // Emptied only once the lock is held, so that a file in use elsewhere keeps its bytes.
-  if (!forReading && lockable && ::ftruncate(fd, 0) != 0) return fail(PlatformCode(errno));
+  if (!forReading && lockable && ::ftruncate(fd, 0) != 0) return fail(PlatformIOCode(errno));
   if (forReading) ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 
   m_fd = fd;
@@ -140,7 +114,7 @@ bool TTextFile::Flush() {
     ssize_t written = ::write(m_fd, data, left);
     if (written < 0) {
       if (errno == EINTR) continue;
-      SetIOCode(PlatformCode(errno));
+      SetIOCode(PlatformIOCode(errno));
       return false;
     }
     if (written == 0) {
@@ -202,7 +176,7 @@ bool TTextFile::Fill() {
   if (count == 0 || errno == EPIPE) {
     m_endReached = true;
   } else {
-    SetIOCode(PlatformCode(errno));
+    SetIOCode(PlatformIOCode(errno));
   }
   return false;
 }
@@ -311,7 +285,7 @@ void TTextFile::Close() {
   }
   bool flushed = m_mode != tfmOutput || Flush();
   // On Linux the descriptor is released even when close() reports EINTR.
-  if (::close(m_fd) != 0 && errno != EINTR && flushed) SetIOCode(PlatformCode(errno));
+  if (::close(m_fd) != 0 && errno != EINTR && flushed) SetIOCode(PlatformIOCode(errno));
   m_fd = -1;
   m_mode = tfmClosed;
   m_position = 0;
@@ -367,5 +341,28 @@ std::string IOErrorMessage(int code) {
       }
       return message;
     }
+  }
+}
+
+int PlatformIOCode(int error, bool missingIsFile) {
+  switch (error) {
+    case ENOENT:
+      return missingIsFile ? 2 : 3;
+    case ENOTDIR:
+    case ENAMETOOLONG:
+      return 3;
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+    case EROFS:
+      return 5;
+    case EMFILE:
+    case ENFILE:
+      return 4;
+    case ENOSPC:
+    case EDQUOT:
+      return 112;
+    default:
+      return error;
   }
 }

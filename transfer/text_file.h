@@ -124,6 +124,10 @@ class TTextFile {
   std::size_t m_end = 0;       // end of the valid (reading) or buffered (writing) bytes
 };
 
+// errno as the codes the messages name. A missing entry is a missing file
+// when opening for reading (2) and a missing folder when creating (3).
+int PlatformIOCode(int error, bool missingIsFile = false);
+
 // Raises EInOutError for the calling thread's pending code and clears it;
 // does nothing when no code is pending.
 void IOCheck();

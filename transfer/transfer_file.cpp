@@ -23,29 +23,6 @@ const char* KindOf(mode_t mode) {
 
 [[noreturn]] void Fail(int code) { throw EInOutError(code, IOErrorMessage(code)); }
 
-// errno of creating a file in a folder, as the text file facility reports it.
-int CreateCode(int error) {
-  switch (error) {
-    case ENOENT:
-    case ENOTDIR:
-    case ENAMETOOLONG:
-      return 3;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-    case EISDIR:
-      return 5;
-    case EMFILE:
-    case ENFILE:
-      return 4;
-    case ENOSPC:
-    case EDQUOT:
-      return 112;
-    default:
-      return error;
-  }
-}
-
 std::string FolderOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
@@ -100,7 +77,7 @@ TReplacingFile::TReplacingFile(const std::string& target) : m_target(target) {
       return;
     }
     if (errno != EEXIST || attempt > 100) {
-      const int code = CreateCode(errno);
+      const int code = PlatformIOCode(errno);
       if (m_targetLock >= 0) ::close(m_targetLock);
       Fail(code);
     }
@@ -113,6 +90,6 @@ TReplacingFile::~TReplacingFile() {
 }
 
 void TReplacingFile::Commit() {
-  if (::rename(m_temporary.c_str(), m_target.c_str()) != 0) Fail(CreateCode(errno));
+  if (::rename(m_temporary.c_str(), m_target.c_str()) != 0) Fail(PlatformIOCode(errno));
   m_committed = true;
 }
