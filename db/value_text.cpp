@@ -7,7 +7,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
+#include <deque>
 #include <limits>
+#include <vector>
 
 #include "base/exceptions.h"
 #include "db/locale_formats.h"
@@ -140,6 +142,29 @@ std::string EraText(const TDateTimeParts& parts, bool name, const TLocaleFormats
   return std::string(buffer, length);
 }
 
+// The tokens of a pattern, read once per pattern text and kept for the
+// thread: an export writes the same few patterns millions of times. Null
+// once many patterns are kept (then the caller reads the pattern itself).
+// Entries never move or go, so a caller may hold its tokens while a nested
+// pattern is added.
+const std::vector<TDateTimeToken>* PatternTokens(std::string_view pattern) {
+  struct TEntry {
+    std::string pattern;  // the tokens' texts point into it
+    std::vector<TDateTimeToken> tokens;
+  };
+  thread_local std::deque<TEntry> cache;
+  for (const TEntry& entry : cache) {
+    if (entry.pattern == pattern) return &entry.tokens;
+  }
+  if (cache.size() >= 64) return nullptr;
+  TEntry& entry = cache.emplace_back();
+  entry.pattern.assign(pattern);
+  TDateTimePatternReader reader(entry.pattern);
+  TDateTimeToken token;
+  while (reader.Next(token)) entry.tokens.push_back(token);
+  return &entry.tokens;
+}
+
 class TDateTimeWriter {
  public:
   TDateTimeWriter(const TDateTimeParts& parts, const TLocaleFormats& formats, std::string_view fraction)
@@ -148,6 +173,10 @@ class TDateTimeWriter {
   // The pattern itself is level 0; named patterns inside a named pattern write nothing.
   void Append(std::string& out, std::string_view pattern, int level) const {
     if (level > 1) return;
+    if (const std::vector<TDateTimeToken>* tokens = PatternTokens(pattern)) {
+      for (const TDateTimeToken& token : *tokens) Write(out, token, level);
+      return;
+    }
     TDateTimePatternReader reader(pattern);
     TDateTimeToken token;
     while (reader.Next(token)) Write(out, token, level);
