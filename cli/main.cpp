@@ -1,9 +1,9 @@
 // varnelo-pelmora-cli: the window's export and import for scripts, cron jobs
 // and servers without a display, on the same core and driver.
 #include <getopt.h>
-#include <strings.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "cli/terminal.h"
+#include "db/layer_text.h"
 #include "db/locale_formats.h"
 #include "db/sql_connection.h"
 #include "db/sql_dataset.h"
@@ -191,13 +192,12 @@ std::string Password(const TCliOptions& options, const std::string& user) {
 std::optional<std::string> FindTable(TSQLConnection& connection, const std::string& name) {
   std::vector<std::string> tables;
   connection.ListTableNames(tables);
+  if (std::find(tables.begin(), tables.end(), name) != tables.end()) return name;
   std::optional<std::string> found;
   for (const std::string& table : tables) {
-    if (table == name) return table;
-    if (table.size() == name.size() && strncasecmp(table.c_str(), name.c_str(), name.size()) == 0) {
-      if (found) return std::nullopt;
-      found = table;
-    }
+    if (!SameText(table, name)) continue;
+    if (found) return std::nullopt;
+    found = table;
   }
   return found;
 }

@@ -89,17 +89,14 @@ SQLResult Connection::startTransaction(std::int32_t isolation) {
   return status == kSQLSuccess ? status : Fail(status, error);
 }
 
-SQLResult Connection::commit() {
-  if (!m_attachment) return Fail(kSQLNoTransaction, "No transaction is active");
-  std::string error;
-  SQLResult status = m_attachment->EndShared(true, error);
-  return status == kSQLSuccess ? status : Fail(status, error);
-}
+SQLResult Connection::commit() { return EndTransaction(true); }
 
-SQLResult Connection::rollback() {
+SQLResult Connection::rollback() { return EndTransaction(false); }
+
+SQLResult Connection::EndTransaction(bool commit) {
   if (!m_attachment) return Fail(kSQLNoTransaction, "No transaction is active");
   std::string error;
-  SQLResult status = m_attachment->EndShared(false, error);
+  SQLResult status = m_attachment->EndShared(commit, error);
   return status == kSQLSuccess ? status : Fail(status, error);
 }
 

@@ -78,6 +78,8 @@ class Connection final : public DriverObject<ISQLConnection> {
 
  private:
   void Disconnect();
+  // Commits (or rolls back) the transaction that startTransaction began.
+  SQLResult EndTransaction(bool commit);
 
   const FbClient& m_client;
   ConnectionSettings m_settings;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/exceptions.h"
+#include "db/layer_text.h"
 #include "db/sql_command.h"
 #include "db/sql_dataset.h"
 #include "db/value_parse.h"
@@ -81,13 +82,29 @@ std::optional<std::string> ServerForm(std::optional<TFieldKind> kind, const std:
   }
 }
 
+// A number in the server's own form ("." decimals, as a portable file
+// writes it), read in the C locale: subnormal values too, which from_chars
+// refuses.
+std::optional<double> ServerFormDouble(const std::string& text) {
+  static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t(0));
+  if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) return std::nullopt;
+  char* end = nullptr;
+  errno = 0;
+  const double real = strtod_l(text.c_str(), &end, cLocale);
+  if (end != text.c_str() + text.size() || !std::isfinite(real) || (errno != 0 && real == 0)) return std::nullopt;
+  return real;
+}
+
 TValue ValueOf(const TImportColumn& column, const TCsvPiece& piece) {
   TValue value;
   if (piece.text.empty() && !piece.quoted) return value;
   if (column.type.type == fldFLOAT) {
     // The server's own reading of a text refuses some doubles its columns
-    // hold, so a number we can read travels as the very double it names.
-    if (std::optional<double> real = ParseDoubleText(piece.text)) {
+    // hold, so a number we can read, in the locale's form or the server's,
+    // travels as the very double it names.
+    std::optional<double> real = ParseDoubleText(piece.text);
+    if (!real) real = ServerFormDouble(piece.text);
+    if (real) {
       value.kind = TValue::vDouble;
       value.real = *real;
       return value;
@@ -95,20 +112,6 @@ TValue ValueOf(const TImportColumn& column, const TCsvPiece& piece) {
   }
   std::optional<std::string> serverForm = ServerForm(column.kind, piece.text);
   const std::string& text = serverForm ? *serverForm : piece.text;
-  if (column.type.type == fldFLOAT) {
-    // The server's own reading of a text refuses some doubles its columns hold.
-    // strtod in the C locale reads subnormal values too, which from_chars refuses.
-    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t(0));
-    char* end = nullptr;
-    errno = 0;
-    const double real = text.empty() ? 0 : strtod_l(text.c_str(), &end, cLocale);
-    const bool whole = !text.empty() && end == text.c_str() + text.size() && !std::isspace(static_cast<unsigned char>(text[0]));
-    if (whole && std::isfinite(real) && (errno == 0 || real != 0)) {
-      value.kind = TValue::vDouble;
-      value.real = real;
-      return value;
-    }
-  }
   value.kind = TValue::vText;
   value.text = text;
   return value;
@@ -411,12 +414,6 @@ std::vector<std::string> ComputedColumns(TSQLConnection& connection, const std::
   return names;
 }
 
-bool SameIgnoringCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
 std::optional<TFieldKind> KindOf(TSQLDataSet& dataSet, const std::string& fieldName) {
   for (int i = 0, n = dataSet.NumberOfFields(); i < n; ++i) {
     TField& field = dataSet.FieldAt(i);
@@ -439,7 +436,6 @@ TTransferResult ImportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
   TSQLConnection& connection = *dataSet.SQLConnection();
 
   std::vector<TImportColumn> columns;
-  std::string insertHead;
   std::vector<std::string> computed;
   {
     TOpenedTable table(dataSet, request.tableName);
@@ -478,18 +474,13 @@ TTransferResult ImportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
   bool matches = !(pieces.size() == 1 && pieces[0].text.empty() && !pieces[0].quoted);
   for (std::size_t p = 0; matches && p < pieces.size(); ++p) {
     const std::string& name = pieces[p].text;
-    auto exact = std::find(request.fieldList.begin(), request.fieldList.end(), name);
-    std::size_t index = static_cast<std::size_t>(exact - request.fieldList.begin());
-    if (exact == request.fieldList.end() || taken[index]) {
-      index = request.fieldList.size();
-      for (std::size_t f = 0; f < request.fieldList.size(); ++f) {
-        if (!taken[f] && SameIgnoringCase(request.fieldList[f], name) && request.fieldList[f] != name) {
-          index = f;
-          break;
-        }
-      }
-      if (exact != request.fieldList.end() && index == request.fieldList.size()) matches = false;
+    auto field = std::find(request.fieldList.begin(), request.fieldList.end(), name);
+    if (field == request.fieldList.end() || taken[field - request.fieldList.begin()]) {
+      field = std::find_if(request.fieldList.begin(), request.fieldList.end(), [&](const std::string& other) {
+        return !taken[&other - request.fieldList.data()] && SameText(other, name);
+      });
     }
+    const std::size_t index = static_cast<std::size_t>(field - request.fieldList.begin());
     if (index == request.fieldList.size()) {
       matches = false;
       break;
@@ -510,7 +501,7 @@ TTransferResult ImportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
     if (!columnList.empty()) columnList += ", ";
     columnList += connection.QuoteObjectName(column.fieldName);
   }
-  const std::string insertHead2 =
+  const std::string insertHead =
       "INSERT INTO " + connection.QuoteObjectName(request.tableName) + " (" + columnList + ") VALUES (";
 
   TTransferResult result;
@@ -519,7 +510,7 @@ TTransferResult ImportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
   int position = 10;
   std::int64_t lineNumber = reader.LineNumber() + 1;
   try {
-    import.Prepare(insertHead2);
+    import.Prepare(insertHead);
     for (;;) {
       if (progress.StopRequested() || import.StopAsked()) {
         result.stopped = true;
