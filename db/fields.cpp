@@ -427,7 +427,7 @@ void TField::AppendValueText(std::string& out) const {
       out += DateTimeText("", m_float);
       break;
     case fkSQLTimeStamp: {
-      if (m_stamp.fraction > 9999) throw EConvertError("Invalid argument to time encode");
+      // The fraction goes after the seconds; DateTimeText checks its range.
       TSQLTimeStamp whole = m_stamp;
       whole.fraction = 0;
       out += DateTimeText("", TimeStampToDateTime(whole), static_cast<int>(m_stamp.fraction));

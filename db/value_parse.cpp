@@ -49,18 +49,15 @@ class TDateTimeScanner {
   // level 0 and named patterns inside a named pattern read nothing, as they write nothing.
   bool Read(std::string_view pattern, int level) {
     if (level > 1) return true;
-    TDateTimePatternReader reader(pattern);
-    TDateTimeToken token;
-    while (reader.Next(token)) {
+    const std::vector<TDateTimeToken>& tokens = PatternTokens(pattern);
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
       // A fraction after the seconds is read unless the pattern itself puts
       // a "." there (as in "ss.zzz").
-      if (token.Kind == TDateTimeTokenKind::tkSecond) {
-        TDateTimePatternReader ahead = reader;
-        TDateTimeToken next;
-        m_fractionAllowed = !(ahead.Next(next) && next.Kind == TDateTimeTokenKind::tkLiteral &&
-                              next.Text.starts_with('.'));
+      if (tokens[i].Kind == TDateTimeTokenKind::tkSecond) {
+        m_fractionAllowed = !(i + 1 < tokens.size() && tokens[i + 1].Kind == TDateTimeTokenKind::tkLiteral &&
+                              tokens[i + 1].Text.starts_with('.'));
       }
-      if (!ReadToken(token, level)) return false;
+      if (!ReadToken(tokens[i], level)) return false;
     }
     return true;
   }

@@ -142,29 +142,6 @@ std::string EraText(const TDateTimeParts& parts, bool name, const TLocaleFormats
   return std::string(buffer, length);
 }
 
-// The tokens of a pattern, read once per pattern text and kept for the
-// thread: an export writes the same few patterns millions of times. Null
-// once many patterns are kept (then the caller reads the pattern itself).
-// Entries never move or go, so a caller may hold its tokens while a nested
-// pattern is added.
-const std::vector<TDateTimeToken>* PatternTokens(std::string_view pattern) {
-  struct TEntry {
-    std::string pattern;  // the tokens' texts point into it
-    std::vector<TDateTimeToken> tokens;
-  };
-  thread_local std::deque<TEntry> cache;
-  for (const TEntry& entry : cache) {
-    if (entry.pattern == pattern) return &entry.tokens;
-  }
-  if (cache.size() >= 64) return nullptr;
-  TEntry& entry = cache.emplace_back();
-  entry.pattern.assign(pattern);
-  TDateTimePatternReader reader(entry.pattern);
-  TDateTimeToken token;
-  while (reader.Next(token)) entry.tokens.push_back(token);
-  return &entry.tokens;
-}
-
 class TDateTimeWriter {
  public:
   TDateTimeWriter(const TDateTimeParts& parts, const TLocaleFormats& formats, std::string_view fraction)
@@ -173,13 +150,7 @@ class TDateTimeWriter {
   // The pattern itself is level 0; named patterns inside a named pattern write nothing.
   void Append(std::string& out, std::string_view pattern, int level) const {
     if (level > 1) return;
-    if (const std::vector<TDateTimeToken>* tokens = PatternTokens(pattern)) {
-      for (const TDateTimeToken& token : *tokens) Write(out, token, level);
-      return;
-    }
-    TDateTimePatternReader reader(pattern);
-    TDateTimeToken token;
-    while (reader.Next(token)) Write(out, token, level);
+    for (const TDateTimeToken& token : PatternTokens(pattern)) Write(out, token, level);
   }
 
  private:
@@ -474,6 +445,25 @@ std::string DateTimeText(std::string_view pattern, TDateTime value, int tenThous
 }
 
 std::string DateTimeText(std::string_view pattern, TDateTime value) { return DateTimeText(pattern, value, 0); }
+
+const std::vector<TDateTimeToken>& PatternTokens(std::string_view pattern) {
+  struct TEntry {
+    std::string pattern;  // the tokens' texts point into it
+    std::vector<TDateTimeToken> tokens;
+  };
+  // A deque keeps every entry where it is while others are added, so that a
+  // caller may hold one pattern's tokens while a nested pattern is read.
+  thread_local std::deque<TEntry> cache;
+  for (const TEntry& entry : cache) {
+    if (entry.pattern == pattern) return entry.tokens;
+  }
+  TEntry& entry = cache.emplace_back();
+  entry.pattern.assign(pattern);
+  TDateTimePatternReader reader(entry.pattern);
+  TDateTimeToken token;
+  while (reader.Next(token)) entry.tokens.push_back(token);
+  return entry.tokens;
+}
 
 bool TDateTimePatternReader::MarkerFollows() const {
   char quote = '\0';

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "driver/sql_driver.h"
 
@@ -114,3 +115,8 @@ class TDateTimePatternReader {
   char m_lastLetter = ' ';
   bool m_markerSeen = false;
 };
+
+// The tokens of a pattern, read once per pattern text and kept for the
+// thread: a transfer writes and reads the same few patterns (the locale's and
+// fixed ones) millions of times. The reference stays valid for the thread's life.
+const std::vector<TDateTimeToken>& PatternTokens(std::string_view pattern);
