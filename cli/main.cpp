@@ -263,10 +263,6 @@ int Transfer(TSQLConnection& connection, const TCliOptions& options) {
   try {
     result = isExport ? ExportTable(dataSet, request, progress, messages)
                       : ImportTable(dataSet, request, progress, messages);
-  } catch (const TStopSignal&) {
-    progress.Clear();
-    Fail(std::string(isExport ? "export" : "import") + " of table '" + *table + "' stopped");
-    return StoppedStatus();
   } catch (const std::exception& failure) {
     progress.Clear();
     // A stop may cancel the database call that was running: that is no failure.

@@ -78,8 +78,6 @@ TTerminalProgress::TTerminalProgress(bool visible)
     : m_visible(visible), m_start(std::chrono::steady_clock::now()), m_lastDraw(m_start) {}
 
 void TTerminalProgress::SetPosition(int position) {
-  // At 100 the work is done and kept: too late to call it stopped.
-  if (position < 100) StopIfNotAsked();
   m_position = position;
   if (position >= 10 && !m_rowsStart) m_rowsStart = std::chrono::steady_clock::now();
   Draw(false);
@@ -90,14 +88,7 @@ void TTerminalProgress::SetRowsDone(std::int64_t rows) {
   Draw(false);
 }
 
-bool TTerminalProgress::StopRequested() {
-  m_transferAsks = true;
-  return g_stopSignal != 0;
-}
-
-void TTerminalProgress::StopIfNotAsked() {
-  if (g_stopSignal != 0 && !m_transferAsks) throw TStopSignal{};
-}
+bool TTerminalProgress::StopRequested() { return g_stopSignal != 0; }
 
 void TTerminalProgress::Draw(bool force) {
   if (!m_visible) return;

@@ -10,10 +10,6 @@
 
 #include "transfer/reporting.h"
 
-// Ends a transfer that a signal stopped where the transfer itself does not
-// ask StopRequested() (before its first row, or in a step that never asks).
-struct TStopSignal {};
-
 // From now on SIGINT and SIGTERM only record that a stop was asked for; a
 // second one of them ends the program at once. Call it after connecting: the
 // embedded engine installs handlers of its own for these signals when it
@@ -36,11 +32,9 @@ class TTerminalProgress : public IProgress {
 
  private:
   void Draw(bool force);
-  void StopIfNotAsked();
 
   bool m_visible;
   bool m_drawn = false;
-  bool m_transferAsks = false;  // the transfer has asked StopRequested() itself
   int m_position = 0;
   std::optional<std::int64_t> m_rows;
   std::chrono::steady_clock::time_point m_start;
