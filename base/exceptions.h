@@ -4,16 +4,37 @@
 
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 class Exception : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
 
+// Why the database refused the values of a row.
+enum class TRefusalKind {
+  rkOther,
+  rkConversion,       // a text that is no value of the column's type
+  rkTruncation,       // a value too long or too large for the column
+  rkNotNull,          // null for a column that takes none
+  rkKey,              // a primary or unique key already holds the value
+  rkForeignKey,       // a reference to a row that is not there, or one still referred to
+  rkCheck,            // a CHECK constraint
+  rkTransliteration,  // a character the column's character set cannot hold
+  rkRaised,           // an exception raised by a trigger or procedure
+};
+
 // A failure of the database layer: its own texts or the driver's and server's.
+// SqlState() is the server's five-character SQLSTATE ("" when the failure
+// is not the server's, or it gave none).
 class EDatabaseError : public Exception {
  public:
-  using Exception::Exception;
+  explicit EDatabaseError(const std::string& message, std::string sqlState = {})
+      : Exception(message), m_sqlState(std::move(sqlState)) {}
+  const std::string& SqlState() const { return m_sqlState; }
+
+ private:
+  std::string m_sqlState;
 };
 
 // The server refused the values a statement was given (conversion, range,
@@ -21,7 +42,13 @@ class EDatabaseError : public Exception {
 // connection and its transaction are still usable.
 class EDataRefused : public EDatabaseError {
  public:
-  using EDatabaseError::EDatabaseError;
+  explicit EDataRefused(const std::string& message, std::string sqlState = {},
+                        TRefusalKind kind = TRefusalKind::rkOther)
+      : EDatabaseError(message, std::move(sqlState)), m_kind(kind) {}
+  TRefusalKind Kind() const { return m_kind; }
+
+ private:
+  TRefusalKind m_kind;
 };
 
 // A text that should have been a number (or date) and is not.
