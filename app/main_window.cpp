@@ -387,8 +387,7 @@ bool TfrmMain::CheckEntries() {
 }
 
 TTransferRequest TfrmMain::TransferRequest() const {
-  return {edtFolder->text().toStdString(), edtFilename->text().toStdString(), ListItems(lbxFields),
-          CurrentTableName};
+  return {edtFolder->text().toStdString(), edtFilename->text().toStdString(), CurrentTableName};
 }
 
 void TfrmMain::btnExportClick() {

@@ -18,6 +18,7 @@
 #include "db/locale_formats.h"
 #include "db/sql_connection.h"
 #include "db/sql_dataset.h"
+#include "driver/connect_string.h"
 #include "transfer/table_transfer.h"
 
 namespace {
@@ -150,13 +151,8 @@ TCliOptions ParseArguments(int argc, char** argv) {
 }
 
 // "host:path" reaches a server even without --server.
-bool NamesServer(const std::string& database) {
-  const std::size_t colon = database.find(':');
-  return colon != std::string::npos && colon > 0 && database.find('/') > colon;
-}
-
 std::string ConnectString(const TCliOptions& options) {
-  if (!options.server.empty()) return options.server + ":" + options.database;
+  if (!options.server.empty()) return ServerConnectString(options.server, options.database);
   if (NamesServer(options.database)) return options.database;
   // The embedded engine reads a relative path from its own folder, not ours.
   return std::filesystem::absolute(options.database).lexically_normal().string();
@@ -204,6 +200,14 @@ std::optional<std::string> FindTable(TSQLConnection& connection, const std::stri
 
 int StoppedStatus() { return 128 + StopSignal(); }
 
+// The count message has already named the refused lines and their file.
+int ExitStatus(const TTransferResult& result) {
+  if (result.headerMismatch) return kExitFailure;
+  if (result.stopped) return StopSignal() ? StoppedStatus() : kExitFailure;
+  if (result.refused > 0) return kExitRefused;
+  return kExitDone;
+}
+
 int List(TSQLConnection& connection, const TCliOptions& options) {
   std::vector<std::string> names;
   if (options.operands[0] == "tables") {
@@ -236,7 +240,6 @@ int Transfer(TSQLConnection& connection, const TCliOptions& options) {
 
   TTransferRequest request;
   request.tableName = *table;
-  connection.ListFieldNames(*table, request.fieldList);
   if (file == "-") {
     request.folder = "/dev";
     request.fileName = isExport ? "stdout" : "stdin";
@@ -265,20 +268,11 @@ int Transfer(TSQLConnection& connection, const TCliOptions& options) {
                       : ImportTable(dataSet, request, progress, messages);
   } catch (const std::exception& failure) {
     progress.Clear();
-    // A stop may cancel the database call that was running: that is no failure.
-    if (StopSignal()) {
-      Fail(std::string(isExport ? "export" : "import") + " of table '" + *table + "' stopped");
-      return StoppedStatus();
-    }
     Fail(failure.what());
     return kExitFailure;
   }
   progress.Clear();
-  if (result.stopped) return StopSignal() ? StoppedStatus() : kExitFailure;
-  if (messages.ShowedProblem()) return kExitFailure;
-  // The count message has already named the refused lines and their file.
-  if (result.refused > 0 || messages.RefusedLines() > 0) return kExitRefused;
-  return kExitDone;
+  return ExitStatus(result);
 }
 
 }  // namespace

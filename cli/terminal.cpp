@@ -7,7 +7,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <regex>
 
 namespace {
 
@@ -132,23 +131,18 @@ void TTerminalProgress::Clear() {
 TTerminalMessages::TTerminalMessages(TTerminalProgress& progress, std::string fileShown, bool quiet)
     : m_progress(progress), m_fileShown(std::move(fileShown)), m_quiet(quiet) {}
 
-bool IsCountMessage(const std::string& text) {
-  static const std::regex kCount(
-      "-?[0-9]+ records of table '[\\s\\S]*' has been (exported|imported) into file '[\\s\\S]*'");
-  return std::regex_match(text, kCount);
-}
-
 void TTerminalMessages::ShowMessage(const std::string& text) {
-  const bool count = IsCountMessage(text);
-  if (!count) m_showedProblem = true;
-  if (count && m_quiet) return;
   m_progress.Clear();
   std::fprintf(stderr, "%s\n", text.c_str());
   std::fflush(stderr);
 }
 
+void TTerminalMessages::ShowResult(const TTransferResult& result) {
+  if (m_quiet && !result.stopped && !result.headerMismatch) return;
+  ShowMessage(ResultText(result));
+}
+
 TRefusalAnswer TTerminalMessages::AskRefusedLine(const TRefusedLine& line) {
-  ++m_refused;
   // One refusal per line of output: the server's lines joined.
   std::string reason = line.reason;
   while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r')) reason.pop_back();

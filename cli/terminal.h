@@ -50,24 +50,16 @@ class TTerminalMessages : public IMessages {
   // fileShown: the file as the user named it, for the refused lines.
   TTerminalMessages(TTerminalProgress& progress, std::string fileShown, bool quiet);
   void ShowMessage(const std::string& text) override;
+  // The count message is left out with --quiet; a stop or a header that
+  // names no field is shown all the same.
+  void ShowResult(const TTransferResult& result) override;
   TRefusalAnswer AskRefusedLine(const TRefusedLine& line) override;
-
-  // A message other than the count message was shown (a header that names
-  // no field, a stop): the transfer did not do all it was asked.
-  bool ShowedProblem() const { return m_showedProblem; }
-  std::int64_t RefusedLines() const { return m_refused; }
 
  private:
   TTerminalProgress& m_progress;
   std::string m_fileShown;
   bool m_quiet;
-  bool m_showedProblem = false;
-  std::int64_t m_refused = 0;
 };
-
-// "25 records of table 'T' has been exported into file '...'" and its
-// imported form, with nothing after it.
-bool IsCountMessage(const std::string& text);
 
 // Reads a password from the controlling terminal without echoing it, after
 // showing prompt there. nullopt when the process has no terminal. Ctrl-C

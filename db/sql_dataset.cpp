@@ -31,6 +31,8 @@ struct TSQLDataSet::Impl {
   std::unique_ptr<TSQLStatement> statement;  // prepared for the current command, kept across opens
   TDriverPtr<ISQLCursor> cursor;
   std::vector<std::unique_ptr<TField>> fields;
+  std::vector<std::string> columnNames;
+  std::vector<TField*> columnFields;
   TRowSource row;
   bool active = false;
   bool atEnd = true;
@@ -152,6 +154,8 @@ void TSQLDataSet::OpenCursor(ISQLCursor* cursor) {
 
   std::vector<std::unique_ptr<TField>> fields;
   std::vector<std::string> names;
+  std::vector<std::string> columnNames;
+  std::vector<TField*> columnFields;
   names.reserve(count);
   for (std::uint16_t column = 1; column <= count; ++column) {
     TColumnDesc desc;
@@ -169,12 +173,16 @@ void TSQLDataSet::OpenCursor(ISQLCursor* cursor) {
     TFieldDef def = ChooseFieldKind(desc, names);
     if (def.defClass == fdCursor) throw EDatabaseError("Field '" + desc.name + "' is of an unknown type");
     if (def.defClass == fdField) fields.push_back(std::make_unique<TField>(def, column, &m_impl->row));
+    columnNames.push_back(desc.name);
+    columnFields.push_back(def.defClass == fdField ? fields.back().get() : nullptr);
     names.push_back(std::move(def.name));
   }
 
   m_impl->cursor = std::move(owned);
   m_impl->row.cursor = cursor;
   m_impl->fields = std::move(fields);
+  m_impl->columnNames = std::move(columnNames);
+  m_impl->columnFields = std::move(columnFields);
   m_impl->lookupHint = 0;
   m_impl->active = true;
   m_impl->atEnd = false;
@@ -188,6 +196,8 @@ void TSQLDataSet::OpenCursor(ISQLCursor* cursor) {
 }
 
 void TSQLDataSet::Close() {
+  m_impl->columnFields.clear();
+  m_impl->columnNames.clear();
   m_impl->fields.clear();
   m_impl->row.cursor = nullptr;
   m_impl->cursor.reset();
@@ -223,6 +233,12 @@ void TSQLDataSet::MoveNext() {
 }
 
 bool TSQLDataSet::AtEnd() const { return !m_impl->active || m_impl->atEnd; }
+
+const std::vector<std::string>& TSQLDataSet::ColumnNames() const { return m_impl->columnNames; }
+
+TField* TSQLDataSet::ColumnField(std::size_t column) const {
+  return column < m_impl->columnFields.size() ? m_impl->columnFields[column] : nullptr;
+}
 
 int TSQLDataSet::NumberOfFields() const { return static_cast<int>(m_impl->fields.size()); }
 

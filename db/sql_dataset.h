@@ -57,6 +57,15 @@ class TSQLDataSet {
   // True when no row is left, and while closed.
   bool AtEnd() const;
 
+  // The name of every column the open statement describes, in its order,
+  // as the server gives it (also where a field had to take another name,
+  // and for columns without a field object, such as arrays); empty while
+  // closed.
+  const std::vector<std::string>& ColumnNames() const;
+  // The field of column (counted from 0 in ColumnNames), null for a column
+  // without one.
+  TField* ColumnField(std::size_t column) const;
+
   int NumberOfFields() const;
   // Throws "List index out of bounds (%d)" for an index outside the fields.
   // The field lives until the dataset closes.

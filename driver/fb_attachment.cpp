@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "driver/connect_string.h"
 #include "driver/fb_statement.h"
 
 namespace fbdriver {
@@ -51,18 +52,6 @@ class TCTypeOfC {
 
 }  // namespace
 
-bool IsLocalDatabase(const std::string& database) {
-  if (database.find("://") != std::string::npos) return false;
-  std::size_t colon = database.find(':');
-  if (colon == std::string::npos) return true;
-  // A one-letter part before the colon is a drive letter, and one that starts
-  // like a path belongs to the file name; "host:path" and "host/port:path"
-  // name a server.
-  if (colon <= 1) return true;
-  char first = database[0];
-  return first == '/' || first == '\\' || first == '.';
-}
-
 Attachment::Attachment(const FbClient& client, ConnectionSettings settings)
     : m_client(client), m_settings(std::move(settings)) {}
 
@@ -81,7 +70,7 @@ SQLResult Attachment::Attach(const std::string& database, const std::string& use
   }
   // A plain path is opened by the embedded engine only: without this the
   // client would quietly fall back to a server on this machine.
-  if (IsLocalDatabase(database)) AddDpbText(dpb, isc_dpb_config, "Providers = Engine12");
+  if (!NamesServer(database)) AddDpbText(dpb, isc_dpb_config, "Providers = Engine12");
 
   ISC_STATUS_ARRAY status{};
   {

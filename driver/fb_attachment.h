@@ -28,10 +28,6 @@ struct ConnectionSettings {
   int blobSize = -1;
 };
 
-// True when the connect string names no server ("host:path"), so that the
-// file is opened by the embedded engine in this process.
-bool IsLocalDatabase(const std::string& database);
-
 class Attachment {
  public:
   Attachment(const FbClient& client, ConnectionSettings settings);

@@ -1,10 +1,15 @@
 // How a transfer reports to whoever runs it: the window implements these
 // with its progress bar and message boxes, the command-line program with its
-// terminal, tests with recorders.
+// terminal, tests with recorders. What a transfer did comes as data (the
+// result, each refused line with its kind); ResultText puts the result in
+// the window's words.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <utility>
+
+#include "base/exceptions.h"
 
 class IProgress {
  public:
@@ -18,12 +23,48 @@ class IProgress {
   virtual bool StopRequested() { return false; }
 };
 
-// A data line of an import that the database refused.
+// Why a data line was refused.
+enum class TLineFault {
+  lfRefusedByDatabase,  // the database refused its values (see TRefusalKind)
+  lfPieceCount,         // it has another number of values than the header
+  lfUnclosedQuote,      // a quoted value still open at the end of the file
+};
+
+// A data line of an import that was refused.
 struct TRefusedLine {
+  TRefusedLine(std::string path, std::int64_t lineNumber, std::string reason)
+      : path(std::move(path)), lineNumber(lineNumber), reason(std::move(reason)) {}
+
   std::string path;         // the file it came from
   std::int64_t lineNumber;  // its first line in the file, counted from 1
   std::string reason;       // the server's own words, or ours
+  TLineFault fault = TLineFault::lfRefusedByDatabase;
+  TRefusalKind kind = TRefusalKind::rkOther;  // of a line the database refused
+  std::string sqlState;                       // likewise, "" when the server gave none
 };
+
+enum class TTransferDirection { tdExport, tdImport };
+
+// How a transfer ended, when it did not fail.
+struct TTransferResult {
+  TTransferDirection direction = TTransferDirection::tdExport;
+  std::string tableName;
+  std::string path;                // the file as the transfer named it
+  // The file's header named something that is no column of the table:
+  // nothing was imported.
+  bool headerMismatch = false;
+  std::int64_t rows = 0;           // rows written to the file, or inserted and committed
+  std::int64_t refused = 0;        // import: lines refused
+  bool stopped = false;            // ended by a Stop (the user's, or the refusal box's)
+  std::int64_t stoppedAtLine = 0;  // import stopped: the first line of the file not imported
+  std::string rejectedPath;        // import: the file of refused lines, when there was one
+};
+
+// The message the window shows for a result: the count message ("25 records
+// of table 'T' has been exported into file '/data/t.csv'"), with the refused
+// lines and a stop of an import after it, or the header message, or the
+// message of a stopped export.
+std::string ResultText(const TTransferResult& result);
 
 // What the user answers to a refused line.
 enum class TRefusalAnswer {
@@ -37,6 +78,8 @@ class IMessages {
   virtual ~IMessages() = default;
   // The modal message form with one OK button.
   virtual void ShowMessage(const std::string& text) = 0;
+  // How the transfer ended; shown as ResultText unless overridden.
+  virtual void ShowResult(const TTransferResult& result) { ShowMessage(ResultText(result)); }
   // A refused line: "Invalid data!" with its line number and reason under it
   // (RefusedLineText), answered with OK, "Skip &All" or "&Stop".
   virtual TRefusalAnswer AskRefusedLine(const TRefusedLine& line) {

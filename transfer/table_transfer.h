@@ -7,8 +7,8 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
+#include "base/exceptions.h"
 #include "transfer/reporting.h"
 
 class TSQLDataSet;
@@ -16,8 +16,8 @@ class TSQLDataSet;
 struct TTransferRequest {
   std::string folder;
   std::string fileName;
-  // The current table's column names, in the table's order.
-  std::vector<std::string> fieldList;
+  // The table exactly as the catalogue lists it; its columns are read from
+  // the table itself when the transfer starts.
   std::string tableName;
   // The command-line program's "-": folder and file name are "/dev" and
   // "stdout" (export) or "stdin" (import), used as they are: no temporary
@@ -27,23 +27,31 @@ struct TTransferRequest {
   bool standardStream = false;
 };
 
-// How a transfer ended, when it did not fail.
-struct TTransferResult {
-  std::int64_t rows = 0;           // rows written to the file, or inserted and committed
-  std::int64_t refused = 0;        // import: lines the database refused
-  bool stopped = false;            // ended by a Stop (the user's, or the refusal box's)
-  std::int64_t stoppedAtLine = 0;  // import stopped: the first line of the file not imported
-  std::string rejectedPath;        // import: the file of refused lines, when there was one
+// An import that ended with a failure other than a refused line. Its
+// message names the failure, the line the import ended at and the rows
+// committed before it, which are in the table.
+class EImportFailed : public Exception {
+ public:
+  EImportFailed(const std::string& message, std::int64_t committed, std::int64_t endedAtLine)
+      : Exception(message), m_committed(committed), m_endedAtLine(endedAtLine) {}
+  std::int64_t Committed() const { return m_committed; }
+  std::int64_t EndedAtLine() const { return m_endedAtLine; }
+
+ private:
+  std::int64_t m_committed;
+  std::int64_t m_endedAtLine;
 };
 
-// Writes the header line and one line per row of the table into
-// folder/fileName (replacing an earlier file), moves the bar from 0 through
-// 10 to 100, and shows the count message.
+// Writes the header line (the table's columns) and one line per row of the
+// table into folder/fileName (replacing an earlier file), moves the bar from
+// 0 through 10 to 100, and shows the result.
 TTransferResult ExportTable(TSQLDataSet& dataSet, const TTransferRequest& request, IProgress& progress,
                          IMessages& messages);
 
-// Inserts each data line of folder/fileName into the table, one statement per
-// line; a line the database refuses shows "Invalid data!" and the import goes
-// on. A header naming something that is not a field stops it with a message.
+// Inserts each data line of folder/fileName into the table; a line the
+// database refuses is asked about (AskRefusedLine) and kept in the rejected
+// files, and the import goes on. A header naming something that is not a
+// field ends it before the first line (headerMismatch). Throws EImportFailed
+// for any other failure after the first line was read.
 TTransferResult ImportTable(TSQLDataSet& dataSet, const TTransferRequest& request, IProgress& progress,
                          IMessages& messages);

@@ -116,8 +116,7 @@ class CliTest : public ::testing::TestWithParam<bool> {
     connection.Params().SetValue("User_Name", "SYSDBA");
     connection.Params().SetValue("Password", testdb::Password());
     TSQLDataSet dataSet("sdsTable", &connection);
-    TTransferRequest request{dir.string(), "library.csv", {}, table};
-    connection.ListFieldNames(table, request.fieldList);
+    TTransferRequest request{dir.string(), "library.csv", table};
     TSilent silent;
     ExportTable(dataSet, request, silent, silent);
     // Two embedded engines must not hold one file: the program opens it next.

@@ -63,9 +63,7 @@ class TableTransferTest : public ::testing::TestWithParam<bool> {
   }
 
   TTransferRequest Request(const std::string& table, const std::string& fileName = "out.csv") {
-    TTransferRequest request{folder.string(), fileName, {}, table};
-    connection.ListFieldNames(table, request.fieldList);
-    return request;
+    return TTransferRequest{folder.string(), fileName, table};
   }
 
   std::int32_t Export(const std::string& table, const std::string& fileName = "out.csv") {

@@ -1,0 +1,322 @@
+#include "db/table_port.h"
+
+#include <algorithm>
+
+#include "db/sql_command.h"
+#include "db/sql_connection.h"
+#include "db/sql_dataset.h"
+#include "driver/connect_string.h"
+
+namespace {
+
+// A batch takes at most this many rows, and its input message and statement
+// text at most these many bytes (Firebird 3 limits both to 64 KB).
+constexpr int kBatchRows = 100;
+constexpr std::size_t kBatchBytes = 60000;
+// The text input of a batch for a column that is no text column.
+constexpr std::uint32_t kOtherTextBytes = 64;
+
+// Makes the dataset inactive on the way out, also after a failure; a failure
+// of the closing itself is swallowed then, since the one that got us there
+// is the one the user sees.
+void CloseQuietly(TSQLDataSet& dataSet) noexcept {
+  try {
+    dataSet.SetActive(false);
+  } catch (...) {
+  }
+}
+
+void OpenTable(TSQLDataSet& dataSet, const std::string& tableName) {
+  dataSet.SetActive(false);
+  dataSet.SetCommandType(ctTable);
+  dataSet.SetCommandText(tableName);
+  dataSet.SetActive(true);
+}
+
+std::vector<std::string> SplitList(const std::string& list, char separator) {
+  std::vector<std::string> items;
+  std::size_t begin = 0;
+  while (begin < list.size()) {
+    const std::size_t end = std::min(list.find(separator, begin), list.size());
+    items.push_back(list.substr(begin, end - begin));
+    begin = end + 1;
+  }
+  return items;
+}
+
+// Names of the table's COMPUTED BY columns.
+std::vector<std::string> ComputedColumns(TSQLConnection& connection, const std::string& tableName) {
+  TSQLCommand query(connection);
+  query.Prepare(
+      "SELECT LIST(TRIM(TRAILING FROM RF.RDB$FIELD_NAME), ASCII_CHAR(1)) FROM RDB$RELATION_FIELDS RF "
+      "JOIN RDB$FIELDS F ON F.RDB$FIELD_NAME = RF.RDB$FIELD_SOURCE "
+      "WHERE RF.RDB$RELATION_NAME = ? AND F.RDB$COMPUTED_BLR IS NOT NULL");
+  query.SetText(1, tableName);
+  return SplitList(query.ExecuteForText(), '\1');
+}
+
+void Bind(TSQLCommand& command, int firstParam, const std::vector<TInsertValue>& values) {
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    const int index = firstParam + static_cast<int>(i);
+    switch (values[i].kind) {
+      case TInsertValue::ivNull:
+        command.SetNull(index);
+        break;
+      case TInsertValue::ivText:
+        command.SetText(index, values[i].text);
+        break;
+      case TInsertValue::ivDouble:
+        command.SetDouble(index, values[i].real);
+        break;
+    }
+  }
+}
+
+}  // namespace
+
+TTableReader::TTableReader(TSQLDataSet& dataSet, const std::string& tableName)
+    : m_dataSet(dataSet), m_connection(dataSet.SQLConnection()) {
+  if (m_connection && !m_connection->InTransaction()) {
+    m_connection->StartTransaction(eTxnSnapshot);
+    m_ownTransaction = true;
+  }
+  try {
+    OpenTable(dataSet, tableName);
+    dataSet.MoveFirst();
+  } catch (...) {
+    CloseQuietly(dataSet);
+    if (m_ownTransaction && m_connection->InTransaction()) m_connection->Rollback();
+    throw;
+  }
+}
+
+TTableReader::~TTableReader() {
+  CloseQuietly(m_dataSet);
+  if (!m_ownTransaction) return;
+  try {
+    if (m_connection->InTransaction()) m_connection->Rollback();
+  } catch (...) {
+  }
+}
+
+const std::vector<std::string>& TTableReader::ColumnNames() const { return m_dataSet.ColumnNames(); }
+
+TField* TTableReader::Field(std::size_t column) const { return m_dataSet.ColumnField(column); }
+
+std::int64_t TTableReader::CountRows() { return m_dataSet.CountRecords(); }
+
+bool TTableReader::AtEnd() const { return m_dataSet.AtEnd(); }
+
+void TTableReader::Next() { m_dataSet.MoveNext(); }
+
+void TTableReader::Close() {
+  m_dataSet.SetActive(false);
+  if (m_ownTransaction && m_connection->InTransaction()) m_connection->Rollback();
+  m_ownTransaction = false;
+}
+
+std::vector<TTableColumn> DescribeTable(TSQLDataSet& dataSet, const std::string& tableName) {
+  std::vector<TTableColumn> columns;
+  try {
+    OpenTable(dataSet, tableName);
+    const std::vector<std::string> computed = ComputedColumns(*dataSet.SQLConnection(), tableName);
+    const std::vector<std::string>& names = dataSet.ColumnNames();
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      TTableColumn column;
+      column.name = names[i];
+      if (TField* field = dataSet.ColumnField(i)) column.kind = field->Kind();
+      column.computed = std::find(computed.begin(), computed.end(), column.name) != computed.end();
+      columns.push_back(std::move(column));
+    }
+  } catch (...) {
+    CloseQuietly(dataSet);
+    throw;
+  }
+  dataSet.SetActive(false);
+  return columns;
+}
+
+TBulkInserter::TBulkInserter(TSQLConnection& connection, const std::string& tableName,
+                             const std::vector<std::string>& columns, TRefusalSink onRefused)
+    : m_connection(connection),
+      m_onRefused(std::move(onRefused)),
+      m_columns(columns.size()),
+      m_single(std::make_unique<TSQLCommand>(connection)),
+      m_batch(std::make_unique<TSQLCommand>(connection)) {
+  std::string columnList;
+  for (const auto& column : columns) {
+    if (!columnList.empty()) columnList += ", ";
+    columnList += connection.QuoteObjectName(column);
+  }
+  const std::string insertHead =
+      "INSERT INTO " + connection.QuoteObjectName(tableName) + " (" + columnList + ") VALUES (";
+
+  connection.StartTransaction();
+  try {
+    std::string sql = insertHead;
+    for (std::size_t c = 0; c < columns.size(); ++c) sql += c ? ", ?" : "?";
+    m_single->Prepare(sql + ")");
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+      const TSQLParamType type = m_single->ParamType(static_cast<int>(c) + 1);
+      TColumn& column = m_columns[c];
+      if (type.type == fldBLOB) {
+        column.input = TColumnInput::ciBlob;
+      } else if (type.type == fldFLOAT) {
+        column.input = TColumnInput::ciDouble;
+      }
+      column.textBytes = type.type == fldZSTRING ? std::max<std::uint32_t>(type.length, 1) : kOtherTextBytes;
+    }
+    // A batch saves round trips to a server; embedded, a row costs no more alone.
+    if (NamesServer(connection.Params().Value("Database")) && !columns.empty()) PrepareBatch(insertHead);
+  } catch (...) {
+    KeepWhatWasInserted();
+    throw;
+  }
+}
+
+TBulkInserter::~TBulkInserter() {
+  try {
+    if (m_connection.InTransaction()) m_connection.Rollback();
+  } catch (...) {
+  }
+}
+
+// EXECUTE BLOCK of guarded INSERTs reading their values from the block's
+// input: a refused INSERT is undone alone and its index (from 0) returned in
+// the list F (",3,17,"). One size only: a smaller block for what is left is
+// not worth its prepare, the rest goes row by row.
+void TBulkInserter::PrepareBatch(const std::string& insertHead) {
+  std::size_t rowBytes = 0;
+  for (const auto& column : m_columns) {
+    rowBytes += 4 + (column.input == TColumnInput::ciText ? column.textBytes + 2 : 8);
+  }
+  int rows = static_cast<int>(std::min<std::size_t>(kBatchRows, kBatchBytes / rowBytes));
+  rows = std::min<int>(rows, static_cast<int>(10000 / m_columns.size()));
+  for (; rows >= 8; rows = rows * 3 / 4) {
+    std::string sql = "EXECUTE BLOCK (";
+    for (int r = 0; r < rows; ++r) {
+      for (std::size_t c = 0; c < m_columns.size(); ++c) {
+        if (r || c) sql += ", ";
+        sql += "P" + std::to_string(r) + "_" + std::to_string(c) + " ";
+        const TColumn& column = m_columns[c];
+        switch (column.input) {
+          case TColumnInput::ciBlob:
+            sql += m_single->ParamType(static_cast<int>(c) + 1).subtype == fldstMEMO
+                       ? "BLOB SUB_TYPE TEXT CHARACTER SET NONE"
+                       : "BLOB SUB_TYPE BINARY";
+            break;
+          case TColumnInput::ciDouble:
+            sql += "DOUBLE PRECISION";
+            break;
+          case TColumnInput::ciText:
+            sql += "VARCHAR(" + std::to_string(column.textBytes) + ") CHARACTER SET NONE";
+            break;
+        }
+        sql += " = ?";
+      }
+    }
+    sql += ") RETURNS (F VARCHAR(1000)) AS BEGIN F = ',';\n";
+    for (int r = 0; r < rows; ++r) {
+      sql += "BEGIN " + insertHead;
+      for (std::size_t c = 0; c < m_columns.size(); ++c) {
+        sql += (c ? ", :P" : ":P") + std::to_string(r) + "_" + std::to_string(c);
+      }
+      sql += "); WHEN ANY DO F = F || '" + std::to_string(r) + ",'; END\n";
+    }
+    sql += "SUSPEND; END";
+    if (sql.size() <= kBatchBytes) {
+      m_batch->Prepare(sql);
+      m_batchRows = rows;
+      return;
+    }
+  }
+}
+
+// Whether a row's values fit the inputs of the batch (else it goes alone).
+bool TBulkInserter::FitsBatch(const TInsertRow& row) const {
+  for (std::size_t i = 0; i < row.values.size(); ++i) {
+    const TColumn& column = m_columns[i];
+    const TInsertValue& value = row.values[i];
+    if (value.kind != TInsertValue::ivText) continue;
+    if (column.input == TColumnInput::ciDouble) return false;
+    if (column.input == TColumnInput::ciText && value.text.size() > column.textBytes) return false;
+  }
+  return true;
+}
+
+void TBulkInserter::Add(TInsertRow row) {
+  if (m_batchRows == 0 || !FitsBatch(row)) {
+    Flush();
+    RunAlone(row);
+    return;
+  }
+  m_pending.push_back(std::move(row));
+  if (static_cast<int>(m_pending.size()) == m_batchRows) Flush();
+}
+
+void TBulkInserter::Flush() {
+  if (m_pending.empty()) return;
+  std::vector<TInsertRow> rows;
+  rows.swap(m_pending);
+  if (static_cast<int>(rows.size()) < m_batchRows) {
+    for (const auto& row : rows) RunAlone(row);
+    return;
+  }
+  for (std::size_t r = 0; r < rows.size(); ++r) {
+    Bind(*m_batch, static_cast<int>(r * m_columns.size()) + 1, rows[r].values);
+  }
+  std::string failed;
+  try {
+    failed = m_batch->ExecuteForText();
+  } catch (const EDataRefused&) {
+    // A value the batch's inputs could not take: each row alone says which.
+    for (const auto& row : rows) RunAlone(row);
+    return;
+  }
+  std::size_t refusedHere = 0;
+  for (std::size_t r = 0; r < rows.size(); ++r) {
+    if (failed.find("," + std::to_string(r) + ",") == std::string::npos) continue;
+    // The server's words come from the row run again alone.
+    ++refusedHere;
+    RunAlone(rows[r]);
+  }
+  Inserted(static_cast<std::int64_t>(rows.size() - refusedHere));
+}
+
+void TBulkInserter::RunAlone(const TInsertRow& row) {
+  Bind(*m_single, 1, row.values);
+  try {
+    Inserted(m_single->Execute());
+  } catch (const EDataRefused& refusal) {
+    m_onRefused(row, refusal);
+  }
+}
+
+void TBulkInserter::Inserted(std::int64_t rows) {
+  m_inserted += rows;
+  if (m_inserted - m_committed >= CommitEvery()) Commit();
+}
+
+void TBulkInserter::Commit() {
+  m_connection.Commit();
+  m_committed = m_inserted;
+  m_connection.StartTransaction();
+}
+
+void TBulkInserter::Complete() {
+  Flush();
+  m_connection.Commit();
+  m_committed = m_inserted;
+}
+
+void TBulkInserter::KeepWhatWasInserted() noexcept {
+  try {
+    if (m_connection.InTransaction()) m_connection.Commit();
+    m_committed = m_inserted;
+  } catch (const std::exception&) {
+    try {
+      if (m_connection.InTransaction()) m_connection.Rollback();
+    } catch (const std::exception&) {
+    }
+  }
+}

@@ -1,0 +1,79 @@
+#include "transfer/import_columns.h"
+
+#include <algorithm>
+
+#include "db/layer_text.h"
+#include "db/value_parse.h"
+
+namespace {
+
+// The value text in the server's own form, when the piece reads as a value
+// of the column's kind; otherwise nullopt, and the piece goes as it stands.
+std::optional<std::string> ServerForm(std::optional<TFieldKind> kind, const std::string& piece) {
+  if (!kind) return std::nullopt;
+  switch (*kind) {
+    case fkDate:
+      return ParseDateText(piece);
+    case fkTime:
+      return ParseTimeText(piece);
+    case fkDateTime:
+    case fkSQLTimeStamp:
+      return ParseDateTimeText(piece);
+    case fkFloat:
+    case fkCurrency:
+    case fkBCD:
+    case fkFMTBCD:
+      return ParseNumberText(piece);
+    default:
+      return std::nullopt;
+  }
+}
+
+}  // namespace
+
+std::optional<std::vector<TImportColumn>> MatchHeader(std::vector<TCsvPiece> header,
+                                                      const std::vector<TTableColumn>& table) {
+  if (header.size() == 1 && header[0].text.empty() && !header[0].quoted) return std::nullopt;
+  if (!header.empty() && !header[0].quoted && header[0].text.starts_with("\xEF\xBB\xBF")) {
+    header[0].text.erase(0, 3);  // a byte-order mark, as spreadsheets write it
+  }
+  std::vector<TImportColumn> named;
+  std::vector<bool> taken(table.size(), false);
+  for (std::size_t p = 0; p < header.size(); ++p) {
+    const std::string& name = header[p].text;
+    auto free = [&](std::size_t i) { return !taken[i]; };
+    std::size_t index = table.size();
+    for (std::size_t i = 0; i < table.size() && index == table.size(); ++i) {
+      if (table[i].name == name) index = i;
+    }
+    if (index == table.size() || !free(index)) {
+      index = table.size();
+      for (std::size_t i = 0; i < table.size() && index == table.size(); ++i) {
+        if (free(i) && SameText(table[i].name, name)) index = i;
+      }
+    }
+    if (index == table.size()) return std::nullopt;
+    taken[index] = true;
+    if (table[index].computed) continue;
+    named.push_back({table[index].name, p, table[index].kind});
+  }
+  return named;
+}
+
+TInsertValue ImportValue(const TImportColumn& column, TColumnInput input, const TCsvPiece& piece) {
+  TInsertValue value;
+  if (piece.text.empty() && !piece.quoted) return value;
+  if (input == TColumnInput::ciDouble) {
+    // The server's own reading of a text refuses some doubles its columns
+    // hold, so a number we can read travels as the very double it names.
+    if (std::optional<double> real = ParseDoubleText(piece.text)) {
+      value.kind = TInsertValue::ivDouble;
+      value.real = *real;
+      return value;
+    }
+  }
+  std::optional<std::string> serverForm = ServerForm(column.kind, piece.text);
+  value.kind = TInsertValue::ivText;
+  value.text = serverForm ? std::move(*serverForm) : piece.text;
+  return value;
+}

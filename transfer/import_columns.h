@@ -1,0 +1,34 @@
+// How the pieces of an import file's lines go into the table's columns: the
+// header matched against the table, and each piece turned into the value
+// the inserter sends.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "db/table_port.h"
+#include "transfer/csv_pieces.h"
+
+// A column named by the file's header.
+struct TImportColumn {
+  std::string name;  // as the table lists it
+  std::size_t piece = 0;  // its piece in every line
+  std::optional<TFieldKind> kind;
+};
+
+// The columns the header names, in the header's order, without the
+// COMPUTED BY ones (which take no values); nullopt when the header names
+// something that is no column of the table, names a column twice, or is
+// empty. A name written exactly as a column's goes to that column, so that
+// columns whose names differ only in letter case stay apart; otherwise a
+// name matches a column that differs only in letter case. A byte-order mark
+// before the first name is no part of it.
+std::optional<std::vector<TImportColumn>> MatchHeader(std::vector<TCsvPiece> header,
+                                                      const std::vector<TTableColumn>& table);
+
+// A piece as the value for column: an empty unquoted piece is null; a date,
+// time or number that reads under the locale the export writes with (or in
+// the server's own form) goes in the server's form, a double as the very
+// double it names; anything else goes as it stands and the server decides.
+TInsertValue ImportValue(const TImportColumn& column, TColumnInput input, const TCsvPiece& piece);

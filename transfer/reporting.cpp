@@ -1,0 +1,33 @@
+#include "transfer/reporting.h"
+
+namespace {
+
+const char* const kHeaderMismatch = "Column header in source file does not match the database table fields!";
+
+std::string CountText(std::int64_t count, const std::string& tableName, const char* done, const std::string& path) {
+  return std::to_string(count) + " records of table '" + tableName + "' has been " + done + " into file '" + path +
+         "'";
+}
+
+}  // namespace
+
+std::string ResultText(const TTransferResult& result) {
+  if (result.direction == TTransferDirection::tdExport) {
+    if (result.stopped) {
+      return "Export of table '" + result.tableName + "' stopped: nothing was written into file '" + result.path + "'";
+    }
+    return CountText(result.rows, result.tableName, "exported", result.path);
+  }
+  if (result.headerMismatch) return kHeaderMismatch;
+  std::string text = CountText(result.rows, result.tableName, "imported", result.path);
+  if (result.refused > 0) {
+    const bool one = result.refused == 1;
+    text += ". " + std::to_string(result.refused) + (one ? " line was" : " lines were") + " refused; " +
+            (one ? "it is" : "they are") + " kept in file '" + result.rejectedPath + "'";
+  }
+  if (result.stopped) {
+    text += ". The import stopped at line " + std::to_string(result.stoppedAtLine) +
+            "; that line and the ones after it were not imported";
+  }
+  return text;
+}
