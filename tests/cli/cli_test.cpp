@@ -230,6 +230,17 @@ TEST_P(CliTest, ExitStatusesTellWhatHappened) {
   TRun run = Shell("cli -q " + Target(*source) + " --portable export SOURCE -");
   EXPECT_NE(run.out.find("\r\n10,"), std::string::npos);
   EXPECT_NE(run.out.find("\r\n11,"), std::string::npos);
+
+  if (!GetParam()) return;
+  // "host/port:path" in --database reaches the server as --server does, and
+  // so needs a password.
+  const std::string joined = Quoted(source->ServerName() + ":" + source->Path());
+  run = Shell("cli --database " + joined + " tables");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "COPY\nEMPTY_ONE\nMixed Case\nSOURCE\n");
+  run = Shell("env -u ISC_PASSWORD setsid -w cli --database " + joined + " tables < /dev/null");
+  EXPECT_EQ(run.status, 2) << run.err;
+  EXPECT_NE(run.err.find("no password"), std::string::npos) << run.err;
 }
 
 // Ctrl-C in the middle of a long export: the program stops the transfer

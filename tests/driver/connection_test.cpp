@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "driver/connect_string.h"
 #include "driver_support.h"
 
 namespace drivertest {
@@ -175,3 +176,18 @@ DRIVER_ROUTES(QuotedNamesOnServer);
 
 }  // namespace
 }  // namespace drivertest
+
+TEST(ConnectString, NamesAServerOnlyInTheFormsFirebirdsToolsRead) {
+  struct TCase {
+    const char* database;
+    bool server;
+  } cases[] = {
+      {"localhost:/data/x.fdb", true},  {"db.example.com/3051:/data/x.fdb", true},
+      {"localhost/3050:x.fdb", true},   {"host:employee", true},
+      {"inet://host/data/x.fdb", true}, {"/data/x.fdb", false},
+      {"x.fdb", false},                 {"data/x.fdb", false},
+      {"./a:b.fdb", false},             {"/data/a:b.fdb", false},
+      {"C:\\data\\x.fdb", false},       {"", false},
+  };
+  for (const TCase& c : cases) EXPECT_EQ(NamesServer(c.database), c.server) << c.database;
+}

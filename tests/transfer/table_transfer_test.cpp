@@ -335,6 +335,24 @@ TEST_P(TableTransferTest, ExportIsOneSnapshotWhileOthersInsert) {
   EXPECT_FALSE(connection.InTransaction());
 }
 
+// The window lists the fields; then another connection adds a column and
+// drops one. The file's header and rows both follow the table as it is.
+TEST_P(TableTransferTest, ExportHeaderAndRowsAgreeAfterTheColumnsChanged) {
+  MakeDatabase(std::string(kCustomerSql) + "INSERT INTO CUSTOMER VALUES (1, 'Anna', 'x');\n");
+  std::vector<std::string> listed;
+  connection.ListFieldNames("CUSTOMER", listed);
+  TSQLConnection other{"other"};
+  other.Params() = connection.Params();
+  for (const char* sql : {"ALTER TABLE CUSTOMER ADD CITY VARCHAR(20)", "ALTER TABLE CUSTOMER DROP NAME",
+                          "INSERT INTO CUSTOMER (ID, NOTE, CITY) VALUES (2, 'y', 'Oslo')"}) {
+    TSQLDataSet change("", &other);
+    change.SetCommandText(sql);
+    change.RunDirect();
+  }
+  EXPECT_EQ(Export("CUSTOMER"), 2);
+  EXPECT_EQ(ReadFile(folder / "out.csv"), "ID,NOTE,CITY\r\n1,x,\r\n2,y,Oslo\r\n");
+}
+
 // A name is used exactly as the catalogue lists it.
 TEST_P(TableTransferTest, ALeadingBlankNamesAnotherTable) {
   MakeDatabase(
