@@ -1,6 +1,7 @@
 #include "db/status_text.h"
 
 #include <array>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -46,7 +47,54 @@ std::string ObjectErrorText(ISQLObject* object, const std::string& lastError) {
   return text.empty() ? kMappingFailed : text;
 }
 
+TRefusalKind RefusalKind(std::int32_t refusal) {
+  switch (static_cast<TRefusalCode>(refusal)) {
+    case eRefusedOther:
+      return TRefusalKind::rkOther;
+    case eRefusedConversion:
+      return TRefusalKind::rkConversion;
+    case eRefusedTruncation:
+      return TRefusalKind::rkTruncation;
+    case eRefusedNotNull:
+      return TRefusalKind::rkNotNull;
+    case eRefusedKey:
+      return TRefusalKind::rkKey;
+    case eRefusedForeignKey:
+      return TRefusalKind::rkForeignKey;
+    case eRefusedCheck:
+      return TRefusalKind::rkCheck;
+    case eRefusedTransliteration:
+      return TRefusalKind::rkTransliteration;
+    case eRefusedRaised:
+      return TRefusalKind::rkRaised;
+  }
+  return TRefusalKind::rkOther;
+}
+
+struct TErrorState {
+  std::string sqlState;
+  TRefusalKind kind = TRefusalKind::rkOther;
+};
+
+// The object's SQLSTATE and refusal kind; none when it cannot give them.
+TErrorState ObjectErrorState(ISQLObject* object) {
+  if (!object) return {};
+  char sqlState[6] = {};
+  std::int32_t refusal = eRefusedOther;
+  if (object->getErrorState(sqlState, &refusal) != kSQLSuccess) return {};
+  sqlState[5] = '\0';
+  return {sqlState, RefusalKind(refusal)};
+}
+
 }  // namespace
+
+void ThrowStatus(SQLResult status, ISQLObject* object, std::string& lastError) {
+  std::string text = DescribeStatus(status, object, lastError);
+  if (status < kSQLServerError) throw EDatabaseError(text);
+  TErrorState state = ObjectErrorState(object);
+  if (status == kSQLValueRefused) throw EDataRefused(text, std::move(state.sqlState), state.kind);
+  throw EDatabaseError(text, std::move(state.sqlState));
+}
 
 std::string DescribeStatus(SQLResult status, ISQLObject* object, std::string& lastError) {
   std::string text;

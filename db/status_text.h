@@ -12,10 +12,12 @@
 // object cannot give its text.
 std::string DescribeStatus(SQLResult status, ISQLObject* object, std::string& lastError);
 
-// Throws EDatabaseError with DescribeStatus's text when status is not 0
-// (EDataRefused when the server refused the values of a statement).
+// Throws for a non-zero status: EDataRefused when the server refused the
+// values of a statement, with why and the server's SQLSTATE; else
+// EDatabaseError with DescribeStatus's text and, for a server failure, its
+// SQLSTATE.
+[[noreturn]] void ThrowStatus(SQLResult status, ISQLObject* object, std::string& lastError);
+
 inline void CheckStatus(SQLResult status, ISQLObject* object, std::string& lastError) {
-  if (status == kSQLSuccess) return;
-  if (status == kSQLValueRefused) throw EDataRefused(DescribeStatus(status, object, lastError));
-  throw EDatabaseError(DescribeStatus(status, object, lastError));
+  if (status != kSQLSuccess) ThrowStatus(status, object, lastError);
 }

@@ -58,7 +58,7 @@ Attachment::Attachment(const FbClient& client, ConnectionSettings settings)
 Attachment::~Attachment() { Detach(); }
 
 SQLResult Attachment::Attach(const std::string& database, const std::string& user,
-                             const std::string& password, std::string& error) {
+                             const std::string& password, Failure& error) {
   std::string dpb(1, static_cast<char>(isc_dpb_version1));
   if (!user.empty()) AddDpbText(dpb, isc_dpb_user_name, user);
   if (!password.empty()) AddDpbText(dpb, isc_dpb_password, password);
@@ -79,7 +79,7 @@ SQLResult Attachment::Attach(const std::string& database, const std::string& use
                             dpb.data());
   }
   if (Failed(status)) {
-    error = StatusText(m_client, status);
+    error = StatusFailure(m_client, status);
     m_handle = 0;
     return kSQLServerError;
   }
@@ -88,7 +88,7 @@ SQLResult Attachment::Attach(const std::string& database, const std::string& use
 
 void Attachment::Detach() {
   // Work of a transaction nobody committed is undone.
-  std::string ignored;
+  Failure ignored;
   if (m_shared) EndShared(false, ignored);
   // Dropping a statement unregisters it, so work on a copy.
   std::vector<Statement*> statements;
@@ -101,10 +101,10 @@ void Attachment::Detach() {
   }
 }
 
-SQLResult Attachment::StartTransaction(bool readOnly, isc_tr_handle* transaction, std::string& error,
+SQLResult Attachment::StartTransaction(bool readOnly, isc_tr_handle* transaction, Failure& error,
                                        int isolation) {
   if (!m_handle) {
-    error = "The connection is closed";
+    error = {"The connection is closed"};
     return 3;
   }
   char tpb[8];
@@ -129,24 +129,24 @@ SQLResult Attachment::StartTransaction(bool readOnly, isc_tr_handle* transaction
   *transaction = 0;
   m_client.startMultiple(status, transaction, 1, &teb);
   if (Failed(status)) {
-    error = StatusText(m_client, status);
+    error = StatusFailure(m_client, status);
     *transaction = 0;
     return kSQLServerError;
   }
   return kSQLSuccess;
 }
 
-SQLResult Attachment::StartShared(int isolation, std::string& error) {
+SQLResult Attachment::StartShared(int isolation, Failure& error) {
   if (m_shared) {
-    error = "A transaction is already active";
+    error = {"A transaction is already active"};
     return kSQLTransactionActive;
   }
   return StartTransaction(false, &m_shared, error, isolation);
 }
 
-SQLResult Attachment::EndShared(bool commit, std::string& error) {
+SQLResult Attachment::EndShared(bool commit, Failure& error) {
   if (!m_shared) {
-    error = "No transaction is active";
+    error = {"No transaction is active"};
     return kSQLNoTransaction;
   }
   for (Statement* statement : m_statements) statement->CloseSharedResult();
@@ -157,7 +157,7 @@ SQLResult Attachment::EndShared(bool commit, std::string& error) {
       m_shared = 0;
       return kSQLSuccess;
     }
-    error = StatusText(m_client, status);
+    error = StatusFailure(m_client, status);
   }
   ISC_STATUS_ARRAY ignored{};
   if (m_shared) m_client.rollbackTransaction(commit ? ignored : status, &m_shared);
@@ -193,18 +193,18 @@ Transaction& Transaction::operator=(Transaction&& other) noexcept {
   return *this;
 }
 
-SQLResult Transaction::Start(bool readOnly, std::string& error) {
+SQLResult Transaction::Start(bool readOnly, Failure& error) {
   Rollback();
   return m_attachment->StartTransaction(readOnly, &m_handle, error);
 }
 
-SQLResult Transaction::Commit(std::string& error) {
+SQLResult Transaction::Commit(Failure& error) {
   // A statement such as COMMIT may have ended the transaction already.
   if (!m_handle) return kSQLSuccess;
   ISC_STATUS_ARRAY status{};
   m_attachment->Client().commitTransaction(status, &m_handle);
   if (Failed(status)) {
-    error = StatusText(m_attachment->Client(), status);
+    error = StatusFailure(m_attachment->Client(), status);
     Rollback();
     return kSQLServerError;
   }

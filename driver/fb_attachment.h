@@ -37,7 +37,7 @@ class Attachment {
 
   // Attaches to the database; on failure *error holds the server's words.
   SQLResult Attach(const std::string& database, const std::string& user, const std::string& password,
-                   std::string& error);
+                   Failure& error);
   // Ends every statement's open result (its transaction is committed),
   // frees the statements, then detaches. Safe to call more than once.
   void Detach();
@@ -53,17 +53,16 @@ class Attachment {
 
   // Starts a transaction with the lock wait of the settings and their
   // isolation, or the one given (0 read committed, 1 snapshot).
-  SQLResult StartTransaction(bool readOnly, isc_tr_handle* transaction, std::string& error,
-                             int isolation = -1);
+  SQLResult StartTransaction(bool readOnly, isc_tr_handle* transaction, Failure& error, int isolation = -1);
 
   // The transaction that spans many statements, or null when none is active:
   // statements run inside it instead of a transaction of their own.
   isc_tr_handle* SharedTransaction() { return m_shared ? &m_shared : nullptr; }
-  SQLResult StartShared(int isolation, std::string& error);
+  SQLResult StartShared(int isolation, Failure& error);
   // Commits or rolls back the shared transaction after closing the cursors
   // that run inside it. A failed commit rolls back; either way no shared
   // transaction is active afterwards.
-  SQLResult EndShared(bool commit, std::string& error);
+  SQLResult EndShared(bool commit, Failure& error);
 
   void Register(Statement* statement);
   void Unregister(Statement* statement);
@@ -87,8 +86,8 @@ class Transaction {
   Transaction(const Transaction&) = delete;
   Transaction& operator=(const Transaction&) = delete;
 
-  SQLResult Start(bool readOnly, std::string& error);
-  SQLResult Commit(std::string& error);
+  SQLResult Start(bool readOnly, Failure& error);
+  SQLResult Commit(Failure& error);
   void Rollback();
   bool Active() const { return m_handle != 0; }
   isc_tr_handle* Handle() { return &m_handle; }

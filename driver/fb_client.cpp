@@ -2,9 +2,11 @@
 
 #include <dlfcn.h>
 
+#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string_view>
 
 namespace fbdriver {
 
@@ -15,6 +17,25 @@ bool Resolve(void* library, const char* name, Function& target, std::string* err
   target = reinterpret_cast<Function>(dlsym(library, name));
   if (!target && error) *error = std::string("The client library has no function ") + name;
   return target != nullptr;
+}
+
+// A status vector holds (type, value) pairs, (type, length, text) for a
+// counted text, up to isc_arg_end.
+std::ptrdiff_t ArgumentSize(ISC_STATUS type) { return type == isc_arg_cstring ? 3 : 2; }
+
+// The last text among the arguments that follow a code, up to the next code.
+std::string_view LastText(const ISC_STATUS* argument, const ISC_STATUS* end) {
+  std::string_view text;
+  for (; argument + 1 < end && *argument != isc_arg_end && *argument != isc_arg_gds;
+       argument += ArgumentSize(*argument)) {
+    if (*argument == isc_arg_string || *argument == isc_arg_interpreted) {
+      text = reinterpret_cast<const char*>(argument[1]);
+    } else if (*argument == isc_arg_cstring && argument + 2 < end) {
+      text =
+          std::string_view(reinterpret_cast<const char*>(argument[2]), static_cast<std::size_t>(argument[1]));
+    }
+  }
+  return text;
 }
 
 }  // namespace
@@ -70,28 +91,73 @@ const FbClient* FbClient::Load(const char* libraryName, std::string* error) {
   return loaded.emplace(libraryName, std::move(client)).first->second.get();
 }
 
-std::string StatusText(const FbClient& client, const ISC_STATUS* status) {
-  std::string text;
+Failure StatusFailure(const FbClient& client, const ISC_STATUS* status) {
+  Failure failure;
   const ISC_STATUS* cursor = status;
   char line[1024];
   while (client.interpret(line, sizeof line, &cursor) > 0) {
-    if (!text.empty()) text += '\n';
-    text += line;
+    if (!failure.text.empty()) failure.text += '\n';
+    failure.text += line;
   }
-  if (text.empty()) text = "Unknown Firebird error";
-  return text;
-}
-
-
-bool RefusedValues(const FbClient& client, const ISC_STATUS* status) {
-  if (!Failed(status)) return false;
-  if (status[1] == isc_except) return true;  // raised by a trigger or procedure
+  if (failure.text.empty()) failure.text = "Unknown Firebird error";
   char state[6] = {};
   client.sqlState(state, status);
-  const std::string code(state, 5);
+  failure.sqlState.assign(state, strnlen(state, 5));
+  return failure;
+}
+
+bool RefusedValues(const ISC_STATUS* status, const std::string& sqlState) {
+  if (!Failed(status)) return false;
+  if (status[1] == isc_except) return true;  // raised by a trigger or procedure (SQLSTATE HY000)
   // 22: data exception, 23: integrity constraint, 27: triggered data change,
   // 40001: update conflict with a concurrent transaction.
-  return code.starts_with("22") || code.starts_with("23") || code.starts_with("27") || code == "40001";
+  return sqlState.starts_with("22") || sqlState.starts_with("23") || sqlState.starts_with("27") ||
+         sqlState == "40001";
+}
+
+TRefusalCode RefusalKind(const ISC_STATUS* status) {
+  const ISC_STATUS* const end = status + ISC_STATUS_LENGTH;
+  const ISC_STATUS* argument = status;
+  while (argument + 1 < end && *argument != isc_arg_end) {
+    const ISC_STATUS type = argument[0];
+    const ISC_STATUS code = argument[1];
+    argument += ArgumentSize(type);
+    if (type != isc_arg_gds) continue;
+    switch (code) {
+      case isc_except:
+      case isc_except2:
+        return eRefusedRaised;
+      case isc_unique_key_violation:
+      case isc_no_dup:
+        return eRefusedKey;
+      case isc_foreign_key:
+      case isc_foreign_key_target_doesnt_exist:
+      case isc_foreign_key_references_present:
+        return eRefusedForeignKey;
+      case isc_check_constraint:
+        return eRefusedCheck;
+      case isc_not_valid:
+      case isc_not_valid_for:
+      case isc_not_valid_for_var:
+        // "validation error for column ..., value ...": a NOT NULL column
+        // (or domain) given null, else a domain's CHECK. The value is the
+        // code's last argument; the engine writes a null as this mark.
+        return LastText(argument, end) == "*** null ***" ? eRefusedNotNull : eRefusedCheck;
+      case isc_transliteration_failed:
+        return eRefusedTransliteration;
+      case isc_convert_error:
+      case isc_malformed_string:
+        return eRefusedConversion;
+      case isc_string_truncation:
+      case isc_numeric_out_of_range:
+      case isc_date_range_exceeded:
+      case isc_datetime_range_exceeded:
+        return eRefusedTruncation;
+      default:
+        break;
+    }
+  }
+  return eRefusedOther;
 }
 
 }  // namespace fbdriver

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "driver/sql_driver.h"
+
 namespace fbdriver {
 
 struct FbClient {
@@ -42,14 +44,26 @@ struct FbClient {
 // True when a status vector reports a failure (warnings do not count).
 inline bool Failed(const ISC_STATUS* status) { return status[0] == 1 && status[1] != 0; }
 
-// The server's own words for a failed status vector: the lines that
-// fb_interpret gives, joined by "\n".
-std::string StatusText(const FbClient& client, const ISC_STATUS* status);
+// A failure as a driver object reports it.
+struct Failure {
+  std::string text;
+  std::string sqlState = {};  // five characters; empty for the driver's own failures
+  TRefusalCode refusal = eRefusedOther;
+};
 
-// True when a failed status says the server refused the values a statement
-// was given (data exception, constraint, duplicate key, trigger exception,
-// update conflict), so that the statement alone was undone; false for a lost
-// connection, a cancelled call and everything else.
-bool RefusedValues(const FbClient& client, const ISC_STATUS* status);
+// The server's words for a failed status vector (the lines that fb_interpret
+// gives, joined by "\n") and its SQLSTATE; the refusal is left at other.
+Failure StatusFailure(const FbClient& client, const ISC_STATUS* status);
+
+// True when a failed status with that SQLSTATE says the server refused the
+// values a statement was given (data exception, constraint, duplicate key,
+// trigger exception, update conflict), so that the statement alone was
+// undone; false for a lost connection, a cancelled call and everything else.
+bool RefusedValues(const ISC_STATUS* status, const std::string& sqlState);
+
+// Why the server refused the values, from the first code of the status
+// vector that tells (a general "arithmetic exception" is followed by the one
+// that says which); eRefusedOther when none does.
+TRefusalCode RefusalKind(const ISC_STATUS* status);
 
 }  // namespace fbdriver

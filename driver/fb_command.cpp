@@ -18,7 +18,7 @@ SQLResult Command::prepare(const char* sql, std::uint16_t) {
   if (!m_attachment->Attached()) return Fail(kInvalidHandle, "The connection is closed");
   // The statement is prepared inside the shared transaction, or else in a
   // short transaction of its own: it is run later, each time in a new one.
-  std::string error;
+  Failure error;
   Transaction own(m_attachment);
   isc_tr_handle* transaction = m_attachment->SharedTransaction();
   if (!transaction) {
@@ -42,7 +42,7 @@ SQLResult Command::execute(ISQLCursor** cursor) {
   // A cursor still open from the previous execution ends here.
   m_prepared->CloseResult(true);
   if (!m_attachment->Attached()) return Fail(kInvalidHandle, "The connection is closed");
-  std::string error;
+  Failure error;
   Transaction transaction(m_attachment);
   if (!m_attachment->SharedTransaction()) {
     SQLResult status = transaction.Start(m_prepared->IsPlainSelect(), error);
@@ -59,7 +59,7 @@ SQLResult Command::executeImmediate(const char* sql, ISQLCursor** cursor) {
   if (!m_attachment->Attached()) return Fail(kInvalidHandle, "The connection is closed");
   // Prepared and run in one transaction: what kind of statement it is shows
   // only once it is prepared.
-  std::string error;
+  Failure error;
   Transaction transaction(m_attachment);
   if (!m_attachment->SharedTransaction()) {
     SQLResult status = transaction.Start(false, error);
@@ -83,7 +83,7 @@ SQLResult Command::Run(const std::shared_ptr<Statement>& statement, Transaction 
   const bool shared = !transaction.Active();
   isc_tr_handle* handle = shared ? m_attachment->SharedTransaction() : transaction.Handle();
   if (!handle) return Fail(kInvalidHandle, "The connection is closed");
-  std::string error;
+  Failure error;
   // A failure undoes the statement alone: its own transaction rolls back,
   // the shared one stays with what ran before.
   SQLResult status = statement->Execute(handle, error);

@@ -29,7 +29,7 @@ SQLResult PutText(const std::string& text, void* buffer, std::int32_t bufferSize
 SQLResult Connection::connect(const char* database, const char* user, const char* password) {
   Disconnect();
   auto attachment = std::make_shared<Attachment>(m_client, m_settings);
-  std::string error;
+  Failure error;
   SQLResult status =
       attachment->Attach(database ? database : "", user ? user : "", password ? password : "", error);
   if (status != kSQLSuccess) return Fail(status, error);
@@ -84,7 +84,7 @@ SQLResult Connection::startTransaction(std::int32_t isolation) {
   if (isolation != eTxnReadCommitted && isolation != eTxnSnapshot) {
     return Fail(14, "Unknown transaction isolation level");
   }
-  std::string error;
+  Failure error;
   SQLResult status = m_attachment->StartShared(isolation, error);
   return status == kSQLSuccess ? status : Fail(status, error);
 }
@@ -95,7 +95,7 @@ SQLResult Connection::rollback() { return EndTransaction(false); }
 
 SQLResult Connection::EndTransaction(bool commit) {
   if (!m_attachment) return Fail(kSQLNoTransaction, "No transaction is active");
-  std::string error;
+  Failure error;
   SQLResult status = m_attachment->EndShared(commit, error);
   return status == kSQLSuccess ? status : Fail(status, error);
 }

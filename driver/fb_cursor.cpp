@@ -157,7 +157,7 @@ SQLResult Cursor::isNullable(std::uint16_t column, bool* nullable) {
 SQLResult Cursor::next() {
   if (m_atEnd) return kSQLNoData;
   if (!m_statement->ResultOpen(m_result)) return Fail(kInvalidHandle, "The cursor is closed");
-  std::string error;
+  Failure error;
   SQLResult status = m_statement->Fetch(error);
   if (status == kSQLSuccess) {
     ++m_row;
@@ -375,7 +375,7 @@ SQLResult Cursor::ReadBlob(std::uint16_t column, const std::string** content) {
   cache.content.clear();
   cache.row = 0;
   api.openBlob(status, attachment.Handle(), m_statement->ResultTransaction(), &blob, &id, 0, nullptr);
-  if (Failed(status)) return Fail(kSQLServerError, StatusText(api, status));
+  if (Failed(status)) return Fail(kSQLServerError, StatusFailure(api, status));
 
   constexpr unsigned short kSegment = 65535;
   for (;;) {
@@ -386,11 +386,11 @@ SQLResult Cursor::ReadBlob(std::uint16_t column, const std::string** content) {
     cache.content.resize(used + got);
     if (result == 0 || result == isc_segment) continue;
     if (result == isc_segstr_eof) break;
-    std::string text = StatusText(api, status);
+    Failure failure = StatusFailure(api, status);
     ISC_STATUS_ARRAY ignored{};
     api.closeBlob(ignored, &blob);
     cache.content.clear();
-    return Fail(kSQLServerError, text);
+    return Fail(kSQLServerError, std::move(failure));
   }
   api.closeBlob(status, &blob);
   cache.row = m_row;

@@ -73,7 +73,7 @@ SQLResult MetaData::Query(const std::string& sql, ISQLCursor** cursor) {
   if (!cursor) return Fail(kInvalidParameter, "No place for the cursor given");
   *cursor = nullptr;
   if (!m_attachment->Attached()) return Fail(kInvalidHandle, "The connection is closed");
-  std::string error;
+  Failure error;
   Transaction transaction(m_attachment);
   SQLResult status = transaction.Start(true, error);
   if (status != kSQLSuccess) return Fail(status, error);

@@ -21,29 +21,41 @@ inline constexpr SQLResult kInvalidParameter = 7;
 inline constexpr SQLResult kOutOfRange = 8;
 inline constexpr SQLResult kInvalidLength = 13;
 
-// What every object shares: the text of its own last failure.
+// What every object shares: its own last failure.
 template <class Interface>
 class DriverObject : public Interface {
  public:
   SQLResult getErrorMessageLen(std::uint32_t* length) override {
     if (!length) return kInvalidParameter;
-    *length = static_cast<std::uint32_t>(m_error.size());
+    *length = static_cast<std::uint32_t>(m_error.text.size());
     return kSQLSuccess;
   }
   SQLResult getErrorMessage(char* buffer) override {
     if (!buffer) return kInvalidParameter;
-    m_error.copy(buffer, m_error.size());
-    buffer[m_error.size()] = '\0';
+    m_error.text.copy(buffer, m_error.text.size());
+    buffer[m_error.text.size()] = '\0';
+    return kSQLSuccess;
+  }
+  SQLResult getErrorState(char* sqlState, std::int32_t* refusal) override {
+    if (!sqlState || !refusal) return kInvalidParameter;
+    const std::size_t length = m_error.sqlState.copy(sqlState, 5);
+    sqlState[length] = '\0';
+    *refusal = m_error.refusal;
     return kSQLSuccess;
   }
 
  protected:
+  // A failure of the driver's own.
   SQLResult Fail(SQLResult status, std::string text) {
-    m_error = std::move(text);
+    m_error = {std::move(text)};
+    return status;
+  }
+  SQLResult Fail(SQLResult status, Failure failure) {
+    m_error = std::move(failure);
     return status;
   }
 
-  std::string m_error;
+  Failure m_error;
 };
 
 class Driver final : public DriverObject<ISQLDriver> {

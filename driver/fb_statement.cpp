@@ -179,15 +179,15 @@ Statement::~Statement() {
   m_attachment->Unregister(this);
 }
 
-SQLResult Statement::ServerFailure(const ISC_STATUS* status, std::string& error) const {
-  error = StatusText(m_attachment->Client(), status);
+SQLResult Statement::ServerFailure(const ISC_STATUS* status, Failure& error) const {
+  error = StatusFailure(m_attachment->Client(), status);
   return kSQLServerError;
 }
 
 SQLResult Statement::Prepare(const char* sql, isc_tr_handle* transaction, bool lookUpPrecision,
-                             std::string& error) {
+                             Failure& error) {
   if (!m_attachment->Attached()) {
-    error = "The connection is closed";
+    error = {"The connection is closed"};
     return 3;
   }
   const FbClient& api = m_attachment->Client();
@@ -232,7 +232,7 @@ SQLResult Statement::Prepare(const char* sql, isc_tr_handle* transaction, bool l
   return kSQLSuccess;
 }
 
-SQLResult Statement::DescribeParameters(std::string& error) {
+SQLResult Statement::DescribeParameters(Failure& error) {
   m_params.clear();
   m_inSqlda.reset();
   const FbClient& api = m_attachment->Client();
@@ -280,7 +280,7 @@ bool Statement::SetParameterDouble(std::size_t index, double value) {
   return true;
 }
 
-SQLResult Statement::BindParameters(isc_tr_handle* transaction, std::string& error) {
+SQLResult Statement::BindParameters(isc_tr_handle* transaction, Failure& error) {
   auto* sqlda = reinterpret_cast<XSQLDA*>(m_inSqlda.get());
   const FbClient& api = m_attachment->Client();
   for (std::size_t i = 0; i < m_params.size(); ++i) {
@@ -318,10 +318,9 @@ SQLResult Statement::BindParameters(isc_tr_handle* transaction, std::string& err
         const auto length = static_cast<unsigned short>(std::min(kSegment, parameter.bytes.size() - done));
         api.putSegment(status, &blob, length, parameter.bytes.data() + done);
         if (Failed(status)) {
-          std::string text = StatusText(api, status);
+          error = StatusFailure(api, status);
           ISC_STATUS_ARRAY ignored{};
           api.closeBlob(ignored, &blob);
-          error = text;
           return kSQLServerError;
         }
       }
@@ -334,14 +333,19 @@ SQLResult Statement::BindParameters(isc_tr_handle* transaction, std::string& err
       continue;
     }
     if (parameter.bytes.size() > 32767) {
-      error = "Parameter " + std::to_string(i + 1) + " is a text of " + std::to_string(parameter.bytes.size()) +
-              " bytes; a value for a column of type " +
-              (parameter.sqlType == SQL_TEXT || parameter.sqlType == SQL_VARYING ? "CHAR or VARCHAR" : "this kind") +
-              " holds at most " +
-              std::to_string(parameter.sqlType == SQL_TEXT || parameter.sqlType == SQL_VARYING
-                                 ? static_cast<unsigned>(parameter.description.sqlLength)
-                                 : 32767u) +
-              " bytes";
+      // Refused as the server refuses a value too long for its column, but
+      // in the driver's own words and without a SQLSTATE.
+      std::string text =
+          "Parameter " + std::to_string(i + 1) + " is a text of " + std::to_string(parameter.bytes.size()) +
+          " bytes; a value for a column of type " +
+          (parameter.sqlType == SQL_TEXT || parameter.sqlType == SQL_VARYING ? "CHAR or VARCHAR"
+                                                                             : "this kind") +
+          " holds at most " +
+          std::to_string(parameter.sqlType == SQL_TEXT || parameter.sqlType == SQL_VARYING
+                             ? static_cast<unsigned>(parameter.description.sqlLength)
+                             : 32767u) +
+          " bytes";
+      error = {.text = std::move(text), .refusal = eRefusedTruncation};
       return kSQLValueRefused;
     }
     var.sqltype = SQL_TEXT | 1;
@@ -354,9 +358,11 @@ SQLResult Statement::BindParameters(isc_tr_handle* transaction, std::string& err
   return kSQLSuccess;
 }
 
-SQLResult Statement::ExecutionFailure(const ISC_STATUS* status, std::string& error) const {
-  error = StatusText(m_attachment->Client(), status);
-  return RefusedValues(m_attachment->Client(), status) ? kSQLValueRefused : kSQLServerError;
+SQLResult Statement::ExecutionFailure(const ISC_STATUS* status, Failure& error) const {
+  error = StatusFailure(m_attachment->Client(), status);
+  if (!RefusedValues(status, error.sqlState)) return kSQLServerError;
+  error.refusal = RefusalKind(status);
+  return kSQLValueRefused;
 }
 
 void Statement::DescribeColumns(isc_tr_handle* transaction, bool lookUpPrecision) {
@@ -416,7 +422,7 @@ void Statement::LookUpPrecisions(isc_tr_handle* transaction) {
   sql += ")";
 
   // Without the declared precision the one inferred from the storage stands.
-  std::string ignored;
+  Failure ignored;
   Statement lookup(m_attachment);
   if (lookup.Prepare(sql.c_str(), transaction, false, ignored) != kSQLSuccess ||
       lookup.Execute(transaction, ignored) != kSQLSuccess) {
@@ -447,9 +453,9 @@ bool Statement::ControlsTransaction() const {
          m_type == isc_info_sql_stmt_rollback;
 }
 
-SQLResult Statement::Execute(isc_tr_handle* transaction, std::string& error) {
+SQLResult Statement::Execute(isc_tr_handle* transaction, Failure& error) {
   if (!Prepared() || !m_attachment->Attached()) {
-    error = "The statement is not prepared";
+    error = {"The statement is not prepared"};
     return 3;
   }
   const FbClient& api = m_attachment->Client();
@@ -470,7 +476,7 @@ SQLResult Statement::Execute(isc_tr_handle* transaction, std::string& error) {
   return kSQLSuccess;
 }
 
-SQLResult Statement::RowsAffected(std::uint32_t* rows, std::string& error) {
+SQLResult Statement::RowsAffected(std::uint32_t* rows, Failure& error) {
   *rows = 0;
   if (!m_handle) return kSQLSuccess;
   char item = isc_info_sql_records;
@@ -510,7 +516,7 @@ std::uint64_t Statement::OpenSharedResult(isc_tr_handle* transaction) {
   return ++m_result;
 }
 
-SQLResult Statement::Fetch(std::string& error) {
+SQLResult Statement::Fetch(Failure& error) {
   ISC_STATUS_ARRAY status{};
   ISC_STATUS result = m_attachment->Client().fetch(status, &m_handle, kSqlDaVersion,
                                                    reinterpret_cast<XSQLDA*>(m_sqlda.get()));
@@ -528,7 +534,7 @@ void Statement::CloseResult(bool commit) {
     m_resultShared = nullptr;
     return;
   }
-  std::string ignored;
+  Failure ignored;
   if (commit) {
     m_resultTransaction.Commit(ignored);
   } else {

@@ -44,7 +44,7 @@ class Statement {
   // Prepares sql in the transaction and describes its output columns. With
   // lookUpPrecision the declared precision of decimal columns is read from
   // the catalogue (in the same transaction).
-  SQLResult Prepare(const char* sql, isc_tr_handle* transaction, bool lookUpPrecision, std::string& error);
+  SQLResult Prepare(const char* sql, isc_tr_handle* transaction, bool lookUpPrecision, Failure& error);
 
   bool Prepared() const { return m_prepared && m_handle != 0; }
   // A SELECT (or a selectable block or procedure): execution opens a cursor.
@@ -67,9 +67,9 @@ class Statement {
   // Executes in the transaction, with the parameters' values (a text for a
   // blob parameter is written as a blob in that transaction first). For a statement that returns rows the
   // cursor is then open and Fetch reads from it.
-  SQLResult Execute(isc_tr_handle* transaction, std::string& error);
+  SQLResult Execute(isc_tr_handle* transaction, Failure& error);
   // Rows inserted, changed or deleted by the last execution.
-  SQLResult RowsAffected(std::uint32_t* rows, std::string& error);
+  SQLResult RowsAffected(std::uint32_t* rows, Failure& error);
 
   // Takes over the transaction of the execution that opened the cursor;
   // returns the number that identifies this open result.
@@ -80,7 +80,7 @@ class Statement {
   bool ResultOpen(std::uint64_t result) const { return m_resultOpen && m_result == result; }
   isc_tr_handle* ResultTransaction() { return m_resultShared ? m_resultShared : m_resultTransaction.Handle(); }
   // 0 for a row, kSQLNoData at the end, else a failure with *error set.
-  SQLResult Fetch(std::string& error);
+  SQLResult Fetch(Failure& error);
   // Closes the cursor and ends its transaction: committed, or rolled back.
   // A borrowed transaction is left as it is.
   void CloseResult(bool commit);
@@ -99,13 +99,13 @@ class Statement {
 
  private:
   void DescribeColumns(isc_tr_handle* transaction, bool lookUpPrecision);
-  SQLResult DescribeParameters(std::string& error);
+  SQLResult DescribeParameters(Failure& error);
   // Points the input descriptor at the parameters' values.
-  SQLResult BindParameters(isc_tr_handle* transaction, std::string& error);
+  SQLResult BindParameters(isc_tr_handle* transaction, Failure& error);
   // The status of a failed execution: refused values, or a server failure.
-  SQLResult ExecutionFailure(const ISC_STATUS* status, std::string& error) const;
+  SQLResult ExecutionFailure(const ISC_STATUS* status, Failure& error) const;
   void LookUpPrecisions(isc_tr_handle* transaction);
-  SQLResult ServerFailure(const ISC_STATUS* status, std::string& error) const;
+  SQLResult ServerFailure(const ISC_STATUS* status, Failure& error) const;
 
   std::shared_ptr<Attachment> m_attachment;
   isc_stmt_handle m_handle = 0;

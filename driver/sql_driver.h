@@ -4,7 +4,8 @@
 // Every call returns a 16-bit status: 0 is success, 10 and 100 from
 // ISQLCursor::next() mean "no more rows", 1..254 are the driver's own
 // failure codes and 255 or more means the object holds an error text from
-// the driver or the server (read it with getErrorMessageLen/getErrorMessage).
+// the driver or the server (read it with getErrorMessageLen/getErrorMessage,
+// and the server's SQLSTATE with getErrorState).
 //
 // Objects are created inside the driver library and must be given back with
 // release(); the layer never deletes them itself.
@@ -23,6 +24,19 @@ inline constexpr SQLResult kSQLServerError = 255;
 // by a trigger): it was undone alone, and the connection and an active
 // transaction stay usable. Its error text is the server's words, as for 255.
 inline constexpr SQLResult kSQLValueRefused = 256;
+
+// Why the server refused values (kSQLValueRefused), as getErrorState reports it.
+enum TRefusalCode : std::int32_t {
+  eRefusedOther = 0,
+  eRefusedConversion = 1,       // a text that is no value of the column's type
+  eRefusedTruncation = 2,       // too long or too large for the column
+  eRefusedNotNull = 3,          // null for a column that takes none
+  eRefusedKey = 4,              // a primary or unique key already holds the value
+  eRefusedForeignKey = 5,       // a missing parent row, or child rows still present
+  eRefusedCheck = 6,            // a CHECK constraint, of the table or of a domain
+  eRefusedTransliteration = 7,  // a character the column's character set cannot hold
+  eRefusedRaised = 8,           // an exception raised by a trigger or procedure
+};
 
 // Option codes of a driver connection (ISQLConnection::setOption*/getOption).
 enum TConnectionOption : std::uint16_t {
@@ -151,6 +165,11 @@ class ISQLObject {
   virtual SQLResult getErrorMessageLen(std::uint32_t* length) = 0;
   // Copies that text into buffer, which holds at least length + 1 bytes.
   virtual SQLResult getErrorMessage(char* buffer) = 0;
+  // The server's SQLSTATE of the last failure, five characters and a zero,
+  // into a buffer of 6 bytes ("" when the failure was the driver's own), and
+  // *refusal, a TRefusalCode: why the values were refused when the failure
+  // was kSQLValueRefused, else eRefusedOther.
+  virtual SQLResult getErrorState(char* sqlState, std::int32_t* refusal) = 0;
   // Gives the object back to the driver; the pointer is dead afterwards.
   virtual void release() = 0;
 

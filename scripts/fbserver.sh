@@ -65,7 +65,10 @@ security.db = $dir/security3.fdb
 EOF
   ln -s "$system_root/firebird.msg" "$dir/firebird.msg"
   ln -s "$system_root/plugins" "$dir/plugins"
-  ln -s "$system_root/intl" "$dir/intl"
+  # A copy, not a link: the engine loads a character set module reached
+  # through a link but then reports its character sets (WIN1252 and the
+  # like) as not installed.
+  cp -r "$system_root/intl" "$dir/intl"
   ln -s "$system_root/UDF" "$dir/UDF"
 
   # The security database, made here for this run through the embedded engine.

@@ -3,14 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <thread>
 
-#include "common/test_database.h"
 #include "base/exceptions.h"
+#include "common/test_database.h"
+#include "db/sql_command.h"
 #include "db/sql_connection.h"
 #include "db/sql_dataset.h"
 
@@ -474,6 +476,70 @@ TEST_P(FirebirdLayerTest, CountsTheRowsOfABigIntegerCount) {
   int rows = 0;
   for (; !dataSet.AtEnd(); dataSet.MoveNext()) ++rows;
   EXPECT_EQ(rows, 1500);
+}
+
+// Each row the server refuses says why, with the server's SQLSTATE; a
+// failure that is not about the values is no refusal but has its SQLSTATE too.
+TEST_P(FirebirdLayerTest, ARefusedRowSaysWhyWithTheServersSqlState) {
+  MakeDatabase(
+      "CREATE TABLE PARENT (ID INTEGER NOT NULL PRIMARY KEY);\n"
+      "CREATE DOMAIN POSITIVE AS INTEGER CHECK (VALUE > 0);\n"
+      "CREATE EXCEPTION E_REFUSED 'no row 13';\n"
+      "CREATE TABLE T (ID INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(3),\n"
+      "  PARENT_ID INTEGER REFERENCES PARENT, AMOUNT INTEGER CHECK (AMOUNT >= 0), QTY POSITIVE,\n"
+      "  W VARCHAR(10) CHARACTER SET WIN1252);\n"
+      "SET TERM ^ ;\n"
+      "CREATE TRIGGER T_BI FOR T BEFORE INSERT AS BEGIN IF (NEW.ID = 13) THEN EXCEPTION E_REFUSED; END^\n"
+      "SET TERM ; ^\n"
+      "INSERT INTO T (ID) VALUES (1);\n");
+  connection.Params().SetValue("ServerCharSet", "UTF8");
+  using enum TRefusalKind;
+  struct Row {
+    const char* name;
+    std::array<const char*, 6> values;  // ID, NAME, PARENT_ID, AMOUNT, QTY, W; null where missing
+    TRefusalKind kind;
+    const char* sqlState;
+  };
+  const Row rows[] = {
+      {"key already there", {"1"}, rkKey, "23000"},
+      {"null for NOT NULL", {}, rkNotNull, "23000"},
+      {"no such parent", {"2", nullptr, "99"}, rkForeignKey, "23000"},
+      {"table CHECK", {"2", nullptr, nullptr, "-1"}, rkCheck, "23000"},
+      {"domain CHECK", {"2", nullptr, nullptr, nullptr, "0"}, rkCheck, "23000"},
+      {"too long for VARCHAR(3)", {"2", "abcd"}, rkTruncation, "22001"},
+      {"too large for INTEGER", {"2", nullptr, nullptr, "3000000000"}, rkTruncation, "22003"},
+      {"no number", {"2", nullptr, nullptr, "abc"}, rkConversion, "22018"},
+      {"no UTF-8", {"2", nullptr, nullptr, nullptr, nullptr, "\xFF"}, rkConversion, "22000"},
+      {"not in WIN1252", {"2", nullptr, nullptr, nullptr, nullptr, "\u0416"}, rkTransliteration, "22018"},
+      {"raised by a trigger", {"13"}, rkRaised, "HY000"},
+  };
+  TSQLCommand insert(connection);
+  insert.Prepare("INSERT INTO T (ID, NAME, PARENT_ID, AMOUNT, QTY, W) VALUES (?, ?, ?, ?, ?, ?)");
+  for (const Row& row : rows) {
+    for (int i = 0; i < 6; ++i) {
+      if (row.values[i]) {
+        insert.SetText(i + 1, row.values[i]);
+      } else {
+        insert.SetNull(i + 1);
+      }
+    }
+    try {
+      insert.Execute();
+      ADD_FAILURE() << row.name << ": not refused";
+    } catch (const EDataRefused& refusal) {
+      EXPECT_EQ(refusal.Kind(), row.kind) << row.name << ": " << refusal.what();
+      EXPECT_EQ(refusal.SqlState(), row.sqlState) << row.name << ": " << refusal.what();
+    }
+  }
+
+  try {
+    insert.Prepare("INSERT INTO MISSING (ID) VALUES (?)");
+    ADD_FAILURE() << "a missing table was prepared";
+  } catch (const EDataRefused& refusal) {
+    ADD_FAILURE() << "a missing table counts as refused values: " << refusal.what();
+  } catch (const EDatabaseError& failure) {
+    EXPECT_EQ(failure.SqlState(), "42S02") << failure.what();
+  }
 }
 
 // A statement that would run for minutes ends within a second when another

@@ -12,7 +12,8 @@ void Log(int connection, const std::string& event) {
   g_state.log.push_back("c" + std::to_string(connection) + " " + event);
 }
 
-// Every object answers for its last failure with the state's error text.
+// Every object answers for its last failure with the state's error text, and
+// no SQLSTATE.
 template <class Base>
 class TFakeObject : public Base {
  public:
@@ -24,6 +25,11 @@ class TFakeObject : public Base {
   SQLResult getErrorMessage(char* buffer) override {
     if (g_state.errorTextFails) return 1;
     std::memcpy(buffer, g_state.errorText.c_str(), g_state.errorText.size() + 1);
+    return kSQLSuccess;
+  }
+  SQLResult getErrorState(char* sqlState, std::int32_t* refusal) override {
+    sqlState[0] = '\0';
+    *refusal = eRefusedOther;
     return kSQLSuccess;
   }
 };
