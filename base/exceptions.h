@@ -32,6 +32,8 @@ class EDatabaseError : public Exception {
   explicit EDatabaseError(const std::string& message, std::string sqlState = {})
       : Exception(message), m_sqlState(std::move(sqlState)) {}
   const std::string& SqlState() const { return m_sqlState; }
+  // The connection to the server is gone (SQLSTATE class 08).
+  bool ConnectionLost() const { return m_sqlState.starts_with("08"); }
 
  private:
   std::string m_sqlState;

@@ -137,12 +137,16 @@ std::vector<TTableColumn> DescribeTable(TSQLDataSet& dataSet, const std::string&
 }
 
 TBulkInserter::TBulkInserter(TSQLConnection& connection, const std::string& tableName,
-                             const std::vector<std::string>& columns, TRefusalSink onRefused)
+                             const std::vector<std::string>& columns, std::int64_t firstLine,
+                             TRefusalSink onRefused, TCommitSink onCommitted)
     : m_connection(connection),
       m_onRefused(std::move(onRefused)),
+      m_onCommitted(std::move(onCommitted)),
       m_columns(columns.size()),
       m_single(std::make_unique<TSQLCommand>(connection)),
-      m_batch(std::make_unique<TSQLCommand>(connection)) {
+      m_batch(std::make_unique<TSQLCommand>(connection)),
+      m_settledEnd(firstLine),
+      m_committedEnd(firstLine) {
   std::string columnList;
   for (const auto& column : columns) {
     if (!columnList.empty()) columnList += ", ";
@@ -169,7 +173,7 @@ TBulkInserter::TBulkInserter(TSQLConnection& connection, const std::string& tabl
     // A batch saves round trips to a server; embedded, a row costs no more alone.
     if (NamesServer(connection.Params().Value("Database")) && !columns.empty()) PrepareBatch(insertHead);
   } catch (...) {
-    KeepWhatWasInserted();
+    KeepWhatWasSettled();
     throw;
   }
 }
@@ -182,9 +186,10 @@ TBulkInserter::~TBulkInserter() {
 }
 
 // EXECUTE BLOCK of guarded INSERTs reading their values from the block's
-// input: a refused INSERT is undone alone and its index (from 0) returned in
-// the list F (",3,17,"). One size only: a smaller block for what is left is
-// not worth its prepare, the rest goes row by row.
+// input, in order: the first INSERT refused is undone alone, the ones after
+// it are not tried, and its index (from 0) is returned (-1 when none was).
+// One size only: a smaller block for what is left is not worth its prepare;
+// the rest goes row by row.
 void TBulkInserter::PrepareBatch(const std::string& insertHead) {
   std::size_t rowBytes = 0;
   for (const auto& column : m_columns) {
@@ -215,13 +220,14 @@ void TBulkInserter::PrepareBatch(const std::string& insertHead) {
         sql += " = ?";
       }
     }
-    sql += ") RETURNS (F VARCHAR(1000)) AS BEGIN F = ',';\n";
+    sql += ") RETURNS (F VARCHAR(11)) AS BEGIN F = '-1';\n";
     for (int r = 0; r < rows; ++r) {
-      sql += "BEGIN " + insertHead;
+      sql += r ? "IF (F = '-1') THEN BEGIN " : "BEGIN ";
+      sql += insertHead;
       for (std::size_t c = 0; c < m_columns.size(); ++c) {
         sql += (c ? ", :P" : ":P") + std::to_string(r) + "_" + std::to_string(c);
       }
-      sql += "); WHEN ANY DO F = F || '" + std::to_string(r) + ",'; END\n";
+      sql += "); WHEN ANY DO F = '" + std::to_string(r) + "'; END\n";
     }
     sql += "SUSPEND; END";
     if (sql.size() <= kBatchBytes) {
@@ -251,72 +257,132 @@ void TBulkInserter::Add(TInsertRow row) {
     return;
   }
   m_pending.push_back(std::move(row));
-  if (static_cast<int>(m_pending.size()) == m_batchRows) Flush();
+  if (static_cast<int>(m_pending.size()) == m_batchRows) SendBatch();
+}
+
+void TBulkInserter::Pass(std::int64_t next) {
+  Flush();
+  Settled(0, next);
 }
 
 void TBulkInserter::Flush() {
-  if (m_pending.empty()) return;
-  std::vector<TInsertRow> rows;
-  rows.swap(m_pending);
-  if (static_cast<int>(rows.size()) < m_batchRows) {
-    for (const auto& row : rows) RunAlone(row);
-    return;
+  while (static_cast<int>(m_pending.size()) >= m_batchRows && m_batchRows > 0) SendBatch();
+  // Too few for a batch: one by one. A refusal answered with a stop drops
+  // the rows after it.
+  while (!m_pending.empty()) {
+    TInsertRow row = std::move(m_pending.front());
+    m_pending.erase(m_pending.begin());
+    RunAlone(row);
   }
-  for (std::size_t r = 0; r < rows.size(); ++r) {
-    Bind(*m_batch, static_cast<int>(r * m_columns.size()) + 1, rows[r].values);
+}
+
+void TBulkInserter::SendBatch() {
+  const std::size_t count = static_cast<std::size_t>(m_batchRows);
+  for (std::size_t r = 0; r < count; ++r) {
+    Bind(*m_batch, static_cast<int>(r * m_columns.size()) + 1, m_pending[r].values);
   }
-  std::string failed;
+  std::int64_t refusedAt;
   try {
-    failed = m_batch->ExecuteForText();
+    refusedAt = std::stoll(m_batch->ExecuteForText());
   } catch (const EDataRefused&) {
-    // A value the batch's inputs could not take: each row alone says which.
-    for (const auto& row : rows) RunAlone(row);
+    // A value the batch's inputs could not take, before any row went in:
+    // the rows go alone, each judged at its place.
+    std::vector<TInsertRow> rows(std::make_move_iterator(m_pending.begin()),
+                                 std::make_move_iterator(m_pending.begin() + count));
+    m_pending.erase(m_pending.begin(), m_pending.begin() + count);
+    for (const auto& row : rows) {
+      RunAlone(row);
+      if (m_dropped) break;  // a stop: the rest go with what was waiting
+    }
     return;
   }
-  std::size_t refusedHere = 0;
-  for (std::size_t r = 0; r < rows.size(); ++r) {
-    if (failed.find("," + std::to_string(r) + ",") == std::string::npos) continue;
-    // The server's words come from the row run again alone.
-    ++refusedHere;
-    RunAlone(rows[r]);
+  const std::size_t inserted = refusedAt < 0 ? count : static_cast<std::size_t>(refusedAt);
+  if (inserted > 0) Settled(static_cast<std::int64_t>(inserted), m_pending[inserted - 1].next);
+  if (inserted == count) {
+    m_pending.erase(m_pending.begin(), m_pending.begin() + count);
+    return;
   }
-  Inserted(static_cast<std::int64_t>(rows.size() - refusedHere));
+  // The server's words come from the refused row run again alone; the rows
+  // after it wait for the next batch.
+  TInsertRow refused = std::move(m_pending[inserted]);
+  m_pending.erase(m_pending.begin(), m_pending.begin() + inserted + 1);
+  RunAlone(refused);
 }
 
 void TBulkInserter::RunAlone(const TInsertRow& row) {
   Bind(*m_single, 1, row.values);
+  std::int64_t inserted;
   try {
-    Inserted(m_single->Execute());
+    inserted = m_single->Execute();
   } catch (const EDataRefused& refusal) {
-    m_onRefused(row, refusal);
+    const bool goOn = m_onRefused(row, refusal);
+    if (!goOn) {
+      m_pending.clear();
+      m_dropped = true;
+    }
+    Settled(0, row.next);
+    return;
   }
+  Settled(inserted, row.next);
 }
 
-void TBulkInserter::Inserted(std::int64_t rows) {
-  m_inserted += rows;
-  if (m_inserted - m_committed >= CommitEvery()) Commit();
+void TBulkInserter::Settled(std::int64_t inserted, std::int64_t next) {
+  m_inserted += inserted;
+  m_settledRows += std::max<std::int64_t>(inserted, 1);
+  m_settledEnd = next;
+  if (m_settledRows - m_settledAtCommit >= CommitEvery()) Commit(true);
 }
 
-void TBulkInserter::Commit() {
+void TBulkInserter::CommitTransaction() {
   m_connection.Commit();
   m_committed = m_inserted;
-  m_connection.StartTransaction();
+  m_committedEnd = m_settledEnd;
+  m_settledAtCommit = m_settledRows;
+}
+
+void TBulkInserter::Commit(bool startNext) {
+  try {
+    CommitTransaction();
+  } catch (const EDatabaseError& failure) {
+    // A commit that fails is rolled back, unless the connection went while
+    // it was on its way: then nobody here can tell.
+    if (failure.ConnectionLost()) {
+      m_outcomeUnknown = true;
+      m_unknownEnd = m_settledEnd;
+    }
+    throw;
+  }
+  if (startNext) m_connection.StartTransaction();
+  if (m_onCommitted) m_onCommitted(m_committed, m_committedEnd);
 }
 
 void TBulkInserter::Complete() {
   Flush();
-  m_connection.Commit();
-  m_committed = m_inserted;
+  Commit(false);
 }
 
-void TBulkInserter::KeepWhatWasInserted() noexcept {
+void TBulkInserter::KeepWhatWasSettled(bool connectionLost) noexcept {
+  m_pending.clear();
   try {
-    if (m_connection.InTransaction()) m_connection.Commit();
-    m_committed = m_inserted;
+    if (!m_connection.InTransaction()) return;  // a failed commit rolled back
+    // The server rolls back what a lost connection left; no commit can reach
+    // it. A commit after another failure that finds the connection gone
+    // found it gone before it was sent, in all likelihood: so it counts.
+    if (connectionLost) {
+      m_connection.Rollback();
+      return;
+    }
+    CommitTransaction();
   } catch (const std::exception&) {
     try {
       if (m_connection.InTransaction()) m_connection.Rollback();
     } catch (const std::exception&) {
     }
+    return;
+  }
+  try {
+    if (m_onCommitted) m_onCommitted(m_committed, m_committedEnd);
+  } catch (const std::exception&) {
+    // The failure that got us here is the one to report.
   }
 }

@@ -78,25 +78,36 @@ struct TInsertValue {
   double real = 0;
 };
 
+// A row on its way into the table. Its place in the source is given by two
+// numbers of the caller's (lines of a file): tag, where it begins, and next,
+// where the row after it begins.
 struct TInsertRow {
-  std::int64_t tag = 0;  // the caller's number for the row (its line), handed back with a refusal
-  std::string source;    // the row as its source wrote it, handed back with a refusal
+  std::int64_t tag = 0;   // handed back with a refusal
+  std::int64_t next = 0;  // once the row is settled, everything before next is
+  std::string source;     // the row as its source wrote it, handed back with a refusal
   std::vector<TInsertValue> values;  // one per column, in the inserter's order
 };
 
 // Inserts rows into one table inside a transaction of its own, committed
-// every CommitEvery() rows and at Complete(). Over a server many rows travel
-// in one round trip; embedded, each row is one statement. Either way a row
-// the server refuses is undone alone, the sink is told, and the rows around
-// it go in.
+// every CommitEvery() rows settled (inserted or refused) and at Complete().
+// Rows are settled in the order they were added: over a server many rows
+// travel in one round trip, embedded each row is one statement, and either
+// way a row the server refuses is judged at its place, undone alone, and the
+// sink is told before any row after it is sent.
 class TBulkInserter {
  public:
-  using TRefusalSink = std::function<void(const TInsertRow& row, const EDataRefused& refusal)>;
+  // Told of each refused row; answers false to drop the rows added after it
+  // that are not sent yet (a Stop), true to go on.
+  using TRefusalSink = std::function<bool(const TInsertRow& row, const EDataRefused& refusal)>;
+  // Told after each commit that succeeded: everything of the source before
+  // settledEnd is now in the table or was refused.
+  using TCommitSink = std::function<void(std::int64_t committedRows, std::int64_t settledEnd)>;
 
   // Starts the transaction and prepares the INSERT of columns (names exactly
-  // as the catalogue lists them) into tableName.
+  // as the catalogue lists them) into tableName. firstLine: where the rows of
+  // the source begin, the settled end until a row is settled.
   TBulkInserter(TSQLConnection& connection, const std::string& tableName, const std::vector<std::string>& columns,
-                TRefusalSink onRefused);
+                std::int64_t firstLine, TRefusalSink onRefused, TCommitSink onCommitted);
   // Rolls back what is not committed.
   ~TBulkInserter();
   TBulkInserter(const TBulkInserter&) = delete;
@@ -108,16 +119,29 @@ class TBulkInserter {
 
   // Inserts the row now or with the next rows of its batch.
   void Add(TInsertRow row);
+  // A part of the source that holds no row for the table (a line refused
+  // before it was sent): everything before next is settled once the rows
+  // before it are.
+  void Pass(std::int64_t next);
   // Sends the rows still waiting in a batch.
   void Flush();
   // Flush and a last commit.
   void Complete();
-  // After a failure: commits what was inserted when the transaction can
-  // still be committed, else rolls it back. Never throws.
-  void KeepWhatWasInserted() noexcept;
+  // After a failure or a stop: commits what was settled when the transaction
+  // can still be committed, else rolls it back (at once when the failure was
+  // that the connection is lost). Never throws.
+  void KeepWhatWasSettled(bool connectionLost = false) noexcept;
 
   std::int64_t Inserted() const { return m_inserted; }
   std::int64_t Committed() const { return m_committed; }
+  // Everything of the source before it is in the table or was refused;
+  // nothing from it on is in the table.
+  std::int64_t CommittedEnd() const { return m_committedEnd; }
+  // A commit failed because the connection was lost while it was on its
+  // way: whether the rows settled up to UnknownEnd() are in the table cannot
+  // be known (those before CommittedEnd() are).
+  bool OutcomeUnknown() const { return m_outcomeUnknown; }
+  std::int64_t UnknownEnd() const { return m_unknownEnd; }
 
  private:
   struct TColumn {
@@ -127,12 +151,15 @@ class TBulkInserter {
 
   void PrepareBatch(const std::string& insertHead);
   bool FitsBatch(const TInsertRow& row) const;
+  void SendBatch();
   void RunAlone(const TInsertRow& row);
-  void Inserted(std::int64_t rows);
-  void Commit();
+  void Settled(std::int64_t inserted, std::int64_t next);
+  void CommitTransaction();
+  void Commit(bool startNext);
 
   TSQLConnection& m_connection;
   TRefusalSink m_onRefused;
+  TCommitSink m_onCommitted;
   std::vector<TColumn> m_columns;
   std::unique_ptr<TSQLCommand> m_single;
   std::unique_ptr<TSQLCommand> m_batch;
@@ -140,4 +167,11 @@ class TBulkInserter {
   std::vector<TInsertRow> m_pending;
   std::int64_t m_inserted = 0;
   std::int64_t m_committed = 0;
+  std::int64_t m_settledRows = 0;      // inserted or refused
+  std::int64_t m_settledAtCommit = 0;  // m_settledRows at the last commit
+  std::int64_t m_settledEnd;
+  std::int64_t m_committedEnd;
+  bool m_dropped = false;  // a refusal asked to drop the rows waiting after it
+  bool m_outcomeUnknown = false;
+  std::int64_t m_unknownEnd = 0;
 };

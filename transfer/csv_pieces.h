@@ -43,6 +43,8 @@ class TCsvRecordReader {
   // stand (its line ends included), and the number of its first line.
   const std::string& Record() const { return m_record; }
   std::int64_t LineNumber() const { return m_lineNumber; }
+  // The number of the line the next record begins on.
+  std::int64_t NextLineNumber() const { return m_nextLine; }
   // True when a quoted piece was still open at the end of the file.
   bool Unterminated() const { return m_unterminated; }
   // Bytes of the file taken by the records read so far.

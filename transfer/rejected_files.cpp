@@ -1,42 +1,138 @@
 #include "transfer/rejected_files.h"
 
-#include <algorithm>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <random>
+
+#include "base/exceptions.h"
 #include "transfer/check_entries.h"
 
-void TRejectedFiles::Add(const std::string& record, std::int64_t lineNumber, const std::string& reason) {
-  if (m_csv.Mode() == tfmClosed) {
-    m_made = true;
-    m_csv.AssignFile(m_base + ".rejected.csv");
-    m_csv.Rewrite();
-    IOCheck();
-    m_log.AssignFile(m_base + ".rejected.log");
-    m_log.Rewrite();
-    IOCheck();
-    m_csv.Write(m_header);
-    if (!m_header.empty() && m_header.back() != '\n') m_csv.WriteLineEnd();
-    IOCheck();
+namespace {
+
+// The folder part of a path with its slash ("" for none), and the folder
+// as a message names it.
+std::string FolderPart(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string FolderShown(const std::string& path) {
+  const std::string part = FolderPart(path);
+  if (part.empty()) return ".";
+  return part.size() == 1 ? part : part.substr(0, part.size() - 1);
+}
+
+[[noreturn]] void Fail(int error, const std::string& what) {
+  throw EInOutError(error, what + ": " + std::strerror(error));
+}
+
+// The bytes of an earlier file at path, when it is a regular file of its own
+// (a symbolic link is not followed).
+std::string EarlierContent(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return {};
+  std::string content;
+  struct stat status;
+  if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
+    char buffer[65536];
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) content.append(buffer, static_cast<std::size_t>(n));
   }
-  m_csv.Write(record);
-  IOCheck();
+  ::close(fd);
+  return content;
+}
+
+}  // namespace
+
+TRejectedFiles::TRejectedFiles(std::string base, std::string header, bool keepEarlier) : m_base(std::move(base)) {
+  m_csv.path = CsvPath();
+  m_log.path = LogPath();
+  if (!header.empty() && header.back() != '\n') header += "\r\n";
+  Make(m_csv, keepEarlier, header);
+  Make(m_log, keepEarlier, std::string());
+}
+
+TRejectedFiles::~TRejectedFiles() {
+  for (TFile* file : {&m_csv, &m_log}) {
+    if (file->fd >= 0) ::close(file->fd);
+    if (!m_placed && !file->temporary.empty()) ::unlink(file->temporary.c_str());
+  }
+}
+
+void TRejectedFiles::Make(TFile& file, bool keepEarlier, const std::string& start) {
+  std::random_device seed;
+  std::mt19937 random(seed());
+  static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  const std::string folder = FolderPart(file.path);
+  const std::string name = file.path.substr(folder.size());
+  for (int attempt = 0;; ++attempt) {
+    std::string suffix;
+    for (int i = 0; i < 8; ++i) suffix += kLetters[random() % 36];
+    std::string candidate = folder + "." + name + "." + suffix + ".tmp";
+    file.fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+    if (file.fd >= 0) {
+      file.temporary = std::move(candidate);
+      break;
+    }
+    if (errno != EEXIST || attempt > 100) {
+      Fail(errno, "The refused lines cannot be kept in folder '" + FolderShown(file.path) + "' (for file '" +
+                      file.path + "')");
+    }
+  }
+  const std::string earlier = keepEarlier ? EarlierContent(file.path) : std::string();
+  Write(file, earlier.empty() ? start : earlier);
+}
+
+void TRejectedFiles::Write(TFile& file, const std::string& bytes) {
+  const char* data = bytes.data();
+  std::size_t left = bytes.size();
+  while (left > 0) {
+    const ssize_t n = ::write(file.fd, data, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) Fail(errno, "Cannot write the refused lines into file '" + file.path + "'");
+    data += n;
+    left -= static_cast<std::size_t>(n);
+  }
+}
+
+void TRejectedFiles::Add(const std::string& record, std::int64_t lineNumber, const std::string& reason) {
   std::string text = reason;
   std::replace(text.begin(), text.end(), '\n', ' ');
-  m_log.WriteLn("Line " + std::to_string(lineNumber) + ": " + text);
-  IOCheck();
+  m_waiting.push_back({record, "Line " + std::to_string(lineNumber) + ": " + text + "\r\n"});
+}
+
+void TRejectedFiles::Commit() {
+  if (m_waiting.empty()) return;
+  std::string csv;
+  std::string log;
+  for (const TLine& line : m_waiting) {
+    csv += line.record;
+    log += line.logLine;
+  }
+  m_waiting.clear();
+  Write(m_csv, csv);
+  Write(m_log, log);
+  if (m_placed) return;
+  // In place from the first refused line on, so that what a killed import
+  // committed has its refused lines beside it.
+  for (TFile* file : {&m_csv, &m_log}) {
+    if (::rename(file->temporary.c_str(), file->path.c_str()) != 0) {
+      Fail(errno, "Cannot put the refused lines into file '" + file->path + "'");
+    }
+  }
+  m_placed = true;
 }
 
 void TRejectedFiles::Close() {
-  if (m_csv.Mode() == tfmClosed) return;
-  m_csv.Close();
-  IOCheck();
-  m_log.Close();
-  IOCheck();
-}
-
-void TRejectedFiles::CloseQuietly() noexcept {
-  try {
-    Close();
-  } catch (const std::exception&) {
+  for (TFile* file : {&m_csv, &m_log}) {
+    if (file->fd < 0) continue;
+    const int fd = file->fd;
+    file->fd = -1;
+    if (::close(fd) != 0) Fail(errno, "Cannot write the refused lines into file '" + file->path + "'");
   }
 }
 

@@ -19,6 +19,8 @@ class IProgress {
   // Rows written or lines read so far; called as often as the position is
   // set, for a display that counts rows.
   virtual void SetRowsDone(std::int64_t /*rows*/) {}
+  // Import: rows committed so far, which stay in the table whatever happens.
+  virtual void SetRowsCommitted(std::int64_t /*rows*/) {}
   // Asked between rows: true ends the transfer as the user's Stop does.
   virtual bool StopRequested() { return false; }
 };

@@ -39,18 +39,21 @@ class TImportRun {
         m_columns(std::move(columns)),
         m_headerPieces(headerPieces),
         m_fileSize(fileSize),
-        m_rejected(RejectedBase(request.folder, request.fileName, request.standardStream), reader.Record()) {}
+        m_rejected(RejectedBase(request.folder, request.fileName, request.standardStream), reader.Record(),
+                   request.fromLine > 0) {}
 
   // Imports every line, until the end of the file or a Stop; throws
-  // EImportFailed for a failure, after keeping what was inserted.
+  // EImportFailed for a failure, after keeping what was settled.
   void Run(TSQLConnection& connection);
   TRejectedFiles& Rejected() { return m_rejected; }
   int Position() const { return m_position; }
 
  private:
   void ReadLine(TBulkInserter& inserter);
-  void Refuse(const std::string& record, const TRefusedLine& line);
+  void RefuseHere(TBulkInserter& inserter, TLineFault fault, const std::string& reason);
+  bool Refuse(const std::string& record, const TRefusedLine& line);
   void MoveBar(std::int64_t rowsDone);
+  [[noreturn]] void Fail(const std::exception& failure, TBulkInserter* inserter);
 
   TTransferResult& m_result;
   const TTransferRequest& m_request;
@@ -70,16 +73,20 @@ class TImportRun {
 void TImportRun::Run(TSQLConnection& connection) {
   std::vector<std::string> names;
   for (const auto& column : m_columns) names.push_back(column.name);
-  // The first line not yet settled: where a failure or a stop ends the import.
-  std::int64_t lineNumber = m_reader.LineNumber() + 1;
   std::optional<TBulkInserter> inserter;
   try {
-    inserter.emplace(connection, m_request.tableName, names, [&](const TInsertRow& row, const EDataRefused& refusal) {
-      TRefusedLine line{m_request.fileName, row.tag, refusal.what()};
-      line.kind = refusal.Kind();
-      line.sqlState = refusal.SqlState();
-      Refuse(row.source, line);
-    });
+    inserter.emplace(
+        connection, m_request.tableName, names, m_reader.NextLineNumber(),
+        [&](const TInsertRow& row, const EDataRefused& refusal) {
+          TRefusedLine line(m_request.fileName, row.tag, refusal.what());
+          line.kind = refusal.Kind();
+          line.sqlState = refusal.SqlState();
+          return Refuse(row.source, line);
+        },
+        [&](std::int64_t committedRows, std::int64_t) {
+          m_rejected.Commit();
+          m_progress.SetRowsCommitted(committedRows);
+        });
     for (;;) {
       if (m_progress.StopRequested() || m_stopAsked) {
         m_result.stopped = true;
@@ -89,50 +96,79 @@ void TImportRun::Run(TSQLConnection& connection) {
       IOCheck();
       if (atEnd) break;
       ReadLine(*inserter);
-      lineNumber = m_reader.LineNumber() + 1;
       MoveBar(inserter->Inserted());
     }
     inserter->Complete();
   } catch (const std::exception& failure) {
-    if (m_reader.LineNumber() >= lineNumber) lineNumber = m_reader.LineNumber();
-    const std::int64_t committed = inserter ? (inserter->KeepWhatWasInserted(), inserter->Committed()) : 0;
-    m_result.rows = committed;
-    m_rejected.CloseQuietly();
-    if (!m_progress.StopRequested()) {
-      throw EImportFailed(std::string(failure.what()) + "\n\nThe import of table '" + m_request.tableName +
-                              "' ended at line " + std::to_string(lineNumber) + ": " + std::to_string(committed) +
-                              " rows were committed before it and are in the table; that line and the ones "
-                              "after it were not imported.",
-                          committed, lineNumber);
-    }
     // A Stop may cancel a call that waits on the server; its failure is the stop.
+    if (!m_progress.StopRequested()) Fail(failure, inserter ? &*inserter : nullptr);
+    inserter->KeepWhatWasSettled();
+    m_rejected.Discard();
     m_result.stopped = true;
   }
-  if (inserter) m_result.rows = inserter->Committed();
-  if (m_result.stopped) m_result.stoppedAtLine = lineNumber;
+  m_result.rows = inserter->Committed();
+  if (m_result.stopped) m_result.stoppedAtLine = inserter->CommittedEnd();
+}
+
+void TImportRun::Fail(const std::exception& failure, TBulkInserter* found) {
+  std::string text = std::string(failure.what()) + "\n\nThe import of table '" + m_request.tableName + "' ended at line ";
+  if (!found) {
+    m_rejected.Discard();
+    const std::int64_t line = m_reader.NextLineNumber();
+    throw EImportFailed(text + std::to_string(line) +
+                            ": 0 rows were committed before it and are in the table; that line and the ones after "
+                            "it were not imported.",
+                        0, line, 0);
+  }
+  TBulkInserter& inserter = *found;
+  const auto* databaseError = dynamic_cast<const EDatabaseError*>(&failure);
+  inserter.KeepWhatWasSettled(databaseError && databaseError->ConnectionLost());
+  const std::int64_t committed = inserter.Committed();
+  const std::int64_t line = inserter.CommittedEnd();
+  m_result.rows = committed;
+  if (!inserter.OutcomeUnknown()) {
+    // Lines refused after the last commit go with the rows rolled back.
+    m_rejected.Discard();
+    throw EImportFailed(text + std::to_string(line) + ": " + std::to_string(committed) +
+                            " rows were committed before it and are in the table; that line and the ones after "
+                            "it were not imported.",
+                        committed, line, 0);
+  }
+  // Refused lines are not in the table either way; keeping them loses none.
+  try {
+    m_rejected.Commit();
+  } catch (const std::exception&) {
+  }
+  const std::int64_t end = inserter.UnknownEnd();
+  throw EImportFailed(text + std::to_string(line) + " or at line " + std::to_string(end) + ": " +
+                          std::to_string(committed) +
+                          " rows were committed before line " + std::to_string(line) +
+                          " and are in the table. The connection was lost while the rows of lines " +
+                          std::to_string(line) + " to " + std::to_string(end - 1) +
+                          " were being committed, so whether they are in the table cannot be known here: if they "
+                          "are, import again from line " +
+                          std::to_string(end) + ", else from line " + std::to_string(line) + ".",
+                      committed, line, end);
 }
 
 void TImportRun::ReadLine(TBulkInserter& inserter) {
   m_reader.Read(m_pieces);
   IOCheck();
   const std::int64_t lineNumber = m_reader.LineNumber();
-  if (m_reader.Unterminated()) {
-    inserter.Flush();
-    TRefusedLine line{m_request.fileName, lineNumber,
-                      "The quoted value that opens on line " + std::to_string(lineNumber) +
-                          " is not closed before the end of the file"};
-    line.fault = TLineFault::lfUnclosedQuote;
-    Refuse(m_reader.Record(), line);
+  if (lineNumber < m_request.fromLine) {
+    inserter.Pass(m_reader.NextLineNumber());
+  } else if (m_reader.Unterminated()) {
+    RefuseHere(inserter, TLineFault::lfUnclosedQuote,
+               "The quoted value that opens on line " + std::to_string(lineNumber) +
+                   " is not closed before the end of the file");
   } else if (m_pieces.size() != m_headerPieces) {
-    inserter.Flush();
-    TRefusedLine line{m_request.fileName, lineNumber,
-                      "The line has " + std::to_string(m_pieces.size()) + " values; the header names " +
-                          std::to_string(m_headerPieces) + " columns"};
-    line.fault = TLineFault::lfPieceCount;
-    Refuse(m_reader.Record(), line);
+    RefuseHere(inserter, TLineFault::lfPieceCount,
+               "The line has " + std::to_string(m_pieces.size()) + " values; the header names " +
+                   std::to_string(m_headerPieces) + " columns");
   } else {
     TInsertRow row;
     row.tag = lineNumber;
+    row.next = m_reader.NextLineNumber();
     row.source = m_reader.Record();
     row.values.reserve(m_columns.size());
     for (std::size_t c = 0; c < m_columns.size(); ++c) {
@@ -142,13 +178,23 @@ void TImportRun::ReadLine(TBulkInserter& inserter) {
   }
 }
 
-void TImportRun::Refuse(const std::string& record, const TRefusedLine& line) {
+// A line refused before it reaches the table, judged after the rows before it.
+void TImportRun::RefuseHere(TBulkInserter& inserter, TLineFault fault, const std::string& reason) {
+  inserter.Flush();
+  TRefusedLine line(m_request.fileName, m_reader.LineNumber(), reason);
+  line.fault = fault;
+  Refuse(m_reader.Record(), line);
+  inserter.Pass(m_reader.NextLineNumber());
+}
+
+bool TImportRun::Refuse(const std::string& record, const TRefusedLine& line) {
   ++m_result.refused;
   m_rejected.Add(record, line.lineNumber, line.reason);
-  if (m_skipAll || m_stopAsked) return;
+  if (m_skipAll || m_stopAsked) return !m_stopAsked;
   const TRefusalAnswer answer = m_messages.AskRefusedLine(line);
   if (answer == TRefusalAnswer::raSkipAll) m_skipAll = true;
   if (answer == TRefusalAnswer::raStop) m_stopAsked = true;
+  return !m_stopAsked;
 }
 
 void TImportRun::MoveBar(std::int64_t rowsDone) {
@@ -194,6 +240,10 @@ TTransferResult ImportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
   try {
     run.Run(*dataSet.SQLConnection());
   } catch (const EImportFailed&) {
+    try {
+      run.Rejected().Close();
+    } catch (const std::exception&) {
+    }
     file.Close();
     IOResult();
     throw;

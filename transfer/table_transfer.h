@@ -25,21 +25,31 @@ struct TTransferRequest {
   // an import go to "stdin.rejected.csv" and "stdin.rejected.log" in the
   // current folder.
   bool standardStream = false;
+  // Import: the data lines before this line of the file are passed over
+  // (an import that goes on where an earlier one ended); 0 for none.
+  std::int64_t fromLine = 0;
 };
 
 // An import that ended with a failure other than a refused line. Its
-// message names the failure, the line the import ended at and the rows
-// committed before it, which are in the table.
+// message names the failure, the line to import again from and the rows
+// committed before it: every line before that one is in the table or in
+// the rejected files, no line from it on is in either.
 class EImportFailed : public Exception {
  public:
-  EImportFailed(const std::string& message, std::int64_t committed, std::int64_t endedAtLine)
-      : Exception(message), m_committed(committed), m_endedAtLine(endedAtLine) {}
+  EImportFailed(const std::string& message, std::int64_t committed, std::int64_t resumeLine,
+                std::int64_t unknownEnd)
+      : Exception(message), m_committed(committed), m_resumeLine(resumeLine), m_unknownEnd(unknownEnd) {}
   std::int64_t Committed() const { return m_committed; }
-  std::int64_t EndedAtLine() const { return m_endedAtLine; }
+  std::int64_t ResumeLine() const { return m_resumeLine; }
+  // Not 0 when the connection was lost while a commit was on its way: the
+  // lines from ResumeLine() to before this one may or may not be in the
+  // table; when they are, import again from this line.
+  std::int64_t UnknownEnd() const { return m_unknownEnd; }
 
  private:
   std::int64_t m_committed;
-  std::int64_t m_endedAtLine;
+  std::int64_t m_resumeLine;
+  std::int64_t m_unknownEnd;
 };
 
 // Writes the header line (the table's columns) and one line per row of the
