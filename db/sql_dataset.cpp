@@ -77,7 +77,6 @@ void TSQLDataSet::SetCommandType(TSQLCommandType value) {
   CheckClosed();
   m_commandType = value;
   m_commandText.clear();
-  m_sortFieldNames.clear();
   m_impl->recordCount = -1;
   DropStatement();
 }
@@ -88,7 +87,6 @@ void TSQLDataSet::SetCommandText(const std::string& value) {
   if (text == m_commandText) return;
   CheckClosed();
   m_commandText = std::move(text);
-  m_sortFieldNames.clear();
   m_impl->recordCount = -1;
   DropStatement();
 }
@@ -129,15 +127,9 @@ void TSQLDataSet::PrepareStatement() {
     auto statement = connection.NewStatement();
     ISQLCommand* command = statement->Command();
     command->setOption(eCommRowsetSize, RowsetSize(connection.Params()));
-    std::string sql;
-    if (m_commandType == ctTable) {
-      const std::string name = m_schemaName.empty() ? m_commandText : m_schemaName + "." + m_commandText;
-      sql = " select * from " + connection.QuoteObjectName(name);
-      if (!m_sortFieldNames.empty()) sql += " order by " + m_sortFieldNames;
-    } else {
-      sql = m_commandText;
-    }
-    command->setOption(eCommStoredProc, m_commandType == ctStoredProc ? 1 : 0);
+    const std::string sql = m_commandType == ctTable
+                                ? " select * from " + connection.QuoteObjectName(m_commandText)
+                                : m_commandText;
     CheckStatus(command->prepare(sql.c_str(), 0), command, m_lastError);
     m_impl->statement = std::move(statement);
   } catch (const std::exception&) {

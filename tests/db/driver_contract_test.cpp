@@ -556,8 +556,8 @@ TEST_F(FakeDriverTest, CountFailuresAllReadOperationNotSupported) {
   EXPECT_EQ(dataSet.CountRecords(), 5);
   EXPECT_EQ(Fake().liveCommands, 0);
 
-  dataSet.SetCommandType(ctStoredProc);
-  dataSet.SetCommandText("P");
+  dataSet.SetCommandType(ctQuery);
+  dataSet.SetCommandText("select * from T");
   EXPECT_EQ(FailureText([&] { dataSet.CountRecords(); }), "Driver Error: Operation Not Supported");
 }
 

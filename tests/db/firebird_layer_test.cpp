@@ -157,9 +157,7 @@ TEST_P(FirebirdLayerTest, MoveFirstRunsTheQueryAgainOnlyAfterMoving) {
   MakeDatabase(
       "CREATE TABLE T (ID INTEGER, NAME VARCHAR(10));\n"
       "INSERT INTO T VALUES (1, 'a');\nINSERT INTO T VALUES (2, 'b');\n");
-  dataSet.SetCommandType(ctTable);
-  dataSet.SetCommandText("T");
-  dataSet.SetSortFieldNames("ID");
+  dataSet.SetCommandText("select * from T order by ID");
   dataSet.SetActive(true);
   EXPECT_EQ(dataSet.FieldNamed("NAME").ValueText(), "a");
 
@@ -311,10 +309,8 @@ TEST_P(FirebirdLayerTest, CommandTypeAndTextFollowTheirRules) {
   dataSet.SetCommandText("\r\n\t  T");
   EXPECT_EQ(dataSet.CommandText(), "\r\n\t  T");
   dataSet.SetCommandText("T");
-  dataSet.SetSortFieldNames("ID");
   dataSet.SetCommandType(ctTable);  // the same type: nothing changes
   EXPECT_EQ(dataSet.CommandText(), "T");
-  EXPECT_EQ(dataSet.SortFieldNames(), "ID");
   dataSet.SetActive(true);
   EXPECT_EQ(dataSet.FieldAt(0).ValueText(), "5");
 
@@ -326,10 +322,6 @@ TEST_P(FirebirdLayerTest, CommandTypeAndTextFollowTheirRules) {
   EXPECT_TRUE(dataSet.Active());
   EXPECT_EQ(dataSet.CommandType(), ctTable);
   EXPECT_EQ(dataSet.CommandText(), "T");
-
-  dataSet.SetActive(false);
-  dataSet.SetCommandText("T2");
-  EXPECT_EQ(dataSet.SortFieldNames(), "");  // a change of text drops the order
 }
 
 TEST_P(FirebirdLayerTest, OpeningWhatIsNoTableFails) {
