@@ -105,12 +105,8 @@ void TSQLConnection::Connect() {
     const std::string schema = TrimBlanks(user);
     if (!schema.empty()) m_metaData->setOptionText(eMetaSchemaName, schema.c_str());
 
-    m_metaData->getOption(eMetaObjectQuoteChar, &m_quoteChar, 1, &length);
     const std::string blobSize = m_params.Value("BlobSize");
     m_connection->setOption(eConnBlobSize, blobSize.empty() ? -1 : StrToInt(blobSize));
-    m_metaData->getOption(eMetaTransactionsSupported, &m_transactionsSupported, sizeof(std::int32_t),
-                          &length);
-    m_metaData->getOption(eMetaMultipleTransactions, &m_multipleTransactions, sizeof(std::int32_t), &length);
     m_state = csStateOpen;
     SetCancelTarget(m_connection);
   } catch (...) {
@@ -209,7 +205,6 @@ std::unique_ptr<TSQLStatement> TSQLConnection::NewStatement() {
     clone->m_libraryName = m_libraryName;
     clone->m_getDriverFunc = m_getDriverFunc;
     clone->m_vendorLib = m_vendorLib;
-    clone->m_tableScope = m_tableScope;
     clone->m_params = m_params;
     clone->Connect();
     auto statement = clone->NewStatement();
@@ -268,7 +263,7 @@ void TSQLConnection::ListNames(const std::string* tableName, std::vector<std::st
     listing->SetMaxBlobSize(blobSize.empty() ? -1 : StrToInt(blobSize));
     ISQLCursor* cursor = nullptr;
     SQLResult status = tableName ? m_metaData->getColumns(tableName->c_str(), nullptr, 0, &cursor)
-                                 : m_metaData->getTables(nullptr, m_tableScope, &cursor);
+                                 : m_metaData->getTables(nullptr, kTableKindTable | kTableKindView, &cursor);
     CheckStatus(status, m_metaData, m_lastError);
     if (!cursor) return;
     listing->OpenCursor(cursor);
