@@ -1,7 +1,6 @@
 #include "db/sql_dataset.h"
 
 #include <algorithm>
-#include <limits>
 
 #include "base/exceptions.h"
 #include "db/layer_text.h"
@@ -35,9 +34,8 @@ struct TSQLDataSet::Impl {
   bool active = false;
   bool atEnd = true;
   bool onFirstRow = false;
-  std::int32_t recordCount = -1;  // -1: none cached
-  std::uint32_t rowsAffected = 0;
-  std::size_t lookupHint = 0;  // where the last name lookup matched
+  std::int64_t recordCount = -1;  // -1: none cached
+  std::size_t lookupHint = 0;     // where the last name lookup matched
 };
 
 TSQLDataSet::TSQLDataSet(std::string name, TSQLConnection* connection)
@@ -252,7 +250,7 @@ TVariant TSQLDataSet::ValueNamed(const std::string& name) {
   return TVariant(std::move(values));
 }
 
-std::int32_t TSQLDataSet::CountRecords() {
+std::int64_t TSQLDataSet::CountRecords() {
   if (m_impl->recordCount != -1) return m_impl->recordCount;
   TSQLConnection& connection = Connection();
   connection.EnsureConnected();
@@ -269,16 +267,15 @@ std::int32_t TSQLDataSet::CountRecords() {
   } catch (const std::exception&) {
     count = -1;  // replaced by the failure below
   }
-  if (count < 0 || count > std::numeric_limits<std::int32_t>::max()) throw EDatabaseError(kNotSupported);
-  m_impl->recordCount = static_cast<std::int32_t>(count);
-  return m_impl->recordCount;
+  if (count < 0) throw EDatabaseError(kNotSupported);
+  m_impl->recordCount = count;
+  return count;
 }
 
-std::int32_t TSQLDataSet::RunDirect() {
+std::int64_t TSQLDataSet::RunDirect() {
   CheckClosed();
   TSQLConnection& connection = Connection();
   connection.EnsureConnected();
-  m_impl->rowsAffected = 0;
   DropStatement();
   if (m_commandText.empty()) Fail("No SQL statement available");
 
@@ -291,6 +288,5 @@ std::int32_t TSQLDataSet::RunDirect() {
   CheckStatus(status, command, m_lastError);
   std::uint32_t rows = 0;
   CheckStatus(command->getRowsAffected(&rows), command, m_lastError);
-  m_impl->rowsAffected = rows;
-  return static_cast<std::int32_t>(rows);
+  return rows;
 }

@@ -67,10 +67,10 @@ class TSQLDataSet {
   // Rows of the table in table mode; one count query per open, then cached.
   // Throws "Driver Error: Operation Not Supported" when no count comes back
   // (and in query mode).
-  std::int32_t CountRecords();
+  std::int64_t CountRecords();
   // Executes CommandText at once; returns the rows it affected. Nothing of
   // the statement is kept. Refused while open.
-  std::int32_t RunDirect();
+  std::int64_t RunDirect();
 
   const std::string& LastError() const { return m_lastError; }
 

@@ -109,7 +109,7 @@ TTransferResult ExportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
     progress.SetPosition(10);
 
     dataSet.MoveFirst();
-    const std::int32_t recordCount = dataSet.CountRecords();
+    const std::int64_t recordCount = dataSet.CountRecords();
     const std::vector<TField*> pieceFields = PieceFields(dataSet, request.fieldList);
 
     std::string line;

@@ -561,6 +561,21 @@ TEST_F(FakeDriverTest, CountFailuresAllReadOperationNotSupported) {
   EXPECT_EQ(FailureText([&] { dataSet.CountRecords(); }), "Driver Error: Operation Not Supported");
 }
 
+TEST_F(FakeDriverTest, CountsBeyond32BitsComeBackWhole) {
+  TFakeResult table;
+  table.columns = {FakeColumn("ID", fldINT32)};
+  AddTable("T", table, 3'000'000'000);
+  TSQLDataSet dataSet("sdsTable", &connection);
+  dataSet.SetCommandType(ctTable);
+  dataSet.SetCommandText("T");
+  EXPECT_EQ(dataSet.CountRecords(), 3'000'000'000);
+
+  dataSet.SetCommandType(ctQuery);
+  dataSet.SetCommandText("delete from T");
+  Fake().rowsAffected = 3'000'000'000u;
+  EXPECT_EQ(dataSet.RunDirect(), 3'000'000'000);
+}
+
 TEST_F(FakeDriverTest, AFailedRunDirectKeepsNothing) {
   TSQLDataSet dataSet("sdsTable", &connection);
   dataSet.SetCommandText("insert into T values (1)");

@@ -48,7 +48,7 @@ class FirebirdLayerTest : public ::testing::TestWithParam<bool> {
     dataSet.SetActive(true);
   }
 
-  std::int32_t Run(const std::string& sql) {
+  std::int64_t Run(const std::string& sql) {
     TSQLDataSet statement("", &connection);
     statement.SetCommandText(sql);
     return statement.RunDirect();
