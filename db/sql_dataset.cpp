@@ -101,6 +101,15 @@ void TSQLDataSet::SetActive(bool value) {
 }
 
 void TSQLDataSet::Open() {
+  ISQLCursor* cursor = Execute();
+  if (!cursor) {
+    DropStatement();
+    Fail("Cursor not returned from Query");
+  }
+  OpenCursor(cursor);
+}
+
+ISQLCursor* TSQLDataSet::Execute() {
   if (m_commandText.empty()) throw EDatabaseError(kMissingCommand);
   Connection().EnsureConnected();
   if (!m_impl->statement) PrepareStatement();
@@ -111,11 +120,7 @@ void TSQLDataSet::Open() {
   SQLResult status = command->execute(&cursor);
   TDriverPtr<ISQLCursor> owned(cursor);
   CheckStatus(status, command, m_lastError);
-  if (!cursor) {
-    DropStatement();
-    Fail("Cursor not returned from Query");
-  }
-  OpenCursor(owned.release());
+  return owned.release();
 }
 
 void TSQLDataSet::PrepareStatement() {
@@ -257,15 +262,12 @@ std::int64_t TSQLDataSet::CountRecords() {
   if (m_commandText.empty()) throw EDatabaseError(kMissingCommand);
   if (m_commandType != ctTable) throw EDatabaseError(kNotSupported);
 
-  const std::string sql = "select count(*) from " + connection.QuoteObjectName(m_commandText);
+  TSQLDataSet counter(std::string(), &connection);
+  counter.SetCommandText("select count(*) from " + connection.QuoteObjectName(m_commandText));
   std::int64_t count = -1;
-  try {
-    TSQLDataSet counter(std::string(), &connection);
-    counter.SetCommandText(sql);
-    counter.SetActive(true);
+  if (ISQLCursor* cursor = counter.Execute()) {
+    counter.OpenCursor(cursor);
     if (!counter.AtEnd() && counter.NumberOfFields() > 0) count = counter.FieldAt(0).AsLargeInt();
-  } catch (const std::exception&) {
-    count = -1;  // replaced by the failure below
   }
   if (count < 0) throw EDatabaseError(kNotSupported);
   m_impl->recordCount = count;

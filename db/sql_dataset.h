@@ -65,8 +65,8 @@ class TSQLDataSet {
   TVariant ValueNamed(const std::string& name);
 
   // Rows of the table in table mode; one count query per open, then cached.
-  // Throws "Driver Error: Operation Not Supported" when no count comes back
-  // (and in query mode).
+  // A failing count query throws the server's words; throws "Driver Error:
+  // Operation Not Supported" when no count comes back (and in query mode).
   std::int64_t CountRecords();
   // Executes CommandText at once; returns the rows it affected. Nothing of
   // the statement is kept. Refused while open.
@@ -79,6 +79,9 @@ class TSQLDataSet {
   struct Impl;
 
   void Open();
+  // Runs the statement, preparing it first when needed: the cursor, which the
+  // caller then owns, or null when the statement returns no rows.
+  ISQLCursor* Execute();
   void Close();
   // Builds the fields from cursor (which the dataset then owns) and fetches the first row.
   void OpenCursor(ISQLCursor* cursor);

@@ -332,6 +332,8 @@ TEST_P(FirebirdLayerTest, OpeningWhatIsNoTableFails) {
   EXPECT_NE(text.find("NO_SUCH_TABLE"), std::string::npos) << text;
   EXPECT_FALSE(dataSet.Active());
   EXPECT_EQ(dataSet.CommandText(), "NO_SUCH_TABLE");
+  text = FailureText([&] { dataSet.CountRecords(); });  // the server's words, not the driver's
+  EXPECT_NE(text.find("NO_SUCH_TABLE"), std::string::npos) << text;
 
   dataSet.SetCommandType(ctQuery);
   dataSet.SetCommandText("INSERT INTO T VALUES (1)");
