@@ -30,6 +30,11 @@ std::string CommaTextItem(const std::string& name) {
   return quoted + "\"";
 }
 
+// A load failure's text, with the reason after it when there is one.
+std::string UnableToLoad(const std::string& library, const std::string& reason) {
+  return "Unable to Load " + library + (reason.empty() ? "" : ": " + reason);
+}
+
 }  // namespace
 
 TSQLConnection::TSQLConnection(std::string name) : m_name(std::move(name)) {
@@ -75,15 +80,21 @@ void TSQLConnection::Connect() {
   try {
     if (!m_library) {
       // The library stays loaded for the rest of the process: never dlclose'd.
-      m_library = LoadDriverLibrary(TrimBlanks(m_libraryName));
-      if (!m_library) throw EDatabaseError("Unable to Load " + m_libraryName);
+      std::string reason;
+      m_library = LoadDriverLibrary(TrimBlanks(m_libraryName), &reason);
+      if (!m_library) throw EDatabaseError(UnableToLoad(m_libraryName, reason));
     }
     auto entry = reinterpret_cast<TGetDriverFunc>(dlsym(m_library, TrimBlanks(m_getDriverFunc).c_str()));
     if (!entry) throw EDatabaseError("Unable to Find Procedure " + m_getDriverFunc);
 
     const std::string errorResourceFile = TrimBlanks(m_params.Value("ErrorResourceFile"));
-    if (entry(m_vendorLib.c_str(), errorResourceFile.c_str(), &m_driver) != kSQLSuccess || !m_driver) {
-      throw EDatabaseError("Unable to Load " + m_vendorLib);
+    const SQLResult loaded = entry(m_vendorLib.c_str(), errorResourceFile.c_str(), &m_driver);
+    if (loaded != kSQLSuccess || !m_driver) {
+      // From 255 on, what the entry handed out only says why; it is released below.
+      std::string reason;
+      std::string unused;
+      if (loaded >= kSQLServerError && m_driver) reason = DescribeStatus(loaded, m_driver, unused);
+      throw EDatabaseError(UnableToLoad(m_vendorLib, reason));
     }
     CheckStatus(m_driver->getSQLConnection(&m_connection), m_driver, m_lastError);
 

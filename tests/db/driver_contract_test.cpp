@@ -56,13 +56,15 @@ TEST_P(LoadFailureTest, NamesWhatFailedToLoadAndStaysClosed) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, LoadFailureTest,
     ::testing::Values(LoadCase{"MissingLibrary", "libvp-no-such-driver.so", "getSQLDriverFIREBIRD",
-                               "libfbclient.so.2", 0, "Unable to Load libvp-no-such-driver.so"},
+                               "libfbclient.so.2", 0,
+                               "Unable to Load libvp-no-such-driver.so: libvp-no-such-driver.so: cannot open "
+                               "shared object file: No such file or directory"},
                       LoadCase{"MissingEntry", "libfakedriver.so", "getSQLDriverNONE", "libfbclient.so.2", 0,
                                "Unable to Find Procedure getSQLDriverNONE"},
                       LoadCase{"EntryFails", "libfakedriver.so", "getSQLDriverFIREBIRD", "libfbclient.so.2",
                                1, "Unable to Load libfbclient.so.2"},
-                      LoadCase{"EntryFailsOtherVendor", "libfakedriver.so", "getSQLDriverFIREBIRD",
-                               "libvp-client.so", 255, "Unable to Load libvp-client.so"}),
+                      LoadCase{"EntrySaysWhy", "libfakedriver.so", "getSQLDriverFIREBIRD", "libvp-client.so",
+                               255, "Unable to Load libvp-client.so: fake failure"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(FakeDriverTest, SettingsAreCheckedBeforeAnyLibraryIsTouched) {
