@@ -135,8 +135,8 @@ int main(int argc, char** argv) {
     Report("layer: every value as text", textRows, Seconds(start), rawRate);
 
     start = bench::Clock::now();
-    std::int32_t count = dataSet.CountRecords();
-    std::printf("%-34s %d (%.3f s)\n", "CountRecords", count, Seconds(start));
+    std::int64_t count = dataSet.CountRecords();
+    std::printf("%-34s %lld (%.3f s)\n", "CountRecords", static_cast<long long>(count), Seconds(start));
     std::printf("%-34s %ld KB\n", "peak RSS", PeakRssKb());
     std::printf("(checksums %ld %ld)\n", rawChecksum, checksum);
     if (layerRows != rawRows || textRows != rawRows || count != rawRows) {

@@ -102,9 +102,9 @@ std::uintmax_t ReadLines(const std::string& path, std::uintmax_t& lineCount) {
     bool atEnd = file.Eof();
     Check("end test");
     if (atEnd) break;
-    file.ReadLn(line);
+    file.ReadRawLine(line);
     Check("read");
-    read += line.size() + 2;
+    read += line.size();
     ++lineCount;
   }
   file.Close();

@@ -242,12 +242,12 @@ double PreparedInsertOneTransaction(const bench::FbClient& client, const std::st
   return seconds;
 }
 
-std::int32_t CountRows(TSQLDataSet& dataSet, const std::string& table) {
+std::int64_t CountRows(TSQLDataSet& dataSet, const std::string& table) {
   dataSet.SetActive(false);
   dataSet.SetCommandType(ctTable);
   dataSet.SetCommandText(table);
   dataSet.SetActive(true);
-  const std::int32_t count = dataSet.CountRecords();
+  const std::int64_t count = dataSet.CountRecords();
   dataSet.SetActive(false);
   return count;
 }
@@ -416,7 +416,7 @@ int main(int argc, char** argv) {
 
     std::printf("rows in the tables:");
     for (const char* table : {kImported, kImmediate, kPerRow, kPrepared})
-      std::printf(" %s %d", table, CountRows(dataSet, table));
+      std::printf(" %s %lld", table, static_cast<long long>(CountRows(dataSet, table)));
     std::printf("\n(checksum %ld, peak RSS %ld KB)\n", checksum, bench::PeakRssKb());
     connection.SetConnected(false);
     if (exported != rawRows || imported != importRows || wholeImported != exportRows || messages.invalid != 0 ||

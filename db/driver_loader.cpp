@@ -15,14 +15,24 @@ std::string ProgramFolder() {
   return program.substr(0, program.rfind('/') + 1);
 }
 
+std::string LoaderError() {
+  const char* text = dlerror();
+  return text ? text : "";
+}
+
 }  // namespace
 
-void* LoadDriverLibrary(const std::string& fileName) {
+void* LoadDriverLibrary(const std::string& fileName, std::string* error) {
   if (void* library = dlopen(fileName.c_str(), RTLD_NOW)) return library;
+  std::string reason = LoaderError();
   // A dlopen interposed by a sanitizer runtime searches that runtime's paths
   // instead of the program's RUNPATH, so look beside the program directly.
-  if (fileName.empty() || fileName.find('/') != std::string::npos) return nullptr;
   const std::string folder = ProgramFolder();
-  if (folder.empty()) return nullptr;
-  return dlopen((folder + fileName).c_str(), RTLD_NOW);
+  if (!fileName.empty() && fileName.find('/') == std::string::npos && !folder.empty() &&
+      access((folder + fileName).c_str(), F_OK) == 0) {
+    if (void* library = dlopen((folder + fileName).c_str(), RTLD_NOW)) return library;
+    reason = LoaderError();
+  }
+  if (error) *error = std::move(reason);
+  return nullptr;
 }

@@ -30,6 +30,11 @@ std::string CommaTextItem(const std::string& name) {
   return quoted + "\"";
 }
 
+// A load failure's text, with the reason after it when there is one.
+std::string UnableToLoad(const std::string& library, const std::string& reason) {
+  return "Unable to Load " + library + (reason.empty() ? "" : ": " + reason);
+}
+
 }  // namespace
 
 TSQLConnection::TSQLConnection(std::string name) : m_name(std::move(name)) {
@@ -75,15 +80,21 @@ void TSQLConnection::Connect() {
   try {
     if (!m_library) {
       // The library stays loaded for the rest of the process: never dlclose'd.
-      m_library = LoadDriverLibrary(TrimBlanks(m_libraryName));
-      if (!m_library) throw EDatabaseError("Unable to Load " + m_libraryName);
+      std::string reason;
+      m_library = LoadDriverLibrary(TrimBlanks(m_libraryName), &reason);
+      if (!m_library) throw EDatabaseError(UnableToLoad(m_libraryName, reason));
     }
     auto entry = reinterpret_cast<TGetDriverFunc>(dlsym(m_library, TrimBlanks(m_getDriverFunc).c_str()));
     if (!entry) throw EDatabaseError("Unable to Find Procedure " + m_getDriverFunc);
 
     const std::string errorResourceFile = TrimBlanks(m_params.Value("ErrorResourceFile"));
-    if (entry(m_vendorLib.c_str(), errorResourceFile.c_str(), &m_driver) != kSQLSuccess || !m_driver) {
-      throw EDatabaseError("Unable to Load " + m_vendorLib);
+    const SQLResult loaded = entry(m_vendorLib.c_str(), errorResourceFile.c_str(), &m_driver);
+    if (loaded != kSQLSuccess || !m_driver) {
+      // From 255 on, what the entry handed out only says why; it is released below.
+      std::string reason;
+      std::string unused;
+      if (loaded >= kSQLServerError && m_driver) reason = DescribeStatus(loaded, m_driver, unused);
+      throw EDatabaseError(UnableToLoad(m_vendorLib, reason));
     }
     CheckStatus(m_driver->getSQLConnection(&m_connection), m_driver, m_lastError);
 
@@ -105,12 +116,8 @@ void TSQLConnection::Connect() {
     const std::string schema = TrimBlanks(user);
     if (!schema.empty()) m_metaData->setOptionText(eMetaSchemaName, schema.c_str());
 
-    m_metaData->getOption(eMetaObjectQuoteChar, &m_quoteChar, 1, &length);
     const std::string blobSize = m_params.Value("BlobSize");
     m_connection->setOption(eConnBlobSize, blobSize.empty() ? -1 : StrToInt(blobSize));
-    m_metaData->getOption(eMetaTransactionsSupported, &m_transactionsSupported, sizeof(std::int32_t),
-                          &length);
-    m_metaData->getOption(eMetaMultipleTransactions, &m_multipleTransactions, sizeof(std::int32_t), &length);
     m_state = csStateOpen;
     SetCancelTarget(m_connection);
   } catch (...) {
@@ -209,7 +216,6 @@ std::unique_ptr<TSQLStatement> TSQLConnection::NewStatement() {
     clone->m_libraryName = m_libraryName;
     clone->m_getDriverFunc = m_getDriverFunc;
     clone->m_vendorLib = m_vendorLib;
-    clone->m_tableScope = m_tableScope;
     clone->m_params = m_params;
     clone->Connect();
     auto statement = clone->NewStatement();
@@ -268,7 +274,7 @@ void TSQLConnection::ListNames(const std::string* tableName, std::vector<std::st
     listing->SetMaxBlobSize(blobSize.empty() ? -1 : StrToInt(blobSize));
     ISQLCursor* cursor = nullptr;
     SQLResult status = tableName ? m_metaData->getColumns(tableName->c_str(), nullptr, 0, &cursor)
-                                 : m_metaData->getTables(nullptr, m_tableScope, &cursor);
+                                 : m_metaData->getTables(nullptr, kTableKindTable | kTableKindView, &cursor);
     CheckStatus(status, m_metaData, m_lastError);
     if (!cursor) return;
     listing->OpenCursor(cursor);

@@ -36,8 +36,6 @@ std::vector<std::string> DefaultConnectionParams();
 
 enum TConnectionState { csStateClosed, csStateConnecting, csStateOpen, csStateDisconnecting };
 
-enum TTableScopeFlag : std::uint32_t { tsTable = 1, tsView = 2, tsSysTable = 4, tsSynonym = 8 };
-
 class TSQLConnection {
  public:
   // A connection with the program's fixed settings and starting parameter list.
@@ -58,8 +56,6 @@ class TSQLConnection {
   void SetGetDriverFunc(std::string value) { m_getDriverFunc = std::move(value); }
   const std::string& VendorLib() const { return m_vendorLib; }
   void SetVendorLib(std::string value) { m_vendorLib = std::move(value); }
-  std::uint32_t TableScope() const { return m_tableScope; }
-  void SetTableScope(std::uint32_t value) { m_tableScope = value; }
 
   TSQLParams& Params() { return m_params; }
   const TSQLParams& Params() const { return m_params; }
@@ -133,7 +129,6 @@ class TSQLConnection {
   std::string m_libraryName = "libfbdriver.so";
   std::string m_getDriverFunc = "getSQLDriverFIREBIRD";
   std::string m_vendorLib = "libfbclient.so.2";
-  std::uint32_t m_tableScope = tsTable | tsView;
   TSQLParams m_params;
   TConnectionState m_state = csStateClosed;
   std::string m_lastError;
@@ -144,10 +139,6 @@ class TSQLConnection {
   ISQLMetaData* m_metaData = nullptr;
   std::int32_t m_maxStatements = 0;  // 0: no limit
   std::int32_t m_activeStatements = 0;
-  // Read from the catalogue at connect; nothing uses them.
-  char m_quoteChar = '"';
-  std::int32_t m_transactionsSupported = 0;
-  std::int32_t m_multipleTransactions = 0;
   // The driver connection while it is open, for CancelOperation from another
   // thread; set and cleared under the mutex.
   std::mutex m_cancelMutex;

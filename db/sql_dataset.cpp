@@ -1,7 +1,6 @@
 #include "db/sql_dataset.h"
 
 #include <algorithm>
-#include <limits>
 
 #include "base/exceptions.h"
 #include "db/layer_text.h"
@@ -37,9 +36,8 @@ struct TSQLDataSet::Impl {
   bool active = false;
   bool atEnd = true;
   bool onFirstRow = false;
-  std::int32_t recordCount = -1;  // -1: none cached
-  std::uint32_t rowsAffected = 0;
-  std::size_t lookupHint = 0;  // where the last name lookup matched
+  std::int64_t recordCount = -1;  // -1: none cached
+  std::size_t lookupHint = 0;     // where the last name lookup matched
 };
 
 TSQLDataSet::TSQLDataSet(std::string name, TSQLConnection* connection)
@@ -79,7 +77,6 @@ void TSQLDataSet::SetCommandType(TSQLCommandType value) {
   CheckClosed();
   m_commandType = value;
   m_commandText.clear();
-  m_sortFieldNames.clear();
   m_impl->recordCount = -1;
   DropStatement();
 }
@@ -90,7 +87,6 @@ void TSQLDataSet::SetCommandText(const std::string& value) {
   if (text == m_commandText) return;
   CheckClosed();
   m_commandText = std::move(text);
-  m_sortFieldNames.clear();
   m_impl->recordCount = -1;
   DropStatement();
 }
@@ -107,6 +103,15 @@ void TSQLDataSet::SetActive(bool value) {
 }
 
 void TSQLDataSet::Open() {
+  ISQLCursor* cursor = Execute();
+  if (!cursor) {
+    DropStatement();
+    Fail("Cursor not returned from Query");
+  }
+  OpenCursor(cursor);
+}
+
+ISQLCursor* TSQLDataSet::Execute() {
   if (m_commandText.empty()) throw EDatabaseError(kMissingCommand);
   Connection().EnsureConnected();
   if (!m_impl->statement) PrepareStatement();
@@ -117,11 +122,7 @@ void TSQLDataSet::Open() {
   SQLResult status = command->execute(&cursor);
   TDriverPtr<ISQLCursor> owned(cursor);
   CheckStatus(status, command, m_lastError);
-  if (!cursor) {
-    DropStatement();
-    Fail("Cursor not returned from Query");
-  }
-  OpenCursor(owned.release());
+  return owned.release();
 }
 
 void TSQLDataSet::PrepareStatement() {
@@ -131,15 +132,9 @@ void TSQLDataSet::PrepareStatement() {
     auto statement = connection.NewStatement();
     ISQLCommand* command = statement->Command();
     command->setOption(eCommRowsetSize, RowsetSize(connection.Params()));
-    std::string sql;
-    if (m_commandType == ctTable) {
-      const std::string name = m_schemaName.empty() ? m_commandText : m_schemaName + "." + m_commandText;
-      sql = " select * from " + connection.QuoteObjectName(name);
-      if (!m_sortFieldNames.empty()) sql += " order by " + m_sortFieldNames;
-    } else {
-      sql = m_commandText;
-    }
-    command->setOption(eCommStoredProc, m_commandType == ctStoredProc ? 1 : 0);
+    const std::string sql = m_commandType == ctTable
+                                ? " select * from " + connection.QuoteObjectName(m_commandText)
+                                : m_commandText;
     CheckStatus(command->prepare(sql.c_str(), 0), command, m_lastError);
     m_impl->statement = std::move(statement);
   } catch (const std::exception&) {
@@ -276,33 +271,29 @@ TVariant TSQLDataSet::ValueNamed(const std::string& name) {
   return TVariant(std::move(values));
 }
 
-std::int32_t TSQLDataSet::CountRecords() {
+std::int64_t TSQLDataSet::CountRecords() {
   if (m_impl->recordCount != -1) return m_impl->recordCount;
   TSQLConnection& connection = Connection();
   connection.EnsureConnected();
   if (m_commandText.empty()) throw EDatabaseError(kMissingCommand);
   if (m_commandType != ctTable) throw EDatabaseError(kNotSupported);
 
-  const std::string sql = "select count(*) from " + connection.QuoteObjectName(m_commandText);
+  TSQLDataSet counter(std::string(), &connection);
+  counter.SetCommandText("select count(*) from " + connection.QuoteObjectName(m_commandText));
   std::int64_t count = -1;
-  try {
-    TSQLDataSet counter(std::string(), &connection);
-    counter.SetCommandText(sql);
-    counter.SetActive(true);
+  if (ISQLCursor* cursor = counter.Execute()) {
+    counter.OpenCursor(cursor);
     if (!counter.AtEnd() && counter.NumberOfFields() > 0) count = counter.FieldAt(0).AsLargeInt();
-  } catch (const std::exception&) {
-    count = -1;  // replaced by the failure below
   }
-  if (count < 0 || count > std::numeric_limits<std::int32_t>::max()) throw EDatabaseError(kNotSupported);
-  m_impl->recordCount = static_cast<std::int32_t>(count);
-  return m_impl->recordCount;
+  if (count < 0) throw EDatabaseError(kNotSupported);
+  m_impl->recordCount = count;
+  return count;
 }
 
-std::int32_t TSQLDataSet::RunDirect() {
+std::int64_t TSQLDataSet::RunDirect() {
   CheckClosed();
   TSQLConnection& connection = Connection();
   connection.EnsureConnected();
-  m_impl->rowsAffected = 0;
   DropStatement();
   if (m_commandText.empty()) Fail("No SQL statement available");
 
@@ -315,6 +306,5 @@ std::int32_t TSQLDataSet::RunDirect() {
   CheckStatus(status, command, m_lastError);
   std::uint32_t rows = 0;
   CheckStatus(command->getRowsAffected(&rows), command, m_lastError);
-  m_impl->rowsAffected = rows;
-  return static_cast<std::int32_t>(rows);
+  return rows;
 }

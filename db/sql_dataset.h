@@ -11,7 +11,7 @@
 #include "db/fields.h"
 #include "db/sql_connection.h"
 
-enum TSQLCommandType { ctQuery = 0, ctTable = 1, ctStoredProc = 2 };
+enum TSQLCommandType { ctQuery = 0, ctTable = 1 };
 
 class TSQLDataSet {
  public:
@@ -27,18 +27,14 @@ class TSQLDataSet {
   TSQLConnection* SQLConnection() const { return m_connection; }
 
   TSQLCommandType CommandType() const { return m_commandType; }
-  // Refused while open; a change drops the prepared statement, the cached
-  // count and SortFieldNames, and clears CommandText.
+  // Refused while open; a change drops the prepared statement and the cached
+  // count, and clears CommandText.
   void SetCommandType(TSQLCommandType value);
   const std::string& CommandText() const { return m_commandText; }
   // Refused while open; a statement is stored without leading characters of
-  // code 32 or less, a table name (table mode) exactly as given. A change drops the prepared statement, the cached count and
-  // SortFieldNames.
+  // code 32 or less, a table name (table mode) exactly as given. A change
+  // drops the prepared statement and the cached count.
   void SetCommandText(const std::string& value);
-  const std::string& SchemaName() const { return m_schemaName; }
-  void SetSchemaName(std::string value) { m_schemaName = std::move(value); }
-  const std::string& SortFieldNames() const { return m_sortFieldNames; }
-  void SetSortFieldNames(std::string value) { m_sortFieldNames = std::move(value); }
   std::int32_t MaxBlobSize() const { return m_maxBlobSize; }
   void SetMaxBlobSize(std::int32_t value) { m_maxBlobSize = value; }
 
@@ -78,12 +74,12 @@ class TSQLDataSet {
   TVariant ValueNamed(const std::string& name);
 
   // Rows of the table in table mode; one count query per open, then cached.
-  // Throws "Driver Error: Operation Not Supported" when no count comes back
-  // (and in query or stored procedure mode).
-  std::int32_t CountRecords();
+  // A failing count query throws the server's words; throws "Driver Error:
+  // Operation Not Supported" when no count comes back (and in query mode).
+  std::int64_t CountRecords();
   // Executes CommandText at once; returns the rows it affected. Nothing of
   // the statement is kept. Refused while open.
-  std::int32_t RunDirect();
+  std::int64_t RunDirect();
 
   const std::string& LastError() const { return m_lastError; }
 
@@ -92,6 +88,9 @@ class TSQLDataSet {
   struct Impl;
 
   void Open();
+  // Runs the statement, preparing it first when needed: the cursor, which the
+  // caller then owns, or null when the statement returns no rows.
+  ISQLCursor* Execute();
   void Close();
   // Builds the fields from cursor (which the dataset then owns) and fetches the first row.
   void OpenCursor(ISQLCursor* cursor);
@@ -107,8 +106,6 @@ class TSQLDataSet {
   TSQLConnection* m_connection;
   TSQLCommandType m_commandType = ctQuery;
   std::string m_commandText;
-  std::string m_schemaName;
-  std::string m_sortFieldNames;
   std::int32_t m_maxBlobSize = -1;
   std::string m_lastError;
   std::unique_ptr<Impl> m_impl;

@@ -326,6 +326,9 @@ class ISQLCursor : public ISQLObject {
 // The driver library's one exported entry, declared extern "C":
 //   SQLResult getSQLDriverFIREBIRD(const char* vendorLib, const char* errorResourceFile,
 //                                  ISQLDriver** driver);
-// A non-zero status means the client library named by vendorLib could not be loaded.
+// A non-zero status means the client library named by vendorLib could not be
+// loaded. *driver is then null, or, with status 255, an object that only
+// gives the reason as its error text (it hands out no connection); the
+// caller releases it.
 using TGetDriverFunc = SQLResult (*)(const char* vendorLib, const char* errorResourceFile,
                                      ISQLDriver** driver);

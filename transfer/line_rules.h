@@ -1,6 +1,6 @@
-// How the bytes of a text file make lines. The text file facility reads by
-// these rules, and so does the CSV reader, which takes each line raw so that
-// a refused record can be kept byte for byte.
+// How the bytes of a text file make lines. The text file facility hands out
+// each line raw, so that a refused record can be kept byte for byte; the CSV
+// reader applies these rules to it.
 //
 // A line ends at a line feed; a carriage return right before it belongs to
 // the line end, and any other carriage return is dropped. A Ctrl-Z at the

@@ -14,15 +14,14 @@
 //   for (;;) {
 //     bool atEnd = file.Eof();  IOCheck();
 //     if (atEnd) break;
-//     file.ReadLn(line);        IOCheck();
+//     file.ReadRawLine(line);   IOCheck();
 //   }
 //
-// Line rules when reading: a line ends at a line feed or at a carriage return
-// and line feed; a carriage return followed by anything else is dropped; the
-// last line may lack its line end. A Ctrl-Z (26) at the start of a line ends
-// the file; inside a line it ends the line's text, the rest of that line is
-// dropped and the following lines are read. Lines are written with a carriage
-// return and line feed. Bytes pass unchanged in both directions.
+// Reading gives each line's bytes as they stand, its line feed included;
+// how those bytes make a line's text is the matter of transfer/line_rules.h.
+// The facility itself keeps one rule: a Ctrl-Z (26) at the start of a line
+// ends the file. Lines are written with a carriage return and line feed.
+// Bytes pass unchanged in both directions.
 //
 // Sharing: a file open for writing is locked against every other opening, one
 // open for reading only against writers (flock, so also between two variables
@@ -79,16 +78,6 @@ class TTextFile {
   // Write then WriteLineEnd.
   void WriteLn(std::string_view text);
 
-  // The text of the current line: its bytes up to the line end, a Ctrl-Z or
-  // the end of the file, without carriage returns. The line end (and the rest
-  // of a line cut short by a Ctrl-Z) is left for SkipLine. An empty text at
-  // the end of the file. 104 when not open for reading.
-  void ReadLine(std::string& line);
-  // Discards the rest of the current line and its line end; stops before a
-  // Ctrl-Z that starts a line.
-  void SkipLine();
-  // ReadLine then SkipLine: the next line, whole.
-  void ReadLn(std::string& line);
   // The bytes of the next line exactly as they stand, its line feed
   // included (none after the last line when it lacks one): carriage returns
   // and Ctrl-Z bytes are kept, so a reader that knows quoting can decide.

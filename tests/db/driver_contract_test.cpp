@@ -56,13 +56,15 @@ TEST_P(LoadFailureTest, NamesWhatFailedToLoadAndStaysClosed) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, LoadFailureTest,
     ::testing::Values(LoadCase{"MissingLibrary", "libvp-no-such-driver.so", "getSQLDriverFIREBIRD",
-                               "libfbclient.so.2", 0, "Unable to Load libvp-no-such-driver.so"},
+                               "libfbclient.so.2", 0,
+                               "Unable to Load libvp-no-such-driver.so: libvp-no-such-driver.so: cannot open "
+                               "shared object file: No such file or directory"},
                       LoadCase{"MissingEntry", "libfakedriver.so", "getSQLDriverNONE", "libfbclient.so.2", 0,
                                "Unable to Find Procedure getSQLDriverNONE"},
                       LoadCase{"EntryFails", "libfakedriver.so", "getSQLDriverFIREBIRD", "libfbclient.so.2",
                                1, "Unable to Load libfbclient.so.2"},
-                      LoadCase{"EntryFailsOtherVendor", "libfakedriver.so", "getSQLDriverFIREBIRD",
-                               "libvp-client.so", 255, "Unable to Load libvp-client.so"}),
+                      LoadCase{"EntrySaysWhy", "libfakedriver.so", "getSQLDriverFIREBIRD", "libvp-client.so",
+                               255, "Unable to Load libvp-client.so: fake failure"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(FakeDriverTest, SettingsAreCheckedBeforeAnyLibraryIsTouched) {
@@ -537,28 +539,65 @@ TEST_F(FakeDriverTest, AFailedListingLeavesTheListAsItWas) {
   EXPECT_EQ(Fake().liveCursors, 0);
 }
 
-TEST_F(FakeDriverTest, CountFailuresAllReadOperationNotSupported) {
+TEST_F(FakeDriverTest, ACountThatFailsSaysWhyAndOneThatNeverCameIsNotSupported) {
+  const std::string notSupported = "Driver Error: Operation Not Supported";
+  const std::string serverWords = "Dynamic SQL Error\nTable unknown\nT";
+  struct Case {
+    const char* name;
+    std::function<void(TFakeDriverState&)> arrange;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"no row", [](TFakeDriverState& fake) { fake.results["select count(*) from T"].rows.clear(); },
+       notSupported},
+      {"negative count",
+       [](TFakeDriverState& fake) { fake.results["select count(*) from T"].rows = {{FakeInteger(-1)}}; },
+       notSupported},
+      {"no cursor", [](TFakeDriverState& fake) { fake.results.erase("select count(*) from T"); },
+       notSupported},
+      {"prepare refused", [](TFakeDriverState& fake) { fake.prepareStatus = 255; }, serverWords},
+      {"execution refused", [](TFakeDriverState& fake) { fake.executeStatus = 255; }, serverWords},
+      {"fetch failed", [](TFakeDriverState& fake) { fake.nextFailsAfterRows = 0; }, serverWords},
+  };
   TFakeResult table;
   table.columns = {FakeColumn("ID", fldINT32)};
-  AddTable("T", table, 0);
+  for (const Case& c : cases) {
+    Fake() = TFakeDriverState{};
+    Fake().errorText = serverWords;
+    AddTable("T", table, 5);
+    c.arrange(Fake());
+    TSQLDataSet dataSet("sdsTable", &connection);
+    dataSet.SetCommandType(ctTable);
+    dataSet.SetCommandText("T");
+    EXPECT_EQ(FailureText([&] { dataSet.CountRecords(); }), c.expected) << c.name;
+    EXPECT_EQ(Fake().liveCommands, 0) << c.name;
+    EXPECT_EQ(Fake().liveCursors, 0) << c.name;
+
+    // Nothing of the failure is cached: a count that comes back is taken.
+    Fake() = TFakeDriverState{};
+    AddTable("T", table, 5);
+    EXPECT_EQ(dataSet.CountRecords(), 5) << c.name;
+    connection.SetConnected(false);
+  }
+
+  TSQLDataSet query("sdsTable", &connection);
+  query.SetCommandText("select * from T");
+  EXPECT_EQ(FailureText([&] { query.CountRecords(); }), notSupported);
+}
+
+TEST_F(FakeDriverTest, CountsBeyond32BitsComeBackWhole) {
+  TFakeResult table;
+  table.columns = {FakeColumn("ID", fldINT32)};
+  AddTable("T", table, 3'000'000'000);
   TSQLDataSet dataSet("sdsTable", &connection);
   dataSet.SetCommandType(ctTable);
   dataSet.SetCommandText("T");
+  EXPECT_EQ(dataSet.CountRecords(), 3'000'000'000);
 
-  Fake().results["select count(*) from T"].rows.clear();  // no row
-  EXPECT_EQ(FailureText([&] { dataSet.CountRecords(); }), "Driver Error: Operation Not Supported");
-  Fake().results["select count(*) from T"].rows = {{FakeInteger(-1)}};
-  EXPECT_EQ(FailureText([&] { dataSet.CountRecords(); }), "Driver Error: Operation Not Supported");
-  Fake().results["select count(*) from T"].rows = {{FakeInteger(5)}};
-  Fake().prepareStatus = 255;
-  EXPECT_EQ(FailureText([&] { dataSet.CountRecords(); }), "Driver Error: Operation Not Supported");
-  Fake().prepareStatus = 0;
-  EXPECT_EQ(dataSet.CountRecords(), 5);
-  EXPECT_EQ(Fake().liveCommands, 0);
-
-  dataSet.SetCommandType(ctStoredProc);
-  dataSet.SetCommandText("P");
-  EXPECT_EQ(FailureText([&] { dataSet.CountRecords(); }), "Driver Error: Operation Not Supported");
+  dataSet.SetCommandType(ctQuery);
+  dataSet.SetCommandText("delete from T");
+  Fake().rowsAffected = 3'000'000'000u;
+  EXPECT_EQ(dataSet.RunDirect(), 3'000'000'000);
 }
 
 TEST_F(FakeDriverTest, AFailedRunDirectKeepsNothing) {

@@ -10,16 +10,22 @@
 namespace drivertest {
 namespace {
 
-TEST(DriverEntry, ClientLibraryThatDoesNotLoadGivesNoDriver) {
-  ISQLDriver* driver = reinterpret_cast<ISQLDriver*>(0x1);
-  EXPECT_NE(Entry()("libno-such-client.so.9", "", &driver), 0);
-  EXPECT_EQ(driver, nullptr);
-}
-
-TEST(DriverEntry, LibraryWithoutTheClientFunctionsGivesNoDriver) {
-  ISQLDriver* driver = reinterpret_cast<ISQLDriver*>(0x1);
-  EXPECT_NE(Entry()("libm.so.6", "", &driver), 0);
-  EXPECT_EQ(driver, nullptr);
+TEST(DriverEntry, AClientLibraryThatDoesNotLoadGivesOnlyTheReason) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"libno-such-client.so.9", "libno-such-client.so.9: cannot open shared object file"},
+      {"libm.so.6", "The client library has no function isc_attach_database"},
+      {"", "No client library name given"},
+  };
+  for (const auto& [vendorLib, reason] : cases) {
+    ISQLDriver* raw = nullptr;
+    EXPECT_EQ(Entry()(vendorLib, "", &raw), kSQLServerError) << vendorLib;
+    Owned<ISQLDriver> driver(raw);
+    ASSERT_NE(driver, nullptr) << vendorLib;
+    EXPECT_EQ(ErrorText(driver.get()).find(reason), 0u) << ErrorText(driver.get());
+    ISQLConnection* connection = reinterpret_cast<ISQLConnection*>(0x1);
+    EXPECT_NE(driver->getSQLConnection(&connection), kSQLSuccess) << vendorLib;
+    EXPECT_EQ(connection, nullptr) << vendorLib;
+  }
 }
 
 TEST(DriverEntry, CommandsNeedAnOpenConnection) {

@@ -369,6 +369,8 @@ FAKE_EXPORT SQLResult getSQLDriverFIREBIRD(const char* vendorLib, const char* er
                                            ISQLDriver** driver) {
   g_state.log.push_back("entry " + std::string(vendorLib) + " '" + errorResourceFile + "'");
   *driver = nullptr;
+  // From 255 on, the object handed out stands for the reason (errorText).
+  if (g_state.entryStatus >= kSQLServerError) *driver = new TFakeDriver;
   if (g_state.entryStatus != 0) return g_state.entryStatus;
   *driver = new TFakeDriver;
   return kSQLSuccess;

@@ -1,5 +1,6 @@
-// Any bytes as a file: the lines read must be those the line rules give,
-// and those lines written back must read back unchanged.
+// Any bytes as a file: the raw lines read must be the file's bytes, their
+// texts those the line rules give, and those texts written back must read
+// back unchanged.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "transfer/line_rules.h"
 #include "transfer/text_file.h"
 
 namespace {
@@ -40,21 +42,24 @@ __attribute__((no_sanitize("coverage"))) std::vector<std::string> ExpectedLines(
   return lines;
 }
 
-std::vector<std::string> ReadAll(const std::string& path, bool splitCalls) {
+// The texts of the lines, read as the import reads them; the raw lines must
+// be bytes's own, all of them unless a Ctrl-Z that starts a line ends the file.
+std::vector<std::string> ReadAll(const std::string& path, const std::string& bytes) {
   TTextFile file(path);
   file.Reset();
   if (IOResult() != 0) std::abort();
   std::vector<std::string> lines;
-  std::string line;
+  std::string raw;
+  std::size_t offset = 0;
   while (!file.Eof()) {
-    if (splitCalls || lines.size() % 2) {
-      file.ReadLine(line);
-      file.SkipLine();
-    } else {
-      file.ReadLn(line);
-    }
-    lines.push_back(line);
+    file.ReadRawLine(raw);
+    if (raw.empty() || bytes.compare(offset, raw.size(), raw) != 0) std::abort();
+    offset += raw.size();
+    std::string text;
+    linerules::AppendText(text, raw);
+    lines.push_back(std::move(text));
   }
+  if (offset != bytes.size() && bytes[offset] != 26) std::abort();
   file.Close();
   if (IOResult() != 0) std::abort();
   return lines;
@@ -90,7 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   bytes += payload;
   Fill(input, bytes);
   for (std::string& line : ExpectedLines(payload)) expected.push_back(std::move(line));
-  if (ReadAll(input.path, data[0] & 2) != expected) std::abort();
+  if (ReadAll(input.path, bytes) != expected) std::abort();
 
   TTextFile file(output.path);
   file.Rewrite();
@@ -106,6 +111,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   file.Close();
   if (IOResult() != 0 || Content(output) != written) std::abort();
-  if (ReadAll(output.path, false) != expected) std::abort();
+  if (ReadAll(output.path, written) != expected) std::abort();
   return 0;
 }
