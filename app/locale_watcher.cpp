@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QTimer>
-#include <clocale>
 
 #include "app/transfer_runner.h"
 #include "db/locale_formats.h"
@@ -19,9 +18,7 @@ void TLocaleWatcher::Reload() {
     m_reloadPending = true;
     return;
   }
-  std::setlocale(LC_ALL, "");
-  LoadLocaleFormats();
-  std::setlocale(LC_NUMERIC, "C");
+  SetUpProcessLocale(TFormatsSource::fsUserLocale);
 }
 
 bool TLocaleWatcher::eventFilter(QObject* watched, QEvent* event) {

@@ -11,7 +11,6 @@
 #include <sys/wait.h>
 
 #include <algorithm>
-#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
@@ -78,9 +77,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: cli_bench [rows] [rounds]\n");
     return 2;
   }
-  std::setlocale(LC_ALL, "");
-  LoadLocaleFormats();
-  std::setlocale(LC_NUMERIC, "C");
+  SetUpProcessLocale(TFormatsSource::fsUserLocale);
   try {
     auto start = Clock::now();
     testdb::TestDatabase database(false, bench::FillScript("BENCH", rows));

@@ -15,7 +15,6 @@
 // each into a table of its own that starts empty.
 // Everything lives in a temporary folder that is removed at the end.
 #include <algorithm>
-#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -271,8 +270,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: transfer_bench [exportRows] [importRows]\n");
     return 2;
   }
-  std::setlocale(LC_ALL, "");
-  LoadLocaleFormats();
+  SetUpProcessLocale(TFormatsSource::fsUserLocale);
   try {
     std::printf("transfer_bench: export %ld rows, import %ld rows, embedded database, dates as %s\n",
                 exportRows, importRows, LocaleFormats().ShortDateFormat.c_str());

@@ -278,7 +278,6 @@ int Transfer(TSQLConnection& connection, const TCliOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::setlocale(LC_ALL, "");
   TCliOptions options;
   std::string password;
   std::string user;
@@ -295,13 +294,7 @@ int main(int argc, char** argv) {
     return kExitFailure;
   }
 
-  if (options.portable)
-    LocaleFormats() = PortableLocaleFormats();
-  else
-    LoadLocaleFormats();
-  // The user's number formats are in LocaleFormats now; the C library's own
-  // number texts stay in the C locale, which the embedded engine relies on.
-  std::setlocale(LC_NUMERIC, "C");
+  SetUpProcessLocale(options.portable ? TFormatsSource::fsPortable : TFormatsSource::fsUserLocale);
 
   TSQLConnection connection("scnDatabase");
   const std::string database = ConnectString(options);

@@ -71,6 +71,31 @@ bool IsIntegerKind(TFieldKind kind) {
   }
 }
 
+// A BCD column of up to 14 digits with up to 4 decimals is a TBCDField; a
+// wider one, and every FMTBCD column, a TFMTBCDField (reported as an FMTBCD
+// column) of at most 32 digits.
+void ChooseBcdKind(const TColumnDesc& column, TFieldDef& def) {
+  int precision = column.firstUnit;
+  int scale = column.secondUnit < 0 ? -column.secondUnit : column.secondUnit;
+  if (scale > precision) precision = scale;
+  def.defClass = fdField;
+  if (column.typeCode == fldFMTBCD || precision > kMaxBcdPrecision || scale > kMaxBcdScale) {
+    def.kind = fkFMTBCD;
+    def.typeCode = fldFMTBCD;
+    if (precision == 38 && (scale == 0 || scale == 38)) {
+      precision = kMaxFmtBcdPrecision;
+      scale = 8;
+    } else if (precision > kMaxFmtBcdPrecision) {
+      precision = kMaxFmtBcdPrecision;
+    }
+    if (scale > precision) scale = precision;
+  } else {
+    def.kind = fkBCD;
+  }
+  def.size = scale;
+  def.precision = precision;
+}
+
 }  // namespace
 
 const char* FieldKindName(TFieldKind kind) {
@@ -139,27 +164,9 @@ TFieldDef ChooseFieldKind(const TColumnDesc& column, const std::vector<std::stri
       field(column.subtypeCode == fldstMONEY ? fkCurrency : fkFloat);
       break;
     case fldBCD:
-    case fldFMTBCD: {
-      int precision = column.firstUnit;
-      int scale = column.secondUnit < 0 ? -column.secondUnit : column.secondUnit;
-      if (scale > precision) precision = scale;
-      if (column.typeCode == fldFMTBCD || precision > kMaxBcdPrecision || scale > kMaxBcdScale) {
-        field(fkFMTBCD);
-        def.typeCode = fldFMTBCD;
-        if (precision == 38 && (scale == 0 || scale == 38)) {
-          precision = kMaxFmtBcdPrecision;
-          scale = 8;
-        } else if (precision > kMaxFmtBcdPrecision) {
-          precision = kMaxFmtBcdPrecision;
-        }
-        if (scale > precision) scale = precision;
-      } else {
-        field(fkBCD);
-      }
-      def.size = scale;
-      def.precision = precision;
+    case fldFMTBCD:
+      ChooseBcdKind(column, def);
       break;
-    }
     case fldBYTES:
       sized(fkBytes);
       break;
@@ -282,18 +289,9 @@ void TField::Fetch() const {
   switch (m_kind) {
     case fkString:
     case fkBytes:
-    case fkVarBytes: {
-      std::uint32_t length = 0;
-      status = cursor->getString(m_column, m_buffer.data(), static_cast<std::uint32_t>(m_buffer.size()),
-                                 &length, &isNull);
-      if (status == kSQLSuccess && !isNull && length > m_buffer.size()) {
-        m_buffer.resize(std::size_t{length} + 1);
-        status = cursor->getString(m_column, m_buffer.data(), static_cast<std::uint32_t>(m_buffer.size()),
-                                   &length, &isNull);
-      }
-      m_length = isNull ? 0 : std::min<std::uint32_t>(length, static_cast<std::uint32_t>(m_buffer.size()));
+    case fkVarBytes:
+      status = FetchString(*cursor, isNull);
       break;
-    }
     case fkSmallint:
     case fkWord: {
       std::int16_t value = 0;
@@ -351,20 +349,37 @@ void TField::Fetch() const {
       break;
     case fkBlob:
     case fkMemo:
-    case fkGraphic: {
-      std::uint32_t size = 0;
-      status = cursor->getBlobSize(m_column, &size, &isNull);
-      m_length = 0;
-      if (status == kSQLSuccess && !isNull) {
-        if (m_buffer.size() < std::size_t{size} + 1) m_buffer.resize(std::size_t{size} + 1);
-        status = cursor->getBlob(m_column, m_buffer.data(), size, &isNull);
-        m_length = isNull ? 0 : size;
-      }
+    case fkGraphic:
+      status = FetchBlob(*cursor, isNull);
       break;
-    }
   }
   CheckStatus(status, cursor, lastError);
   m_null = isNull;
+}
+
+SQLResult TField::FetchString(ISQLCursor& cursor, bool& isNull) const {
+  std::uint32_t length = 0;
+  SQLResult status =
+      cursor.getString(m_column, m_buffer.data(), static_cast<std::uint32_t>(m_buffer.size()), &length, &isNull);
+  if (status == kSQLSuccess && !isNull && length > m_buffer.size()) {
+    m_buffer.resize(std::size_t{length} + 1);
+    status = cursor.getString(m_column, m_buffer.data(), static_cast<std::uint32_t>(m_buffer.size()), &length,
+                              &isNull);
+  }
+  m_length = isNull ? 0 : std::min<std::uint32_t>(length, static_cast<std::uint32_t>(m_buffer.size()));
+  return status;
+}
+
+SQLResult TField::FetchBlob(ISQLCursor& cursor, bool& isNull) const {
+  std::uint32_t size = 0;
+  SQLResult status = cursor.getBlobSize(m_column, &size, &isNull);
+  m_length = 0;
+  if (status == kSQLSuccess && !isNull) {
+    if (m_buffer.size() < std::size_t{size} + 1) m_buffer.resize(std::size_t{size} + 1);
+    status = cursor.getBlob(m_column, m_buffer.data(), size, &isNull);
+    m_length = isNull ? 0 : size;
+  }
+  return status;
 }
 
 bool TField::IsNull() const {

@@ -156,6 +156,10 @@ class TField {
  private:
   void Load() const;
   void Fetch() const;
+  // Character and byte values into m_buffer, grown when the value is wider.
+  SQLResult FetchString(ISQLCursor& cursor, bool& isNull) const;
+  // A blob's size, then its bytes into m_buffer.
+  SQLResult FetchBlob(ISQLCursor& cursor, bool& isNull) const;
   [[noreturn]] void WrongType(const char* type) const;
 
   std::string m_name;

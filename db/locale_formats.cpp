@@ -3,6 +3,7 @@
 #include <langinfo.h>
 #include <locale.h>
 
+#include <clocale>
 #include <cstring>
 
 namespace {
@@ -159,6 +160,19 @@ TLocaleFormats& LocaleFormats() {
 }
 
 void LoadLocaleFormats() { LocaleFormats() = ReadLocaleFormats(); }
+
+void SetUpProcessLocale(TFormatsSource source) {
+  std::setlocale(LC_ALL, "");
+  if (source == TFormatsSource::fsPortable) {
+    LocaleFormats() = PortableLocaleFormats();
+  } else {
+    LoadLocaleFormats();
+  }
+  // The user's number formats are in LocaleFormats now; the C library's own
+  // number texts stay in the C locale, which the embedded Firebird engine,
+  // running in this process, relies on.
+  std::setlocale(LC_NUMERIC, "C");
+}
 
 TLocaleFormats PortableLocaleFormats() {
   TLocaleFormats formats;

@@ -32,10 +32,23 @@ struct TLocaleFormats {
   std::string EraLocale;
 };
 
-// The record the texts read. Filled by LoadLocaleFormats; tests may assign it.
+// The record the texts read. Filled by SetUpProcessLocale; tests may assign it.
 TLocaleFormats& LocaleFormats();
 // Reads the C library's current locale (LC_ALL as the process set it) into LocaleFormats().
 void LoadLocaleFormats();
+
+// Where SetUpProcessLocale takes the number and date formats from.
+enum class TFormatsSource {
+  fsUserLocale,  // the user's locale, as the environment names it
+  fsPortable,    // PortableLocaleFormats(), whatever the locale
+};
+
+// Takes the C library's locale from the environment (LC_ALL, LC_*, LANG),
+// fills LocaleFormats() from source, and puts LC_NUMERIC back to "C". Called
+// at start-up and again when the user's locale changes, while no other
+// thread reads the formats or the C locale. A Qt program calls it after
+// making its application object, which sets the whole locale itself.
+void SetUpProcessLocale(TFormatsSource source);
 
 // The server's own forms, whatever the locale: dates 2004-03-05, times
 // 14:07:09 on a 24-hour clock, "." before decimals, English month and day

@@ -1,5 +1,6 @@
 #include "db/value_parse.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstdio>
@@ -250,31 +251,10 @@ std::optional<std::string> TimeOf(const TReadParts& parts) {
   return std::string(buffer);
 }
 
-}  // namespace
-
-std::optional<std::string> ParseDateText(std::string_view piece) {
-  const auto parts = Scan(piece, LocaleFormats().ShortDateFormat);
-  return parts ? DateOf(*parts) : std::nullopt;
-}
-
-std::optional<std::string> ParseTimeText(std::string_view piece) {
-  const auto parts = Scan(piece, LocaleFormats().LongTimeFormat);
-  return parts ? TimeOf(*parts) : std::nullopt;
-}
-
-std::optional<std::string> ParseDateTimeText(std::string_view piece) {
-  const auto parts = Scan(piece, "c");
-  if (!parts) return std::nullopt;
-  auto date = DateOf(*parts);
-  if (!date || parts->Hour < 0) return date;
-  auto time = TimeOf(*parts);
-  if (!time) return std::nullopt;
-  return *date + ' ' + *time;
-}
-
-std::optional<std::string> ParseNumberText(std::string_view piece) {
+// A number by the grammar ParseNumberText describes, with the given decimal
+// separator, in the server's form.
+std::optional<std::string> ServerNumber(std::string_view piece, char separator) {
   const std::string_view text = Trimmed(piece);
-  const char separator = LocaleFormats().DecimalSeparator;
   std::string out;
   std::size_t i = 0;
   auto readDigits = [&] {
@@ -306,16 +286,69 @@ std::optional<std::string> ParseNumberText(std::string_view piece) {
   return out;
 }
 
+// Whether a number in the server's form that no double holds lies above the
+// double's range rather than below it. The largest double is near 1.8E308 and
+// the smallest near 4.9E-324, so the power of ten of the first significant
+// digit decides by its sign, however many digits stand before the exponent.
+bool AboveDoubleRange(std::string_view number) {
+  const std::size_t e = number.find('E');
+  long long exponent = 0;
+  if (e != std::string_view::npos) {
+    const bool negative = number[e + 1] == '-';
+    // Saturated: no text is long enough for its digits to outweigh 10^15.
+    for (char c : number.substr(e + 1 + (negative ? 1 : 0))) {
+      if (exponent < 1'000'000'000'000'000) exponent = exponent * 10 + (c - '0');
+    }
+    if (negative) exponent = -exponent;
+  }
+  const std::string_view mantissa = number.substr(0, e);
+  const std::size_t first = mantissa.find_first_of("123456789");
+  if (first == std::string_view::npos) return false;
+  const std::size_t point = std::min(mantissa.find('.'), mantissa.size());
+  // The power of ten of the first significant digit: 2 for "125", -2 for "0.05".
+  const long long power =
+      static_cast<long long>(point) - static_cast<long long>(first) - (first < point ? 1 : 0);
+  return power + exponent >= 0;
+}
+
+}  // namespace
+
+std::optional<std::string> ParseDateText(std::string_view piece) {
+  const auto parts = Scan(piece, LocaleFormats().ShortDateFormat);
+  return parts ? DateOf(*parts) : std::nullopt;
+}
+
+std::optional<std::string> ParseTimeText(std::string_view piece) {
+  const auto parts = Scan(piece, LocaleFormats().LongTimeFormat);
+  return parts ? TimeOf(*parts) : std::nullopt;
+}
+
+std::optional<std::string> ParseDateTimeText(std::string_view piece) {
+  const auto parts = Scan(piece, "c");
+  if (!parts) return std::nullopt;
+  auto date = DateOf(*parts);
+  if (!date || parts->Hour < 0) return date;
+  auto time = TimeOf(*parts);
+  if (!time) return std::nullopt;
+  return *date + ' ' + *time;
+}
+
+std::optional<std::string> ParseNumberText(std::string_view piece) {
+  return ServerNumber(piece, LocaleFormats().DecimalSeparator);
+}
+
 std::optional<double> ParseDoubleText(std::string_view piece) {
-  const auto number = ParseNumberText(piece);
+  // A text both readings take holds no separator, so the two never differ.
+  const char separator = LocaleFormats().DecimalSeparator;
+  std::optional<std::string> number = ServerNumber(piece, separator);
+  if (!number && separator != '.') number = ServerNumber(piece, '.');
   if (!number) return std::nullopt;
   double value = 0;
   const char* end = number->data() + number->size();
   const auto result = std::from_chars(number->data(), end, value);
   if (result.ptr != end) return std::nullopt;
-  // A text too small for a double reads as a signed zero; one too large is refused.
   if (result.ec == std::errc::result_out_of_range) {
-    if (number->find('E') == std::string::npos || number->find("E-") == std::string::npos) return std::nullopt;
+    if (AboveDoubleRange(*number)) return std::nullopt;
     return (*number)[0] == '-' ? -0.0 : 0.0;
   }
   if (result.ec != std::errc()) return std::nullopt;

@@ -39,8 +39,14 @@ std::optional<std::string> ParseDateTimeText(std::string_view piece);
 // is nullopt, never 1234. "INF" and "NAN" are nullopt.
 std::optional<std::string> ParseNumberText(std::string_view piece);
 
-// The number ParseNumberText reads, as the nearest double: every text
-// FloatText writes (up to 17 digits, subnormals included) reads back as the
-// very double it came from, under every decimal separator. nullopt where
-// ParseNumberText gives nullopt and for a value beyond the double's range.
+// A number as the nearest double, read as ParseNumberText reads it and, under
+// a decimal separator other than ".", also in the server's own form with "."
+// (as a portable file writes it): under "," both "-2,5E-7" and "-2.5E-7" give
+// -2.5E-7, and "1.234" gives 1.234. Every text FloatText writes (up to 17
+// digits, subnormals down to 4.9E-324 included), under this locale or the
+// portable forms, reads back as the very double it came from. A number too
+// near zero even for the smallest subnormal reads as zero of its sign.
+// nullopt for a number above the double's range and for a text neither
+// reading takes: hexadecimal ("0x10"), "INF", "NAN", anything but blanks and
+// tabs around the number.
 std::optional<double> ParseDoubleText(std::string_view piece);

@@ -142,6 +142,12 @@ std::string EraText(const TDateTimeParts& parts, bool name, const TLocaleFormats
   return std::string(buffer, length);
 }
 
+// The hour on the 12-hour clock: 12 for 0, 1 to 11 for 13 to 23.
+int TwelveHourClock(int hour) {
+  if (hour == 0) return 12;
+  return hour > 12 ? hour - 12 : hour;
+}
+
 class TDateTimeWriter {
  public:
   TDateTimeWriter(const TDateTimeParts& parts, const TLocaleFormats& formats, std::string_view fraction)
@@ -168,12 +174,7 @@ class TDateTimeWriter {
         if (m_formats.TimeSeparator != '\0') out += m_formats.TimeSeparator;
         break;
       case tkDateTime:
-        if (level > 0) break;
-        Append(out, m_formats.ShortDateFormat, level + 1);
-        if (p.Hour != 0 || p.Minute != 0 || p.Second != 0 || !m_fraction.empty()) {
-          out += ' ';
-          Append(out, m_formats.LongTimeFormat, level + 1);
-        }
+        if (level == 0) AppendDateTime(out);
         break;
       case tkDay:
         AppendNumber(out, p.Day, token.Digits);
@@ -205,18 +206,9 @@ class TDateTimeWriter {
       case tkYear4:
         AppendNumber(out, p.Year, 4);
         break;
-      case tkHour: {
-        int hour = p.Hour;
-        if (token.TwelveHour) {
-          if (hour == 0) {
-            hour = 12;
-          } else if (hour > 12) {
-            hour -= 12;
-          }
-        }
-        AppendNumber(out, hour, token.Digits);
+      case tkHour:
+        AppendNumber(out, token.TwelveHour ? TwelveHourClock(p.Hour) : p.Hour, token.Digits);
         break;
-      }
       case tkMinute:
         AppendNumber(out, p.Minute, token.Digits);
         break;
@@ -242,19 +234,35 @@ class TDateTimeWriter {
       case tkAmPmMarkers:
         out += p.Hour < 12 ? m_formats.TimeAMString : m_formats.TimePMString;
         break;
-      case tkEraYear: {
-        std::string year = EraText(p, false, m_formats);
-        const bool numeric = !year.empty() && year.find_first_not_of("0123456789") == std::string::npos;
-        if (numeric) {
-          AppendNumber(out, std::atoll(year.c_str()), token.Digits >= 2 ? 2 : 1);
-        } else {
-          out += year;
-        }
+      case tkEraYear:
+        AppendEraYear(out, token.Digits);
         break;
-      }
       case tkEraName:
         out += EraText(p, true, m_formats);
         break;
+    }
+  }
+
+  // The date, then a blank and the time, unless hours, minutes and seconds are
+  // all 0 and no fraction is written.
+  void AppendDateTime(std::string& out) const {
+    const TDateTimeParts& p = m_parts;
+    Append(out, m_formats.ShortDateFormat, 1);
+    if (p.Hour != 0 || p.Minute != 0 || p.Second != 0 || !m_fraction.empty()) {
+      out += ' ';
+      Append(out, m_formats.LongTimeFormat, 1);
+    }
+  }
+
+  // The era year as the locale writes it; in digits, padded to two for a run
+  // of two or more "e".
+  void AppendEraYear(std::string& out, int digits) const {
+    std::string year = EraText(m_parts, false, m_formats);
+    const bool numeric = !year.empty() && year.find_first_not_of("0123456789") == std::string::npos;
+    if (numeric) {
+      AppendNumber(out, std::atoll(year.c_str()), digits >= 2 ? 2 : 1);
+    } else {
+      out += year;
     }
   }
 
@@ -502,106 +510,121 @@ bool TDateTimePatternReader::Next(TDateTimeToken& token) {
   ++m_pos;
 
   char letter = UpperAscii(starter);
-  const bool isLetter = letter >= 'A' && letter <= 'Z';
-  if (isLetter) {
+  if (letter >= 'A' && letter <= 'Z') {
     if (letter == 'M' && m_lastLetter == 'H') letter = 'N';
     m_lastLetter = letter;
+    ReadLetters(letter, start, token);
+    return true;
   }
-
-  auto runLength = [&] {
-    const char run = UpperAscii(starter);
-    while (m_pos < m_pattern.size() && UpperAscii(m_pattern[m_pos]) == run) ++m_pos;
-    return static_cast<int>(m_pos - start);
-  };
-
-  switch (letter) {
-    case 'Y':
-      token.Kind = runLength() <= 2 ? tkYear2 : tkYear4;
-      return true;
-    case 'M': {
-      const int count = runLength();
-      token.Kind = count <= 2 ? tkMonth : count == 3 ? tkShortMonthName : tkLongMonthName;
-      token.Digits = count;
-      return true;
-    }
-    case 'D': {
-      const int count = runLength();
-      static constexpr TDateTimeTokenKind kByCount[] = {tkDay, tkDay, tkShortDayName, tkLongDayName,
-                                                        tkShortDate};
-      token.Kind = count <= 5 ? kByCount[count - 1] : tkLongDate;
-      token.Digits = count;
-      return true;
-    }
-    case 'H':
-      token.Kind = tkHour;
-      token.Digits = std::min(runLength(), 2);
-      token.TwelveHour = m_markerSeen || MarkerFollows();
-      return true;
-    case 'N':
-      token.Kind = tkMinute;
-      token.Digits = std::min(runLength(), 2);
-      return true;
-    case 'S':
-      token.Kind = tkSecond;
-      token.Digits = std::min(runLength(), 2);
-      return true;
-    case 'Z':
-      token.Kind = tkMillisecond;
-      token.Digits = std::min(runLength(), 3);
-      return true;
-    case 'T':
-      token.Kind = runLength() == 1 ? tkShortTime : tkLongTime;
-      return true;
-    case 'C':
-      runLength();
-      token.Kind = tkDateTime;
-      return true;
-    case 'E':
-      token.Kind = tkEraYear;
-      token.Digits = runLength();
-      return true;
-    case 'G':
-      token.Kind = tkEraName;
-      token.Digits = runLength();
-      return true;
-    case 'A':
-      if (StartsWithNoCase(m_pattern, start, "AM/PM")) {
-        token.Kind = tkAmPmText;
-        m_pos = start + 5;
-        m_markerSeen = true;
-      } else if (StartsWithNoCase(m_pattern, start, "A/P")) {
-        token.Kind = tkAPText;
-        m_pos = start + 3;
-        m_markerSeen = true;
-      } else if (StartsWithNoCase(m_pattern, start, "AMPM")) {
-        token.Kind = tkAmPmMarkers;
-        m_pos = start + 4;
-        m_markerSeen = true;
-      } else if (StartsWithNoCase(m_pattern, start, "AAAA")) {
-        token.Kind = tkLongDayName;
-        m_pos = start + 4;
-      } else if (StartsWithNoCase(m_pattern, start, "AAA")) {
-        token.Kind = tkShortDayName;
-        m_pos = start + 3;
-      }
-      token.Text = m_pattern.substr(start, m_pos - start);
-      return true;
+  switch (starter) {
     case '/':
       token.Kind = tkDateSeparator;
-      return true;
+      break;
     case ':':
       token.Kind = tkTimeSeparator;
-      return true;
+      break;
     case '"':
     case '\'': {
       const std::size_t close = m_pattern.find(starter, m_pos);
       const std::size_t end = close == std::string_view::npos ? m_pattern.size() : close;
       token.Text = m_pattern.substr(m_pos, end - m_pos);
       m_pos = close == std::string_view::npos ? end : close + 1;
-      return true;
+      break;
     }
     default:
       token.Text = m_pattern.substr(start, 1);
-      return true;
+      break;
   }
+  return true;
+}
+
+int TDateTimePatternReader::RunLength(std::size_t start) {
+  const char run = UpperAscii(m_pattern[start]);
+  while (m_pos < m_pattern.size() && UpperAscii(m_pattern[m_pos]) == run) ++m_pos;
+  return static_cast<int>(m_pos - start);
+}
+
+void TDateTimePatternReader::ReadLetters(char letter, std::size_t start, TDateTimeToken& token) {
+  using enum TDateTimeTokenKind;
+  switch (letter) {
+    case 'Y':
+      token.Kind = RunLength(start) <= 2 ? tkYear2 : tkYear4;
+      return;
+    case 'M': {
+      const int count = RunLength(start);
+      token.Kind = count <= 2 ? tkMonth : count == 3 ? tkShortMonthName : tkLongMonthName;
+      token.Digits = count;
+      return;
+    }
+    case 'D': {
+      const int count = RunLength(start);
+      static constexpr TDateTimeTokenKind kByCount[] = {tkDay, tkDay, tkShortDayName, tkLongDayName,
+                                                        tkShortDate};
+      token.Kind = count <= 5 ? kByCount[count - 1] : tkLongDate;
+      token.Digits = count;
+      return;
+    }
+    case 'H':
+      token.Kind = tkHour;
+      token.Digits = std::min(RunLength(start), 2);
+      token.TwelveHour = m_markerSeen || MarkerFollows();
+      return;
+    case 'N':
+      token.Kind = tkMinute;
+      token.Digits = std::min(RunLength(start), 2);
+      return;
+    case 'S':
+      token.Kind = tkSecond;
+      token.Digits = std::min(RunLength(start), 2);
+      return;
+    case 'Z':
+      token.Kind = tkMillisecond;
+      token.Digits = std::min(RunLength(start), 3);
+      return;
+    case 'T':
+      token.Kind = RunLength(start) == 1 ? tkShortTime : tkLongTime;
+      return;
+    case 'C':
+      RunLength(start);
+      token.Kind = tkDateTime;
+      return;
+    case 'E':
+      token.Kind = tkEraYear;
+      token.Digits = RunLength(start);
+      return;
+    case 'G':
+      token.Kind = tkEraName;
+      token.Digits = RunLength(start);
+      return;
+    case 'A':
+      ReadMarkerOrDayName(start, token);
+      return;
+    default:
+      token.Text = m_pattern.substr(start, 1);
+      return;
+  }
+}
+
+void TDateTimePatternReader::ReadMarkerOrDayName(std::size_t start, TDateTimeToken& token) {
+  using enum TDateTimeTokenKind;
+  if (StartsWithNoCase(m_pattern, start, "AM/PM")) {
+    token.Kind = tkAmPmText;
+    m_pos = start + 5;
+    m_markerSeen = true;
+  } else if (StartsWithNoCase(m_pattern, start, "A/P")) {
+    token.Kind = tkAPText;
+    m_pos = start + 3;
+    m_markerSeen = true;
+  } else if (StartsWithNoCase(m_pattern, start, "AMPM")) {
+    token.Kind = tkAmPmMarkers;
+    m_pos = start + 4;
+    m_markerSeen = true;
+  } else if (StartsWithNoCase(m_pattern, start, "AAAA")) {
+    token.Kind = tkLongDayName;
+    m_pos = start + 4;
+  } else if (StartsWithNoCase(m_pattern, start, "AAA")) {
+    token.Kind = tkShortDayName;
+    m_pos = start + 3;
+  }
+  token.Text = m_pattern.substr(start, m_pos - start);
 }

@@ -109,6 +109,14 @@ class TDateTimePatternReader {
 
  private:
   bool MarkerFollows() const;
+  // Moves past the run of the letter at start, which m_pos already passed;
+  // gives the run's length.
+  int RunLength(std::size_t start);
+  // The token of a letter at start, counted as letter ("n" for an "m" that
+  // counts as minutes).
+  void ReadLetters(char letter, std::size_t start, TDateTimeToken& token);
+  // "AM/PM", "A/P", "AMPM", "AAAA" or "AAA" at start; else the "a" alone as text.
+  void ReadMarkerOrDayName(std::size_t start, TDateTimeToken& token);
 
   std::string_view m_pattern;
   std::size_t m_pos = 0;

@@ -1,8 +1,10 @@
 #include "db/locale_formats.h"
 
 #include <gtest/gtest.h>
+#include <langinfo.h>
 #include <locale.h>
 
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <vector>
@@ -198,6 +200,40 @@ TEST(LoadLocaleFormats, ReadsTheCurrentLocale) {
   EXPECT_EQ(LocaleFormats().ShortDateFormat, "dd.mm.yyyy");
   EXPECT_EQ(LocaleFormats().LongMonthNames[2], "M\xC3\xA4rz");
   EXPECT_EQ(FloatText(-2.5), "-2,5");
+}
+
+// The formats come from the environment's locale or are the portable ones;
+// either way the C library writes and reads numbers with ".", as the
+// embedded engine in this process needs.
+TEST(SetUpProcessLocale, FormatsFromTheSourceNumbersOfTheCLibraryInC) {
+  struct Row {
+    TFormatsSource source;
+    char decimalSeparator;
+    const char* date;
+  };
+  const std::vector<Row> rows = {
+      {TFormatsSource::fsUserLocale, ',', "05.03.2004"},
+      {TFormatsSource::fsPortable, '.', "2004-03-05"},
+  };
+  const std::string previousLocale = setlocale(LC_ALL, nullptr);
+  const char* previousEnvironment = getenv("LC_ALL");
+  const std::optional<std::string> savedEnvironment =
+      previousEnvironment ? std::optional<std::string>(previousEnvironment) : std::nullopt;
+  TFormatsScope scope(TLocaleFormats{});
+  setenv("LC_ALL", "de_DE.UTF-8", 1);
+  for (const Row& row : rows) {
+    SetUpProcessLocale(row.source);
+    EXPECT_EQ(LocaleFormats().DecimalSeparator, row.decimalSeparator);
+    EXPECT_EQ(DateTimeText(LocaleFormats().ShortDateFormat, kSample), row.date);
+    EXPECT_STREQ(localeconv()->decimal_point, ".");
+    EXPECT_STREQ(nl_langinfo(ABMON_3), "M\xC3\xA4r") << "the rest of the locale is the user's";
+  }
+  if (savedEnvironment) {
+    setenv("LC_ALL", savedEnvironment->c_str(), 1);
+  } else {
+    unsetenv("LC_ALL");
+  }
+  setlocale(LC_ALL, previousLocale.c_str());
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -33,6 +34,15 @@ struct TParseRow {
   const char* piece;
   std::optional<std::string> result;
 };
+
+// ParseDoubleText's double as the shortest text that reads back as it
+// ("-2.5e-07", "-0"), so that doubles sit in the same tables as texts.
+std::optional<std::string> ParsedDouble(std::string_view piece) {
+  const std::optional<double> value = ParseDoubleText(piece);
+  if (!value) return std::nullopt;
+  char buffer[32];
+  return std::string(buffer, std::to_chars(buffer, buffer + sizeof buffer, *value).ptr);
+}
 
 void CheckRows(const TLocaleFormats& formats, const std::vector<TParseRow>& rows) {
   TFormatsScope scope(formats);
@@ -222,6 +232,16 @@ TEST(ParseNumberText, PointSeparator) {
                          {"infinity", ParseNumberText, "INF", no},
                          {"not a number", ParseNumberText, "NAN", no},
                          {"trailing text", ParseNumberText, "12.5x", no},
+                         {"double", ParsedDouble, " -2.5e-7\t", "-2.5e-07"},
+                         {"double, comma", ParsedDouble, "1,5", no},
+                         {"double, hexadecimal", ParsedDouble, "0x10", no},
+                         {"double, infinity", ParsedDouble, "-inf", no},
+                         {"double, not a number", ParsedDouble, "nan", no},
+                         {"double, leading text", ParsedDouble, "x1.5", no},
+                         {"double, separator without fraction", ParsedDouble, "1.", no},
+                         {"double, smallest subnormal", ParsedDouble, "4.9E-324", "5e-324"},
+                         {"double, above the range", ParsedDouble, "1.8E308", no},
+                         {"double, below the range", ParsedDouble, "-1E-400", "-0"},
                      });
 }
 
@@ -234,6 +254,15 @@ TEST(ParseNumberText, CommaSeparator) {
                                 {"integer", ParseNumberText, "125", "125"},
                                 {"point is never grouping", ParseNumberText, "12.5", no},
                                 {"grouped", ParseNumberText, "1.234,5", no},
+                                {"double", ParsedDouble, "-2,5E-7", "-2.5e-07"},
+                                {"double, the server's form", ParsedDouble, "1.5", "1.5"},
+                                {"double, server's form, no grouping", ParsedDouble, "1.234", "1.234"},
+                                {"double, server's subnormal", ParsedDouble, "-4.9E-324", "-5e-324"},
+                                {"double, grouped", ParsedDouble, "1.234,5", no},
+                                {"double, two separators", ParsedDouble, "1,5.5", no},
+                                {"double, hexadecimal", ParsedDouble, "0x10", no},
+                                {"double, hexadecimal in the server's form", ParsedDouble, "0x1.8p1", no},
+                                {"double, infinity", ParsedDouble, "INF", no},
                             });
 }
 
@@ -257,21 +286,28 @@ TEST(ParseNumberText, RoundTripOfNumberTexts) {
 
 }  // namespace
 
-// Every double the export writes reads back bit for bit, under every locale:
-// the 15-digit text where it suffices, 16 or 17 digits where it does not.
+// Every double the export writes reads back bit for bit, under every locale
+// and from a portable file under every locale: the 15-digit text where it
+// suffices, 16 or 17 digits where it does not.
 TEST(ParseNumberTexts, EveryDoubleReadsBackExactly) {
   const double kFloatMax = 3.4028234663852886e38;
   const std::vector<double> values = {
       0.30000000000000004, 1.7976931348623157e308, -1.7976931348623157e308, 4.9e-324, -4.9e-324,
       2.2250738585072014e-308, 2.2250738585072009e-308, 1.0 / 3, 2.0 / 3, kFloatMax, -kFloatMax,
       1.1754943508222875e-38, 0.1, 1e15, 123456789012345.67, 9007199254740993.0, 0.00012, -2.5, 1e-5};
+  std::vector<std::string> portableTexts;
+  {
+    TFormatsScope portable(PortableLocaleFormats());
+    for (double value : values) portableTexts.push_back(FloatText(value));
+  }
   for (const char* locale : kLocales) {
     TFormatsScope scope(Named(locale));
-    for (double value : values) {
-      const std::string text = FloatText(value);
-      const std::optional<double> back = ParseDoubleText(text);
-      ASSERT_TRUE(back.has_value()) << locale << " " << text;
-      EXPECT_EQ(std::memcmp(&*back, &value, sizeof value), 0) << locale << " " << text;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      for (const std::string& text : {FloatText(values[i]), portableTexts[i]}) {
+        const std::optional<double> back = ParseDoubleText(text);
+        ASSERT_TRUE(back.has_value()) << locale << " " << text;
+        EXPECT_EQ(std::memcmp(&*back, &values[i], sizeof values[i]), 0) << locale << " " << text;
+      }
     }
     // The 15-digit texts stay where they read back.
     EXPECT_EQ(FloatText(0.1), LocaleFormats().DecimalSeparator == ',' ? "0,1" : "0.1");
@@ -283,6 +319,10 @@ TEST(ParseNumberTexts, EveryDoubleReadsBackExactly) {
   EXPECT_EQ(FloatText(kFloatMax), "3.4028234663852886E38");
   EXPECT_EQ(ParseDoubleText("1E400"), std::nullopt);
   EXPECT_EQ(ParseDoubleText("INF"), std::nullopt);
+  // Above or below the range by its digits, whatever the sign of its exponent.
+  const std::string zeros(400, '0');
+  EXPECT_EQ(ParseDoubleText("1" + zeros + "E-5"), std::nullopt);
+  EXPECT_EQ(ParsedDouble("-0." + zeros + "1E5"), "-0");
 }
 
 // A fraction of a second stands right after the seconds and reads back to
