@@ -18,7 +18,7 @@ namespace {
 // that the layer can say why.
 class LoadFailure final : public DriverObject<ISQLDriver> {
  public:
-  explicit LoadFailure(std::string reason) { m_error = std::move(reason); }
+  explicit LoadFailure(std::string reason) { m_error.text = std::move(reason); }
   SQLResult getSQLConnection(ISQLConnection** connection) override {
     if (connection) *connection = nullptr;
     return kInvalidHandle;
