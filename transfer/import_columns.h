@@ -31,4 +31,6 @@ std::optional<std::vector<TImportColumn>> MatchHeader(std::vector<TCsvPiece> hea
 // time or number that reads under the locale the export writes with (or in
 // the server's own form) goes in the server's form, a double as the very
 // double it names; anything else goes as it stands and the server decides.
+// Throws EConvertError, with the reason to show, for a piece that must not
+// reach the server as it stands (the line is refused).
 TInsertValue ImportValue(const TImportColumn& column, TColumnInput input, const TCsvPiece& piece);

@@ -30,6 +30,7 @@ enum class TLineFault {
   lfRefusedByDatabase,  // the database refused its values (see TRefusalKind)
   lfPieceCount,         // it has another number of values than the header
   lfUnclosedQuote,      // a quoted value still open at the end of the file
+  lfUnreadableValue,    // a value in a form the import does not read
 };
 
 // A data line of an import that was refused.

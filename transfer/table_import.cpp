@@ -171,8 +171,13 @@ void TImportRun::ReadLine(TBulkInserter& inserter) {
     row.next = m_reader.NextLineNumber();
     row.source = m_reader.Record();
     row.values.reserve(m_columns.size());
-    for (std::size_t c = 0; c < m_columns.size(); ++c) {
-      row.values.push_back(ImportValue(m_columns[c], inserter.Input(c), m_pieces[m_columns[c].piece]));
+    try {
+      for (std::size_t c = 0; c < m_columns.size(); ++c) {
+        row.values.push_back(ImportValue(m_columns[c], inserter.Input(c), m_pieces[m_columns[c].piece]));
+      }
+    } catch (const EConvertError& unreadable) {
+      RefuseHere(inserter, TLineFault::lfUnreadableValue, unreadable.what());
+      return;
     }
     inserter.Add(std::move(row));
   }
