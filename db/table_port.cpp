@@ -44,13 +44,20 @@ std::vector<std::string> SplitList(const std::string& list, char separator) {
   return items;
 }
 
-// Names of the table's COMPUTED BY columns.
-std::vector<std::string> ComputedColumns(TSQLConnection& connection, const std::string& tableName) {
+// The table's COMPUTED BY columns ("C" and the name) and the columns a row
+// needs a value for ("R" and the name).
+std::vector<std::string> MarkedColumns(TSQLConnection& connection, const std::string& tableName) {
   TSQLCommand query(connection);
   query.Prepare(
-      "SELECT LIST(TRIM(TRAILING FROM RF.RDB$FIELD_NAME), ASCII_CHAR(1)) FROM RDB$RELATION_FIELDS RF "
-      "JOIN RDB$FIELDS F ON F.RDB$FIELD_NAME = RF.RDB$FIELD_SOURCE "
-      "WHERE RF.RDB$RELATION_NAME = ? AND F.RDB$COMPUTED_BLR IS NOT NULL");
+      "SELECT LIST(CASE "
+      "WHEN F.RDB$COMPUTED_BLR IS NOT NULL THEN 'C' || TRIM(TRAILING FROM RF.RDB$FIELD_NAME) "
+      "WHEN COALESCE(RF.RDB$NULL_FLAG, F.RDB$NULL_FLAG, 0) = 1 AND RF.RDB$DEFAULT_SOURCE IS NULL "
+      "AND F.RDB$DEFAULT_SOURCE IS NULL AND RF.RDB$IDENTITY_TYPE IS NULL AND NOT EXISTS ("
+      "SELECT 1 FROM RDB$TRIGGERS T WHERE T.RDB$RELATION_NAME = RF.RDB$RELATION_NAME "
+      "AND MOD(T.RDB$TRIGGER_TYPE, 2) = 1 AND COALESCE(T.RDB$TRIGGER_INACTIVE, 0) = 0) "
+      "THEN 'R' || TRIM(TRAILING FROM RF.RDB$FIELD_NAME) END, ASCII_CHAR(1)) "
+      "FROM RDB$RELATION_FIELDS RF JOIN RDB$FIELDS F ON F.RDB$FIELD_NAME = RF.RDB$FIELD_SOURCE "
+      "WHERE RF.RDB$RELATION_NAME = ?");
   query.SetText(1, tableName);
   return SplitList(query.ExecuteForText(), '\1');
 }
@@ -119,13 +126,17 @@ std::vector<TTableColumn> DescribeTable(TSQLDataSet& dataSet, const std::string&
   std::vector<TTableColumn> columns;
   try {
     OpenTable(dataSet, tableName);
-    const std::vector<std::string> computed = ComputedColumns(*dataSet.SQLConnection(), tableName);
+    const std::vector<std::string> marked = MarkedColumns(*dataSet.SQLConnection(), tableName);
+    auto isMarked = [&](char mark, const std::string& name) {
+      return std::find(marked.begin(), marked.end(), mark + name) != marked.end();
+    };
     const std::vector<std::string>& names = dataSet.ColumnNames();
     for (std::size_t i = 0; i < names.size(); ++i) {
       TTableColumn column;
       column.name = names[i];
       if (TField* field = dataSet.ColumnField(i)) column.kind = field->Kind();
-      column.computed = std::find(computed.begin(), computed.end(), column.name) != computed.end();
+      column.computed = isMarked('C', column.name);
+      column.required = isMarked('R', column.name);
       columns.push_back(std::move(column));
     }
   } catch (...) {

@@ -58,6 +58,9 @@ struct TTableColumn {
   std::optional<TFieldKind> kind;
   // COMPUTED BY: the server makes its values, it takes none.
   bool computed = false;
+  // A row needs a value for it: NOT NULL, without a default, not an
+  // identity column, and no BEFORE trigger on the table that could fill it.
+  bool required = false;
 };
 
 // The columns of tableName in the table's order, read through dataSet

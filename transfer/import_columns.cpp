@@ -31,33 +31,55 @@ std::optional<std::string> ServerForm(std::optional<TFieldKind> kind, const std:
 
 }  // namespace
 
-std::optional<std::vector<TImportColumn>> MatchHeader(std::vector<TCsvPiece> header,
-                                                      const std::vector<TTableColumn>& table) {
-  if (header.size() == 1 && header[0].text.empty() && !header[0].quoted) return std::nullopt;
+THeaderMatch MatchHeader(std::vector<TCsvPiece> header, const std::vector<TTableColumn>& table) {
+  THeaderMatch match;
+  if (header.size() == 1 && header[0].text.empty() && !header[0].quoted) {
+    match.problems.push_back("The first line is empty; it must name the columns, separated by commas.");
+    return match;
+  }
   if (!header.empty() && !header[0].quoted && header[0].text.starts_with("\xEF\xBB\xBF")) {
     header[0].text.erase(0, 3);  // a byte-order mark, as spreadsheets write it
   }
-  std::vector<TImportColumn> named;
   std::vector<bool> taken(table.size(), false);
   for (std::size_t p = 0; p < header.size(); ++p) {
     const std::string& name = header[p].text;
-    auto free = [&](std::size_t i) { return !taken[i]; };
     std::size_t index = table.size();
     for (std::size_t i = 0; i < table.size() && index == table.size(); ++i) {
       if (table[i].name == name) index = i;
     }
-    if (index == table.size() || !free(index)) {
+    if (index == table.size() || taken[index]) {
       index = table.size();
       for (std::size_t i = 0; i < table.size() && index == table.size(); ++i) {
-        if (free(i) && SameText(table[i].name, name)) index = i;
+        if (!taken[i] && SameText(table[i].name, name)) index = i;
       }
     }
-    if (index == table.size()) return std::nullopt;
+    if (index == table.size()) {
+      const bool twice = std::any_of(table.begin(), table.end(), [&](const TTableColumn& column) {
+        return SameText(column.name, name);
+      });
+      match.problems.push_back(twice ? "Column '" + name + "' is named twice."
+                                     : "The table has no column '" + name + "'.");
+      continue;
+    }
     taken[index] = true;
     if (table[index].computed) continue;
-    named.push_back({table[index].name, p, table[index].kind});
+    match.columns.push_back({table[index].name, p, table[index].kind});
   }
-  return named;
+  for (std::size_t i = 0; i < table.size(); ++i) {
+    if (table[i].required && !taken[i]) {
+      match.problems.push_back("Column '" + table[i].name +
+                               "' takes no null and has no default, but the header does not name it.");
+    }
+  }
+  if (!match.problems.empty() && header.size() == 1) {
+    for (const auto& [separator, name] : {std::pair{';', "semicolons"}, std::pair{'\t', "tabs"}}) {
+      if (header[0].text.find(separator) != std::string::npos) {
+        match.problems.push_back(std::string("The header looks separated by ") + name +
+                                 "; the values of a line must be separated by commas.");
+      }
+    }
+  }
+  return match;
 }
 
 TInsertValue ImportValue(const TImportColumn& column, TColumnInput input, const TCsvPiece& piece) {

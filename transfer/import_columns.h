@@ -17,15 +17,22 @@ struct TImportColumn {
   std::optional<TFieldKind> kind;
 };
 
-// The columns the header names, in the header's order, without the
-// COMPUTED BY ones (which take no values); nullopt when the header names
-// something that is no column of the table, names a column twice, or is
-// empty. A name written exactly as a column's goes to that column, so that
-// columns whose names differ only in letter case stay apart; otherwise a
-// name matches a column that differs only in letter case. A byte-order mark
-// before the first name is no part of it.
-std::optional<std::vector<TImportColumn>> MatchHeader(std::vector<TCsvPiece> header,
-                                                      const std::vector<TTableColumn>& table);
+// The file's header against the table.
+struct THeaderMatch {
+  // The columns the header names, in the header's order, without the
+  // COMPUTED BY ones (which take no values).
+  std::vector<TImportColumn> columns;
+  // What does not match, one sentence each; empty when the header fits.
+  std::vector<std::string> problems;
+};
+
+// A name written exactly as a column's goes to that column, so that columns
+// whose names differ only in letter case stay apart; otherwise a name
+// matches a free column that differs only in letter case. A byte-order mark
+// before the first name is no part of it. The header does not fit when it
+// is empty, names something that is no column (or a column twice), or
+// lacks a column every row needs a value for.
+THeaderMatch MatchHeader(std::vector<TCsvPiece> header, const std::vector<TTableColumn>& table);
 
 // A piece as the value for column: an empty unquoted piece is null; a date,
 // time or number that reads under the locale the export writes with (or in

@@ -18,7 +18,13 @@ std::string ResultText(const TTransferResult& result) {
     }
     return CountText(result.rows, result.tableName, "exported", result.path);
   }
-  if (result.headerMismatch) return kHeaderMismatch;
+  if (result.headerMismatch) {
+    std::string text = kHeaderMismatch;
+    for (std::size_t i = 0; i < result.headerProblems.size(); ++i) {
+      text += (i ? "\n" : "\n\n") + result.headerProblems[i];
+    }
+    return text;
+  }
   std::string text = CountText(result.rows, result.tableName, "imported", result.path);
   if (result.refused > 0) {
     const bool one = result.refused == 1;

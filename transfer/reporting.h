@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "base/exceptions.h"
 
@@ -56,6 +57,7 @@ struct TTransferResult {
   // The file's header named something that is no column of the table:
   // nothing was imported.
   bool headerMismatch = false;
+  std::vector<std::string> headerProblems;  // what did not match, one sentence each
   std::int64_t rows = 0;           // rows written to the file, or inserted and committed
   std::int64_t refused = 0;        // import: lines refused
   bool stopped = false;            // ended by a Stop (the user's, or the refusal box's)

@@ -234,14 +234,15 @@ TTransferResult ImportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
   std::vector<TCsvPiece> header;
   reader.Read(header);
   IOCheck();
-  std::optional<std::vector<TImportColumn>> columns = MatchHeader(header, table);
-  if (!columns) {
+  THeaderMatch match = MatchHeader(header, table);
+  if (!match.problems.empty()) {
     result.headerMismatch = true;
+    result.headerProblems = std::move(match.problems);
     messages.ShowResult(result);
     return result;
   }
 
-  TImportRun run(result, request, progress, messages, reader, std::move(*columns), header.size(), fileSize);
+  TImportRun run(result, request, progress, messages, reader, std::move(match.columns), header.size(), fileSize);
   try {
     run.Run(*dataSet.SQLConnection());
   } catch (const EImportFailed&) {

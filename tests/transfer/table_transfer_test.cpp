@@ -389,16 +389,23 @@ TEST_P(TableTransferTest, ImportChecksTheHeaderAgainstTheFields) {
   struct Case {
     const char* header;
     bool accepted;
+    const char* problems;  // under the message, when not accepted
   } cases[] = {
-      {"ID,NAME,NOTE", true},
-      {"\"ID\",\"NAME\",\"NOTE\"", true},
-      {"NOTE,ID", true},
-      {"ID,ID", false},
-      {"ID,id", false},
-      {"\xEF\xBB\xBFID,NAME", true},
-      {"ID, NAME", false},
-      {"ID,NAME,NOPE", false},
-      {"", false},
+      {"ID,NAME,NOTE", true, ""},
+      {"\"ID\",\"NAME\",\"NOTE\"", true, ""},
+      {"NOTE,ID", true, ""},
+      {"ID,ID", false, "Column 'ID' is named twice."},
+      {"ID,id", false, "Column 'id' is named twice."},
+      {"\xEF\xBB\xBFID,NAME", true, ""},
+      {"ID, NAME", false, "The table has no column ' NAME'."},
+      {"ID,NAME,NOPE", false, "The table has no column 'NOPE'."},
+      {"", false, "The first line is empty; it must name the columns, separated by commas."},
+      {"NAME,NOTE", false,
+       "Column 'ID' takes no null and has no default, but the header does not name it."},
+      {"ID;NAME;NOTE", false,
+       "The table has no column 'ID;NAME;NOTE'.\n"
+       "Column 'ID' takes no null and has no default, but the header does not name it.\n"
+       "The header looks separated by semicolons; the values of a line must be separated by commas."},
   };
   MakeDatabase(kCustomerSql);
   for (const auto& c : cases) {
@@ -409,7 +416,8 @@ TEST_P(TableTransferTest, ImportChecksTheHeaderAgainstTheFields) {
     if (c.accepted) {
       EXPECT_EQ(messages.texts[0].substr(0, 10), "0 records ") << c.header;
     } else {
-      EXPECT_EQ(messages.texts[0], "Column header in source file does not match the database table fields!")
+      EXPECT_EQ(messages.texts[0], std::string("Column header in source file does not match the database table "
+                                               "fields!\n\n") + c.problems)
           << c.header;
       EXPECT_EQ(progress.positions.back(), 10);
     }
