@@ -1,16 +1,22 @@
 // varnelo-pelmora-cli: the window's export and import for scripts, cron jobs
 // and servers without a display, on the same core and driver.
+#include <fcntl.h>
 #include <getopt.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <clocale>
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli/terminal.h"
@@ -73,6 +79,7 @@ struct TCliOptions {
   std::string passwordFile;
   bool portable = false;
   bool quiet = false;
+  std::int64_t fromLine = 0;
   std::vector<std::string> operands;  // the command and its arguments
 };
 
@@ -80,16 +87,42 @@ struct TUsageError {
   std::string text;
 };
 
-void Fail(const std::string& text) { std::fprintf(stderr, "%s: %s\n", kProgram, text.c_str()); }
+void Fail(const std::string& text) { std::fprintf(stderr, "%s: %s\n", kProgram, Printable(text, true).c_str()); }
+
+// An option as written, without a value given with "=" (which may be a
+// password typed in the wrong place, and is never echoed).
+std::string OptionName(const std::string& argument) {
+  return Printable(argument.substr(0, argument.find('=')));
+}
+
+// What is wrong with an option getopt refused: one that looks like a
+// password option, a flag given a value, or one we do not know.
+std::string OptionProblem(const std::string& argument, int shortOption) {
+  const std::string name = argument.substr(0, argument.find('='));
+  if (name.size() > 3 && name.starts_with("--") && std::string("--password").starts_with(name)) {
+    return "a password is not taken from the command line, where other users can read it; "
+           "use ISC_PASSWORD or --password-file";
+  }
+  if (name.starts_with("--") && name.size() > 2 && name.size() < argument.size()) {
+    for (const char* flag : {"--portable", "--quiet", "--help", "--version"}) {
+      if (std::string(flag).starts_with(name)) return "option " + std::string(flag) + " takes no value";
+    }
+  }
+  if (!name.starts_with("--") && shortOption > 0 && shortOption < 128 && std::isprint(shortOption)) {
+    return std::string("unknown option -") + static_cast<char>(shortOption);
+  }
+  return "unknown option " + OptionName(argument);
+}
 
 TCliOptions ParseArguments(int argc, char** argv) {
-  enum { kPasswordFile = 1000, kPortable, kPassword };
+  enum { kPasswordFile = 1000, kPortable, kPassword, kFromLine };
   static const option kOptions[] = {
       {"server", required_argument, nullptr, 's'},   {"database", required_argument, nullptr, 'd'},
       {"user", required_argument, nullptr, 'u'},     {"password-file", required_argument, nullptr, kPasswordFile},
       {"portable", no_argument, nullptr, kPortable}, {"quiet", no_argument, nullptr, 'q'},
       {"help", no_argument, nullptr, 'h'},           {"version", no_argument, nullptr, 'V'},
-      {"password", optional_argument, nullptr, kPassword}, {nullptr, 0, nullptr, 0}};
+      {"password", optional_argument, nullptr, kPassword}, {"from-line", required_argument, nullptr, kFromLine},
+      {nullptr, 0, nullptr, 0}};
   TCliOptions options;
   opterr = 0;
   int option;
@@ -110,6 +143,15 @@ TCliOptions ParseArguments(int argc, char** argv) {
       case kPortable:
         options.portable = true;
         break;
+      case kFromLine: {
+        char* end = nullptr;
+        errno = 0;
+        const long long line = std::strtoll(optarg, &end, 10);
+        if (errno != 0 || end == optarg || *end != '\0' || line < 1)
+          throw TUsageError{"--from-line takes the number of a line of the file (1 or more)"};
+        options.fromLine = line;
+        break;
+      }
       case 'q':
         options.quiet = true;
         break;
@@ -124,10 +166,9 @@ TCliOptions ParseArguments(int argc, char** argv) {
         throw TUsageError{"a password is not taken from the command line, where other users can read it; "
                           "use ISC_PASSWORD or --password-file"};
       case ':':
-        throw TUsageError{std::string("option ") + argv[optind - 1] + " needs a value"};
+        throw TUsageError{"option " + OptionName(argv[optind - 1]) + " needs a value"};
       default:
-        throw TUsageError{std::string("unknown option ") +
-                          (optopt ? std::string("-") + static_cast<char>(optopt) : argv[optind - 1])};
+        throw TUsageError{OptionProblem(argv[optind - 1], optopt)};
     }
   }
   for (int i = optind; i < argc; ++i) options.operands.emplace_back(argv[i]);
@@ -173,6 +214,10 @@ std::string Password(const TCliOptions& options, const std::string& user) {
     std::string password;
     if (!file || !std::getline(file, password))
       throw std::runtime_error("cannot read the password file '" + options.passwordFile + "'");
+    struct stat status;
+    if (::stat(options.passwordFile.c_str(), &status) == 0 && (status.st_mode & (S_IRGRP | S_IROTH))) {
+      Fail("warning: other users can read the password file '" + options.passwordFile + "' (chmod 600 it)");
+    }
     if (!password.empty() && password.back() == '\r') password.pop_back();
     return password;
   }
@@ -200,6 +245,49 @@ std::optional<std::string> FindTable(TSQLConnection& connection, const std::stri
 
 int StoppedStatus() { return 128 + StopSignal(); }
 
+// The standard descriptors that were closed when the program started: they
+// hold /dev/null now, so that no file opened later takes their place.
+bool g_closedAtStart[3] = {};
+
+void HoldClosedStandardDescriptors() {
+  for (int fd = 0; fd < 3; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    g_closedAtStart[fd] = true;
+    const int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (opened != fd && opened >= 0) ::close(opened);
+  }
+}
+
+std::string ShellQuoted(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+// The command line again, ready for a shell, with --from-line set to line
+// (in front of the command, where the options go).
+std::string ResumeCommand(const std::vector<std::string>& arguments, const std::string& command,
+                          std::int64_t line) {
+  std::string text = kProgram;
+  bool optionAdded = false;
+  for (std::size_t i = 1; i < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
+    if (argument == "--from-line") {
+      ++i;
+      continue;
+    }
+    if (argument.starts_with("--from-line=")) continue;
+    if (argument == command && !optionAdded) {
+      text += " --from-line " + std::to_string(line);
+      optionAdded = true;
+    }
+    text += " " + ShellQuoted(argument);
+  }
+  return text;
+}
+
+std::vector<std::string> g_arguments;
+
 // The count message has already named the refused lines and their file.
 int ExitStatus(const TTransferResult& result) {
   if (result.headerMismatch) return kExitFailure;
@@ -221,7 +309,7 @@ int List(TSQLConnection& connection, const TCliOptions& options) {
     connection.ListFieldNames(*table, names);
   }
   if (StopSignal()) return StoppedStatus();
-  for (const std::string& name : names) std::printf("%s\n", name.c_str());
+  for (const std::string& name : names) std::printf("%s\n", Printable(name).c_str());
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
     Fail("cannot write the list to standard output");
     return kExitFailure;
@@ -240,6 +328,12 @@ int Transfer(TSQLConnection& connection, const TCliOptions& options) {
 
   TTransferRequest request;
   request.tableName = *table;
+  request.fromLine = options.fromLine;
+  if (file == "-" && g_closedAtStart[isExport ? 1 : 0]) {
+    Fail(std::string("standard ") + (isExport ? "output" : "input") + " is closed: there is nothing to " +
+         (isExport ? "write the table into" : "read the lines from"));
+    return kExitFailure;
+  }
   if (file == "-") {
     request.folder = "/dev";
     request.fileName = isExport ? "stdout" : "stdin";
@@ -262,10 +356,25 @@ int Transfer(TSQLConnection& connection, const TCliOptions& options) {
   TTerminalProgress progress(barVisible);
   TTerminalMessages messages(progress, file, options.quiet);
   TSQLDataSet dataSet("sdsTable", &connection);
+  // Like the standard tools, an export into a pipe ends when its reader goes.
+  if (isExport && file == "-") CatchBrokenPipe();
   TTransferResult result;
   try {
     result = isExport ? ExportTable(dataSet, request, progress, messages)
                       : ImportTable(dataSet, request, progress, messages);
+  } catch (const EImportFailed& failure) {
+    progress.Clear();
+    Fail(failure.what());
+    if (file == "-") return kExitFailure;
+    const std::string resume = Printable(ResumeCommand(g_arguments, "import", failure.ResumeLine()));
+    if (failure.UnknownEnd() > 0) {
+      std::fprintf(stderr, "If the rows of lines %lld to %lld are in the table:\n  %s\nIf they are not:\n  %s\n",
+                   static_cast<long long>(failure.ResumeLine()), static_cast<long long>(failure.UnknownEnd() - 1),
+                   Printable(ResumeCommand(g_arguments, "import", failure.UnknownEnd())).c_str(), resume.c_str());
+    } else {
+      std::fprintf(stderr, "To import the lines that were not imported:\n  %s\n", resume.c_str());
+    }
+    return kExitFailure;
   } catch (const std::exception& failure) {
     progress.Clear();
     Fail(failure.what());
@@ -278,6 +387,8 @@ int Transfer(TSQLConnection& connection, const TCliOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  HoldClosedStandardDescriptors();
+  g_arguments.assign(argv, argv + argc);
   TCliOptions options;
   std::string password;
   std::string user;
@@ -308,15 +419,35 @@ int main(int argc, char** argv) {
     return kExitFailure;
   }
   CatchStopSignals();
+  // A Ctrl-C also ends a server call that waits (on a lock, say): the
+  // signal handler may not touch the connection, so a thread does, once,
+  // when the transfer has not ended by itself soon after the stop (so that
+  // the commit of what a stop keeps is not cancelled too).
+  std::atomic<bool> finished{false};
+  std::thread canceller([&] {
+    int waited = 0;
+    while (!finished) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      if (StopSignal() && ++waited == 10) connection.CancelOperation();
+    }
+  });
 
+  const bool list = options.operands[0] == "tables" || options.operands[0] == "fields";
   int status;
-  try {
-    status = options.operands[0] == "tables" || options.operands[0] == "fields" ? List(connection, options)
-                                                                              : Transfer(connection, options);
-  } catch (const std::exception& failure) {
-    Fail(failure.what());
+  if (list && g_closedAtStart[1]) {
+    Fail("standard output is closed: there is nothing to write the list into");
     status = kExitFailure;
+  } else {
+    try {
+      status = list ? List(connection, options) : Transfer(connection, options);
+    } catch (const std::exception& failure) {
+      // A Ctrl-C that cancelled the call is the stop, not a failure.
+      if (!StopSignal()) Fail(failure.what());
+      status = StopSignal() ? StoppedStatus() : kExitFailure;
+    }
   }
+  finished = true;
+  canceller.join();
   try {
     connection.SetConnected(false);
   } catch (const std::exception& failure) {

@@ -73,6 +73,35 @@ void CatchStopSignals() {
 
 int StopSignal() { return g_stopSignal; }
 
+void CatchBrokenPipe() {
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGPIPE, &action, nullptr);
+}
+
+std::string Printable(const std::string& text, bool keepLineFeeds) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    char escape[8];
+    if ((byte < 0x20 && !(keepLineFeeds && byte == '\n')) || byte == 0x7f) {
+      std::snprintf(escape, sizeof escape, "\\x%02x", byte);
+      out += escape;
+    } else if (byte == 0xc2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+               static_cast<unsigned char>(text[i + 1]) <= 0x9f) {
+      // U+0080 to U+009F: the 8-bit controls, which some terminals obey.
+      std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned char>(text[++i]));
+      out += escape;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
 TTerminalProgress::TTerminalProgress(bool visible)
     : m_visible(visible), m_start(std::chrono::steady_clock::now()), m_lastDraw(m_start) {}
 
@@ -133,12 +162,14 @@ TTerminalMessages::TTerminalMessages(TTerminalProgress& progress, std::string fi
 
 void TTerminalMessages::ShowMessage(const std::string& text) {
   m_progress.Clear();
-  std::fprintf(stderr, "%s\n", text.c_str());
+  std::fprintf(stderr, "%s\n", Printable(text, true).c_str());
   std::fflush(stderr);
 }
 
 void TTerminalMessages::ShowResult(const TTransferResult& result) {
   if (m_quiet && !result.stopped && !result.headerMismatch) return;
+  // The reader of our output went away: we end as quietly as it did.
+  if (result.stopped && StopSignal() == SIGPIPE) return;
   ShowMessage(ResultText(result));
 }
 
@@ -151,8 +182,8 @@ TRefusalAnswer TTerminalMessages::AskRefusedLine(const TRefusedLine& line) {
     reason.replace(at, end == std::string::npos ? std::string::npos : end - at, "; ");
   }
   m_progress.Clear();
-  std::fprintf(stderr, "%s:%lld: %s\n", m_fileShown.c_str(), static_cast<long long>(line.lineNumber),
-               reason.c_str());
+  std::fprintf(stderr, "%s:%lld: %s\n", Printable(m_fileShown).c_str(), static_cast<long long>(line.lineNumber),
+               Printable(reason).c_str());
   std::fflush(stderr);
   return TRefusalAnswer::raOk;
 }

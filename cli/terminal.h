@@ -17,6 +17,14 @@
 void CatchStopSignals();
 // The signal that asked for a stop, 0 while none did.
 int StopSignal();
+// From now on a write to a pipe whose reader went away (SIGPIPE) asks for a
+// stop too, which ends quietly.
+void CatchBrokenPipe();
+
+// text with every control character shown as a visible escape ("\x1b",
+// "\u009b"), so that names and values from a database or a file cannot
+// drive the terminal; line feeds stay when keepLineFeeds.
+std::string Printable(const std::string& text, bool keepLineFeeds = false);
 
 // A bar on standard error with the rows done, the rate and the time left,
 // redrawn at most ten times a second; nothing at all when hidden.

@@ -558,6 +558,63 @@ TEST_P(TableTransferTest, ACutConnectionEndsTheImportWithOneErrorThatCountsWhatI
   EXPECT_EQ(committed, "20000") << error;
 }
 
+// A commit the database refuses (a commit trigger) at the first, second or
+// last commit: the failure counts only what is in the table, names the line
+// to import again from, and the rejected files hold exactly the refused
+// lines before it. Importing again from that line completes the table.
+TEST_P(TableTransferTest, AFailedCommitCountsNothingOfItsRowsAndTheImportGoesOnFromTheLineItNames) {
+  MakeDatabase(std::string(kCustomerSql) +
+               "CREATE EXCEPTION E_NO_COMMIT 'commit refused';\n"
+               "SET TERM ^;\n"
+               "CREATE TRIGGER T_COMMIT ON TRANSACTION COMMIT AS BEGIN "
+               "IF (EXISTS (SELECT 1 FROM CUSTOMER WHERE NAME = 'refuse')) THEN EXCEPTION E_NO_COMMIT; END^\n"
+               "SET TERM ;^\n");
+  constexpr int kRows = 45000;
+  // A commit comes every 20,000 lines settled, refused ones included.
+  struct Case {
+    int marker;          // the row whose commit the trigger refuses
+    int committed;       // rows in the table after the failure
+    std::int64_t line;   // the line to import again from
+  } cases[] = {{10000, 0, 2}, {30000, 20000 - 2, 20002}, {kRows, 40000 - 5, 40002}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.marker);
+    TSQLDataSet clear("", &connection);
+    clear.SetCommandText("DELETE FROM CUSTOMER");
+    clear.RunDirect();
+    std::string file = "ID,NAME,NOTE\r\n";
+    for (int id = 1; id <= kRows; ++id) {
+      file += std::to_string(id % 7000 == 0 ? 1 : id) + (id == c.marker ? ",refuse,\r\n" : ",n,\r\n");
+    }
+    WriteFile(folder / "in.csv", file);
+    TTransferRequest request = Request("CUSTOMER", "in.csv");
+    TRefusalRecorder boxes;
+    boxes.answers = {TRefusalAnswer::raSkipAll};
+    try {
+      ImportTable(dataSet, request, progress, boxes);
+      FAIL() << "no failure";
+    } catch (const EImportFailed& failure) {
+      EXPECT_NE(std::string(failure.what()).find("commit refused"), std::string::npos) << failure.what();
+      EXPECT_EQ(failure.Committed(), c.committed);
+      EXPECT_EQ(failure.ResumeLine(), c.line);
+      EXPECT_EQ(failure.UnknownEnd(), 0);
+    }
+    EXPECT_EQ(Query("SELECT COUNT(*) FROM CUSTOMER"), std::to_string(c.committed));
+    // Line 7001 holds a duplicate of row 1 (and so on every 7000 rows).
+    const std::string rejected = c.line > 7001 ? ReadFile(folder / "in.rejected.csv") : "";
+    EXPECT_EQ(std::count(rejected.begin(), rejected.end(), '\n'), c.line > 7001 ? 1 + (c.line - 2) / 7000 : 0);
+
+    // Without the trigger's row, the rest goes in from the line named.
+    file.replace(file.find(",refuse,"), 8, ",n,");
+    WriteFile(folder / "in.csv", file);
+    request.fromLine = c.line;
+    TTransferResult rest = ImportTable(dataSet, request, progress, boxes);
+    EXPECT_EQ(Query("SELECT COUNT(*) FROM CUSTOMER"), std::to_string(kRows - kRows / 7000));
+    EXPECT_EQ(rest.rows, kRows - kRows / 7000 - c.committed);
+    const std::string all = ReadFile(folder / "in.rejected.csv");
+    EXPECT_EQ(std::count(all.begin(), all.end(), '\n'), 1 + kRows / 7000);
+  }
+}
+
 TEST_P(TableTransferTest, LargeValuesComputedColumnsAndByteOrderMarksImport) {
   MakeDatabase(
       "CREATE TABLE SOURCE (ID INTEGER, MEMO BLOB SUB_TYPE TEXT, BIN BLOB SUB_TYPE BINARY, "
