@@ -243,6 +243,62 @@ TEST_P(CliTest, ExitStatusesTellWhatHappened) {
   EXPECT_NE(run.err.find("no password"), std::string::npos) << run.err;
 }
 
+// What the program prints and where it writes cannot be turned against the
+// user: closed descriptors, control characters in names, option values
+// that may be a password, a reader that goes away.
+TEST_P(CliTest, DescriptorsTerminalAndOptionsAreSafe) {
+  source->Execute(
+      "CREATE TABLE \"A\x1b[2JB\" (ID INTEGER);\nCREATE TABLE BIG (ID INTEGER, NAME VARCHAR(40));\nCOMMIT;\n"
+      "SET TERM ^ ;\nEXECUTE BLOCK AS DECLARE I INTEGER = 0; BEGIN WHILE (I < 50000) DO BEGIN "
+      "INSERT INTO BIG VALUES (:I, 'name ' || :I); I = I + 1; END END^\nSET TERM ; ^\n");
+  struct TCase {
+    std::string commandLine;  // "cli" stands for the program
+    int status;
+    std::string inOut;
+    std::string inErr;
+  } cases[] = {
+      {"cli " + Target(*source) + " tables >&-", 1, "", "standard output is closed"},
+      {"cli " + Target(*source) + " export BIG - >&-", 1, "", "standard output is closed"},
+      {"cli " + Target(*source) + " import BIG - <&-", 1, "", "standard input is closed"},
+      {"cli " + Target(*source) + " tables", 0, "A\\x1b[2JB\nBIG\n", ""},
+      {"cli " + Target(*source) + " --passw=secret tables", 2, "", "a password is not taken"},
+      {"cli " + Target(*source) + " --portable=yes tables", 2, "", "option --portable takes no value"},
+      {"cli " + Target(*source) + " --quiet=1 tables", 2, "", "option --quiet takes no value"},
+      {"cli " + Target(*source) + " --from-line 0 import BIG x.csv", 2, "", "--from-line takes"},
+      {"(cli " + Target(*source) + " export BIG -; echo $? > status) | head -c 1 > /dev/null; cat status", 0,
+       "141\n", ""},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.commandLine);
+    TRun run = Shell(c.commandLine);
+    EXPECT_EQ(run.status, c.status) << run.err;
+    EXPECT_NE(run.out.find(c.inOut), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find(c.inErr), std::string::npos) << run.err;
+    EXPECT_EQ(run.out.find('\x1b'), std::string::npos);
+    EXPECT_EQ(run.err.find("secret"), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("yes"), std::string::npos) << run.err;
+  }
+
+  if (!GetParam()) return;  // one embedded engine per file: the lock needs a server
+  // Ctrl-C while an insert waits on a row another transaction holds.
+  source->Execute("ALTER TABLE EMPTY_ONE ADD CONSTRAINT UQ_ONE UNIQUE (ID);\n");
+  TSQLConnection holder("holder");
+  holder.Params().SetValue("Database", source->Connect());
+  holder.Params().SetValue("User_Name", "SYSDBA");
+  holder.Params().SetValue("Password", testdb::Password());
+  holder.StartTransaction();
+  TSQLDataSet hold("", &holder);
+  hold.SetCommandText("INSERT INTO EMPTY_ONE VALUES (1)");
+  hold.RunDirect();
+  WriteFile(dir / "one.csv", "ID\r\n1\r\n");
+  const auto start = std::chrono::steady_clock::now();
+  TRun run = Shell("timeout --preserve-status -s INT 3 cli " + Target(*source) + " import EMPTY_ONE one.csv");
+  EXPECT_EQ(run.status, 130) << run.err;
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_NE(run.err.find("0 records"), std::string::npos) << run.err;
+  holder.Rollback();
+}
+
 // Ctrl-C in the middle of a long export: the program stops the transfer
 // (the embedded engine's own signal handlers notwithstanding) and ends.
 TEST_P(CliTest, CtrlCStopsALongExport) {
