@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <clocale>
@@ -613,6 +614,57 @@ TEST_P(TableTransferTest, AFailedCommitCountsNothingOfItsRowsAndTheImportGoesOnF
     const std::string all = ReadFile(folder / "in.rejected.csv");
     EXPECT_EQ(std::count(all.begin(), all.end(), '\n'), 1 + kRows / 7000);
   }
+}
+
+// Rows are judged in file order, also when many travel in one round trip: a
+// row that refers to a later row of the same file is refused, through a
+// server as embedded.
+TEST_P(TableTransferTest, RowsReferringToLaterRowsAreRefusedInFileOrder) {
+  MakeDatabase("CREATE TABLE NODE (ID INTEGER NOT NULL PRIMARY KEY, PARENT INTEGER REFERENCES NODE (ID));\n");
+  std::string file = "ID,PARENT\r\n";
+  for (int id = 1; id <= 300; ++id) {
+    file += std::to_string(id) + "," + (id == 1 ? "" : std::to_string(id % 50 == 0 ? id + 1 : id - 1)) + "\r\n";
+  }
+  WriteFile(folder / "in.csv", file);
+  TRefusalRecorder boxes;
+  boxes.answers = {TRefusalAnswer::raSkipAll};
+  const TTransferResult result = ImportTable(dataSet, Request("NODE", "in.csv"), progress, boxes);
+  // Row 50 points forward: refused, and so is every row after it, each
+  // pointing back to one that was refused.
+  EXPECT_EQ(result.refused, 251);
+  EXPECT_EQ(result.rows, 49);
+  EXPECT_EQ(Query("SELECT LIST(ID) FROM (SELECT ID FROM NODE WHERE ID BETWEEN 49 AND 52 ORDER BY ID)"), "49");
+}
+
+// The rejected files are new files of the import's own: a symbolic link in
+// their place is replaced, not written through; a folder where they cannot
+// be made stops the import before its first line, saying where and why.
+TEST_P(TableTransferTest, RejectedFilesAreMadeSafelyOrTheImportDoesNotStart) {
+  MakeDatabase(kCustomerSql);
+  WriteFile(folder / "in.csv", "ID,NAME,NOTE\r\n1,a,\r\nx,b,\r\n");
+  WriteFile(folder / "precious.txt", "keep me");
+  std::filesystem::create_symlink(folder / "precious.txt", folder / "in.rejected.csv");
+  TRefusalRecorder boxes;
+  boxes.answers = {TRefusalAnswer::raSkipAll};
+  EXPECT_EQ(ImportTable(dataSet, Request("CUSTOMER", "in.csv"), progress, boxes).rows, 1);
+  EXPECT_EQ(ReadFile(folder / "precious.txt"), "keep me");
+  EXPECT_FALSE(std::filesystem::is_symlink(folder / "in.rejected.csv"));
+  EXPECT_EQ(ReadFile(folder / "in.rejected.csv"), "ID,NAME,NOTE\r\nx,b,\r\n");
+
+  if (geteuid() == 0) return;  // root writes into any folder
+  const auto locked = folder / "locked";
+  std::filesystem::create_directory(locked);
+  WriteFile(locked / "in.csv", "ID,NAME,NOTE\r\n2,a,\r\n");
+  std::filesystem::permissions(locked, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  try {
+    ImportTable(dataSet, TTransferRequest{locked.string(), "in.csv", "CUSTOMER"}, progress, boxes);
+    ADD_FAILURE() << "no failure";
+  } catch (const EInOutError& failure) {
+    EXPECT_NE(std::string(failure.what()).find("'" + locked.string() + "'"), std::string::npos) << failure.what();
+    EXPECT_NE(std::string(failure.what()).find("Permission denied"), std::string::npos) << failure.what();
+  }
+  std::filesystem::permissions(locked, std::filesystem::perms::owner_all);
+  EXPECT_EQ(Query("SELECT COUNT(*) FROM CUSTOMER"), "1");
 }
 
 TEST_P(TableTransferTest, LargeValuesComputedColumnsAndByteOrderMarksImport) {
