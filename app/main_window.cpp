@@ -440,6 +440,8 @@ void TfrmMain::StopTransfer() {
 }
 
 void TfrmMain::TransferEnded(std::exception_ptr failure) {
+  // "Stop it and close the window?" asks about a transfer that is over now.
+  Messages().CloseQuestion();
   m_stopShortcut->setEnabled(false);
   for (const TSavedControl& saved : m_savedControls) saved.widget->setEnabled(saved.enabled);
   m_savedControls.clear();

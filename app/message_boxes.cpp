@@ -64,6 +64,12 @@ bool TMessageBoxes::AskYesNo(const std::string& question) {
   QPushButton* no = AddButton(box, QMessageBox::No, "&No");
   box.setDefaultButton(yes);
   box.setEscapeButton(no);
+  m_question = &box;
   box.exec();
+  m_question = nullptr;
   return box.clickedButton() == yes;
+}
+
+void TMessageBoxes::CloseQuestion() {
+  if (m_question) m_question->reject();
 }

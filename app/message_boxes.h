@@ -4,6 +4,8 @@
 
 #include <string>
 
+class QMessageBox;
+
 #include "transfer/reporting.h"
 
 class IMessageBoxes : public IMessages {
@@ -12,6 +14,9 @@ class IMessageBoxes : public IMessages {
   virtual void ShowError(const std::string& message) = 0;
   // A question with the buttons "&Yes" and "&No"; true for Yes.
   virtual bool AskYesNo(const std::string& question) = 0;
+  // Takes an open question off the screen, as if answered No: what it asked
+  // about is over.
+  virtual void CloseQuestion() {}
 };
 
 // What the error box shows for a failure's message: the message with "."
@@ -32,4 +37,8 @@ class TMessageBoxes : public IMessageBoxes {
   TRefusalAnswer AskRefusedLine(const TRefusedLine& line) override;
   // The question icon; Esc answers No.
   bool AskYesNo(const std::string& question) override;
+  void CloseQuestion() override;
+
+ private:
+  QMessageBox* m_question = nullptr;  // while AskYesNo waits
 };

@@ -83,6 +83,14 @@ class MessageBoxesTest : public QObject {
     QTest::newRow("letter above code 127")
         << QString::fromUtf8("Gr\xc3\xbc\xc3\x9f") << QString::fromUtf8("Gr\xc3\xbc\xc3\x9f.");
   }
+  // The window takes its close question away once the transfer has ended.
+  void aQuestionClosedFromOutsideAnswersNo() {
+    TMessageBoxes boxes;
+    QTimer::singleShot(50, [&boxes] { boxes.CloseQuestion(); });
+    QVERIFY(!boxes.AskYesNo("Stop it?"));
+    QVERIFY(!QApplication::activeModalWidget());
+  }
+
   void errorBoxText() {
     QFETCH(QString, message);
     QFETCH(QString, shown);
