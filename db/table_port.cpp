@@ -82,13 +82,20 @@ void Bind(TSQLCommand& command, int firstParam, const std::vector<TInsertValue>&
 }  // namespace
 
 TTableReader::TTableReader(TSQLDataSet& dataSet, const std::string& tableName)
-    : m_dataSet(dataSet), m_connection(dataSet.SQLConnection()) {
+    : m_dataSet(dataSet), m_connection(dataSet.SQLConnection()), m_tableName(tableName) {
   if (m_connection && !m_connection->InTransaction()) {
     m_connection->StartTransaction(eTxnSnapshot);
     m_ownTransaction = true;
   }
   try {
-    OpenTable(dataSet, tableName);
+    if (m_connection && NamesServer(m_connection->Params().Value("Database"))) {
+      OpenInline(tableName);
+    } else {
+      OpenTable(dataSet, tableName);
+      m_names = dataSet.ColumnNames();
+      for (std::size_t i = 0; i < m_names.size(); ++i) m_column.push_back(static_cast<int>(i));
+      m_longColumn.assign(m_names.size(), -1);
+    }
     dataSet.MoveFirst();
   } catch (...) {
     CloseQuietly(dataSet);
@@ -106,11 +113,66 @@ TTableReader::~TTableReader() {
   }
 }
 
-const std::vector<std::string>& TTableReader::ColumnNames() const { return m_dataSet.ColumnNames(); }
+// The columns are read off a statement that gives no row; when the table has
+// a blob column, the rows come from a statement that selects each blob twice:
+// as text where it is short, as a blob where it is long.
+void TTableReader::OpenInline(const std::string& tableName) {
+  TSQLConnection& connection = *m_connection;
+  const std::string table = connection.QuoteObjectName(tableName);
+  m_dataSet.SetActive(false);
+  m_dataSet.SetCommandType(ctQuery);
+  m_dataSet.SetCommandText("SELECT * FROM " + table + " WHERE 1 = 0");
+  m_dataSet.SetActive(true);
+  m_names = m_dataSet.ColumnNames();
+  std::vector<std::optional<TFieldKind>> kinds;
+  bool blobs = false;
+  for (std::size_t i = 0; i < m_names.size(); ++i) {
+    TField* field = m_dataSet.ColumnField(i);
+    kinds.push_back(field ? std::optional(field->Kind()) : std::nullopt);
+    blobs = blobs || kinds.back() == fkBlob || kinds.back() == fkMemo || kinds.back() == fkGraphic;
+  }
+  m_dataSet.SetActive(false);
+  m_longColumn.assign(m_names.size(), -1);
+  if (!blobs) {
+    OpenTable(m_dataSet, tableName);
+    for (std::size_t i = 0; i < m_names.size(); ++i) m_column.push_back(static_cast<int>(i));
+    return;
+  }
+  const std::string size = std::to_string(InlineBlobBytes());
+  std::string select;
+  std::string longOnes;
+  int longColumn = static_cast<int>(m_names.size());
+  for (std::size_t i = 0; i < m_names.size(); ++i) {
+    const std::string name = connection.QuoteObjectName(m_names[i]);
+    if (!select.empty()) select += ", ";
+    m_column.push_back(static_cast<int>(i));
+    if (kinds[i] != fkBlob && kinds[i] != fkMemo && kinds[i] != fkGraphic) {
+      select += name;
+      continue;
+    }
+    // Text keeps the blob's character set; other blobs are plain bytes.
+    const std::string type = kinds[i] == fkMemo ? "VARCHAR(" + size + ")" : "VARCHAR(" + size + ") CHARACTER SET OCTETS";
+    select += "CASE WHEN OCTET_LENGTH(" + name + ") <= " + size + " THEN CAST(" + name + " AS " + type + ") END";
+    longOnes += ", CASE WHEN OCTET_LENGTH(" + name + ") > " + size + " THEN " + name + " END";
+    m_longColumn[i] = longColumn++;
+  }
+  m_dataSet.SetCommandText("SELECT " + select + longOnes + " FROM " + table);
+  m_dataSet.SetActive(true);
+}
 
-TField* TTableReader::Field(std::size_t column) const { return m_dataSet.ColumnField(column); }
+TField* TTableReader::Field(std::size_t column) const {
+  TField* field = m_dataSet.ColumnField(static_cast<std::size_t>(m_column[column]));
+  if (m_longColumn[column] < 0 || (field && !field->IsNull())) return field;
+  return m_dataSet.ColumnField(static_cast<std::size_t>(m_longColumn[column]));
+}
 
-std::int64_t TTableReader::CountRows() { return m_dataSet.CountRecords(); }
+std::int64_t TTableReader::CountRows() {
+  if (m_dataSet.CommandType() == ctTable) return m_dataSet.CountRecords();
+  TSQLDataSet counter(std::string(), m_connection);
+  counter.SetCommandText("SELECT COUNT(*) FROM " + m_connection->QuoteObjectName(m_tableName));
+  counter.SetActive(true);
+  return counter.AtEnd() ? 0 : counter.FieldAt(0).AsLargeInt();
+}
 
 bool TTableReader::AtEnd() const { return m_dataSet.AtEnd(); }
 

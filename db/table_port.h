@@ -25,6 +25,11 @@ class TSQLCommand;
 // table. Its column names and its rows come from the one statement it opens,
 // so they always agree. The dataset is made inactive and the snapshot ended
 // when the reader goes, also after a failure.
+//
+// Through a server, every blob costs round trips of its own; so a blob
+// column travels inside the row as text when its value is short
+// (InlineBlobBytes() bytes at most), and only longer values as blobs. The
+// values are the same bytes either way.
 class TTableReader {
  public:
   TTableReader(TSQLDataSet& dataSet, const std::string& tableName);
@@ -32,10 +37,13 @@ class TTableReader {
   TTableReader(const TTableReader&) = delete;
   TTableReader& operator=(const TTableReader&) = delete;
 
+  // The longest blob value that travels inside its row, in bytes.
+  static constexpr int InlineBlobBytes() { return 2000; }
+
   // The table's columns in its order, arrays included.
-  const std::vector<std::string>& ColumnNames() const;
+  const std::vector<std::string>& ColumnNames() const { return m_names; }
   // The field holding column's value in the current row; null for a column
-  // whose values cannot be read (an array).
+  // whose values cannot be read (an array). Ask again for each row.
   TField* Field(std::size_t column) const;
   // The rows of the table in the same snapshot.
   std::int64_t CountRows();
@@ -46,9 +54,17 @@ class TTableReader {
   void Close();
 
  private:
+  void OpenInline(const std::string& tableName);
+
   TSQLDataSet& m_dataSet;
   TSQLConnection* m_connection;
+  std::string m_tableName;
   bool m_ownTransaction = false;
+  std::vector<std::string> m_names;
+  // Per column its dataset column, and for a blob read inline the column of
+  // its long values (the inline one holds null then); -1 for none.
+  std::vector<int> m_column;
+  std::vector<int> m_longColumn;
 };
 
 // A column of a table as an import sees it.

@@ -25,8 +25,9 @@ std::string HeaderLine(const std::vector<std::string>& columnNames) {
 
 // The current row as one line. A column without a field (an array) gives an
 // empty piece, so that every line stays aligned with the header.
-void AppendRowLine(std::string& line, const std::vector<TField*>& fields) {
-  for (TField* field : fields) {
+void AppendRowLine(std::string& line, const TTableReader& table) {
+  for (std::size_t column = 0, count = table.ColumnNames().size(); column < count; ++column) {
+    TField* field = table.Field(column);
     if (field && !field->IsNull()) {
       const std::size_t start = line.size();
       field->AppendValueText(line);
@@ -78,15 +79,13 @@ TTransferResult ExportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
     progress.SetPosition(10);
 
     const std::int64_t recordCount = table.CountRows();
-    std::vector<TField*> fields;
-    for (std::size_t i = 0; i < table.ColumnNames().size(); ++i) fields.push_back(table.Field(i));
 
     std::string line;
     std::int64_t written = 0;
     while (!table.AtEnd()) {
       if (progress.StopRequested()) return stopped();
       line.clear();
-      AppendRowLine(line, fields);
+      AppendRowLine(line, table);
       file.WriteLn(line);
       IOCheck();
       table.Next();

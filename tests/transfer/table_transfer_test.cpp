@@ -23,6 +23,8 @@
 #include "db/sql_connection.h"
 #include "db/sql_command.h"
 #include "db/sql_dataset.h"
+#include "transfer/csv_pieces.h"
+#include "db/table_port.h"
 
 namespace {
 
@@ -695,6 +697,48 @@ TEST_P(TableTransferTest, LargeValuesComputedColumnsAndByteOrderMarksImport) {
             "\xEF\xBB\xBFID,D,R\r\n1,4.9E-324,3.4028234663852886E38\r\n2,2.2250738585072014E-308,\r\n");
   EXPECT_EQ(Import("F"), 2) << messages.texts.back() << ReadFile(folder / "in.rejected.log");
   EXPECT_EQ(Query("SELECT COUNT(*) FROM F WHERE D > 0 AND D < 1E-300"), "2");
+}
+
+// Blob values of every length around the size that travels inside a row
+// come out byte for byte, and back in unchanged.
+TEST_P(TableTransferTest, BlobsOfEveryLengthComeOutAndBackByteForByte) {
+  MakeDatabase(
+      "CREATE TABLE SOURCE (ID INTEGER, MEMO BLOB SUB_TYPE TEXT, BIN BLOB SUB_TYPE BINARY);\n"
+      "CREATE TABLE COPY (ID INTEGER, MEMO BLOB SUB_TYPE TEXT, BIN BLOB SUB_TYPE BINARY);\n");
+  TSQLCommand insert(connection);
+  insert.Prepare("INSERT INTO SOURCE (ID, MEMO, BIN) VALUES (?, ?, ?)");
+  const int inline_ = TTableReader::InlineBlobBytes();
+  const std::size_t lengths[] = {0, 1, 2, std::size_t(inline_) - 1, std::size_t(inline_), std::size_t(inline_) + 1,
+                                 10u << 20};
+  std::string expected = "ID,MEMO,BIN\r\n";
+  int id = 0;
+  for (std::size_t length : lengths) {
+    std::string memo(length, 'm');
+    if (length > 1) memo[1] = '\0';
+    std::string bin(length, '\0');
+    for (std::size_t i = 0; i < bin.size(); ++i) bin[i] = static_cast<char>(i * 7 % 256);
+    insert.SetText(1, std::to_string(++id));
+    insert.SetText(2, memo);
+    insert.SetText(3, bin);
+    insert.Execute();
+    expected += std::to_string(id) + ",";
+    if (length == 0) expected += "\"\"";
+    AppendCsvPiece(expected, memo);
+    expected += ",";
+    if (length == 0) expected += "\"\"";
+    AppendCsvPiece(expected, bin);
+    expected += "\r\n";
+  }
+  insert.Prepare("INSERT INTO SOURCE (ID) VALUES (99)");
+  insert.Execute();
+  expected += "99,,\r\n";
+  EXPECT_EQ(Export("SOURCE", "blobs.csv"), id + 1);
+  EXPECT_TRUE(ReadFile(folder / "blobs.csv") == expected);
+  std::filesystem::copy_file(folder / "blobs.csv", folder / "in.csv");
+  EXPECT_EQ(Import("COPY"), id + 1);
+  EXPECT_EQ(Query("SELECT COUNT(*) FROM SOURCE S JOIN COPY C ON C.ID = S.ID AND C.MEMO IS NOT DISTINCT FROM S.MEMO "
+                  "AND C.BIN IS NOT DISTINCT FROM S.BIN"),
+            std::to_string(id + 1));
 }
 
 TEST_P(TableTransferTest, QuotedValuesComeBackByteForByte) {
