@@ -62,6 +62,18 @@ const char* const kHelp =
     "      --password-file FILE  read the password from the first line of FILE\n"
     "      --portable            dates, times and numbers in the server's own forms\n"
     "                            (2004-03-05, 14:07:09, 12.5), whatever the locale\n"
+    "      --from-line N         import: pass over the data lines before line N of the\n"
+    "                            file (to go on where a failed import ended)\n"
+    "      --mode MODE           import: append (new rows, the default), replace (the\n"
+    "                            table's rows deleted first, all in one transaction)\n"
+    "                            or upsert (a line whose key matches a row updates it)\n"
+    "      --key A,B             upsert: the columns that match a line to a row\n"
+    "                            (default: the primary key)\n"
+    "      --atomic              import in one transaction: a failure, a refused line\n"
+    "                            or a stop leaves the table as it was\n"
+    "      --max-refusals N      stop the import after N refused lines\n"
+    "      --dry-run             import every line, then undo it all: the counts and\n"
+    "                            refused lines of a real import, nothing changed\n"
     "  -q, --quiet               no progress bar and no count message\n"
     "  -h, --help                show this text\n"
     "  -V, --version             show the version\n"
@@ -80,6 +92,11 @@ struct TCliOptions {
   bool portable = false;
   bool quiet = false;
   std::int64_t fromLine = 0;
+  TTransferRequest::TMode mode = TTransferRequest::TMode::mAppend;
+  std::vector<std::string> keyColumns;
+  bool atomic = false;
+  bool dryRun = false;
+  std::int64_t maxRefusals = 0;
   std::vector<std::string> operands;  // the command and its arguments
 };
 
@@ -88,6 +105,26 @@ struct TUsageError {
 };
 
 void Fail(const std::string& text) { std::fprintf(stderr, "%s: %s\n", kProgram, Printable(text, true).c_str()); }
+
+// A whole number of 1 or more; throws TUsageError with problem otherwise.
+std::int64_t PositiveNumber(const char* text, const char* problem) {
+  char* end = nullptr;
+  errno = 0;
+  const long long number = std::strtoll(text, &end, 10);
+  if (errno != 0 || end == text || *end != '\0' || number < 1) throw TUsageError{problem};
+  return number;
+}
+
+// "A,B" as {"A", "B"}; names are used exactly as given.
+std::vector<std::string> Names(const std::string& list) {
+  std::vector<std::string> names;
+  std::size_t begin = 0;
+  for (std::size_t end; (end = list.find(',', begin)) != std::string::npos; begin = end + 1) {
+    names.push_back(list.substr(begin, end - begin));
+  }
+  names.push_back(list.substr(begin));
+  return names;
+}
 
 // An option as written, without a value given with "=" (which may be a
 // password typed in the wrong place, and is never echoed).
@@ -104,7 +141,7 @@ std::string OptionProblem(const std::string& argument, int shortOption) {
            "use ISC_PASSWORD or --password-file";
   }
   if (name.starts_with("--") && name.size() > 2 && name.size() < argument.size()) {
-    for (const char* flag : {"--portable", "--quiet", "--help", "--version"}) {
+    for (const char* flag : {"--portable", "--quiet", "--help", "--version", "--atomic", "--dry-run"}) {
       if (std::string(flag).starts_with(name)) return "option " + std::string(flag) + " takes no value";
     }
   }
@@ -115,13 +152,16 @@ std::string OptionProblem(const std::string& argument, int shortOption) {
 }
 
 TCliOptions ParseArguments(int argc, char** argv) {
-  enum { kPasswordFile = 1000, kPortable, kPassword, kFromLine };
+  enum { kPasswordFile = 1000, kPortable, kPassword, kFromLine, kMode, kKey, kAtomic, kMaxRefusals, kDryRun };
   static const option kOptions[] = {
       {"server", required_argument, nullptr, 's'},   {"database", required_argument, nullptr, 'd'},
       {"user", required_argument, nullptr, 'u'},     {"password-file", required_argument, nullptr, kPasswordFile},
       {"portable", no_argument, nullptr, kPortable}, {"quiet", no_argument, nullptr, 'q'},
       {"help", no_argument, nullptr, 'h'},           {"version", no_argument, nullptr, 'V'},
       {"password", optional_argument, nullptr, kPassword}, {"from-line", required_argument, nullptr, kFromLine},
+      {"mode", required_argument, nullptr, kMode},         {"key", required_argument, nullptr, kKey},
+      {"atomic", no_argument, nullptr, kAtomic},           {"max-refusals", required_argument, nullptr, kMaxRefusals},
+      {"dry-run", no_argument, nullptr, kDryRun},
       {nullptr, 0, nullptr, 0}};
   TCliOptions options;
   opterr = 0;
@@ -143,15 +183,32 @@ TCliOptions ParseArguments(int argc, char** argv) {
       case kPortable:
         options.portable = true;
         break;
-      case kFromLine: {
-        char* end = nullptr;
-        errno = 0;
-        const long long line = std::strtoll(optarg, &end, 10);
-        if (errno != 0 || end == optarg || *end != '\0' || line < 1)
-          throw TUsageError{"--from-line takes the number of a line of the file (1 or more)"};
-        options.fromLine = line;
+      case kFromLine:
+        options.fromLine = PositiveNumber(optarg, "--from-line takes the number of a line of the file (1 or more)");
         break;
-      }
+      case kMaxRefusals:
+        options.maxRefusals = PositiveNumber(optarg, "--max-refusals takes a number of lines (1 or more)");
+        break;
+      case kMode:
+        if (std::string(optarg) == "append") {
+          options.mode = TTransferRequest::TMode::mAppend;
+        } else if (std::string(optarg) == "replace") {
+          options.mode = TTransferRequest::TMode::mReplace;
+        } else if (std::string(optarg) == "upsert") {
+          options.mode = TTransferRequest::TMode::mUpsert;
+        } else {
+          throw TUsageError{"--mode takes append, replace or upsert"};
+        }
+        break;
+      case kKey:
+        options.keyColumns = Names(optarg);
+        break;
+      case kAtomic:
+        options.atomic = true;
+        break;
+      case kDryRun:
+        options.dryRun = true;
+        break;
       case 'q':
         options.quiet = true;
         break;
@@ -329,6 +386,11 @@ int Transfer(TSQLConnection& connection, const TCliOptions& options) {
   TTransferRequest request;
   request.tableName = *table;
   request.fromLine = options.fromLine;
+  request.mode = options.mode;
+  request.keyColumns = options.keyColumns;
+  request.atomic = options.atomic;
+  request.dryRun = options.dryRun;
+  request.maxRefusals = options.maxRefusals;
   if (file == "-" && g_closedAtStart[isExport ? 1 : 0]) {
     Fail(std::string("standard ") + (isExport ? "output" : "input") + " is closed: there is nothing to " +
          (isExport ? "write the table into" : "read the lines from"));

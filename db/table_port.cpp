@@ -211,10 +211,11 @@ std::vector<TTableColumn> DescribeTable(TSQLDataSet& dataSet, const std::string&
 
 TBulkInserter::TBulkInserter(TSQLConnection& connection, const std::string& tableName,
                              const std::vector<std::string>& columns, std::int64_t firstLine,
-                             TRefusalSink onRefused, TCommitSink onCommitted)
+                             TRefusalSink onRefused, TCommitSink onCommitted, const TInsertOptions& options)
     : m_connection(connection),
       m_onRefused(std::move(onRefused)),
       m_onCommitted(std::move(onCommitted)),
+      m_options(options),
       m_columns(columns.size()),
       m_single(std::make_unique<TSQLCommand>(connection)),
       m_batch(std::make_unique<TSQLCommand>(connection)),
@@ -225,14 +226,41 @@ TBulkInserter::TBulkInserter(TSQLConnection& connection, const std::string& tabl
     if (!columnList.empty()) columnList += ", ";
     columnList += connection.QuoteObjectName(column);
   }
+  if (m_options.replace || m_options.rollBackAtEnd) m_options.oneTransaction = true;
+  const std::string table = connection.QuoteObjectName(tableName);
   const std::string insertHead =
-      "INSERT INTO " + connection.QuoteObjectName(tableName) + " (" + columnList + ") VALUES (";
+      std::string(m_options.upsert ? "UPDATE OR INSERT INTO " : "INSERT INTO ") + table + " (" + columnList +
+      ") VALUES (";
+  std::string insertTail = ")";
+  if (m_options.upsert && !m_options.matchColumns.empty()) {
+    insertTail += " MATCHING (";
+    for (std::size_t i = 0; i < m_options.matchColumns.size(); ++i) {
+      insertTail += (i ? ", " : "") + connection.QuoteObjectName(m_options.matchColumns[i]);
+    }
+    insertTail += ")";
+  }
 
   connection.StartTransaction();
   try {
+    if (m_options.upsert && m_options.matchColumns.empty()) {
+      TSQLCommand keys(connection);
+      keys.Prepare(
+          "SELECT IIF(EXISTS (SELECT 1 FROM RDB$RELATION_CONSTRAINTS WHERE RDB$CONSTRAINT_TYPE = 'PRIMARY KEY' "
+          "AND RDB$RELATION_NAME = ?), 'Y', 'N') FROM RDB$DATABASE");
+      keys.SetText(1, tableName);
+      if (keys.ExecuteForText() != "Y") {
+        throw EDatabaseError("Table '" + tableName +
+                             "' has no primary key: name the columns that match a file's row to a table's row");
+      }
+    }
+    if (m_options.replace) {
+      TSQLCommand clear(connection);
+      clear.Prepare("DELETE FROM " + table);
+      clear.Execute();
+    }
     std::string sql = insertHead;
     for (std::size_t c = 0; c < columns.size(); ++c) sql += c ? ", ?" : "?";
-    m_single->Prepare(sql + ")");
+    m_single->Prepare(sql + insertTail);
     for (std::size_t c = 0; c < columns.size(); ++c) {
       const TSQLParamType type = m_single->ParamType(static_cast<int>(c) + 1);
       TColumn& column = m_columns[c];
@@ -244,7 +272,7 @@ TBulkInserter::TBulkInserter(TSQLConnection& connection, const std::string& tabl
       column.textBytes = type.type == fldZSTRING ? std::max<std::uint32_t>(type.length, 1) : kOtherTextBytes;
     }
     // A batch saves round trips to a server; embedded, a row costs no more alone.
-    if (NamesServer(connection.Params().Value("Database")) && !columns.empty()) PrepareBatch(insertHead);
+    if (NamesServer(connection.Params().Value("Database")) && !columns.empty()) PrepareBatch(insertHead, insertTail);
   } catch (...) {
     KeepWhatWasSettled();
     throw;
@@ -263,13 +291,16 @@ TBulkInserter::~TBulkInserter() {
 // it are not tried, and its index (from 0) is returned (-1 when none was).
 // One size only: a smaller block for what is left is not worth its prepare;
 // the rest goes row by row.
-void TBulkInserter::PrepareBatch(const std::string& insertHead) {
+void TBulkInserter::PrepareBatch(const std::string& insertHead, const std::string& insertTail) {
   std::size_t rowBytes = 0;
   for (const auto& column : m_columns) {
     rowBytes += 4 + (column.input == TColumnInput::ciText ? column.textBytes + 2 : 8);
   }
   int rows = static_cast<int>(std::min<std::size_t>(kBatchRows, kBatchBytes / rowBytes));
   rows = std::min<int>(rows, static_cast<int>(10000 / m_columns.size()));
+  // A statement may name its tables at most 256 times; UPDATE OR INSERT
+  // names its table more than once.
+  if (m_options.upsert) rows = std::min(rows, 60);
   for (; rows >= 8; rows = rows * 3 / 4) {
     std::string sql = "EXECUTE BLOCK (";
     for (int r = 0; r < rows; ++r) {
@@ -300,7 +331,7 @@ void TBulkInserter::PrepareBatch(const std::string& insertHead) {
       for (std::size_t c = 0; c < m_columns.size(); ++c) {
         sql += (c ? ", :P" : ":P") + std::to_string(r) + "_" + std::to_string(c);
       }
-      sql += "); WHEN ANY DO F = '" + std::to_string(r) + "'; END\n";
+      sql += insertTail + "; WHEN ANY DO F = '" + std::to_string(r) + "'; END\n";
     }
     sql += "SUSPEND; END";
     if (sql.size() <= kBatchBytes) {
@@ -403,7 +434,7 @@ void TBulkInserter::Settled(std::int64_t inserted, std::int64_t next) {
   m_inserted += inserted;
   m_settledRows += std::max<std::int64_t>(inserted, 1);
   m_settledEnd = next;
-  if (m_settledRows - m_settledAtCommit >= CommitEvery()) Commit(true);
+  if (!m_options.oneTransaction && m_settledRows - m_settledAtCommit >= CommitEvery()) Commit(true);
 }
 
 void TBulkInserter::CommitTransaction() {
@@ -431,10 +462,25 @@ void TBulkInserter::Commit(bool startNext) {
 
 void TBulkInserter::Complete() {
   Flush();
+  if (m_options.rollBackAtEnd) {
+    m_connection.Rollback();
+    m_rolledBack = true;
+    return;
+  }
   Commit(false);
 }
 
+void TBulkInserter::RollBackAll() noexcept {
+  m_pending.clear();
+  try {
+    if (m_connection.InTransaction()) m_connection.Rollback();
+  } catch (const std::exception&) {
+  }
+  m_rolledBack = true;
+}
+
 void TBulkInserter::KeepWhatWasSettled(bool connectionLost) noexcept {
+  if (m_options.oneTransaction) return RollBackAll();
   m_pending.clear();
   try {
     if (!m_connection.InTransaction()) return;  // a failed commit rolled back

@@ -107,6 +107,21 @@ struct TInsertRow {
   std::vector<TInsertValue> values;  // one per column, in the inserter's order
 };
 
+// How an inserter changes the table.
+struct TInsertOptions {
+  // A row whose key matches a row of the table updates it instead of being
+  // inserted: on matchColumns, or on the primary key when that is empty.
+  bool upsert = false;
+  std::vector<std::string> matchColumns;
+  // The table's rows are deleted first, in the same one transaction.
+  bool replace = false;
+  // One transaction for everything: no commits on the way, and a failure or
+  // a stop rolls it all back.
+  bool oneTransaction = false;
+  // Everything is rolled back at the end, as a trial.
+  bool rollBackAtEnd = false;
+};
+
 // Inserts rows into one table inside a transaction of its own, committed
 // every CommitEvery() rows settled (inserted or refused) and at Complete().
 // Rows are settled in the order they were added: over a server many rows
@@ -126,7 +141,8 @@ class TBulkInserter {
   // as the catalogue lists them) into tableName. firstLine: where the rows of
   // the source begin, the settled end until a row is settled.
   TBulkInserter(TSQLConnection& connection, const std::string& tableName, const std::vector<std::string>& columns,
-                std::int64_t firstLine, TRefusalSink onRefused, TCommitSink onCommitted);
+                std::int64_t firstLine, TRefusalSink onRefused, TCommitSink onCommitted,
+                const TInsertOptions& options = {});
   // Rolls back what is not committed.
   ~TBulkInserter();
   TBulkInserter(const TBulkInserter&) = delete;
@@ -152,6 +168,8 @@ class TBulkInserter {
   void KeepWhatWasSettled(bool connectionLost = false) noexcept;
 
   std::int64_t Inserted() const { return m_inserted; }
+  // Everything was rolled back (a trial, or one transaction that failed or stopped).
+  bool RolledBack() const { return m_rolledBack; }
   std::int64_t Committed() const { return m_committed; }
   // Everything of the source before it is in the table or was refused;
   // nothing from it on is in the table.
@@ -168,7 +186,8 @@ class TBulkInserter {
     std::uint32_t textBytes = 0;  // the most bytes a text input of a batch takes
   };
 
-  void PrepareBatch(const std::string& insertHead);
+  void PrepareBatch(const std::string& insertHead, const std::string& insertTail);
+  void RollBackAll() noexcept;
   bool FitsBatch(const TInsertRow& row) const;
   void SendBatch();
   void RunAlone(const TInsertRow& row);
@@ -179,6 +198,8 @@ class TBulkInserter {
   TSQLConnection& m_connection;
   TRefusalSink m_onRefused;
   TCommitSink m_onCommitted;
+  TInsertOptions m_options;
+  bool m_rolledBack = false;
   std::vector<TColumn> m_columns;
   std::unique_ptr<TSQLCommand> m_single;
   std::unique_ptr<TSQLCommand> m_batch;

@@ -25,7 +25,16 @@ std::string ResultText(const TTransferResult& result) {
     }
     return text;
   }
-  std::string text = CountText(result.rows, result.tableName, "imported", result.path);
+  std::string text;
+  if (result.dryRun) {
+    text = "Dry run: " + std::to_string(result.rows) + " records of table '" + result.tableName +
+           "' would have been imported from file '" + result.path + "'; nothing was changed";
+  } else if (result.rolledBack) {
+    text = "No records of table '" + result.tableName + "' were imported from file '" + result.path +
+           "': the import was undone and the table is as it was";
+  } else {
+    text = CountText(result.rows, result.tableName, "imported", result.path);
+  }
   if (result.refused > 0) {
     const bool one = result.refused == 1;
     text += ". " + std::to_string(result.refused) + (one ? " line was" : " lines were") + " refused; " +

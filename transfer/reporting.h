@@ -63,6 +63,8 @@ struct TTransferResult {
   bool stopped = false;            // ended by a Stop (the user's, or the refusal box's)
   std::int64_t stoppedAtLine = 0;  // import stopped: the first line of the file not imported
   std::string rejectedPath;        // import: the file of refused lines, when there was one
+  bool dryRun = false;             // import: rows counts what a real import would have done
+  bool rolledBack = false;         // import: nothing was changed (one transaction undone)
 };
 
 // The message the window shows for a result: the count message ("25 records

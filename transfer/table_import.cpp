@@ -73,6 +73,13 @@ class TImportRun {
 void TImportRun::Run(TSQLConnection& connection) {
   std::vector<std::string> names;
   for (const auto& column : m_columns) names.push_back(column.name);
+  TInsertOptions options;
+  options.upsert = m_request.mode == TTransferRequest::TMode::mUpsert;
+  options.matchColumns = m_request.keyColumns;
+  options.replace = m_request.mode == TTransferRequest::TMode::mReplace;
+  options.oneTransaction = m_request.atomic;
+  options.rollBackAtEnd = m_request.dryRun;
+  const bool oneTransaction = options.replace || options.oneTransaction || options.rollBackAtEnd;
   std::optional<TBulkInserter> inserter;
   try {
     inserter.emplace(
@@ -86,7 +93,8 @@ void TImportRun::Run(TSQLConnection& connection) {
         [&](std::int64_t committedRows, std::int64_t) {
           m_rejected.Commit();
           m_progress.SetRowsCommitted(committedRows);
-        });
+        },
+        options);
     for (;;) {
       if (m_progress.StopRequested() || m_stopAsked) {
         m_result.stopped = true;
@@ -98,7 +106,17 @@ void TImportRun::Run(TSQLConnection& connection) {
       ReadLine(*inserter);
       MoveBar(inserter->Inserted());
     }
-    inserter->Complete();
+    // The rows still waiting may be refused with a stop too.
+    inserter->Flush();
+    if (m_stopAsked) m_result.stopped = true;
+    // A stop (or a refused line of an atomic import) undoes one transaction.
+    if (m_result.stopped && oneTransaction) {
+      inserter->KeepWhatWasSettled();
+      m_rejected.Discard();
+    } else {
+      inserter->Complete();
+      if (m_request.dryRun) m_rejected.Commit();  // what a real import would keep
+    }
   } catch (const std::exception& failure) {
     // A Stop may cancel a call that waits on the server; its failure is the stop.
     if (!m_progress.StopRequested()) Fail(failure, inserter ? &*inserter : nullptr);
@@ -106,7 +124,9 @@ void TImportRun::Run(TSQLConnection& connection) {
     m_rejected.Discard();
     m_result.stopped = true;
   }
-  m_result.rows = inserter->Committed();
+  m_result.dryRun = m_request.dryRun;
+  m_result.rolledBack = inserter->RolledBack() && !m_request.dryRun;
+  m_result.rows = m_request.dryRun && !m_result.stopped ? inserter->Inserted() : inserter->Committed();
   if (m_result.stopped) m_result.stoppedAtLine = inserter->CommittedEnd();
 }
 
@@ -195,6 +215,11 @@ void TImportRun::RefuseHere(TBulkInserter& inserter, TLineFault fault, const std
 bool TImportRun::Refuse(const std::string& record, const TRefusedLine& line) {
   ++m_result.refused;
   m_rejected.Add(record, line.lineNumber, line.reason);
+  if (m_request.atomic || (m_request.maxRefusals > 0 && m_result.refused >= m_request.maxRefusals)) {
+    if (!m_stopAsked) m_messages.AskRefusedLine(line);
+    m_stopAsked = true;
+    return false;
+  }
   if (m_skipAll || m_stopAsked) return !m_stopAsked;
   const TRefusalAnswer answer = m_messages.AskRefusedLine(line);
   if (answer == TRefusalAnswer::raSkipAll) m_skipAll = true;

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "base/exceptions.h"
 #include "transfer/reporting.h"
@@ -14,6 +16,10 @@
 class TSQLDataSet;
 
 struct TTransferRequest {
+  TTransferRequest() = default;
+  TTransferRequest(std::string folder, std::string fileName, std::string tableName)
+      : folder(std::move(folder)), fileName(std::move(fileName)), tableName(std::move(tableName)) {}
+
   std::string folder;
   std::string fileName;
   // The table exactly as the catalogue lists it; its columns are read from
@@ -28,6 +34,20 @@ struct TTransferRequest {
   // Import: the data lines before this line of the file are passed over
   // (an import that goes on where an earlier one ended); 0 for none.
   std::int64_t fromLine = 0;
+
+  // Import: how the lines change the table.
+  enum class TMode {
+    mAppend,   // each line a new row
+    mReplace,  // the table's rows deleted first; all in one transaction
+    mUpsert,   // a line whose key matches a row updates it, the others are new rows
+  } mode = TMode::mAppend;
+  std::vector<std::string> keyColumns;  // upsert: the key; empty: the primary key
+  // One transaction: a failure, a refused line or a stop leaves the table as it was.
+  bool atomic = false;
+  // Every line goes to the server as in a real import, then all is rolled back.
+  bool dryRun = false;
+  // Stop after this many refused lines, as the refusal box's Stop does; 0: never.
+  std::int64_t maxRefusals = 0;
 };
 
 // An import that ended with a failure other than a refused line. Its

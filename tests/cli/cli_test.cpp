@@ -299,6 +299,49 @@ TEST_P(CliTest, DescriptorsTerminalAndOptionsAreSafe) {
   holder.Rollback();
 }
 
+// The import modes, each from the same table and file: what the table
+// holds afterwards and what the program says.
+TEST_P(CliTest, ImportModesChangeTheTableAsTheySay) {
+  source->Execute("CREATE TABLE T (ID INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(10));\n"
+                  "CREATE TABLE NO_KEY (ID INTEGER, NAME VARCHAR(10));\n");
+  WriteFile(dir / "in.csv", "ID,NAME\r\n2,B\r\n3,c\r\n4,d\r\n");
+  struct TCase {
+    std::string options;
+    int status;
+    std::string table;  // T's rows afterwards, as a portable export writes them
+    std::string inErr;
+  } cases[] = {
+      {"", 3, "1,a\r\n2,b\r\n3,c\r\n4,d\r\n", "in.csv:2: violation of PRIMARY or UNIQUE KEY"},
+      {"--mode upsert", 0, "1,a\r\n2,B\r\n3,c\r\n4,d\r\n", ""},
+      {"--mode upsert --key ID", 0, "1,a\r\n2,B\r\n3,c\r\n4,d\r\n", ""},
+      {"--mode replace", 0, "2,B\r\n3,c\r\n4,d\r\n", ""},
+      {"--atomic", 1, "1,a\r\n2,b\r\n", "the table is as it was"},
+      {"--mode replace --max-refusals 1 --key ID", 1, "1,a\r\n2,b\r\n", "the table is as it was"},
+      {"--dry-run", 3, "1,a\r\n2,b\r\n", "Dry run: 2 records of table 'T' would have been imported"},
+      {"--max-refusals 1", 1, "1,a\r\n2,b\r\n", "The import stopped at line 3"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.options);
+    source->Execute("DELETE FROM T;\nINSERT INTO T VALUES (1, 'a');\nINSERT INTO T VALUES (2, 'b');\n");
+    if (c.options.find("replace --max") != std::string::npos) {
+      WriteFile(dir / "in.csv", "ID,NAME\r\n2,B\r\nx,c\r\n4,d\r\n");
+    } else {
+      WriteFile(dir / "in.csv", "ID,NAME\r\n2,B\r\n3,c\r\n4,d\r\n");
+    }
+    TRun run = Shell("cli " + Target(*source) + " " + c.options + " import T in.csv");
+    EXPECT_EQ(run.status, c.status) << run.err;
+    EXPECT_NE(run.err.find(c.inErr), std::string::npos) << run.err;
+    // In key order: an update may move a row.
+    EXPECT_EQ(Shell("cli -q " + Target(*source) + " --portable export T - | LC_ALL=C sort").out,
+              c.table + "ID,NAME\r\n");
+  }
+  TRun run = Shell("cli " + Target(*source) + " --mode upsert import NO_KEY in.csv");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("has no primary key"), std::string::npos) << run.err;
+  run = Shell("cli " + Target(*source) + " --mode upsert --key ID import NO_KEY in.csv");
+  EXPECT_EQ(run.status, 0) << run.err;
+}
+
 // Ctrl-C in the middle of a long export: the program stops the transfer
 // (the embedded engine's own signal handlers notwithstanding) and ends.
 TEST_P(CliTest, CtrlCStopsALongExport) {
