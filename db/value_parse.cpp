@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 #include <cstdio>
+#include <ctime>
 
 #include "db/locale_formats.h"
 #include "db/value_text.h"
@@ -34,6 +35,20 @@ struct TReadParts {
   int Afternoon = -1;
   bool TwelveHour = false;
 };
+
+// The year that two digits name, as the server reads a two-digit year: the
+// one in the current century, a century earlier or later when that is more
+// than 50 years from the current year.
+int YearOfTwoDigits(int digits) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  const int current = local.tm_year + 1900;
+  const int year = current / 100 * 100 + digits;
+  if (year > current + 50) return year - 100;
+  if (year < current - 50) return year + 100;
+  return year;
+}
 
 // A part that a pattern names twice must read the same both times.
 bool Store(int& part, int value) {
@@ -103,8 +118,9 @@ class TDateTimeScanner {
         return ReadName(m_formats.ShortMonthNames, m_parts.Month);
       case tkLongMonthName:
         return ReadName(m_formats.LongMonthNames, m_parts.Month);
+      case tkYear2:
       case tkYear4:
-        return ReadNumber(4, 4, m_parts.Year);
+        return ReadYear();
       case tkHour:
         m_parts.TwelveHour = m_parts.TwelveHour || token.TwelveHour;
         return ReadNumber(1, 2, m_parts.Hour);
@@ -124,7 +140,6 @@ class TDateTimeScanner {
         return ReadMarker(token.Text.substr(0, 1), token.Text.substr(2, 1));
       case tkAmPmMarkers:
         return ReadMarker(m_formats.TimeAMString, m_formats.TimePMString);
-      case tkYear2:    // The century is unknown.
       case tkEraYear:  // Eras are not read back.
       case tkEraName:
         return false;
@@ -155,6 +170,16 @@ class TDateTimeScanner {
       ++count;
     }
     return count >= minDigits && Store(part, value);
+  }
+
+  // Four digits, or two (see YearOfTwoDigits).
+  bool ReadYear() {
+    const std::size_t start = m_pos;
+    int value = -1;
+    if (!ReadNumber(2, 4, value)) return false;
+    const std::size_t digits = m_pos - start;
+    if (digits == 3) return false;
+    return Store(m_parts.Year, digits == 2 ? YearOfTwoDigits(value) : value);
   }
 
   // "." and one to four digits after the seconds, when they stand there.

@@ -16,9 +16,12 @@
 #include <string_view>
 
 // A date by the short date pattern: "YYYY-MM-DD". Day and month numbers take one
-// or two digits, a four-digit year exactly four; month and day names match
-// without regard to ASCII case, and a day name must fit the date. nullopt for a
-// two-digit year (its century is unknown), an era, or a day that does not exist.
+// or two digits; month and day names match without regard to ASCII case, and a
+// day name must fit the date. nullopt for an era or a day that does not exist.
+// A year has four digits or two. Two digits name the year that ends in them
+// within 50 years of the current one, and of two such years the one in the
+// current century, as the server reads a two-digit year: in 2026 "03" is 2003,
+// "76" is 2076 and "77" is 1977.
 std::optional<std::string> ParseDateText(std::string_view piece);
 
 // A time of day by the long time pattern: "HH:MM:SS", or "HH:MM:SS.fff" when the

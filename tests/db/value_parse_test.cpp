@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <vector>
@@ -66,6 +67,7 @@ TEST(ParseDateTimeTexts, UsSample) {
                 {"date alone at midnight", ParseDateTimeText, "3/5/2004", "2004-03-05"},
                 {"leap day", ParseDateText, "2/29/2004", "2004-02-29"},
                 {"first day", ParseDateText, "1/1/0001", "0001-01-01"},
+                {"two-digit year", ParseDateText, "3/5/04", "2004-03-05"},
             });
 }
 
@@ -93,7 +95,7 @@ TEST(ParseDateTimeTexts, Failures) {
                             {"wrong separators", ParseDateText, "3-5-2004", no},
                             {"trailing text", ParseDateText, "3/5/2004x", no},
                             {"time after a date", ParseDateText, "3/5/2004 2:07:09 PM", no},
-                            {"two-digit year", ParseDateText, "3/5/04", no},
+                            {"three-digit year", ParseDateText, "3/5/004", no},
                             {"five-digit year", ParseDateText, "3/5/20045", no},
                             {"three-digit day", ParseDateText, "3/005/2004", no},
                             {"ISO date is not misread", ParseDateText, "2004-03-05", no},
@@ -146,7 +148,7 @@ TEST(ParseDateTimeTexts, TokensOfOtherPatterns) {
 
   TLocaleFormats twoDigitYear;
   twoDigitYear.ShortDateFormat = "m/d/yy";
-  CheckRows(twoDigitYear, {{"century unknown", ParseDateText, "3/5/04", no}});
+  CheckRows(twoDigitYear, {{"two-digit year", ParseDateText, "3/5/04", "2004-03-05"}});
 }
 
 // Every text the export writes under a real locale reads back as the same value.
@@ -203,6 +205,43 @@ TEST(ParseTexts, ServerFormsKeepTheirValue) {
       const auto result = row.parse(row.piece);
       EXPECT_TRUE(!result || *result == row.piece) << locale << " [" << row.piece << "] gave " << *result;
     }
+  }
+}
+
+// A two-digit year, as spreadsheets write it, reads in the locale's own order.
+TEST(ParseDateTimeTexts, EachLocaleReadsItsOwnOrder) {
+  struct Row {
+    const char* locale;  // the reading one
+    const char* name;
+    TParse parse;
+    const char* piece;
+    std::optional<std::string> result;
+  };
+  const std::vector<Row> rows = {
+      {"de_DE.UTF-8", "two-digit year", ParseDateTimeText, "05.03.04 14:07:09", "2004-03-05 14:07:09"},
+      {"en_GB.UTF-8", "two-digit year", ParseDateText, "01/02/03", "2003-02-01"},
+      {"en_GB.UTF-8", "two-digit year of the last century", ParseDateText, "31/12/99", "1999-12-31"},
+      {"en_US.UTF-8", "two-digit year, month first", ParseDateText, "01/02/03", "2003-01-02"},
+  };
+  for (const Row& row : rows) {
+    TFormatsScope scope(Named(row.locale));
+    EXPECT_EQ(row.parse(row.piece), row.result) << row.locale << " " << row.name << " [" << row.piece << "]";
+  }
+
+  // Two digits name a year at most 50 years from now; of two, the one in
+  // this century.
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  const int year = local.tm_year + 1900;
+  const int tie = (year + 50) / 100 == year / 100 ? year + 50 : year - 50;
+  TFormatsScope scope(Named("en_GB.UTF-8"));
+  for (const int expected : {year + 49, year - 49, tie}) {
+    char piece[16];
+    std::snprintf(piece, sizeof piece, "07/08/%02d", expected % 100);
+    char date[16];
+    std::snprintf(date, sizeof date, "%04d-08-07", expected);
+    EXPECT_EQ(ParseDateText(piece), date) << piece;
   }
 }
 
