@@ -59,7 +59,10 @@ bool Store(int& part, int value) {
 
 class TDateTimeScanner {
  public:
-  TDateTimeScanner(std::string_view text, const TLocaleFormats& formats) : m_text(text), m_formats(formats) {}
+  // With fullWidth every number has as many digits as it may have (four for
+  // a year, two for the others); without, fewer may do, two for a year.
+  TDateTimeScanner(std::string_view text, const TLocaleFormats& formats, bool fullWidth)
+      : m_text(text), m_formats(formats), m_fullWidth(fullWidth) {}
 
   // Reads the pattern from the current position on; the pattern itself is
   // level 0 and named patterns inside a named pattern read nothing, as they write nothing.
@@ -162,6 +165,7 @@ class TDateTimeScanner {
   }
 
   bool ReadNumber(std::size_t minDigits, std::size_t maxDigits, int& part) {
+    if (m_fullWidth) minDigits = maxDigits;
     std::size_t count = 0;
     int value = 0;
     while (count < maxDigits && m_pos < m_text.size() && IsDigit(m_text[m_pos])) {
@@ -228,13 +232,39 @@ class TDateTimeScanner {
   std::size_t m_pos = 0;
   TReadParts m_parts;
   bool m_fractionAllowed = true;
+  bool m_fullWidth;
 };
 
-std::optional<TReadParts> Scan(std::string_view piece, std::string_view pattern) {
+// Which forms a piece is read in: the locale's, or the server's unambiguous
+// ones, exactly as a portable file writes them: every number at its full
+// width, "2004-03-05 02:07:09", so that no hour without its marker reads there.
+enum class TForms { fmLocale, fmServer };
+
+const TLocaleFormats& FormatsOf(TForms forms) {
+  static const TLocaleFormats server = PortableLocaleFormats();
+  return forms == TForms::fmLocale ? LocaleFormats() : server;
+}
+
+enum class TValueKind { vkDate, vkTime, vkDateTime };
+
+std::string_view PatternOf(TValueKind kind, const TLocaleFormats& formats) {
+  switch (kind) {
+    case TValueKind::vkDate:
+      return formats.ShortDateFormat;
+    case TValueKind::vkTime:
+      return formats.LongTimeFormat;
+    case TValueKind::vkDateTime:
+      break;
+  }
+  return "c";
+}
+
+std::optional<TReadParts> Scan(std::string_view piece, TForms forms, TValueKind kind) {
   const std::string_view text = Trimmed(piece);
   if (text.empty()) return std::nullopt;
-  TDateTimeScanner scanner(text, LocaleFormats());
-  if (!scanner.Read(pattern, 0) || !scanner.AtEnd()) return std::nullopt;
+  const TLocaleFormats& formats = FormatsOf(forms);
+  TDateTimeScanner scanner(text, formats, forms == TForms::fmServer);
+  if (!scanner.Read(PatternOf(kind, formats), 0) || !scanner.AtEnd()) return std::nullopt;
   return scanner.Parts();
 }
 
@@ -336,26 +366,37 @@ bool AboveDoubleRange(std::string_view number) {
   return power + exponent >= 0;
 }
 
-}  // namespace
-
-std::optional<std::string> ParseDateText(std::string_view piece) {
-  const auto parts = Scan(piece, LocaleFormats().ShortDateFormat);
-  return parts ? DateOf(*parts) : std::nullopt;
-}
-
-std::optional<std::string> ParseTimeText(std::string_view piece) {
-  const auto parts = Scan(piece, LocaleFormats().LongTimeFormat);
-  return parts ? TimeOf(*parts) : std::nullopt;
-}
-
-std::optional<std::string> ParseDateTimeText(std::string_view piece) {
-  const auto parts = Scan(piece, "c");
+std::optional<std::string> ValueIn(std::string_view piece, TForms forms, TValueKind kind) {
+  const auto parts = Scan(piece, forms, kind);
   if (!parts) return std::nullopt;
+  if (kind == TValueKind::vkTime) return TimeOf(*parts);
   auto date = DateOf(*parts);
-  if (!date || parts->Hour < 0) return date;
+  if (kind == TValueKind::vkDate || !date || parts->Hour < 0) return date;
   auto time = TimeOf(*parts);
   if (!time) return std::nullopt;
   return *date + ' ' + *time;
+}
+
+// The locale's reading first: a four-digit year in front fails every
+// locale's pattern but a year-month-day one, so the server's forms never
+// read as another value.
+std::optional<std::string> ValueText(std::string_view piece, TValueKind kind) {
+  if (auto value = ValueIn(piece, TForms::fmLocale, kind)) return value;
+  return ValueIn(piece, TForms::fmServer, kind);
+}
+
+}  // namespace
+
+std::optional<std::string> ParseDateText(std::string_view piece) {
+  return ValueText(piece, TValueKind::vkDate);
+}
+
+std::optional<std::string> ParseTimeText(std::string_view piece) {
+  return ValueText(piece, TValueKind::vkTime);
+}
+
+std::optional<std::string> ParseDateTimeText(std::string_view piece) {
+  return ValueText(piece, TValueKind::vkDateTime);
 }
 
 std::optional<std::string> ParseNumberText(std::string_view piece) {
