@@ -385,6 +385,103 @@ std::optional<std::string> ValueText(std::string_view piece, TValueKind kind) {
   return ValueIn(piece, TForms::fmServer, kind);
 }
 
+// The pattern as a message names it: the separators the formats write,
+// without quotes, minutes as "mm" and the locale's markers as "AM/PM".
+void AppendForm(std::string& out, std::string_view pattern, const TLocaleFormats& formats, int level) {
+  using enum TDateTimeTokenKind;
+  if (level > 1) return;
+  for (const TDateTimeToken& token : PatternTokens(pattern)) {
+    const auto letters = [&](char letter) {
+      out.append(static_cast<std::size_t>(std::max(token.Digits, 1)), letter);
+    };
+    switch (token.Kind) {
+      case tkLiteral:
+      case tkAmPmText:
+      case tkAPText:
+        out += token.Text;
+        break;
+      case tkDateSeparator:
+        if (formats.DateSeparator != '\0') out += formats.DateSeparator;
+        break;
+      case tkTimeSeparator:
+        if (formats.TimeSeparator != '\0') out += formats.TimeSeparator;
+        break;
+      case tkDateTime:
+        if (level > 0) break;
+        AppendForm(out, formats.ShortDateFormat, formats, level + 1);
+        out += ' ';
+        AppendForm(out, formats.LongTimeFormat, formats, level + 1);
+        break;
+      case tkDay:
+        letters('d');
+        break;
+      case tkShortDayName:
+        out += "ddd";
+        break;
+      case tkLongDayName:
+        out += "dddd";
+        break;
+      case tkMonth:
+        letters('m');
+        break;
+      case tkShortMonthName:
+        out += "mmm";
+        break;
+      case tkLongMonthName:
+        out += "mmmm";
+        break;
+      case tkShortDate:
+        AppendForm(out, formats.ShortDateFormat, formats, level + 1);
+        break;
+      case tkLongDate:
+        AppendForm(out, formats.LongDateFormat, formats, level + 1);
+        break;
+      case tkShortTime:
+        AppendForm(out, formats.ShortTimeFormat, formats, level + 1);
+        break;
+      case tkLongTime:
+        AppendForm(out, formats.LongTimeFormat, formats, level + 1);
+        break;
+      case tkYear2:
+        out += "yy";
+        break;
+      case tkYear4:
+        out += "yyyy";
+        break;
+      case tkHour:
+        letters('h');
+        break;
+      case tkMinute:
+        letters('m');
+        break;
+      case tkSecond:
+        letters('s');
+        break;
+      case tkMillisecond:
+        out += "zzz";
+        break;
+      case tkAmPmMarkers:
+        out += formats.TimeAMString + '/' + formats.TimePMString;
+        break;
+      case tkEraYear:
+        letters('e');
+        break;
+      case tkEraName:
+        letters('g');
+        break;
+    }
+  }
+}
+
+// The locale's form, then the server's, unless the two are the same.
+std::string Forms(TValueKind kind) {
+  std::string own;
+  std::string server;
+  AppendForm(own, PatternOf(kind, LocaleFormats()), LocaleFormats(), 0);
+  AppendForm(server, PatternOf(kind, FormatsOf(TForms::fmServer)), FormatsOf(TForms::fmServer), 0);
+  return own == server ? server : own + " or " + server;
+}
+
 }  // namespace
 
 std::optional<std::string> ParseDateText(std::string_view piece) {
@@ -398,6 +495,12 @@ std::optional<std::string> ParseTimeText(std::string_view piece) {
 std::optional<std::string> ParseDateTimeText(std::string_view piece) {
   return ValueText(piece, TValueKind::vkDateTime);
 }
+
+std::string DateForms() { return Forms(TValueKind::vkDate); }
+
+std::string TimeForms() { return Forms(TValueKind::vkTime); }
+
+std::string DateTimeForms() { return Forms(TValueKind::vkDateTime); }
 
 std::optional<std::string> ParseNumberText(std::string_view piece) {
   return ServerNumber(piece, LocaleFormats().DecimalSeparator);

@@ -5,10 +5,9 @@
 // Each function reads the whole piece (blanks and tabs around it ignored) with
 // LocaleFormats() as it stands at the call, by the same patterns the texts are
 // written with. It returns the server's unambiguous form when the piece reads
-// cleanly, and nullopt otherwise; on nullopt the caller sends the piece
-// unchanged. A piece already in the server's form ("2004-03-05", "12.5") either
-// reads as that same value or gives nullopt; it is never read as another value.
-// Nothing here throws.
+// cleanly, and nullopt otherwise. A piece already in the server's form
+// ("2004-03-05", "12.5") either reads as that same value or gives nullopt; it
+// is never read as another value. Nothing here throws.
 #pragma once
 
 #include <optional>
@@ -42,6 +41,14 @@ std::optional<std::string> ParseTimeText(std::string_view piece);
 // "YYYY-MM-DD HH:MM:SS" (with a fraction as above), or "YYYY-MM-DD" when the
 // piece holds the date alone.
 std::optional<std::string> ParseDateTimeText(std::string_view piece);
+
+// The forms the three functions above read, as a message names them: the
+// locale's, then the server's, or the server's alone when the two are the
+// same. Under de_DE DateForms() gives "dd.mm.yyyy or yyyy-mm-dd", TimeForms()
+// "hh:mm:ss", DateTimeForms() "dd.mm.yyyy hh:mm:ss or yyyy-mm-dd hh:mm:ss".
+std::string DateForms();
+std::string TimeForms();
+std::string DateTimeForms();
 
 // A number as the texts write it: an optional sign, digits, optionally the
 // decimal separator and digits, optionally "E" or "e", a sign and digits. Gives

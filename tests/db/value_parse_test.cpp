@@ -264,6 +264,28 @@ TEST(ParseDateTimeTexts, EachLocaleReadsItsOwnOrder) {
   }
 }
 
+// The forms a refusal names: the locale's pattern as its dates look, then the server's.
+TEST(ParseDateTimeTexts, FormsNamedInMessages) {
+  struct Row {
+    const char* locale;
+    std::string (*forms)();
+    const char* text;
+  };
+  const std::vector<Row> rows = {
+      {"de_DE.UTF-8", DateForms, "dd.mm.yyyy or yyyy-mm-dd"},
+      {"de_DE.UTF-8", TimeForms, "hh:mm:ss"},
+      {"de_DE.UTF-8", DateTimeForms, "dd.mm.yyyy hh:mm:ss or yyyy-mm-dd hh:mm:ss"},
+      {"en_US.UTF-8", TimeForms, "hh:mm:ss AM/PM or hh:mm:ss"},
+      {"tr_TR.UTF-8", DateForms, "dd-mm-yyyy or yyyy-mm-dd"},
+  };
+  for (const Row& row : rows) {
+    TFormatsScope scope(Named(row.locale));
+    EXPECT_EQ(row.forms(), row.text) << row.locale;
+  }
+  TFormatsScope portable(PortableLocaleFormats());
+  EXPECT_EQ(DateTimeForms(), "yyyy-mm-dd hh:mm:ss");
+}
+
 TEST(ParseNumberText, PointSeparator) {
   const std::nullopt_t no = std::nullopt;
   TLocaleFormats formats;
