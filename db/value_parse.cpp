@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 #include <cstdio>
+#include <ctime>
 
 #include "db/locale_formats.h"
 #include "db/value_text.h"
@@ -35,6 +36,20 @@ struct TReadParts {
   bool TwelveHour = false;
 };
 
+// The year that two digits name, as the server reads a two-digit year: the
+// one in the current century, a century earlier or later when that is more
+// than 50 years from the current year.
+int YearOfTwoDigits(int digits) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  const int current = local.tm_year + 1900;
+  const int year = current / 100 * 100 + digits;
+  if (year > current + 50) return year - 100;
+  if (year < current - 50) return year + 100;
+  return year;
+}
+
 // A part that a pattern names twice must read the same both times.
 bool Store(int& part, int value) {
   if (part >= 0 && part != value) return false;
@@ -44,7 +59,10 @@ bool Store(int& part, int value) {
 
 class TDateTimeScanner {
  public:
-  TDateTimeScanner(std::string_view text, const TLocaleFormats& formats) : m_text(text), m_formats(formats) {}
+  // With fullWidth every number has as many digits as it may have (four for
+  // a year, two for the others); without, fewer may do, two for a year.
+  TDateTimeScanner(std::string_view text, const TLocaleFormats& formats, bool fullWidth)
+      : m_text(text), m_formats(formats), m_fullWidth(fullWidth) {}
 
   // Reads the pattern from the current position on; the pattern itself is
   // level 0 and named patterns inside a named pattern read nothing, as they write nothing.
@@ -103,8 +121,9 @@ class TDateTimeScanner {
         return ReadName(m_formats.ShortMonthNames, m_parts.Month);
       case tkLongMonthName:
         return ReadName(m_formats.LongMonthNames, m_parts.Month);
+      case tkYear2:
       case tkYear4:
-        return ReadNumber(4, 4, m_parts.Year);
+        return ReadYear();
       case tkHour:
         m_parts.TwelveHour = m_parts.TwelveHour || token.TwelveHour;
         return ReadNumber(1, 2, m_parts.Hour);
@@ -124,7 +143,6 @@ class TDateTimeScanner {
         return ReadMarker(token.Text.substr(0, 1), token.Text.substr(2, 1));
       case tkAmPmMarkers:
         return ReadMarker(m_formats.TimeAMString, m_formats.TimePMString);
-      case tkYear2:    // The century is unknown.
       case tkEraYear:  // Eras are not read back.
       case tkEraName:
         return false;
@@ -147,6 +165,7 @@ class TDateTimeScanner {
   }
 
   bool ReadNumber(std::size_t minDigits, std::size_t maxDigits, int& part) {
+    if (m_fullWidth) minDigits = maxDigits;
     std::size_t count = 0;
     int value = 0;
     while (count < maxDigits && m_pos < m_text.size() && IsDigit(m_text[m_pos])) {
@@ -155,6 +174,16 @@ class TDateTimeScanner {
       ++count;
     }
     return count >= minDigits && Store(part, value);
+  }
+
+  // Four digits, or two (see YearOfTwoDigits).
+  bool ReadYear() {
+    const std::size_t start = m_pos;
+    int value = -1;
+    if (!ReadNumber(2, 4, value)) return false;
+    const std::size_t digits = m_pos - start;
+    if (digits == 3) return false;
+    return Store(m_parts.Year, digits == 2 ? YearOfTwoDigits(value) : value);
   }
 
   // "." and one to four digits after the seconds, when they stand there.
@@ -203,13 +232,39 @@ class TDateTimeScanner {
   std::size_t m_pos = 0;
   TReadParts m_parts;
   bool m_fractionAllowed = true;
+  bool m_fullWidth;
 };
 
-std::optional<TReadParts> Scan(std::string_view piece, std::string_view pattern) {
+// Which forms a piece is read in: the locale's, or the server's unambiguous
+// ones, exactly as a portable file writes them: every number at its full
+// width, "2004-03-05 02:07:09", so that no hour without its marker reads there.
+enum class TForms { fmLocale, fmServer };
+
+const TLocaleFormats& FormatsOf(TForms forms) {
+  static const TLocaleFormats server = PortableLocaleFormats();
+  return forms == TForms::fmLocale ? LocaleFormats() : server;
+}
+
+enum class TValueKind { vkDate, vkTime, vkDateTime };
+
+std::string_view PatternOf(TValueKind kind, const TLocaleFormats& formats) {
+  switch (kind) {
+    case TValueKind::vkDate:
+      return formats.ShortDateFormat;
+    case TValueKind::vkTime:
+      return formats.LongTimeFormat;
+    case TValueKind::vkDateTime:
+      break;
+  }
+  return "c";
+}
+
+std::optional<TReadParts> Scan(std::string_view piece, TForms forms, TValueKind kind) {
   const std::string_view text = Trimmed(piece);
   if (text.empty()) return std::nullopt;
-  TDateTimeScanner scanner(text, LocaleFormats());
-  if (!scanner.Read(pattern, 0) || !scanner.AtEnd()) return std::nullopt;
+  const TLocaleFormats& formats = FormatsOf(forms);
+  TDateTimeScanner scanner(text, formats, forms == TForms::fmServer);
+  if (!scanner.Read(PatternOf(kind, formats), 0) || !scanner.AtEnd()) return std::nullopt;
   return scanner.Parts();
 }
 
@@ -311,27 +366,141 @@ bool AboveDoubleRange(std::string_view number) {
   return power + exponent >= 0;
 }
 
-}  // namespace
-
-std::optional<std::string> ParseDateText(std::string_view piece) {
-  const auto parts = Scan(piece, LocaleFormats().ShortDateFormat);
-  return parts ? DateOf(*parts) : std::nullopt;
-}
-
-std::optional<std::string> ParseTimeText(std::string_view piece) {
-  const auto parts = Scan(piece, LocaleFormats().LongTimeFormat);
-  return parts ? TimeOf(*parts) : std::nullopt;
-}
-
-std::optional<std::string> ParseDateTimeText(std::string_view piece) {
-  const auto parts = Scan(piece, "c");
+std::optional<std::string> ValueIn(std::string_view piece, TForms forms, TValueKind kind) {
+  const auto parts = Scan(piece, forms, kind);
   if (!parts) return std::nullopt;
+  if (kind == TValueKind::vkTime) return TimeOf(*parts);
   auto date = DateOf(*parts);
-  if (!date || parts->Hour < 0) return date;
+  if (kind == TValueKind::vkDate || !date || parts->Hour < 0) return date;
   auto time = TimeOf(*parts);
   if (!time) return std::nullopt;
   return *date + ' ' + *time;
 }
+
+// The locale's reading first: a four-digit year in front fails every
+// locale's pattern but a year-month-day one, so the server's forms never
+// read as another value.
+std::optional<std::string> ValueText(std::string_view piece, TValueKind kind) {
+  if (auto value = ValueIn(piece, TForms::fmLocale, kind)) return value;
+  return ValueIn(piece, TForms::fmServer, kind);
+}
+
+// The pattern as a message names it: the separators the formats write,
+// without quotes, minutes as "mm" and the locale's markers as "AM/PM".
+void AppendForm(std::string& out, std::string_view pattern, const TLocaleFormats& formats, int level) {
+  using enum TDateTimeTokenKind;
+  if (level > 1) return;
+  for (const TDateTimeToken& token : PatternTokens(pattern)) {
+    const auto letters = [&](char letter) {
+      out.append(static_cast<std::size_t>(std::max(token.Digits, 1)), letter);
+    };
+    switch (token.Kind) {
+      case tkLiteral:
+      case tkAmPmText:
+      case tkAPText:
+        out += token.Text;
+        break;
+      case tkDateSeparator:
+        if (formats.DateSeparator != '\0') out += formats.DateSeparator;
+        break;
+      case tkTimeSeparator:
+        if (formats.TimeSeparator != '\0') out += formats.TimeSeparator;
+        break;
+      case tkDateTime:
+        if (level > 0) break;
+        AppendForm(out, formats.ShortDateFormat, formats, level + 1);
+        out += ' ';
+        AppendForm(out, formats.LongTimeFormat, formats, level + 1);
+        break;
+      case tkDay:
+        letters('d');
+        break;
+      case tkShortDayName:
+        out += "ddd";
+        break;
+      case tkLongDayName:
+        out += "dddd";
+        break;
+      case tkMonth:
+        letters('m');
+        break;
+      case tkShortMonthName:
+        out += "mmm";
+        break;
+      case tkLongMonthName:
+        out += "mmmm";
+        break;
+      case tkShortDate:
+        AppendForm(out, formats.ShortDateFormat, formats, level + 1);
+        break;
+      case tkLongDate:
+        AppendForm(out, formats.LongDateFormat, formats, level + 1);
+        break;
+      case tkShortTime:
+        AppendForm(out, formats.ShortTimeFormat, formats, level + 1);
+        break;
+      case tkLongTime:
+        AppendForm(out, formats.LongTimeFormat, formats, level + 1);
+        break;
+      case tkYear2:
+        out += "yy";
+        break;
+      case tkYear4:
+        out += "yyyy";
+        break;
+      case tkHour:
+        letters('h');
+        break;
+      case tkMinute:
+        letters('m');
+        break;
+      case tkSecond:
+        letters('s');
+        break;
+      case tkMillisecond:
+        out += "zzz";
+        break;
+      case tkAmPmMarkers:
+        out += formats.TimeAMString + '/' + formats.TimePMString;
+        break;
+      case tkEraYear:
+        letters('e');
+        break;
+      case tkEraName:
+        letters('g');
+        break;
+    }
+  }
+}
+
+// The locale's form, then the server's, unless the two are the same.
+std::string Forms(TValueKind kind) {
+  std::string own;
+  std::string server;
+  AppendForm(own, PatternOf(kind, LocaleFormats()), LocaleFormats(), 0);
+  AppendForm(server, PatternOf(kind, FormatsOf(TForms::fmServer)), FormatsOf(TForms::fmServer), 0);
+  return own == server ? server : own + " or " + server;
+}
+
+}  // namespace
+
+std::optional<std::string> ParseDateText(std::string_view piece) {
+  return ValueText(piece, TValueKind::vkDate);
+}
+
+std::optional<std::string> ParseTimeText(std::string_view piece) {
+  return ValueText(piece, TValueKind::vkTime);
+}
+
+std::optional<std::string> ParseDateTimeText(std::string_view piece) {
+  return ValueText(piece, TValueKind::vkDateTime);
+}
+
+std::string DateForms() { return Forms(TValueKind::vkDate); }
+
+std::string TimeForms() { return Forms(TValueKind::vkTime); }
+
+std::string DateTimeForms() { return Forms(TValueKind::vkDateTime); }
 
 std::optional<std::string> ParseNumberText(std::string_view piece) {
   return ServerNumber(piece, LocaleFormats().DecimalSeparator);

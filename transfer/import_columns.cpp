@@ -8,17 +8,23 @@
 namespace {
 
 // The value text in the server's own form, when the piece reads as a value
-// of the column's kind; otherwise nullopt, and the piece goes as it stands.
+// of the column's kind; otherwise nullopt, and the piece goes as it stands,
+// except for a date, time or time stamp: the server reads some of those month
+// first, so one that does not read refuses its line.
 std::optional<std::string> ServerForm(std::optional<TFieldKind> kind, const std::string& piece) {
   if (!kind) return std::nullopt;
+  const auto required = [&piece](std::optional<std::string> value, const char* what, std::string (*forms)()) {
+    if (!value) throw EConvertError("'" + piece + "' is no " + what + " in the form " + forms());
+    return value;
+  };
   switch (*kind) {
     case fkDate:
-      return ParseDateText(piece);
+      return required(ParseDateText(piece), "date", DateForms);
     case fkTime:
-      return ParseTimeText(piece);
+      return required(ParseTimeText(piece), "time", TimeForms);
     case fkDateTime:
     case fkSQLTimeStamp:
-      return ParseDateTimeText(piece);
+      return required(ParseDateTimeText(piece), "time stamp", DateTimeForms);
     case fkFloat:
     case fkCurrency:
     case fkBCD:

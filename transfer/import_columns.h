@@ -37,7 +37,8 @@ THeaderMatch MatchHeader(std::vector<TCsvPiece> header, const std::vector<TTable
 // A piece as the value for column: an empty unquoted piece is null; a date,
 // time or number that reads under the locale the export writes with (or in
 // the server's own form) goes in the server's form, a double as the very
-// double it names; anything else goes as it stands and the server decides.
+// double it names; any other piece goes as it stands and the server decides.
 // Throws EConvertError, with the reason to show, for a piece that must not
-// reach the server as it stands (the line is refused).
+// reach the server as it stands (the line is refused): a date, time or time
+// stamp in neither form, which the server might read month first.
 TInsertValue ImportValue(const TImportColumn& column, TColumnInput input, const TCsvPiece& piece);

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,7 +25,7 @@ TLocaleFormats Named(const char* name) {
   return *formats;
 }
 
-const char* const kLocales[] = {"C.UTF-8", "en_US.UTF-8", "en_GB.UTF-8", "de_DE.UTF-8"};
+const char* const kLocales[] = {"C.UTF-8", "en_US.UTF-8", "en_GB.UTF-8", "de_DE.UTF-8", "tr_TR.UTF-8"};
 
 using TParse = std::optional<std::string> (*)(std::string_view);
 
@@ -66,6 +67,10 @@ TEST(ParseDateTimeTexts, UsSample) {
                 {"date alone at midnight", ParseDateTimeText, "3/5/2004", "2004-03-05"},
                 {"leap day", ParseDateText, "2/29/2004", "2004-02-29"},
                 {"first day", ParseDateText, "1/1/0001", "0001-01-01"},
+                {"two-digit year", ParseDateText, "3/5/04", "2004-03-05"},
+                {"ISO date is not misread", ParseDateText, "2004-03-05", "2004-03-05"},
+                {"24-hour text", ParseTimeText, "14:07:09", "14:07:09"},
+                {"ISO time stamp", ParseDateTimeText, "2004-03-05 14:07:09", "2004-03-05 14:07:09"},
             });
 }
 
@@ -77,6 +82,7 @@ TEST(ParseDateTimeTexts, GermanSample) {
                 {"time", ParseTimeText, "14:07:09", "14:07:09"},
                 {"date and time", ParseDateTimeText, "05.03.2004 14:07:09", "2004-03-05 14:07:09"},
                 {"date alone", ParseDateTimeText, "05.03.2004", "2004-03-05"},
+                {"ISO date", ParseDateText, "2004-03-05", "2004-03-05"},
             });
 }
 
@@ -93,25 +99,22 @@ TEST(ParseDateTimeTexts, Failures) {
                             {"wrong separators", ParseDateText, "3-5-2004", no},
                             {"trailing text", ParseDateText, "3/5/2004x", no},
                             {"time after a date", ParseDateText, "3/5/2004 2:07:09 PM", no},
-                            {"two-digit year", ParseDateText, "3/5/04", no},
+                            {"three-digit year", ParseDateText, "3/5/004", no},
+                            {"two-digit year in the server's order", ParseDateText, "04-03-05", no},
                             {"five-digit year", ParseDateText, "3/5/20045", no},
                             {"three-digit day", ParseDateText, "3/005/2004", no},
-                            {"ISO date is not misread", ParseDateText, "2004-03-05", no},
                             {"missing marker", ParseTimeText, "2:07:09", no},
                             {"hour 0 on the 12-hour clock", ParseTimeText, "0:07:09 PM", no},
                             {"hour 13 on the 12-hour clock", ParseTimeText, "13:07:09 PM", no},
                             {"minute 60", ParseTimeText, "2:60:09 PM", no},
                             {"second 60", ParseTimeText, "2:07:60 PM", no},
                             {"unknown marker", ParseTimeText, "2:07:09 XM", no},
-                            {"24-hour text", ParseTimeText, "14:07:09", no},
                             {"two blanks before the time", ParseDateTimeText, "3/5/2004  2:07:09 PM", no},
                             {"time without marker", ParseDateTimeText, "3/5/2004 2:07:09", no},
-                            {"ISO time stamp", ParseDateTimeText, "2004-03-05 14:07:09", no},
                         });
   CheckRows(GermanSample(), {
                                 {"hour 25", ParseTimeText, "25:00:00", no},
                                 {"US date", ParseDateText, "3/5/2004", no},
-                                {"ISO date", ParseDateText, "2004-03-05", no},
                                 {"German date with time", ParseDateTimeText, "05.03.2004 24:00:00", no},
                             });
 }
@@ -146,7 +149,7 @@ TEST(ParseDateTimeTexts, TokensOfOtherPatterns) {
 
   TLocaleFormats twoDigitYear;
   twoDigitYear.ShortDateFormat = "m/d/yy";
-  CheckRows(twoDigitYear, {{"century unknown", ParseDateText, "3/5/04", no}});
+  CheckRows(twoDigitYear, {{"two-digit year", ParseDateText, "3/5/04", "2004-03-05"}});
 }
 
 // Every text the export writes under a real locale reads back as the same value.
@@ -182,28 +185,105 @@ TEST(ParseDateTimeTexts, RoundTripUnderRealLocales) {
   }
 }
 
-// The server's own forms never change their value, whatever the locale.
+// The server's own forms never change their value, whatever the locale, and
+// dates and times in them read under every locale (portable files).
 TEST(ParseTexts, ServerFormsKeepTheirValue) {
   struct Row {
     TParse parse;
     const char* piece;
+    const char* read;  // what a date or time reads as; a number reads as itself or not at all
   };
   const std::vector<Row> rows = {
-      {ParseDateText, "2004-03-05"},
-      {ParseTimeText, "14:07:09"},
-      {ParseDateTimeText, "2004-03-05 14:07:09"},
-      {ParseDateTimeText, "2004-03-05"},
-      {ParseNumberText, "12.5"},
-      {ParseNumberText, "-0.0001"},
-      {ParseNumberText, "1.5E-7"},
+      {ParseDateText, "2004-03-05", "2004-03-05"},
+      {ParseTimeText, "14:07:09", "14:07:09"},
+      {ParseTimeText, "14:07:09.1234", "14:07:09.1234"},
+      {ParseDateTimeText, "2004-03-05 14:07:09", "2004-03-05 14:07:09"},
+      {ParseDateTimeText, "2004-03-05 14:07:09.5", "2004-03-05 14:07:09.5000"},
+      {ParseDateTimeText, "2004-03-05", "2004-03-05"},
+      {ParseNumberText, "12.5", nullptr},
+      {ParseNumberText, "-0.0001", nullptr},
+      {ParseNumberText, "1.5E-7", nullptr},
   };
-  for (const char* locale : kLocales) {
-    TFormatsScope scope(Named(locale));
+  std::vector<std::pair<std::string, TLocaleFormats>> setups = {{"portable", PortableLocaleFormats()}};
+  for (const char* locale : kLocales) setups.emplace_back(locale, Named(locale));
+  for (const auto& [name, formats] : setups) {
+    TFormatsScope scope(formats);
     for (const Row& row : rows) {
       const auto result = row.parse(row.piece);
-      EXPECT_TRUE(!result || *result == row.piece) << locale << " [" << row.piece << "] gave " << *result;
+      if (row.read) {
+        EXPECT_EQ(result, row.read) << name << " [" << row.piece << "]";
+      } else {
+        EXPECT_TRUE(!result || *result == row.piece) << name << " [" << row.piece << "] gave " << *result;
+      }
     }
   }
+}
+
+// A file written under another locale is read by this locale's order or the
+// server's, never by the server's month-first guess; a two-digit year in this
+// locale's order.
+TEST(ParseDateTimeTexts, EachLocaleReadsItsOwnOrder) {
+  struct Row {
+    const char* locale;  // the reading one
+    const char* name;
+    TParse parse;
+    const char* piece;
+    std::optional<std::string> result;
+  };
+  const std::nullopt_t no = std::nullopt;
+  const std::vector<Row> rows = {
+      {"de_DE.UTF-8", "en_GB date", ParseDateText, "05/03/2004", no},
+      {"de_DE.UTF-8", "en_GB time stamp", ParseDateTimeText, "05/03/2004 14:07:09", no},
+      {"de_DE.UTF-8", "two-digit year", ParseDateTimeText, "05.03.04 14:07:09", "2004-03-05 14:07:09"},
+      {"en_GB.UTF-8", "two-digit year", ParseDateText, "01/02/03", "2003-02-01"},
+      {"en_GB.UTF-8", "two-digit year of the last century", ParseDateText, "31/12/99", "1999-12-31"},
+      {"en_US.UTF-8", "two-digit year, month first", ParseDateText, "01/02/03", "2003-01-02"},
+      {"en_GB.UTF-8", "tr_TR date", ParseDateText, "05-03-2004", no},
+      {"tr_TR.UTF-8", "tr_TR date", ParseDateText, "05-03-2004", "2004-03-05"},
+      {"en_US.UTF-8", "de_DE date", ParseDateText, "05.03.2004", no},
+  };
+  for (const Row& row : rows) {
+    TFormatsScope scope(Named(row.locale));
+    EXPECT_EQ(row.parse(row.piece), row.result) << row.locale << " " << row.name << " [" << row.piece << "]";
+  }
+
+  // Two digits name a year at most 50 years from now; of two, the one in
+  // this century.
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  const int year = local.tm_year + 1900;
+  const int tie = (year + 50) / 100 == year / 100 ? year + 50 : year - 50;
+  TFormatsScope scope(Named("en_GB.UTF-8"));
+  for (const int expected : {year + 49, year - 49, tie}) {
+    char piece[16];
+    std::snprintf(piece, sizeof piece, "07/08/%02d", expected % 100);
+    char date[16];
+    std::snprintf(date, sizeof date, "%04d-08-07", expected);
+    EXPECT_EQ(ParseDateText(piece), date) << piece;
+  }
+}
+
+// The forms a refusal names: the locale's pattern as its dates look, then the server's.
+TEST(ParseDateTimeTexts, FormsNamedInMessages) {
+  struct Row {
+    const char* locale;
+    std::string (*forms)();
+    const char* text;
+  };
+  const std::vector<Row> rows = {
+      {"de_DE.UTF-8", DateForms, "dd.mm.yyyy or yyyy-mm-dd"},
+      {"de_DE.UTF-8", TimeForms, "hh:mm:ss"},
+      {"de_DE.UTF-8", DateTimeForms, "dd.mm.yyyy hh:mm:ss or yyyy-mm-dd hh:mm:ss"},
+      {"en_US.UTF-8", TimeForms, "hh:mm:ss AM/PM or hh:mm:ss"},
+      {"tr_TR.UTF-8", DateForms, "dd-mm-yyyy or yyyy-mm-dd"},
+  };
+  for (const Row& row : rows) {
+    TFormatsScope scope(Named(row.locale));
+    EXPECT_EQ(row.forms(), row.text) << row.locale;
+  }
+  TFormatsScope portable(PortableLocaleFormats());
+  EXPECT_EQ(DateTimeForms(), "yyyy-mm-dd hh:mm:ss");
 }
 
 TEST(ParseNumberText, PointSeparator) {

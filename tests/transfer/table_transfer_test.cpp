@@ -962,4 +962,44 @@ void RoundTripTest::RunEach(const std::vector<std::pair<const char*, const char*
   }
 }
 
+// A file whose dates follow another locale: each date reads in this locale's
+// order or the server's, and any other refuses its line with the forms it may
+// take, where the server would have read it month first.
+TEST_P(RoundTripTest, DatesOfAnotherLocaleAreRefusedNotMisread) {
+  MakeDatabase("CREATE TABLE D (ID INTEGER NOT NULL, DT DATE, TS TIMESTAMP);\n");
+  ASSERT_TRUE(UseLocale("de_DE.UTF-8"));
+  const char* const dateForms = " is no date in the form dd.mm.yyyy or yyyy-mm-dd";
+  const struct {
+    const char* values;   // DT,TS
+    std::string outcome;  // DT || '|' || TS as stored, or why the line was refused
+  } lines[] = {
+      {"05.03.2004,05.03.2004 14:07:09", "2004-03-05|2004-03-05 14:07:09.0000"},
+      {"2004-03-05,2004-03-05 14:07:09.5", "2004-03-05|2004-03-05 14:07:09.5000"},
+      {"01.02.03,01.02.03 00:00:01", "2003-02-01|2003-02-01 00:00:01.0000"},
+      {"05/03/2004,2004-03-05", std::string("'05/03/2004'") + dateForms},
+      {"31/12/1999,2004-03-05", std::string("'31/12/1999'") + dateForms},
+      {"05-03-2004,2004-03-05", std::string("'05-03-2004'") + dateForms},
+      {"2004-03-05,03/05/2004 14:07:09",
+       "'03/05/2004 14:07:09' is no time stamp in the form dd.mm.yyyy hh:mm:ss or yyyy-mm-dd hh:mm:ss"},
+  };
+  std::string file = "ID,DT,TS\r\n";
+  for (std::size_t i = 0; i < std::size(lines); ++i)
+    file += std::to_string(i) + "," + lines[i].values + "\r\n";
+  WriteFile(folder / "in.csv", file);
+  TRefusalRecorder boxes;
+  ImportTable(dataSet, Request("D", "in.csv"), progress, boxes);
+  EXPECT_EQ(Query("SELECT COUNT(*) FROM D"), "3");
+  for (std::size_t i = 0; i < std::size(lines); ++i) {
+    const auto refusal = std::find_if(boxes.asked.begin(), boxes.asked.end(), [&](const TRefusedLine& line) {
+      return line.lineNumber == static_cast<std::int64_t>(i) + 2 &&
+             line.fault == TLineFault::lfUnreadableValue;
+    });
+    EXPECT_EQ(refusal != boxes.asked.end()
+                  ? refusal->reason
+                  : Query("SELECT DT || '|' || TS FROM D WHERE ID = " + std::to_string(i)),
+              lines[i].outcome)
+        << lines[i].values;
+  }
+}
+
 }  // namespace
