@@ -40,6 +40,7 @@ const char* const kUsage =
     "Usage: varnelo-pelmora-cli [OPTIONS] tables\n"
     "       varnelo-pelmora-cli [OPTIONS] fields TABLE\n"
     "       varnelo-pelmora-cli [OPTIONS] export TABLE FILE\n"
+    "       varnelo-pelmora-cli [OPTIONS] --query 'SELECT ...' export FILE\n"
     "       varnelo-pelmora-cli [OPTIONS] import TABLE FILE\n";
 
 const char* const kHelp =
@@ -62,6 +63,9 @@ const char* const kHelp =
     "      --password-file FILE  read the password from the first line of FILE\n"
     "      --portable            dates, times and numbers in the server's own forms\n"
     "                            (2004-03-05, 14:07:09, 12.5), whatever the locale\n"
+    "      --where CONDITION     export: only the rows where CONDITION (SQL) holds\n"
+    "      --query 'SELECT ...'  export the rows of a query instead of a table:\n"
+    "                            export --query 'SELECT ...' FILE\n"
     "      --from-line N         import: pass over the data lines before line N of the\n"
     "                            file (to go on where a failed import ended)\n"
     "      --mode MODE           import: append (new rows, the default), replace (the\n"
@@ -97,6 +101,8 @@ struct TCliOptions {
   bool atomic = false;
   bool dryRun = false;
   std::int64_t maxRefusals = 0;
+  std::string where;
+  std::string query;
   std::vector<std::string> operands;  // the command and its arguments
 };
 
@@ -152,7 +158,19 @@ std::string OptionProblem(const std::string& argument, int shortOption) {
 }
 
 TCliOptions ParseArguments(int argc, char** argv) {
-  enum { kPasswordFile = 1000, kPortable, kPassword, kFromLine, kMode, kKey, kAtomic, kMaxRefusals, kDryRun };
+  enum {
+    kPasswordFile = 1000,
+    kPortable,
+    kPassword,
+    kFromLine,
+    kMode,
+    kKey,
+    kAtomic,
+    kMaxRefusals,
+    kDryRun,
+    kWhere,
+    kQuery,
+  };
   static const option kOptions[] = {
       {"server", required_argument, nullptr, 's'},   {"database", required_argument, nullptr, 'd'},
       {"user", required_argument, nullptr, 'u'},     {"password-file", required_argument, nullptr, kPasswordFile},
@@ -161,7 +179,8 @@ TCliOptions ParseArguments(int argc, char** argv) {
       {"password", optional_argument, nullptr, kPassword}, {"from-line", required_argument, nullptr, kFromLine},
       {"mode", required_argument, nullptr, kMode},         {"key", required_argument, nullptr, kKey},
       {"atomic", no_argument, nullptr, kAtomic},           {"max-refusals", required_argument, nullptr, kMaxRefusals},
-      {"dry-run", no_argument, nullptr, kDryRun},
+      {"dry-run", no_argument, nullptr, kDryRun},          {"where", required_argument, nullptr, kWhere},
+      {"query", required_argument, nullptr, kQuery},
       {nullptr, 0, nullptr, 0}};
   TCliOptions options;
   opterr = 0;
@@ -209,6 +228,12 @@ TCliOptions ParseArguments(int argc, char** argv) {
       case kDryRun:
         options.dryRun = true;
         break;
+      case kWhere:
+        options.where = optarg;
+        break;
+      case kQuery:
+        options.query = optarg;
+        break;
       case 'q':
         options.quiet = true;
         break;
@@ -237,6 +262,8 @@ TCliOptions ParseArguments(int argc, char** argv) {
     arguments = 0;
   else if (command == "fields")
     arguments = 1;
+  else if (command == "export" && !options.query.empty())
+    arguments = 1;
   else if (command == "export" || command == "import")
     arguments = 2;
   else
@@ -245,6 +272,10 @@ TCliOptions ParseArguments(int argc, char** argv) {
     throw TUsageError{"'" + command + "' takes " + std::to_string(arguments) +
                       (arguments == 1 ? " argument" : " arguments")};
   if (options.database.empty()) throw TUsageError{"no database given (--database PATH)"};
+  if ((!options.where.empty() || !options.query.empty()) && command != "export")
+    throw TUsageError{"--where and --query choose the rows of an export"};
+  if (!options.where.empty() && !options.query.empty())
+    throw TUsageError{"--where is for a table; put the condition into the --query"};
   return options;
 }
 
@@ -376,8 +407,9 @@ int List(TSQLConnection& connection, const TCliOptions& options) {
 
 int Transfer(TSQLConnection& connection, const TCliOptions& options) {
   const bool isExport = options.operands[0] == "export";
-  const std::string& file = options.operands[2];
-  const auto table = FindTable(connection, options.operands[1]);
+  const bool ofQuery = !options.query.empty();
+  const std::string& file = options.operands.back();
+  const auto table = ofQuery ? std::optional<std::string>("") : FindTable(connection, options.operands[1]);
   if (!table) {
     Fail("no table '" + options.operands[1] + "' in the database");
     return kExitFailure;
@@ -385,6 +417,8 @@ int Transfer(TSQLConnection& connection, const TCliOptions& options) {
 
   TTransferRequest request;
   request.tableName = *table;
+  request.where = options.where;
+  request.query = options.query;
   request.fromLine = options.fromLine;
   request.mode = options.mode;
   request.keyColumns = options.keyColumns;

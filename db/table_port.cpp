@@ -81,20 +81,30 @@ void Bind(TSQLCommand& command, int firstParam, const std::vector<TInsertValue>&
 
 }  // namespace
 
-TTableReader::TTableReader(TSQLDataSet& dataSet, const std::string& tableName)
-    : m_dataSet(dataSet), m_connection(dataSet.SQLConnection()), m_tableName(tableName) {
+TTableReader::TTableReader(TSQLDataSet& dataSet, const TSource& source)
+    : m_dataSet(dataSet), m_connection(dataSet.SQLConnection()) {
   if (m_connection && !m_connection->InTransaction()) {
     m_connection->StartTransaction(eTxnSnapshot);
     m_ownTransaction = true;
   }
   try {
-    if (m_connection && NamesServer(m_connection->Params().Value("Database"))) {
-      OpenInline(tableName);
+    if (!source.query.empty()) {
+      OpenQuery(source.query);
+      m_countSql = "SELECT COUNT(*) FROM (" + source.query + ")";
     } else {
-      OpenTable(dataSet, tableName);
-      m_names = dataSet.ColumnNames();
-      for (std::size_t i = 0; i < m_names.size(); ++i) m_column.push_back(static_cast<int>(i));
-      m_longColumn.assign(m_names.size(), -1);
+      std::string from = m_connection ? m_connection->QuoteObjectName(source.table) : source.table;
+      if (!source.condition.empty()) from += " WHERE (" + source.condition + ")";
+      if (m_connection && NamesServer(m_connection->Params().Value("Database"))) {
+        OpenInline(from);
+      } else if (!source.condition.empty()) {
+        OpenQuery("SELECT * FROM " + from);
+      } else {
+        OpenTable(dataSet, source.table);
+        m_names = dataSet.ColumnNames();
+        for (std::size_t i = 0; i < m_names.size(); ++i) m_column.push_back(static_cast<int>(i));
+        m_longColumn.assign(m_names.size(), -1);
+      }
+      if (m_dataSet.CommandType() != ctTable) m_countSql = "SELECT COUNT(*) FROM " + from;
     }
     dataSet.MoveFirst();
   } catch (...) {
@@ -116,12 +126,12 @@ TTableReader::~TTableReader() {
 // The columns are read off a statement that gives no row; when the table has
 // a blob column, the rows come from a statement that selects each blob twice:
 // as text where it is short, as a blob where it is long.
-void TTableReader::OpenInline(const std::string& tableName) {
+void TTableReader::OpenInline(const std::string& from) {
   TSQLConnection& connection = *m_connection;
-  const std::string table = connection.QuoteObjectName(tableName);
   m_dataSet.SetActive(false);
   m_dataSet.SetCommandType(ctQuery);
-  m_dataSet.SetCommandText("SELECT * FROM " + table + " WHERE 1 = 0");
+  m_dataSet.SetCommandText("SELECT * FROM " + from + (from.find(" WHERE (") == std::string::npos ? " WHERE " : " AND ") +
+                           "1 = 0");
   m_dataSet.SetActive(true);
   m_names = m_dataSet.ColumnNames();
   std::vector<std::optional<TFieldKind>> kinds;
@@ -134,7 +144,8 @@ void TTableReader::OpenInline(const std::string& tableName) {
   m_dataSet.SetActive(false);
   m_longColumn.assign(m_names.size(), -1);
   if (!blobs) {
-    OpenTable(m_dataSet, tableName);
+    m_dataSet.SetCommandText("SELECT * FROM " + from);
+    m_dataSet.SetActive(true);
     for (std::size_t i = 0; i < m_names.size(); ++i) m_column.push_back(static_cast<int>(i));
     return;
   }
@@ -156,8 +167,18 @@ void TTableReader::OpenInline(const std::string& tableName) {
     longOnes += ", CASE WHEN OCTET_LENGTH(" + name + ") > " + size + " THEN " + name + " END";
     m_longColumn[i] = longColumn++;
   }
-  m_dataSet.SetCommandText("SELECT " + select + longOnes + " FROM " + table);
+  m_dataSet.SetCommandText("SELECT " + select + longOnes + " FROM " + from);
   m_dataSet.SetActive(true);
+}
+
+void TTableReader::OpenQuery(const std::string& sql) {
+  m_dataSet.SetActive(false);
+  m_dataSet.SetCommandType(ctQuery);
+  m_dataSet.SetCommandText(sql);
+  m_dataSet.SetActive(true);
+  m_names = m_dataSet.ColumnNames();
+  for (std::size_t i = 0; i < m_names.size(); ++i) m_column.push_back(static_cast<int>(i));
+  m_longColumn.assign(m_names.size(), -1);
 }
 
 TField* TTableReader::Field(std::size_t column) const {
@@ -167,11 +188,17 @@ TField* TTableReader::Field(std::size_t column) const {
 }
 
 std::int64_t TTableReader::CountRows() {
-  if (m_dataSet.CommandType() == ctTable) return m_dataSet.CountRecords();
-  TSQLDataSet counter(std::string(), m_connection);
-  counter.SetCommandText("SELECT COUNT(*) FROM " + m_connection->QuoteObjectName(m_tableName));
-  counter.SetActive(true);
-  return counter.AtEnd() ? 0 : counter.FieldAt(0).AsLargeInt();
+  if (m_countSql.empty()) return m_dataSet.CountRecords();
+  try {
+    TSQLDataSet counter(std::string(), m_connection);
+    counter.SetCommandText(m_countSql);
+    counter.SetActive(true);
+    return counter.AtEnd() ? 0 : counter.FieldAt(0).AsLargeInt();
+  } catch (const EDatabaseError&) {
+    // A query the server cannot count (an ORDER BY it takes only on the
+    // outside, say) is read all the same, without a bar.
+    return 0;
+  }
 }
 
 bool TTableReader::AtEnd() const { return m_dataSet.AtEnd(); }

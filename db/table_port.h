@@ -32,7 +32,17 @@ class TSQLCommand;
 // values are the same bytes either way.
 class TTableReader {
  public:
-  TTableReader(TSQLDataSet& dataSet, const std::string& tableName);
+  // What to read: the rows of a table (those where condition holds, when
+  // one is given), or the rows of a query (its columns named as the query
+  // names them). The user's own SQL runs as it stands, with the user's rights.
+  struct TSource {
+    std::string table;
+    std::string condition;
+    std::string query;
+  };
+
+  TTableReader(TSQLDataSet& dataSet, const std::string& tableName) : TTableReader(dataSet, TSource{tableName, {}, {}}) {}
+  TTableReader(TSQLDataSet& dataSet, const TSource& source);
   ~TTableReader();
   TTableReader(const TTableReader&) = delete;
   TTableReader& operator=(const TTableReader&) = delete;
@@ -45,7 +55,7 @@ class TTableReader {
   // The field holding column's value in the current row; null for a column
   // whose values cannot be read (an array). Ask again for each row.
   TField* Field(std::size_t column) const;
-  // The rows of the table in the same snapshot.
+  // The rows in the same snapshot; 0 when a query's rows cannot be counted.
   std::int64_t CountRows();
   bool AtEnd() const;
   void Next();
@@ -54,11 +64,12 @@ class TTableReader {
   void Close();
 
  private:
-  void OpenInline(const std::string& tableName);
+  void OpenInline(const std::string& from);
+  void OpenQuery(const std::string& sql);
 
   TSQLDataSet& m_dataSet;
   TSQLConnection* m_connection;
-  std::string m_tableName;
+  std::string m_countSql;  // empty: the dataset counts the table
   bool m_ownTransaction = false;
   std::vector<std::string> m_names;
   // Per column its dataset column, and for a blob read inline the column of

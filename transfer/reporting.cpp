@@ -14,7 +14,11 @@ std::string CountText(std::int64_t count, const std::string& tableName, const ch
 std::string ResultText(const TTransferResult& result) {
   if (result.direction == TTransferDirection::tdExport) {
     if (result.stopped) {
-      return "Export of table '" + result.tableName + "' stopped: nothing was written into file '" + result.path + "'";
+      const std::string what = result.tableName.empty() ? "the query" : "table '" + result.tableName + "'";
+      return "Export of " + what + " stopped: nothing was written into file '" + result.path + "'";
+    }
+    if (result.tableName.empty()) {
+      return std::to_string(result.rows) + " records of the query have been exported into file '" + result.path + "'";
     }
     return CountText(result.rows, result.tableName, "exported", result.path);
   }

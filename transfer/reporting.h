@@ -52,7 +52,7 @@ enum class TTransferDirection { tdExport, tdImport };
 // How a transfer ended, when it did not fail.
 struct TTransferResult {
   TTransferDirection direction = TTransferDirection::tdExport;
-  std::string tableName;
+  std::string tableName;           // empty for the export of a query
   std::string path;                // the file as the transfer named it
   // The file's header named something that is no column of the table:
   // nothing was imported.

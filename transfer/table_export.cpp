@@ -51,7 +51,7 @@ TTransferResult ExportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
 
   TTransferResult result;
   result.direction = TTransferDirection::tdExport;
-  result.tableName = request.tableName;
+  result.tableName = request.query.empty() ? request.tableName : std::string();
   result.path = TransferPath(request.folder, request.fileName);
   // The rows go into a temporary file that replaces the target only once
   // everything succeeded; a failure or a stop leaves an earlier file as it was.
@@ -73,7 +73,7 @@ TTransferResult ExportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
   };
 
   try {
-    TTableReader table(dataSet, request.tableName);
+    TTableReader table(dataSet, TTableReader::TSource{request.tableName, request.where, request.query});
     file.WriteLn(HeaderLine(table.ColumnNames()));
     IOCheck();
     progress.SetPosition(10);

@@ -35,6 +35,11 @@ struct TTransferRequest {
   // (an import that goes on where an earlier one ended); 0 for none.
   std::int64_t fromLine = 0;
 
+  // Export: only the rows where this condition holds (SQL, as the user
+  // wrote it); or, instead of a table, the rows of this query.
+  std::string where;
+  std::string query;
+
   // Import: how the lines change the table.
   enum class TMode {
     mAppend,   // each line a new row

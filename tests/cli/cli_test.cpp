@@ -335,6 +335,26 @@ TEST_P(CliTest, ImportModesChangeTheTableAsTheySay) {
     EXPECT_EQ(Shell("cli -q " + Target(*source) + " --portable export T - | LC_ALL=C sort").out,
               c.table + "ID,NAME\r\n");
   }
+  // Rows chosen by a condition or a query; the query's own column names head the file.
+  struct TExport {
+    std::string options;
+    int status;
+    std::string out;
+    std::string inErr;
+  } exports[] = {
+      {"--where \"NAME > 'a'\" export T -", 0, "ID,NAME\r\n2,b\r\n", ""},
+      {"export --query \"SELECT NAME AS WHO, ID * 2 AS TWICE FROM T ORDER BY ID\" -", 0,
+       "WHO,TWICE\r\na,2\r\nb,4\r\n", ""},
+      {"export --query \"SELECT NOPE FROM T\" -", 1, "", "NOPE"},
+  };
+  for (const TExport& e : exports) {
+    SCOPED_TRACE(e.options);
+    TRun run = Shell("cli -q " + Target(*source) + " --portable " + e.options);
+    EXPECT_EQ(run.status, e.status) << run.err;
+    EXPECT_EQ(run.out, e.out);
+    EXPECT_NE(run.err.find(e.inErr), std::string::npos) << run.err;
+  }
+
   TRun run = Shell("cli " + Target(*source) + " --mode upsert import NO_KEY in.csv");
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.err.find("has no primary key"), std::string::npos) << run.err;
