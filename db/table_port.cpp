@@ -95,7 +95,7 @@ TTableReader::TTableReader(TSQLDataSet& dataSet, const TSource& source)
       std::string from = m_connection ? m_connection->QuoteObjectName(source.table) : source.table;
       if (!source.condition.empty()) from += " WHERE (" + source.condition + ")";
       if (m_connection && NamesServer(m_connection->Params().Value("Database"))) {
-        OpenInline(from);
+        OpenInline(source.table, from, !source.condition.empty());
       } else if (!source.condition.empty()) {
         OpenQuery("SELECT * FROM " + from);
       } else {
@@ -126,12 +126,11 @@ TTableReader::~TTableReader() {
 // The columns are read off a statement that gives no row; when the table has
 // a blob column, the rows come from a statement that selects each blob twice:
 // as text where it is short, as a blob where it is long.
-void TTableReader::OpenInline(const std::string& from) {
+void TTableReader::OpenInline(const std::string& tableName, const std::string& from, bool filtered) {
   TSQLConnection& connection = *m_connection;
   m_dataSet.SetActive(false);
   m_dataSet.SetCommandType(ctQuery);
-  m_dataSet.SetCommandText("SELECT * FROM " + from + (from.find(" WHERE (") == std::string::npos ? " WHERE " : " AND ") +
-                           "1 = 0");
+  m_dataSet.SetCommandText("SELECT * FROM " + from + (filtered ? " AND " : " WHERE ") + "1 = 0");
   m_dataSet.SetActive(true);
   m_names = m_dataSet.ColumnNames();
   std::vector<std::optional<TFieldKind>> kinds;
@@ -144,8 +143,12 @@ void TTableReader::OpenInline(const std::string& from) {
   m_dataSet.SetActive(false);
   m_longColumn.assign(m_names.size(), -1);
   if (!blobs) {
-    m_dataSet.SetCommandText("SELECT * FROM " + from);
-    m_dataSet.SetActive(true);
+    if (!filtered) {
+      OpenTable(m_dataSet, tableName);
+    } else {
+      m_dataSet.SetCommandText("SELECT * FROM " + from);
+      m_dataSet.SetActive(true);
+    }
     for (std::size_t i = 0; i < m_names.size(); ++i) m_column.push_back(static_cast<int>(i));
     return;
   }

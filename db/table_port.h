@@ -64,7 +64,8 @@ class TTableReader {
   void Close();
 
  private:
-  void OpenInline(const std::string& from);
+  // from: the table's name as the server reads it, with its WHERE when filtered.
+  void OpenInline(const std::string& tableName, const std::string& from, bool filtered);
   void OpenQuery(const std::string& sql);
 
   TSQLDataSet& m_dataSet;
