@@ -1,6 +1,7 @@
 #include "transfer/transfer_file.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -38,6 +39,34 @@ std::string FolderShown(const std::string& path) {
   throw EInOutError(code, "Cannot create file '" + ShownPath(path) + "': " + cause);
 }
 
+// The file a path leads to through the symbolic links at its end, one that
+// does not exist included. Links among its folders are the platform's to follow.
+std::string FollowLinks(const std::string& path) {
+  std::string current = path;
+  // The platform's own limit (MAXSYMLINKS).
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat status;
+    if (::lstat(current.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return current;
+    char to[PATH_MAX];
+    const ssize_t length = ::readlink(current.c_str(), to, sizeof to);
+    if (length < 0) FailCreating(path, PlatformIOCode(errno), PlatformErrorText(errno));
+    if (static_cast<std::size_t>(length) == sizeof to) FailCreating(path, 3, PlatformErrorText(ENAMETOOLONG));
+    const std::string target(to, static_cast<std::size_t>(length));
+    current = target.starts_with('/') ? target : FolderOf(current) + target;
+  }
+  FailCreating(path, PlatformIOCode(ELOOP), PlatformErrorText(ELOOP));
+}
+
+// Gives the new file the earlier one's owner, group and mode. The owner and
+// group go first, since changing them clears the set-user-ID bit. Only root
+// may give a file away; a user may still set a group of their own, and
+// otherwise the file stays in the group the folder gave it.
+void TakeOver(int fd, const struct stat& earlier) {
+  bool owned = ::fchown(fd, earlier.st_uid, earlier.st_gid) == 0;
+  if (!owned && errno == EPERM) owned = ::fchown(fd, static_cast<uid_t>(-1), earlier.st_gid) == 0;
+  ::fchmod(fd, earlier.st_mode & 07777);
+}
+
 }  // namespace
 
 void CheckRegularFile(const std::string& path) {
@@ -51,11 +80,10 @@ void CheckRegularFile(const std::string& path) {
 
 TReplacingFile::TReplacingFile(const std::string& target) {
   if (target.find('\0') != std::string::npos) FailCreating(target, 3, "a file name cannot hold a zero byte");
-  m_target = target;
-  mode_t mode = 0666;
+  m_target = FollowLinks(target);
   struct stat earlier;
-  if (::stat(m_target.c_str(), &earlier) == 0 && S_ISREG(earlier.st_mode)) {
-    mode = earlier.st_mode & 07777;
+  const bool replacing = ::stat(m_target.c_str(), &earlier) == 0 && S_ISREG(earlier.st_mode);
+  if (replacing) {
     // Held as a file open for writing is: nobody else may write it meanwhile,
     // and a program that has it open keeps us out.
     m_targetLock = ::open(m_target.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
@@ -79,8 +107,7 @@ TReplacingFile::TReplacingFile(const std::string& target) {
     std::string candidate = folder + "." + name + "." + suffix + ".tmp";
     const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
     if (fd >= 0) {
-      // The earlier file's permissions carry over; a new one gets what the umask leaves.
-      if (mode != 0666) ::fchmod(fd, mode);
+      if (replacing) TakeOver(fd, earlier);
       ::close(fd);
       m_temporary = std::move(candidate);
       return;

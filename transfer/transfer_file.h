@@ -18,15 +18,20 @@ void CheckRegularFile(const std::string& path);
 // new file is removed when this object goes (failure or stop). While it
 // lives, the target (when it exists) is locked as a file open for writing
 // is, so another transfer of the same file is refused with code 32.
+//
+// A target that is a symbolic link is followed to the file it leads to: the
+// new file is made beside that one and takes its place, and the link stays a
+// link (one that leads to no file yet gets its file). The new file has the
+// earlier file's mode, and its owner and group as far as the user may set
+// them; without an earlier file, what the umask leaves.
 class TReplacingFile {
  public:
-  // Creates the new file (mode as the target's, or as a new file would
-  // get). Throws EInOutError naming the folder and why when it cannot be
-  // made there: code 3 when the folder is missing, 5 when it may not be
-  // written ("Cannot create a file in folder '/x' (for file
-  // '/x/out.csv'): Permission denied"); 32 when the target is held by another
-  // program ("Cannot create file '/x/out.csv': it is in use by another
-  // program").
+  // Creates the new file. Throws EInOutError naming the folder and why when
+  // it cannot be made there: code 3 when the folder is missing, 5 when it
+  // may not be written ("Cannot create a file in folder '/x' (for file
+  // '/x/out.csv'): Permission denied"); 32 when the target is held by
+  // another program ("Cannot create file '/x/out.csv': it is in use by
+  // another program").
   explicit TReplacingFile(const std::string& target);
   ~TReplacingFile();
   TReplacingFile(const TReplacingFile&) = delete;
@@ -40,6 +45,7 @@ class TReplacingFile {
   void Commit();
 
  private:
+  // The file written in the end: the target, its links followed.
   std::string m_target;
   std::string m_temporary;
   int m_targetLock = -1;
