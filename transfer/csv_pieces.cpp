@@ -10,8 +10,8 @@ namespace {
 
 using linerules::kCtrlZ;
 
-// The bytes that make a piece need quotes: a Ctrl-Z would end the line
-// for a reader.
+// The bytes that make a piece need quotes; a Ctrl-Z too, which older
+// readers take for the end of the file.
 constexpr std::array<bool, 256> kSpecial = [] {
   std::array<bool, 256> table{};
   table[static_cast<unsigned char>(',')] = true;

@@ -27,15 +27,15 @@ struct TCsvPiece {
 
 // Reads the next record of a file open for reading. A line without any
 // double quote is cut at its commas as it stands (line rules of the text file
-// facility: a lone carriage return dropped, a Ctrl-Z ends the line and the
-// file). A piece that begins with a double quote runs to its closing quote,
+// facility: a lone carriage return dropped; a Ctrl-Z is data, but as the
+// file's last byte). A piece that begins with a double quote runs to its closing quote,
 // across line ends if need be, keeping every byte; in any other piece double
 // quotes are dropped. An empty line gives one empty piece. Failures of the
 // file are left pending for IOCheck.
 class TCsvRecordReader {
  public:
   explicit TCsvRecordReader(TTextFile& file) : m_file(file) {}
-  // True when no record remains (no byte, or a Ctrl-Z where a record would begin).
+  // True when no record remains.
   bool AtEnd();
   void Read(std::vector<TCsvPiece>& pieces);
 

@@ -120,7 +120,6 @@ bool TTextFile::OpenDescriptor(int flags, bool forReading) {
   m_fd = fd;
   m_characterDevice = !forReading && S_ISCHR(status.st_mode);
   m_endReached = false;
-  m_atLineStart = true;
   m_position = 0;
   m_end = 0;
   return true;
@@ -189,16 +188,20 @@ void TTextFile::WriteLn(std::string_view text) {
   WriteLineEnd();
 }
 
+// Reads more bytes after those not consumed yet (a held-back Ctrl-Z at
+// most), which move to the start of the buffer.
 bool TTextFile::Fill() {
   if (m_endReached) return false;
+  const std::size_t kept = m_end - m_position;
+  if (kept > 0) std::memmove(m_buffer.get(), m_buffer.get() + m_position, kept);
   m_position = 0;
-  m_end = 0;
+  m_end = kept;
   ssize_t count;
   do {
-    count = ::read(m_fd, m_buffer.get(), kTextFileBufferSize);
+    count = ::read(m_fd, m_buffer.get() + kept, kTextFileBufferSize - kept);
   } while (count < 0 && errno == EINTR);
   if (count > 0) {
-    m_end = static_cast<std::size_t>(count);
+    m_end += static_cast<std::size_t>(count);
     return true;
   }
   // A writer that went away ends the file like a read of nothing.
@@ -210,25 +213,36 @@ bool TTextFile::Fill() {
   return false;
 }
 
+// A Ctrl-Z that ends what was read so far may be the file's last byte, the
+// end mark: it counts as data only once a byte after it has been read.
+bool TTextFile::DataReady() {
+  for (;;) {
+    const std::size_t left = m_end - m_position;
+    if (left > 1 || (left == 1 && m_buffer[m_position] != kCtrlZ)) return true;
+    if (!Fill()) return false;
+  }
+}
+
 void TTextFile::ReadRawLine(std::string& line) {
   line.clear();
   if (m_mode != tfmInput) {
     FailNotOpen(kIOErrorNotForReading, " for reading");
     return;
   }
-  for (;;) {
-    if (m_position == m_end && !Fill()) return;
+  while (DataReady()) {
     const char* from = m_buffer.get() + m_position;
-    if (const void* lf = std::memchr(from, '\n', m_end - m_position)) {
-      const char* next = static_cast<const char*>(lf) + 1;
-      line.append(from, next);
-      m_position = static_cast<std::size_t>(next - m_buffer.get());
-      m_atLineStart = true;
+    const std::size_t left = m_end - m_position;
+    std::size_t take = left;
+    if (const void* lf = std::memchr(from, '\n', take)) {
+      take = static_cast<std::size_t>(static_cast<const char*>(lf) + 1 - from);
+      line.append(from, take);
+      m_position += take;
       return;
     }
-    line.append(from, m_end - m_position);
-    m_position = m_end;
-    m_atLineStart = false;
+    // Left for DataReady to judge; it has at least one byte before it.
+    if (from[take - 1] == kCtrlZ) --take;
+    line.append(from, take);
+    m_position += take;
   }
 }
 
@@ -237,8 +251,7 @@ bool TTextFile::Eof() {
     FailNotOpen(kIOErrorNotForReading, " for reading");
     return true;
   }
-  if (m_position == m_end && !Fill()) return true;
-  return m_atLineStart && m_buffer[m_position] == kCtrlZ;
+  return !DataReady();
 }
 
 void TTextFile::Close() {

@@ -19,9 +19,10 @@
 //
 // Reading gives each line's bytes as they stand, its line feed included;
 // how those bytes make a line's text is the matter of transfer/line_rules.h.
-// The facility itself keeps one rule: a Ctrl-Z (26) at the start of a line
-// ends the file. Lines are written with a carriage return and line feed.
-// Bytes pass unchanged in both directions.
+// The facility itself keeps one rule: a Ctrl-Z (26) that is the file's very
+// last byte is the old end-of-file mark and no data; anywhere else it is data
+// like any other byte. Lines are written with a carriage return and line
+// feed. Bytes pass unchanged in both directions.
 //
 // A message names the file and the step, and says the cause in the
 // platform's words: "Cannot open file '/x/in.csv': No such file or
@@ -96,8 +97,9 @@ class TTextFile {
   // and Ctrl-Z bytes are kept, so a reader that knows quoting can decide.
   // An empty text at the end of the file. 104 when not open for reading.
   void ReadRawLine(std::string& line);
-  // True when no byte remains or the current line starts with a Ctrl-Z.
-  // Consumes nothing. True (with 104) when not open for reading.
+  // True when no byte of data remains (a last Ctrl-Z is none). Consumes
+  // nothing, but may wait for a pipe's writer. True (with 104) when not open
+  // for reading.
   bool Eof();
 
   // Writes out what is buffered, then closes; reports a write failure here.
@@ -113,6 +115,7 @@ class TTextFile {
   std::string NameInMessages() const;
   bool OpenDescriptor(int flags, bool forReading);
   bool Fill();
+  bool DataReady();
   bool Flush();
   void CloseDescriptor();
 
@@ -123,8 +126,6 @@ class TTextFile {
   bool m_characterDevice = false;
   // Reading: the platform reported the end; nothing more is asked of it.
   bool m_endReached = false;
-  // Reading: nothing of the current line has been consumed yet.
-  bool m_atLineStart = true;
   std::unique_ptr<char[]> m_buffer;
   std::size_t m_position = 0;  // next byte to read
   std::size_t m_end = 0;       // end of the valid (reading) or buffered (writing) bytes

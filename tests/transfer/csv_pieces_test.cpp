@@ -75,14 +75,19 @@ TEST(CsvPieces, RecordsAreReadBackAsWritten) {
       {"trailing comma", "a,\r\n", R{"a|"}},
       {"last line without line end", "a\r\nb", R{"a", "b"}},
       {"lone carriage return dropped", "a\rb,c\r\n", R{"ab|c"}},
-      {"ctrl-z ends the line",
-       std::string("ab\x1a"
-                   "cd,e\r\nf\r\n"),
-       R{"ab", "f"}},
-      {"ctrl-z at the start of a line ends the file",
-       std::string("a\r\n\x1a"
-                   "b\r\n"),
-       R{"a"}},
+      {"ctrl-z inside a line is data",
+       "ab\x1a"
+       "cd,e\r\nf\r\n",
+       R{"ab\x1a"
+         "cd|e",
+         "f"}},
+      {"ctrl-z at the start of a line is data",
+       "a\r\n\x1a"
+       "b\r\n",
+       R{"a",
+         "\x1a"
+         "b"}},
+      {"a last ctrl-z is the end mark", "a,b\r\nc,d\x1a", R{"a|b", "c|d"}},
       {"quotes dropped in unquoted pieces", "a\"b,c\r\n", R{"ab|c"}},
       {"quoted piece keeps commas", "1,\"a,b\",c\r\n", R{"1|q:a,b|c"}},
       {"doubled quote is one", "\"say \"\"hi\"\"\"\r\n", R{"q:say \"hi\""}},
