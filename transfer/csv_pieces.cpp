@@ -91,6 +91,8 @@ void TCsvRecordReader::Read(std::vector<TCsvPiece>& pieces) {
   std::size_t p = 0;
   for (;;) {
     TCsvPiece piece;
+    // Where the closing quote stands in the text, when one was found.
+    std::size_t closedAt = std::string::npos;
     if (p < m_raw.size() && m_raw[p] == '"') {
       piece.quoted = true;
       ++p;
@@ -114,6 +116,7 @@ void TCsvRecordReader::Read(std::vector<TCsvPiece>& pieces) {
           continue;
         }
         p = q + 1;
+        closedAt = piece.text.size();
         break;
       }
     }
@@ -130,9 +133,11 @@ void TCsvRecordReader::Read(std::vector<TCsvPiece>& pieces) {
         p = m_raw.size();
         break;
       }
-      if (c != '"' && c != '\r') piece.text += c;
+      if (c != '\r') piece.text += c;
       ++p;
     }
+    // Bytes after the closing quote: it closed nothing, and stays with them.
+    if (closedAt != std::string::npos && closedAt < piece.text.size()) piece.text.insert(closedAt, 1, '"');
     pieces.push_back(std::move(piece));
     if (recordEnds) return;
   }

@@ -25,13 +25,19 @@ struct TCsvPiece {
   bool quoted = false;
 };
 
-// Reads the next record of a file open for reading. A line without any
-// double quote is cut at its commas as it stands (line rules of the text file
-// facility: a lone carriage return dropped; a Ctrl-Z is data, but as the
-// file's last byte). A piece that begins with a double quote runs to its closing quote,
-// across line ends if need be, keeping every byte; in any other piece double
-// quotes are dropped. An empty line gives one empty piece. Failures of the
-// file are left pending for IOCheck.
+// Reads the next record of a file open for reading.
+//
+// A record is one line, cut at its commas, by the line rules of the text
+// file facility (a lone carriage return dropped; a Ctrl-Z is data except as
+// the file's last byte). A double quote inside a piece is kept as it stands:
+// `1,a"b` gives `1` and `a"b`. A piece that begins with a double quote runs
+// to its closing quote, across line ends if need be, keeping every byte, a
+// doubled quote standing for one. Bytes between the closing quote and the
+// next comma are kept too, the closing quote with them, since it closed
+// nothing: `"x"y,z` gives `x"y` and `z`.
+//
+// An empty line gives one empty piece. Failures of the file are left pending
+// for IOCheck.
 class TCsvRecordReader {
  public:
   explicit TCsvRecordReader(TTextFile& file) : m_file(file) {}

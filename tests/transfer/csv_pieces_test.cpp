@@ -88,7 +88,7 @@ TEST(CsvPieces, RecordsAreReadBackAsWritten) {
          "\x1a"
          "b"}},
       {"a last ctrl-z is the end mark", "a,b\r\nc,d\x1a", R{"a|b", "c|d"}},
-      {"quotes dropped in unquoted pieces", "a\"b,c\r\n", R{"ab|c"}},
+      {"a quote inside an unquoted piece stays", "1,a\"b,c\"\r\n", R{"1|a\"b|c\""}},
       {"quoted piece keeps commas", "1,\"a,b\",c\r\n", R{"1|q:a,b|c"}},
       {"doubled quote is one", "\"say \"\"hi\"\"\"\r\n", R{"q:say \"hi\""}},
       {"quoted empty", "\"\",\r\n", R{"q:|"}},
@@ -100,7 +100,9 @@ TEST(CsvPieces, RecordsAreReadBackAsWritten) {
        R{std::string("q:a\x1a"
                      "b"),
          "c"}},
-      {"text after the closing quote joins the piece", "\"ab\"cd,e\r\n", R{"q:abcd|e"}},
+      {"bytes after the closing quote keep it", "\"ab\"cd,e\r\n2,\"x\"y\r\n", R{"q:ab\"cd|e", "2|q:x\"y"}},
+      {"a blank after the closing quote keeps it", "\"x\" ,y\r\n", R{"q:x\" |y"}},
+      {"a lone carriage return after the closing quote is dropped", "\"x\"\r,y\r\n", R{"q:x|y"}},
       {"unterminated quote runs to the end", "\"abc\r\ndef", R{"q:abc\r\ndef"}},
   };
   for (const auto& c : cases) EXPECT_EQ(Records(c.bytes), c.records) << c.name;
