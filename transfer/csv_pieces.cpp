@@ -1,7 +1,9 @@
 #include "transfer/csv_pieces.h"
 
 #include <array>
+#include <string>
 
+#include "base/exceptions.h"
 #include "transfer/line_rules.h"
 #include "transfer/split_delimited.h"
 #include "transfer/text_file.h"
@@ -67,8 +69,18 @@ void QuoteCsvPieceFrom(std::string& line, std::size_t from) {
 
 bool TCsvRecordReader::AtEnd() { return m_file.Eof(); }
 
+void TCsvRecordReader::FailTooLarge(std::int64_t lineNumber) const {
+  const std::size_t mebibyte = std::size_t{1} << 20;
+  const std::string limit = m_maxRecordBytes % mebibyte == 0
+                                ? std::to_string(m_maxRecordBytes / mebibyte) + " MiB"
+                                : std::to_string(m_maxRecordBytes) + " bytes";
+  throw Exception("The record on line " + std::to_string(lineNumber) + " of file '" + m_file.Path() +
+                  "' is larger than " + limit + ", the most one record may take");
+}
+
 void TCsvRecordReader::ReadLine() {
-  m_file.ReadRawLine(m_raw);
+  m_file.ReadRawLine(m_raw, m_maxRecordBytes - m_record.size() + 1);
+  if (m_record.size() + m_raw.size() > m_maxRecordBytes) FailTooLarge(m_lineNumber);
   m_record += m_raw;
   m_bytesRead += static_cast<std::int64_t>(m_raw.size());
   if (!m_raw.empty()) ++m_nextLine;

@@ -2,6 +2,7 @@
 // import reads a record back.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -16,6 +17,11 @@ void AppendCsvPiece(std::string& line, std::string_view piece);
 // Quotes, in place, the piece that starts at `from` in line when it needs it
 // (as AppendCsvPiece would have written it).
 void QuoteCsvPieceFrom(std::string& line, std::size_t from);
+
+// The most bytes one record may take in a file, its line ends included: a
+// file without line ends (`import T - < /dev/zero`) ends with an error
+// rather than filling the memory.
+constexpr std::size_t kMaxRecordBytes = std::size_t{256} << 20;
 
 // One piece of a record as the import reads it.
 struct TCsvPiece {
@@ -36,11 +42,14 @@ struct TCsvPiece {
 // next comma are kept too, the closing quote with them, since it closed
 // nothing: `"x"y,z` gives `x"y` and `z`.
 //
-// An empty line gives one empty piece. Failures of the file are left pending
-// for IOCheck.
+// An empty line gives one empty piece.
+//
+// Failures of the file are left pending for IOCheck. A record larger than
+// maxRecordBytes throws Exception naming the line it starts on.
 class TCsvRecordReader {
  public:
-  explicit TCsvRecordReader(TTextFile& file) : m_file(file) {}
+  explicit TCsvRecordReader(TTextFile& file, std::size_t maxRecordBytes = kMaxRecordBytes)
+      : m_file(file), m_maxRecordBytes(maxRecordBytes) {}
   // True when no record remains.
   bool AtEnd();
   void Read(std::vector<TCsvPiece>& pieces);
@@ -58,8 +67,10 @@ class TCsvRecordReader {
 
  private:
   void ReadLine();
+  [[noreturn]] void FailTooLarge(std::int64_t lineNumber) const;
 
   TTextFile& m_file;
+  std::size_t m_maxRecordBytes;
   std::string m_raw;
   std::string m_record;
   std::int64_t m_lineNumber = 0;

@@ -223,16 +223,16 @@ bool TTextFile::DataReady() {
   }
 }
 
-void TTextFile::ReadRawLine(std::string& line) {
+void TTextFile::ReadRawLine(std::string& line, std::size_t maxBytes) {
   line.clear();
   if (m_mode != tfmInput) {
     FailNotOpen(kIOErrorNotForReading, " for reading");
     return;
   }
-  while (DataReady()) {
+  while (line.size() < maxBytes && DataReady()) {
     const char* from = m_buffer.get() + m_position;
     const std::size_t left = m_end - m_position;
-    std::size_t take = left;
+    std::size_t take = std::min(left, maxBytes - line.size());
     if (const void* lf = std::memchr(from, '\n', take)) {
       take = static_cast<std::size_t>(static_cast<const char*>(lf) + 1 - from);
       line.append(from, take);
@@ -240,7 +240,7 @@ void TTextFile::ReadRawLine(std::string& line) {
       return;
     }
     // Left for DataReady to judge; it has at least one byte before it.
-    if (from[take - 1] == kCtrlZ) --take;
+    if (take == left && from[take - 1] == kCtrlZ) --take;
     line.append(from, take);
     m_position += take;
   }

@@ -95,8 +95,9 @@ class TTextFile {
   // The bytes of the next line exactly as they stand, its line feed
   // included (none after the last line when it lacks one): carriage returns
   // and Ctrl-Z bytes are kept, so a reader that knows quoting can decide.
-  // An empty text at the end of the file. 104 when not open for reading.
-  void ReadRawLine(std::string& line);
+  // At most maxBytes of them: the rest of a longer line comes with the next
+  // call. An empty text at the end of the file. 104 when not open for reading.
+  void ReadRawLine(std::string& line, std::size_t maxBytes = std::string::npos);
   // True when no byte of data remains (a last Ctrl-Z is none). Consumes
   // nothing, but may wait for a pipe's writer. True (with 104) when not open
   // for reading.

@@ -40,22 +40,27 @@ __attribute__((no_sanitize("coverage"))) std::vector<std::string> ExpectedLines(
   return lines;
 }
 
-// The texts of the lines, read as the import reads them; the raw lines must
-// be bytes's own, all of them but a last Ctrl-Z.
-std::vector<std::string> ReadAll(const std::string& path, const std::string& bytes) {
+// The texts of the lines, read as the import reads them, in raw pieces of at
+// most maxBytes; the raw pieces must be bytes's own, all of them but a last
+// Ctrl-Z.
+std::vector<std::string> ReadAll(const std::string& path, const std::string& bytes, std::size_t maxBytes) {
   TTextFile file(path);
   file.Reset();
   if (IOResult() != 0) std::abort();
   std::vector<std::string> lines;
   std::string raw;
+  std::string line;
   std::size_t offset = 0;
   while (!file.Eof()) {
-    file.ReadRawLine(raw);
-    if (raw.empty() || bytes.compare(offset, raw.size(), raw) != 0) std::abort();
+    file.ReadRawLine(raw, maxBytes);
+    if (raw.empty() || raw.size() > maxBytes || bytes.compare(offset, raw.size(), raw) != 0) std::abort();
     offset += raw.size();
+    line += raw;
+    if (raw.back() != '\n' && !file.Eof()) continue;
     std::string text;
-    linerules::AppendText(text, raw);
+    linerules::AppendText(text, line);
     lines.push_back(std::move(text));
+    line.clear();
   }
   if (offset != bytes.size() - (!bytes.empty() && bytes.back() == 26 ? 1 : 0)) std::abort();
   file.Close();
@@ -82,7 +87,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static const MemoryFile output;
   if (size == 0) return 0;
   // The first byte may put the rest just before the end of the first block,
-  // where line ends, carriage returns and Ctrl-Z meet a refill.
+  // where line ends, carriage returns and Ctrl-Z meet a refill, and may have
+  // the lines read in pieces of a few bytes.
   const std::string payload(reinterpret_cast<const char*>(data) + 1, size - 1);
   std::vector<std::string> expected;
   std::string bytes;
@@ -93,7 +99,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   bytes += payload;
   Fill(input, bytes);
   for (std::string& line : ExpectedLines(payload)) expected.push_back(std::move(line));
-  if (ReadAll(input.path, bytes) != expected) std::abort();
+  // Pieces of a few bytes, or past the long first line of a few blocks' parts.
+  const std::size_t piece = 1 + data[0] / 8 % 8 + (data[0] & 1 ? kTextFileBufferSize / 8 : 0);
+  const std::size_t maxBytes = data[0] & 2 ? piece : std::string::npos;
+  if (ReadAll(input.path, bytes, maxBytes) != expected) std::abort();
 
   TTextFile file(output.path);
   file.Rewrite();
@@ -109,6 +118,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   file.Close();
   if (IOResult() != 0 || Content(output) != written) std::abort();
-  if (ReadAll(output.path, written) != expected) std::abort();
+  if (ReadAll(output.path, written, std::string::npos) != expected) std::abort();
   return 0;
 }

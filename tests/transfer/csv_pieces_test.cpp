@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "base/exceptions.h"
 #include "common/test_database.h"
 #include "transfer/text_file.h"
 
@@ -106,6 +107,63 @@ TEST(CsvPieces, RecordsAreReadBackAsWritten) {
       {"unterminated quote runs to the end", "\"abc\r\ndef", R{"q:abc\r\ndef"}},
   };
   for (const auto& c : cases) EXPECT_EQ(Records(c.bytes), c.records) << c.name;
+}
+
+// A record larger than the limit ends the reading with the line it starts
+// on, whether it is one line, a quoted value over many, or blank lines.
+TEST(CsvPieces, ARecordLargerThanTheLimitNamesItsLine) {
+  struct Case {
+    const char* name;
+    std::size_t limit;
+    std::string bytes;
+    std::vector<std::string> before;  // the records read first
+    std::string failure;              // "" when none; "$F" stands for the file
+  } cases[] = {
+      {"a record at the limit", 16, "h,i\r\n0123456789abcd\r\n", {"h|i", "0123456789abcd"}, ""},
+      {"one byte more",
+       16,
+       "h,i\r\n0123456789abcde\r\n",
+       {"h|i"},
+       "The record on line 2 of file '$F' is larger than 16 bytes, the most one record may take"},
+      {"a quoted value over many lines",
+       16,
+       "h\r\n1\r\n\"a\r\nb\r\nc\r\nd\r\ne\r\nf\"\r\n",
+       {"h", "1"},
+       "The record on line 3 of file '$F' is larger than 16 bytes, the most one record may take"},
+      {"a file without line ends",
+       std::size_t{1} << 20,
+       "h,i\r\n" + std::string(3 << 20, '0'),
+       {"h|i"},
+       "The record on line 2 of file '$F' is larger than 1 MiB, the most one record may take"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto dir = testdb::MakeTempDir("vp-csv");
+    const std::string path = (dir / "in.csv").string();
+    std::ofstream(path, std::ios::binary) << c.bytes;
+    TTextFile file(path);
+    file.Reset();
+    TCsvRecordReader reader(file, c.limit);
+    std::vector<std::string> records;
+    std::vector<TCsvPiece> pieces;
+    std::string failure;
+    try {
+      while (!reader.AtEnd()) {
+        reader.Read(pieces);
+        std::string record;
+        for (const auto& piece : pieces) record += (record.empty() ? "" : "|") + piece.text;
+        records.push_back(record);
+      }
+    } catch (const Exception& error) {
+      failure = error.what();
+    }
+    std::string expected = c.failure;
+    if (std::size_t at = expected.find("$F"); at != std::string::npos) expected.replace(at, 2, path);
+    EXPECT_EQ(records, c.before);
+    EXPECT_EQ(failure, expected);
+    file.Close();
+    std::filesystem::remove_all(dir);
+  }
 }
 
 }  // namespace

@@ -141,30 +141,34 @@ TEST_P(LineRulesTest, ReadsLinesAsWritten) {
   EXPECT_EQ(ReadAllLines(Path("in.csv")), GetParam().lines);
 }
 
-// The raw lines are the file's bytes but a last Ctrl-Z, then an empty text,
-// without failure.
+// Read whole or in pieces of at most a few bytes, the raw lines are the
+// file's bytes but a last Ctrl-Z, then an empty text, without failure.
 TEST_P(LineRulesTest, RawLinesAreTheBytesThenEmptyTextWithoutFailure) {
   std::string bytes = GetParam().bytes;
   WriteBytes(Path("in.csv"), bytes);
   if (!bytes.empty() && bytes.back() == linerules::kCtrlZ) bytes.pop_back();
-  TTextFile file(Path("in.csv").string());
-  file.Reset();
-  std::string read;
-  std::string line;
-  std::size_t lines = 0;
-  while (!file.Eof()) {
-    file.ReadRawLine(line);
-    ASSERT_FALSE(line.empty());
-    read += line;
-    ++lines;
+  for (std::size_t maxBytes : {std::string::npos, std::size_t{7}}) {
+    SCOPED_TRACE(maxBytes);
+    TTextFile file(Path("in.csv").string());
+    file.Reset();
+    std::string read;
+    std::string line;
+    std::size_t lines = 0;
+    while (!file.Eof()) {
+      file.ReadRawLine(line, maxBytes);
+      ASSERT_FALSE(line.empty());
+      ASSERT_LE(line.size(), maxBytes);
+      read += line;
+      if (line.back() == '\n' || read.size() == bytes.size()) ++lines;
+    }
+    EXPECT_EQ(lines, GetParam().lines.size());
+    EXPECT_TRUE(read == bytes);
+    line = "stale";
+    file.ReadRawLine(line, maxBytes);
+    EXPECT_EQ(line, "");
+    EXPECT_TRUE(file.Eof());
+    EXPECT_EQ(PendingIOCode(), 0);
   }
-  EXPECT_EQ(lines, GetParam().lines.size());
-  EXPECT_TRUE(read == bytes);
-  line = "stale";
-  file.ReadRawLine(line);
-  EXPECT_EQ(line, "");
-  EXPECT_TRUE(file.Eof());
-  EXPECT_EQ(PendingIOCode(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, LineRulesTest, testing::ValuesIn(kLineCases),
