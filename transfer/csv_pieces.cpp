@@ -67,7 +67,34 @@ void QuoteCsvPieceFrom(std::string& line, std::size_t from) {
   line.replace(from, std::string::npos, quoted);
 }
 
-bool TCsvRecordReader::AtEnd() { return m_file.Eof(); }
+bool TCsvRecordReader::AtEnd() {
+  if (!m_blanks.empty() || m_hasAhead) return false;
+  if (m_blankLinesAreRecords) return m_file.Eof();
+  std::int64_t blankLines = 0;
+  for (;;) {
+    if (m_file.Eof()) break;
+    m_file.ReadRawLine(m_ahead, m_maxRecordBytes + 1);
+    if (PendingIOCode() != 0) break;
+    if (m_ahead.size() > m_maxRecordBytes) FailTooLarge(m_nextLine + blankLines);
+    if (!linerules::IsBlank(m_ahead)) {
+      m_hasAhead = true;
+      return false;
+    }
+    if (m_blanks.empty() || m_blanks.back().raw != m_ahead) {
+      m_blanks.push_back({m_ahead, 1});
+    } else {
+      ++m_blanks.back().count;
+    }
+    ++blankLines;
+  }
+  // Blank lines up to the end: taken, but no records.
+  for (const TBlankRun& run : m_blanks) {
+    m_bytesRead += static_cast<std::int64_t>(run.raw.size()) * run.count;
+    m_nextLine += run.count;
+  }
+  m_blanks.clear();
+  return true;
+}
 
 void TCsvRecordReader::FailTooLarge(std::int64_t lineNumber) const {
   const std::size_t mebibyte = std::size_t{1} << 20;
@@ -78,8 +105,17 @@ void TCsvRecordReader::FailTooLarge(std::int64_t lineNumber) const {
                   "' is larger than " + limit + ", the most one record may take");
 }
 
-void TCsvRecordReader::ReadLine() {
-  m_file.ReadRawLine(m_raw, m_maxRecordBytes - m_record.size() + 1);
+// The record's next line into m_raw: a line read ahead, else the file's next.
+void TCsvRecordReader::TakeLine() {
+  if (!m_blanks.empty()) {
+    m_raw = m_blanks.front().raw;
+    if (--m_blanks.front().count == 0) m_blanks.pop_front();
+  } else if (m_hasAhead) {
+    m_raw.swap(m_ahead);
+    m_hasAhead = false;
+  } else {
+    m_file.ReadRawLine(m_raw, m_maxRecordBytes - m_record.size() + 1);
+  }
   if (m_record.size() + m_raw.size() > m_maxRecordBytes) FailTooLarge(m_lineNumber);
   m_record += m_raw;
   m_bytesRead += static_cast<std::int64_t>(m_raw.size());
@@ -91,7 +127,12 @@ void TCsvRecordReader::Read(std::vector<TCsvPiece>& pieces) {
   m_record.clear();
   m_unterminated = false;
   m_lineNumber = m_nextLine;
-  ReadLine();
+  TakeLine();
+  ReadPieces(pieces);
+  if (m_recordsRead++ == 0) m_blankLinesAreRecords = pieces.size() == 1;
+}
+
+void TCsvRecordReader::ReadPieces(std::vector<TCsvPiece>& pieces) {
   if (m_raw.find('"') == std::string::npos) {
     TDynamicArrayStr texts;
     SplitDelimited(PlainLineText(m_raw), texts);
@@ -113,7 +154,7 @@ void TCsvRecordReader::Read(std::vector<TCsvPiece>& pieces) {
         if (q == std::string::npos) {
           // The value goes on over the line end, which is part of it.
           piece.text.append(m_raw, p, std::string::npos);
-          ReadLine();
+          TakeLine();
           p = 0;
           if (m_raw.empty()) {  // the file ended inside the quotes
             m_unterminated = true;

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,7 +32,7 @@ struct TCsvPiece {
   bool quoted = false;
 };
 
-// Reads the next record of a file open for reading.
+// Reads the records of a file open for reading, the first of them its header.
 //
 // A record is one line, cut at its commas, by the line rules of the text
 // file facility (a lone carriage return dropped; a Ctrl-Z is data except as
@@ -42,7 +43,9 @@ struct TCsvPiece {
 // next comma are kept too, the closing quote with them, since it closed
 // nothing: `"x"y,z` gives `x"y` and `z`.
 //
-// An empty line gives one empty piece.
+// A line without text is one empty piece. Such blank lines at the end of the
+// file are no records (the line end an editor adds), unless the header is a
+// single piece: a file of one column writes a null as a blank line.
 //
 // Failures of the file are left pending for IOCheck. A record larger than
 // maxRecordBytes throws Exception naming the line it starts on.
@@ -50,7 +53,7 @@ class TCsvRecordReader {
  public:
   explicit TCsvRecordReader(TTextFile& file, std::size_t maxRecordBytes = kMaxRecordBytes)
       : m_file(file), m_maxRecordBytes(maxRecordBytes) {}
-  // True when no record remains.
+  // True when no record remains. Reads ahead past blank lines.
   bool AtEnd();
   void Read(std::vector<TCsvPiece>& pieces);
 
@@ -66,13 +69,25 @@ class TCsvRecordReader {
   std::int64_t BytesRead() const { return m_bytesRead; }
 
  private:
-  void ReadLine();
+  void TakeLine();
   [[noreturn]] void FailTooLarge(std::int64_t lineNumber) const;
+  void ReadPieces(std::vector<TCsvPiece>& pieces);
 
   TTextFile& m_file;
   std::size_t m_maxRecordBytes;
   std::string m_raw;
   std::string m_record;
+  // Blank lines read ahead, in runs of equal bytes, then the line after them.
+  struct TBlankRun {
+    std::string raw;
+    std::int64_t count;
+  };
+  std::deque<TBlankRun> m_blanks;
+  std::string m_ahead;
+  bool m_hasAhead = false;
+  // The header is one piece: blank lines at the end are records.
+  bool m_blankLinesAreRecords = false;
+  std::int64_t m_recordsRead = 0;
   std::int64_t m_lineNumber = 0;
   std::int64_t m_nextLine = 1;
   std::int64_t m_bytesRead = 0;

@@ -40,4 +40,7 @@ inline void AppendText(std::string& out, std::string_view raw) {
   }
 }
 
+// True when the raw line has no text: carriage returns and a line feed at most.
+inline bool IsBlank(std::string_view raw) { return raw.find_first_not_of("\r\n") == std::string_view::npos; }
+
 }  // namespace linerules

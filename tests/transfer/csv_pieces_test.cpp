@@ -104,9 +104,38 @@ TEST(CsvPieces, RecordsAreReadBackAsWritten) {
       {"bytes after the closing quote keep it", "\"ab\"cd,e\r\n2,\"x\"y\r\n", R{"q:ab\"cd|e", "2|q:x\"y"}},
       {"a blank after the closing quote keeps it", "\"x\" ,y\r\n", R{"q:x\" |y"}},
       {"a lone carriage return after the closing quote is dropped", "\"x\"\r,y\r\n", R{"q:x|y"}},
+      {"blank lines at the end are no records", "a,b\r\n1,2\r\n\r\n\n\r\r\n\r", R{"a|b", "1|2"}},
+      {"blank lines before the end mark are no records", "a,b\r\n\r\n\x1a", R{"a|b"}},
+      {"blank lines in between are records", "a,b\r\n\r\n\n1,2\r\n\r\n", R{"a|b", "", "", "1|2"}},
+      {"after a one-piece header blank lines are records", "a\r\n1\r\n\r\n\r\n", R{"a", "1", "", ""}},
       {"unterminated quote runs to the end", "\"abc\r\ndef", R{"q:abc\r\ndef"}},
   };
   for (const auto& c : cases) EXPECT_EQ(Records(c.bytes), c.records) << c.name;
+}
+
+// Each record keeps its bytes and its first line; blank lines dropped at the
+// end still count as taken.
+TEST(CsvPieces, RecordsKeepTheirBytesAndLines) {
+  auto dir = testdb::MakeTempDir("vp-csv");
+  const std::string bytes = "h,i\r\n\r\n\n1,\"a\r\nb\"\r\n\r\n\r\n";
+  std::ofstream(dir / "in.csv", std::ios::binary) << bytes;
+  TTextFile file((dir / "in.csv").string());
+  file.Reset();
+  TCsvRecordReader reader(file);
+  std::vector<std::pair<std::int64_t, std::string>> records;
+  std::vector<TCsvPiece> pieces;
+  while (!reader.AtEnd()) {
+    reader.Read(pieces);
+    records.emplace_back(reader.LineNumber(), reader.Record());
+  }
+  const std::vector<std::pair<std::int64_t, std::string>> expected = {
+      {1, "h,i\r\n"}, {2, "\r\n"}, {3, "\n"}, {4, "1,\"a\r\nb\"\r\n"}};
+  EXPECT_EQ(records, expected);
+  EXPECT_EQ(reader.NextLineNumber(), 8);
+  EXPECT_EQ(reader.BytesRead(), static_cast<std::int64_t>(bytes.size()));
+  EXPECT_EQ(IOResult(), 0);
+  file.Close();
+  std::filesystem::remove_all(dir);
 }
 
 // A record larger than the limit ends the reading with the line it starts
@@ -129,6 +158,11 @@ TEST(CsvPieces, ARecordLargerThanTheLimitNamesItsLine) {
        16,
        "h\r\n1\r\n\"a\r\nb\r\nc\r\nd\r\ne\r\nf\"\r\n",
        {"h", "1"},
+       "The record on line 3 of file '$F' is larger than 16 bytes, the most one record may take"},
+      {"blank lines read ahead",
+       16,
+       "h,i\r\n\r\n" + std::string(20, '\r') + "\n",
+       {"h|i"},
        "The record on line 3 of file '$F' is larger than 16 bytes, the most one record may take"},
       {"a file without line ends",
        std::size_t{1} << 20,

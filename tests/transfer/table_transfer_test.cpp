@@ -806,4 +806,44 @@ void RoundTripTest::RunEach(const std::vector<std::pair<const char*, const char*
   }
 }
 
+// Every byte of a line is data: a Ctrl-Z anywhere but as the file's last
+// byte, a quote inside an unquoted value or after a closing one. Blank lines
+// at the end are no lines.
+TEST_P(TableTransferTest, ImportKeepsEveryByteOfALine) {
+  MakeDatabase("CREATE TABLE T (K VARCHAR(10) NOT NULL PRIMARY KEY, V VARCHAR(10));\n");
+  WriteFile(folder / "in.csv",
+            "K,V\r\n"
+            "1,a\r\n"
+            "\x1a"
+            "2,b\r\n"
+            "3,c\"d\r\n"
+            "4,\"x\"y\r\n"
+            "5,e\x1a"
+            "f\r\n"
+            "\r\n\n\x1a");
+  const TTransferResult result = ImportTable(dataSet, Request("T", "in.csv"), progress, messages);
+  EXPECT_EQ(result.rows, 5);
+  EXPECT_EQ(result.refused, 0);
+  const std::pair<const char*, std::string> rows[] = {{"'1'", "a"},
+                                                      {"ASCII_CHAR(26) || '2'", "b"},
+                                                      {"'3'", "c\"d"},
+                                                      {"'4'", "x\"y"},
+                                                      {"'5'",
+                                                       "e\x1a"
+                                                       "f"}};
+  for (const auto& [key, value] : rows)
+    EXPECT_EQ(Query(std::string("SELECT V FROM T WHERE K = ") + key), value);
+}
+
+// A table of one column writes a null as a blank line: such a last line is a row.
+TEST_P(TableTransferTest, AOneColumnTableKeepsANullLastRow) {
+  MakeDatabase(
+      "CREATE TABLE ONE (V VARCHAR(10));\nCREATE TABLE COPY (V VARCHAR(10));\n"
+      "INSERT INTO ONE VALUES ('a');\nINSERT INTO ONE VALUES (NULL);\n");
+  EXPECT_EQ(Export("ONE", "in.csv"), 2);
+  EXPECT_EQ(ReadFile(folder / "in.csv"), "V\r\na\r\n\r\n");
+  EXPECT_EQ(Import("COPY"), 2);
+  EXPECT_EQ(Query("SELECT COUNT(*) FROM COPY WHERE V IS NULL"), "1");
+}
+
 }  // namespace
