@@ -64,8 +64,8 @@ std::vector<std::string> SampleLines() {
 
 // Exits on any pending failure of the facility.
 void Check(const char* step) {
-  if (int code = IOResult()) {
-    std::fprintf(stderr, "%s: %s\n", step, IOErrorMessage(code).c_str());
+  if (PendingIOCode() != 0) {
+    std::fprintf(stderr, "%s: %s\n", step, PendingIOMessage().c_str());
     std::exit(1);
   }
 }

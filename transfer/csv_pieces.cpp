@@ -1,7 +1,9 @@
 #include "transfer/csv_pieces.h"
 
 #include <array>
+#include <string>
 
+#include "base/exceptions.h"
 #include "transfer/line_rules.h"
 #include "transfer/split_delimited.h"
 #include "transfer/text_file.h"
@@ -10,8 +12,8 @@ namespace {
 
 using linerules::kCtrlZ;
 
-// The bytes that make a piece need quotes: a Ctrl-Z would end the line
-// for a reader.
+// The bytes that make a piece need quotes; a Ctrl-Z too, which older
+// readers take for the end of the file.
 constexpr std::array<bool, 256> kSpecial = [] {
   std::array<bool, 256> table{};
   table[static_cast<unsigned char>(',')] = true;
@@ -65,10 +67,56 @@ void QuoteCsvPieceFrom(std::string& line, std::size_t from) {
   line.replace(from, std::string::npos, quoted);
 }
 
-bool TCsvRecordReader::AtEnd() { return m_file.Eof(); }
+bool TCsvRecordReader::AtEnd() {
+  if (!m_blanks.empty() || m_hasAhead) return false;
+  if (m_blankLinesAreRecords) return m_file.Eof();
+  std::int64_t blankLines = 0;
+  for (;;) {
+    if (m_file.Eof()) break;
+    m_file.ReadRawLine(m_ahead, m_maxRecordBytes + 1);
+    if (PendingIOCode() != 0) break;
+    if (m_ahead.size() > m_maxRecordBytes) FailTooLarge(m_nextLine + blankLines);
+    if (!linerules::IsBlank(m_ahead)) {
+      m_hasAhead = true;
+      return false;
+    }
+    if (m_blanks.empty() || m_blanks.back().raw != m_ahead) {
+      m_blanks.push_back({m_ahead, 1});
+    } else {
+      ++m_blanks.back().count;
+    }
+    ++blankLines;
+  }
+  // Blank lines up to the end: taken, but no records.
+  for (const TBlankRun& run : m_blanks) {
+    m_bytesRead += static_cast<std::int64_t>(run.raw.size()) * run.count;
+    m_nextLine += run.count;
+  }
+  m_blanks.clear();
+  return true;
+}
 
-void TCsvRecordReader::ReadLine() {
-  m_file.ReadRawLine(m_raw);
+void TCsvRecordReader::FailTooLarge(std::int64_t lineNumber) const {
+  const std::size_t mebibyte = std::size_t{1} << 20;
+  const std::string limit = m_maxRecordBytes % mebibyte == 0
+                                ? std::to_string(m_maxRecordBytes / mebibyte) + " MiB"
+                                : std::to_string(m_maxRecordBytes) + " bytes";
+  throw Exception("The record on line " + std::to_string(lineNumber) + " of file '" + m_file.Path() +
+                  "' is larger than " + limit + ", the most one record may take");
+}
+
+// The record's next line into m_raw: a line read ahead, else the file's next.
+void TCsvRecordReader::TakeLine() {
+  if (!m_blanks.empty()) {
+    m_raw = m_blanks.front().raw;
+    if (--m_blanks.front().count == 0) m_blanks.pop_front();
+  } else if (m_hasAhead) {
+    m_raw.swap(m_ahead);
+    m_hasAhead = false;
+  } else {
+    m_file.ReadRawLine(m_raw, m_maxRecordBytes - m_record.size() + 1);
+  }
+  if (m_record.size() + m_raw.size() > m_maxRecordBytes) FailTooLarge(m_lineNumber);
   m_record += m_raw;
   m_bytesRead += static_cast<std::int64_t>(m_raw.size());
   if (!m_raw.empty()) ++m_nextLine;
@@ -79,7 +127,12 @@ void TCsvRecordReader::Read(std::vector<TCsvPiece>& pieces) {
   m_record.clear();
   m_unterminated = false;
   m_lineNumber = m_nextLine;
-  ReadLine();
+  TakeLine();
+  ReadPieces(pieces);
+  if (m_recordsRead++ == 0) m_blankLinesAreRecords = pieces.size() == 1;
+}
+
+void TCsvRecordReader::ReadPieces(std::vector<TCsvPiece>& pieces) {
   if (m_raw.find('"') == std::string::npos) {
     TDynamicArrayStr texts;
     SplitDelimited(PlainLineText(m_raw), texts);
@@ -91,6 +144,8 @@ void TCsvRecordReader::Read(std::vector<TCsvPiece>& pieces) {
   std::size_t p = 0;
   for (;;) {
     TCsvPiece piece;
+    // Where the closing quote stands in the text, when one was found.
+    std::size_t closedAt = std::string::npos;
     if (p < m_raw.size() && m_raw[p] == '"') {
       piece.quoted = true;
       ++p;
@@ -99,7 +154,7 @@ void TCsvRecordReader::Read(std::vector<TCsvPiece>& pieces) {
         if (q == std::string::npos) {
           // The value goes on over the line end, which is part of it.
           piece.text.append(m_raw, p, std::string::npos);
-          ReadLine();
+          TakeLine();
           p = 0;
           if (m_raw.empty()) {  // the file ended inside the quotes
             m_unterminated = true;
@@ -114,6 +169,7 @@ void TCsvRecordReader::Read(std::vector<TCsvPiece>& pieces) {
           continue;
         }
         p = q + 1;
+        closedAt = piece.text.size();
         break;
       }
     }
@@ -130,9 +186,11 @@ void TCsvRecordReader::Read(std::vector<TCsvPiece>& pieces) {
         p = m_raw.size();
         break;
       }
-      if (c != '"' && c != '\r') piece.text += c;
+      if (c != '\r') piece.text += c;
       ++p;
     }
+    // Bytes after the closing quote: it closed nothing, and stays with them.
+    if (closedAt != std::string::npos && closedAt < piece.text.size()) piece.text.insert(closedAt, 1, '"');
     pieces.push_back(std::move(piece));
     if (recordEnds) return;
   }

@@ -2,7 +2,9 @@
 // import reads a record back.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +19,11 @@ void AppendCsvPiece(std::string& line, std::string_view piece);
 // (as AppendCsvPiece would have written it).
 void QuoteCsvPieceFrom(std::string& line, std::size_t from);
 
+// The most bytes one record may take in a file, its line ends included: a
+// file without line ends (`import T - < /dev/zero`) ends with an error
+// rather than filling the memory.
+constexpr std::size_t kMaxRecordBytes = std::size_t{256} << 20;
+
 // One piece of a record as the import reads it.
 struct TCsvPiece {
   std::string text;
@@ -25,17 +32,28 @@ struct TCsvPiece {
   bool quoted = false;
 };
 
-// Reads the next record of a file open for reading. A line without any
-// double quote is cut at its commas as it stands (line rules of the text file
-// facility: a lone carriage return dropped, a Ctrl-Z ends the line and the
-// file). A piece that begins with a double quote runs to its closing quote,
-// across line ends if need be, keeping every byte; in any other piece double
-// quotes are dropped. An empty line gives one empty piece. Failures of the
-// file are left pending for IOCheck.
+// Reads the records of a file open for reading, the first of them its header.
+//
+// A record is one line, cut at its commas, by the line rules of the text
+// file facility (a lone carriage return dropped; a Ctrl-Z is data except as
+// the file's last byte). A double quote inside a piece is kept as it stands:
+// `1,a"b` gives `1` and `a"b`. A piece that begins with a double quote runs
+// to its closing quote, across line ends if need be, keeping every byte, a
+// doubled quote standing for one. Bytes between the closing quote and the
+// next comma are kept too, the closing quote with them, since it closed
+// nothing: `"x"y,z` gives `x"y` and `z`.
+//
+// A line without text is one empty piece. Such blank lines at the end of the
+// file are no records (the line end an editor adds), unless the header is a
+// single piece: a file of one column writes a null as a blank line.
+//
+// Failures of the file are left pending for IOCheck. A record larger than
+// maxRecordBytes throws Exception naming the line it starts on.
 class TCsvRecordReader {
  public:
-  explicit TCsvRecordReader(TTextFile& file) : m_file(file) {}
-  // True when no record remains (no byte, or a Ctrl-Z where a record would begin).
+  explicit TCsvRecordReader(TTextFile& file, std::size_t maxRecordBytes = kMaxRecordBytes)
+      : m_file(file), m_maxRecordBytes(maxRecordBytes) {}
+  // True when no record remains. Reads ahead past blank lines.
   bool AtEnd();
   void Read(std::vector<TCsvPiece>& pieces);
 
@@ -51,11 +69,25 @@ class TCsvRecordReader {
   std::int64_t BytesRead() const { return m_bytesRead; }
 
  private:
-  void ReadLine();
+  void TakeLine();
+  [[noreturn]] void FailTooLarge(std::int64_t lineNumber) const;
+  void ReadPieces(std::vector<TCsvPiece>& pieces);
 
   TTextFile& m_file;
+  std::size_t m_maxRecordBytes;
   std::string m_raw;
   std::string m_record;
+  // Blank lines read ahead, in runs of equal bytes, then the line after them.
+  struct TBlankRun {
+    std::string raw;
+    std::int64_t count;
+  };
+  std::deque<TBlankRun> m_blanks;
+  std::string m_ahead;
+  bool m_hasAhead = false;
+  // The header is one piece: blank lines at the end are records.
+  bool m_blankLinesAreRecords = false;
+  std::int64_t m_recordsRead = 0;
   std::int64_t m_lineNumber = 0;
   std::int64_t m_nextLine = 1;
   std::int64_t m_bytesRead = 0;

@@ -60,7 +60,8 @@ TTransferResult ExportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
     CheckRegularFile(result.path);
     replacing.emplace(result.path);
   }
-  TTextFile file(replacing ? replacing->TemporaryPath() : result.path);
+  // Failures name the file the user chose, not the new one beside it.
+  TTextFile file(replacing ? replacing->TemporaryPath() : result.path, result.path);
   file.Rewrite();
   IOCheck();
 

@@ -17,9 +17,17 @@ namespace {
 
 using linerules::kCtrlZ;
 
-thread_local int tPendingIOCode = 0;
+struct TPendingIOError {
+  int code = 0;
+  std::string message;
+};
 
-void SetIOCode(int code) { tPendingIOCode = code; }
+thread_local TPendingIOError tPending;
+
+void SetIOError(int code, std::string message) {
+  tPending.code = code;
+  tPending.message = std::move(message);
+}
 
 }  // namespace
 
@@ -27,29 +35,46 @@ TTextFile::TTextFile() = default;
 
 TTextFile::TTextFile(std::string path) : m_path(std::move(path)) {}
 
+TTextFile::TTextFile(std::string path, std::string nameInMessages)
+    : m_path(std::move(path)), m_nameInMessages(std::move(nameInMessages)) {}
+
 TTextFile::~TTextFile() {
   if (m_mode != tfmClosed) {
-    int pending = tPendingIOCode;
+    TPendingIOError pending = std::exchange(tPending, {});
     Close();
-    tPendingIOCode = pending;
+    tPending = std::move(pending);
   }
 }
 
 void TTextFile::AssignFile(std::string path) {
   if (m_mode != tfmClosed) {
-    int pending = tPendingIOCode;
+    TPendingIOError pending = std::exchange(tPending, {});
     Close();
-    tPendingIOCode = pending;
+    tPending = std::move(pending);
   }
   m_path = std::move(path);
+  m_nameInMessages.clear();
+}
+
+void TTextFile::Fail(int code, const char* step, const std::string& cause) {
+  SetIOError(code, std::string("Cannot ") + step + " file '" + NameInMessages() + "': " + cause);
+}
+
+void TTextFile::FailNotOpen(int code, const char* forWhat) {
+  SetIOError(code, "File '" + NameInMessages() + "' is not open" + forWhat);
+}
+
+std::string TTextFile::NameInMessages() const {
+  return ShownPath(m_nameInMessages.empty() ? m_path : m_nameInMessages);
 }
 
 bool TTextFile::OpenDescriptor(int flags, bool forReading) {
   if (m_mode != tfmClosed) Close();
   if (!m_buffer) m_buffer = std::make_unique_for_overwrite<char[]>(kTextFileBufferSize);
+  const char* step = forReading ? "open" : "create";
   // The platform would stop at an embedded zero byte and open another name.
   if (m_path.find('\0') != std::string::npos) {
-    SetIOCode(3);
+    Fail(3, step, "a file name cannot hold a zero byte");
     return false;
   }
   // The standard streams by their names are the process's own descriptors,
@@ -62,18 +87,19 @@ bool TTextFile::OpenDescriptor(int flags, bool forReading) {
                        : ::open(m_path.c_str(), flags | O_CLOEXEC | O_NOCTTY, 0666);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
-    SetIOCode(PlatformIOCode(errno, forReading));
+    const int error = errno;
+    Fail(PlatformIOCode(error, forReading), step, PlatformErrorText(error));
     return false;
   }
-  auto fail = [fd](int code) {
+  auto fail = [&](int code, const std::string& cause) {
     ::close(fd);
-    SetIOCode(code);
+    Fail(code, step, cause);
     return false;
   };
   struct stat status;
-  if (::fstat(fd, &status) != 0) return fail(PlatformIOCode(errno));
+  if (::fstat(fd, &status) != 0) return fail(PlatformIOCode(errno), PlatformErrorText(errno));
   // open() lets a folder be opened for reading; it is no file to read.
-  if (S_ISDIR(status.st_mode)) return fail(5);
+  if (S_ISDIR(status.st_mode)) return fail(5, PlatformErrorText(EISDIR));
   // A writer shares with nobody, readers share with each other. A file system
   // without locks is used without them. Pipes and devices are not locked: the
   // two ends of one pipe are one file to flock, and `export - | import -`
@@ -83,15 +109,17 @@ bool TTextFile::OpenDescriptor(int flags, bool forReading) {
   while (lockable &&
          (lockResult = ::flock(fd, (forReading ? LOCK_SH : LOCK_EX) | LOCK_NB)) != 0 && errno == EINTR) {
   }
-  if (lockResult != 0 && errno == EWOULDBLOCK) return fail(kIOErrorSharingViolation);
+  if (lockResult != 0 && errno == EWOULDBLOCK) {
+    return fail(kIOErrorSharingViolation, "it is in use by another program");
+  }
   // Emptied only once the lock is held, so that a file in use elsewhere keeps its bytes.
-  if (!forReading && lockable && ::ftruncate(fd, 0) != 0) return fail(PlatformIOCode(errno));
+  if (!forReading && lockable && ::ftruncate(fd, 0) != 0)
+    return fail(PlatformIOCode(errno), PlatformErrorText(errno));
   if (forReading) ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 
   m_fd = fd;
   m_characterDevice = !forReading && S_ISCHR(status.st_mode);
   m_endReached = false;
-  m_atLineStart = true;
   m_position = 0;
   m_end = 0;
   return true;
@@ -114,11 +142,11 @@ bool TTextFile::Flush() {
     ssize_t written = ::write(m_fd, data, left);
     if (written < 0) {
       if (errno == EINTR) continue;
-      SetIOCode(PlatformIOCode(errno));
+      Fail(PlatformIOCode(errno), "write", PlatformErrorText(errno));
       return false;
     }
     if (written == 0) {
-      SetIOCode(101);
+      Fail(101, "write", PlatformErrorText(ENOSPC));
       return false;
     }
     data += written;
@@ -129,7 +157,7 @@ bool TTextFile::Flush() {
 
 void TTextFile::Write(std::string_view text) {
   if (m_mode != tfmOutput) {
-    SetIOCode(kIOErrorNotForWriting);
+    FailNotOpen(kIOErrorNotForWriting, " for writing");
     return;
   }
   while (!text.empty()) {
@@ -160,122 +188,117 @@ void TTextFile::WriteLn(std::string_view text) {
   WriteLineEnd();
 }
 
+// Reads more bytes after those not consumed yet (a held-back Ctrl-Z at
+// most), which move to the start of the buffer.
 bool TTextFile::Fill() {
   if (m_endReached) return false;
+  const std::size_t kept = m_end - m_position;
+  if (kept > 0) std::memmove(m_buffer.get(), m_buffer.get() + m_position, kept);
   m_position = 0;
-  m_end = 0;
+  m_end = kept;
   ssize_t count;
   do {
-    count = ::read(m_fd, m_buffer.get(), kTextFileBufferSize);
+    count = ::read(m_fd, m_buffer.get() + kept, kTextFileBufferSize - kept);
   } while (count < 0 && errno == EINTR);
   if (count > 0) {
-    m_end = static_cast<std::size_t>(count);
+    m_end += static_cast<std::size_t>(count);
     return true;
   }
   // A writer that went away ends the file like a read of nothing.
   if (count == 0 || errno == EPIPE) {
     m_endReached = true;
   } else {
-    SetIOCode(PlatformIOCode(errno));
+    Fail(PlatformIOCode(errno), "read", PlatformErrorText(errno));
   }
   return false;
 }
 
-void TTextFile::ReadRawLine(std::string& line) {
+// A Ctrl-Z that ends what was read so far may be the file's last byte, the
+// end mark: it counts as data only once a byte after it has been read.
+bool TTextFile::DataReady() {
+  for (;;) {
+    const std::size_t left = m_end - m_position;
+    if (left > 1 || (left == 1 && m_buffer[m_position] != kCtrlZ)) return true;
+    if (!Fill()) return false;
+  }
+}
+
+void TTextFile::ReadRawLine(std::string& line, std::size_t maxBytes) {
   line.clear();
   if (m_mode != tfmInput) {
-    SetIOCode(kIOErrorNotForReading);
+    FailNotOpen(kIOErrorNotForReading, " for reading");
     return;
   }
-  for (;;) {
-    if (m_position == m_end && !Fill()) return;
+  while (line.size() < maxBytes && DataReady()) {
     const char* from = m_buffer.get() + m_position;
-    if (const void* lf = std::memchr(from, '\n', m_end - m_position)) {
-      const char* next = static_cast<const char*>(lf) + 1;
-      line.append(from, next);
-      m_position = static_cast<std::size_t>(next - m_buffer.get());
-      m_atLineStart = true;
+    const std::size_t left = m_end - m_position;
+    std::size_t take = std::min(left, maxBytes - line.size());
+    if (const void* lf = std::memchr(from, '\n', take)) {
+      take = static_cast<std::size_t>(static_cast<const char*>(lf) + 1 - from);
+      line.append(from, take);
+      m_position += take;
       return;
     }
-    line.append(from, m_end - m_position);
-    m_position = m_end;
-    m_atLineStart = false;
+    // Left for DataReady to judge; it has at least one byte before it.
+    if (take == left && from[take - 1] == kCtrlZ) --take;
+    line.append(from, take);
+    m_position += take;
   }
 }
 
 bool TTextFile::Eof() {
   if (m_mode != tfmInput) {
-    SetIOCode(kIOErrorNotForReading);
+    FailNotOpen(kIOErrorNotForReading, " for reading");
     return true;
   }
-  if (m_position == m_end && !Fill()) return true;
-  return m_atLineStart && m_buffer[m_position] == kCtrlZ;
+  return !DataReady();
 }
 
 void TTextFile::Close() {
   if (m_mode == tfmClosed) {
-    SetIOCode(kIOErrorNotOpen);
+    FailNotOpen(kIOErrorNotOpen, "");
     return;
   }
-  bool flushed = m_mode != tfmOutput || Flush();
-  // On Linux the descriptor is released even when close() reports EINTR.
-  if (::close(m_fd) != 0 && errno != EINTR && flushed) SetIOCode(PlatformIOCode(errno));
+  const bool writing = m_mode == tfmOutput;
+  bool flushed = !writing || Flush();
+  // On Linux the descriptor is released even when close() reports EINTR;
+  // a failure reported there is of bytes written earlier.
+  if (::close(m_fd) != 0 && errno != EINTR && flushed) {
+    Fail(PlatformIOCode(errno), writing ? "write" : "close", PlatformErrorText(errno));
+  }
   m_fd = -1;
   m_mode = tfmClosed;
   m_position = 0;
   m_end = 0;
 }
 
-int PendingIOCode() { return tPendingIOCode; }
+int PendingIOCode() { return tPending.code; }
 
-int IOResult() { return std::exchange(tPendingIOCode, 0); }
+std::string PendingIOMessage() { return tPending.message; }
+
+int IOResult() { return std::exchange(tPending, {}).code; }
 
 void IOCheck() {
-  if (int code = IOResult()) throw EInOutError(code, IOErrorMessage(code));
+  if (tPending.code == 0) return;
+  TPendingIOError pending = std::exchange(tPending, {});
+  throw EInOutError(pending.code, pending.message);
 }
 
-std::string IOErrorMessage(int code) {
-  switch (code) {
-    case 2:
-      return "File not found";
-    case 3:
-      return "Invalid filename";
-    case 4:
-      return "Too many open files";
-    case 5:
-      return "File access denied";
-    case 100:
-      return "Read beyond end of file";
-    case 101:
-      return "Disk full";
-    case 106:
-      return "Invalid numeric input";
-    case 32:
-      return "I/O error 32: the file is in use by another program";
-    case 103:
-      return "I/O error 103: the file is not open";
-    case 104:
-      return "I/O error 104: the file is not open for reading";
-    case 105:
-      return "I/O error 105: the file is not open for writing";
-    case 112:
-      return "I/O error 112: the disk is full";
-    default: {
-      // Other codes are the platform's error numbers; its words follow.
-      std::string message = "I/O error " + std::to_string(code);
-      if (code > 0 && code < 100) {
-        char buffer[128];
-        const char* cause = ::strerror_r(code, buffer, sizeof buffer);
-        if (cause && *cause && std::strncmp(cause, "Unknown error", 13) != 0) {
-          std::string words = cause;
-          if (words.size() > 1 && words[0] >= 'A' && words[0] <= 'Z' && words[1] >= 'a' && words[1] <= 'z')
-            words[0] = static_cast<char>(words[0] - 'A' + 'a');
-          message += ": " + words;
-        }
-      }
-      return message;
+std::string ShownPath(const std::string& path) {
+  std::string shown;
+  for (char c : path) {
+    if (c == '\0') {
+      shown += "\\0";
+    } else {
+      shown += c;
     }
   }
+  return shown;
+}
+
+std::string PlatformErrorText(int error) {
+  char buffer[256];
+  return ::strerror_r(error, buffer, sizeof buffer);
 }
 
 int PlatformIOCode(int error, bool missingIsFile) {
@@ -296,6 +319,9 @@ int PlatformIOCode(int error, bool missingIsFile) {
     case ENOSPC:
     case EDQUOT:
       return 112;
+    // Its number, 32, is the code of a file held by another program.
+    case EPIPE:
+      return kIOErrorBrokenPipe;
     default:
       return error;
   }

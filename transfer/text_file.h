@@ -1,9 +1,9 @@
 // Text files written and read a line at a time, with failures reported
-// through a pending error code that the caller turns into an exception.
+// through a pending error that the caller turns into an exception.
 //
-// No operation throws. A failing operation stores its code as the calling
-// thread's pending code; IOCheck() raises EInOutError for it and clears it.
-// Callers check right after each step:
+// No operation throws. A failing operation stores its code and message as
+// the calling thread's pending error; IOCheck() raises EInOutError for it and
+// clears it. Callers check right after each step:
 //
 //   TTextFile file(path);
 //   file.Rewrite();        IOCheck();
@@ -19,13 +19,22 @@
 //
 // Reading gives each line's bytes as they stand, its line feed included;
 // how those bytes make a line's text is the matter of transfer/line_rules.h.
-// The facility itself keeps one rule: a Ctrl-Z (26) at the start of a line
-// ends the file. Lines are written with a carriage return and line feed.
-// Bytes pass unchanged in both directions.
+// The facility itself keeps one rule: a Ctrl-Z (26) that is the file's very
+// last byte is the old end-of-file mark and no data; anywhere else it is data
+// like any other byte. Lines are written with a carriage return and line
+// feed. Bytes pass unchanged in both directions.
+//
+// A message names the file and the step, and says the cause in the
+// platform's words: "Cannot open file '/x/in.csv': No such file or
+// directory" (Reset), "Cannot create file 'P': ..." (Rewrite), "Cannot read
+// file 'P': ...", "Cannot write file 'P': No space left on device" (a write,
+// or a close that reports one), and "File 'P' is not open for reading" for a
+// step the file's mode does not allow.
 //
 // Sharing: a file open for writing is locked against every other opening, one
 // open for reading only against writers (flock, so also between two variables
-// of one program); a conflict is code 32.
+// of one program); a conflict is code 32, "Cannot open file 'P': it is in use
+// by another program".
 #pragma once
 
 #include <cstddef>
@@ -35,11 +44,13 @@
 
 // Codes of the facility itself; the others are platform codes (2 missing file,
 // 3 bad path or missing folder, 4 too many open files, 5 access denied,
-// 32 file held by another program, 112 disk full, or the errno value).
+// 32 file held by another program, 109 the reader of a pipe went away,
+// 112 disk full, or the errno value).
 constexpr int kIOErrorNotOpen = 103;
 constexpr int kIOErrorNotForReading = 104;
 constexpr int kIOErrorNotForWriting = 105;
 constexpr int kIOErrorSharingViolation = 32;
+constexpr int kIOErrorBrokenPipe = 109;
 
 // Bytes read or written per platform call.
 constexpr std::size_t kTextFileBufferSize = 64 * 1024;
@@ -51,8 +62,11 @@ class TTextFile {
   TTextFile();
   // Binds to the path; touches no file.
   explicit TTextFile(std::string path);
+  // Binds to the path; messages name the file by nameInMessages instead (the
+  // file a new file is written for, while it is written beside it).
+  TTextFile(std::string path, std::string nameInMessages);
   // Closes a file that is still open (writing out what is buffered) without
-  // throwing and without changing the pending code.
+  // throwing and without changing the pending error.
   ~TTextFile();
   TTextFile(const TTextFile&) = delete;
   TTextFile& operator=(const TTextFile&) = delete;
@@ -81,10 +95,12 @@ class TTextFile {
   // The bytes of the next line exactly as they stand, its line feed
   // included (none after the last line when it lacks one): carriage returns
   // and Ctrl-Z bytes are kept, so a reader that knows quoting can decide.
-  // An empty text at the end of the file. 104 when not open for reading.
-  void ReadRawLine(std::string& line);
-  // True when no byte remains or the current line starts with a Ctrl-Z.
-  // Consumes nothing. True (with 104) when not open for reading.
+  // At most maxBytes of them: the rest of a longer line comes with the next
+  // call. An empty text at the end of the file. 104 when not open for reading.
+  void ReadRawLine(std::string& line, std::size_t maxBytes = std::string::npos);
+  // True when no byte of data remains (a last Ctrl-Z is none). Consumes
+  // nothing, but may wait for a pipe's writer. True (with 104) when not open
+  // for reading.
   bool Eof();
 
   // Writes out what is buffered, then closes; reports a write failure here.
@@ -95,39 +111,41 @@ class TTextFile {
   const std::string& Path() const { return m_path; }
 
  private:
+  void Fail(int code, const char* step, const std::string& cause);
+  void FailNotOpen(int code, const char* forWhat);
+  std::string NameInMessages() const;
   bool OpenDescriptor(int flags, bool forReading);
   bool Fill();
+  bool DataReady();
   bool Flush();
   void CloseDescriptor();
 
   std::string m_path;
+  std::string m_nameInMessages;
   TTextFileMode m_mode = tfmClosed;
   int m_fd = -1;
   bool m_characterDevice = false;
   // Reading: the platform reported the end; nothing more is asked of it.
   bool m_endReached = false;
-  // Reading: nothing of the current line has been consumed yet.
-  bool m_atLineStart = true;
   std::unique_ptr<char[]> m_buffer;
   std::size_t m_position = 0;  // next byte to read
   std::size_t m_end = 0;       // end of the valid (reading) or buffered (writing) bytes
 };
 
-// errno as the codes the messages name. A missing entry is a missing file
+// errno as the codes of EInOutError. A missing entry is a missing file
 // when opening for reading (2) and a missing folder when creating (3).
 int PlatformIOCode(int error, bool missingIsFile = false);
+// The platform's words for an errno value ("No such file or directory").
+std::string PlatformErrorText(int error);
+// A path as messages show it: a zero byte, which no path can hold, as "\0".
+std::string ShownPath(const std::string& path);
 
-// Raises EInOutError for the calling thread's pending code and clears it;
-// does nothing when no code is pending.
+// Raises EInOutError for the calling thread's pending error and clears it;
+// does nothing when no error is pending.
 void IOCheck();
-// The pending code (0: none) and clears it.
+// The pending code (0: none) and clears the pending error.
 int IOResult();
 // The pending code without clearing it.
 int PendingIOCode();
-// The message IOCheck raises for a code: "File not found" (2), "Invalid
-// filename" (3), "Too many open files" (4), "File access denied" (5), "Read
-// beyond end of file" (100), "Disk full" (101), "Invalid numeric input" (106),
-// otherwise "I/O error <code>" followed by the cause in words: "I/O error
-// 112: the disk is full", "I/O error 32: the file is in use by another
-// program", and for other platform codes the C library's text of the errno.
-std::string IOErrorMessage(int code);
+// The pending message without clearing it ("" when none is pending).
+std::string PendingIOMessage();

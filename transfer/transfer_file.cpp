@@ -1,6 +1,7 @@
 #include "transfer/transfer_file.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,16 +22,49 @@ const char* KindOf(mode_t mode) {
   return "not a regular file";
 }
 
-[[noreturn]] void Fail(int code) { throw EInOutError(code, IOErrorMessage(code)); }
-
+// The folder part of a path with its slash ("" for none), and the folder as
+// a message names it.
 std::string FolderOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-std::string NameOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
+std::string FolderShown(const std::string& path) {
+  const std::string folder = FolderOf(path);
+  if (folder.empty()) return ".";
+  return ShownPath(folder.size() == 1 ? folder : folder.substr(0, folder.size() - 1));
+}
+
+[[noreturn]] void FailCreating(const std::string& path, int code, const std::string& cause) {
+  throw EInOutError(code, "Cannot create file '" + ShownPath(path) + "': " + cause);
+}
+
+// The file a path leads to through the symbolic links at its end, one that
+// does not exist included. Links among its folders are the platform's to follow.
+std::string FollowLinks(const std::string& path) {
+  std::string current = path;
+  // The platform's own limit (MAXSYMLINKS).
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat status;
+    if (::lstat(current.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return current;
+    char to[PATH_MAX];
+    const ssize_t length = ::readlink(current.c_str(), to, sizeof to);
+    if (length < 0) FailCreating(path, PlatformIOCode(errno), PlatformErrorText(errno));
+    if (static_cast<std::size_t>(length) == sizeof to) FailCreating(path, 3, PlatformErrorText(ENAMETOOLONG));
+    const std::string target(to, static_cast<std::size_t>(length));
+    current = target.starts_with('/') ? target : FolderOf(current) + target;
+  }
+  FailCreating(path, PlatformIOCode(ELOOP), PlatformErrorText(ELOOP));
+}
+
+// Gives the new file the earlier one's owner, group and mode. The owner and
+// group go first, since changing them clears the set-user-ID bit. Only root
+// may give a file away; a user may still set a group of their own, and
+// otherwise the file stays in the group the folder gave it.
+void TakeOver(int fd, const struct stat& earlier) {
+  bool owned = ::fchown(fd, earlier.st_uid, earlier.st_gid) == 0;
+  if (!owned && errno == EPERM) owned = ::fchown(fd, static_cast<uid_t>(-1), earlier.st_gid) == 0;
+  ::fchmod(fd, earlier.st_mode & 07777);
 }
 
 }  // namespace
@@ -40,46 +74,50 @@ void CheckRegularFile(const std::string& path) {
   // A missing name, or one that cannot be looked at, shows when it is opened.
   if (::stat(path.c_str(), &status) != 0) return;
   if (S_ISREG(status.st_mode)) return;
-  throw EInOutError(5, "File access denied: '" + path + "' is " + KindOf(status.st_mode) +
-                           ", not a regular file");
+  throw EInOutError(
+      5, "Cannot use '" + ShownPath(path) + "': it is " + KindOf(status.st_mode) + ", not a regular file");
 }
 
-TReplacingFile::TReplacingFile(const std::string& target) : m_target(target) {
-  if (target.find('\0') != std::string::npos) Fail(3);
-  mode_t mode = 0666;
-  struct stat status;
-  if (::stat(target.c_str(), &status) == 0 && S_ISREG(status.st_mode)) {
-    mode = status.st_mode & 07777;
+TReplacingFile::TReplacingFile(const std::string& target) {
+  if (target.find('\0') != std::string::npos) FailCreating(target, 3, "a file name cannot hold a zero byte");
+  m_target = FollowLinks(target);
+  struct stat earlier;
+  const bool replacing = ::stat(m_target.c_str(), &earlier) == 0 && S_ISREG(earlier.st_mode);
+  if (replacing) {
     // Held as a file open for writing is: nobody else may write it meanwhile,
     // and a program that has it open keeps us out.
-    m_targetLock = ::open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    m_targetLock = ::open(m_target.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
     if (m_targetLock >= 0 && ::flock(m_targetLock, LOCK_EX | LOCK_NB) != 0) {
       const int error = errno;
       ::close(m_targetLock);
       m_targetLock = -1;
-      if (error == EWOULDBLOCK) Fail(kIOErrorSharingViolation);
+      if (error == EWOULDBLOCK)
+        FailCreating(m_target, kIOErrorSharingViolation, "it is in use by another program");
     }
   }
 
   std::random_device seed;
   std::mt19937 random(seed());
   static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  const std::string folder = FolderOf(m_target);
+  const std::string name = m_target.substr(folder.size());
   for (int attempt = 0;; ++attempt) {
     std::string suffix;
     for (int i = 0; i < 8; ++i) suffix += kLetters[random() % 36];
-    std::string candidate = FolderOf(target) + "." + NameOf(target) + "." + suffix + ".tmp";
+    std::string candidate = folder + "." + name + "." + suffix + ".tmp";
     const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
     if (fd >= 0) {
-      // The earlier file's permissions carry over; a new one gets what the umask leaves.
-      if (mode != 0666) ::fchmod(fd, mode);
+      if (replacing) TakeOver(fd, earlier);
       ::close(fd);
       m_temporary = std::move(candidate);
       return;
     }
     if (errno != EEXIST || attempt > 100) {
-      const int code = PlatformIOCode(errno);
+      const int error = errno;
       if (m_targetLock >= 0) ::close(m_targetLock);
-      Fail(code);
+      throw EInOutError(PlatformIOCode(error), "Cannot create a file in folder '" + FolderShown(m_target) +
+                                                   "' (for file '" + ShownPath(m_target) +
+                                                   "'): " + PlatformErrorText(error));
     }
   }
 }
@@ -90,6 +128,10 @@ TReplacingFile::~TReplacingFile() {
 }
 
 void TReplacingFile::Commit() {
-  if (::rename(m_temporary.c_str(), m_target.c_str()) != 0) Fail(PlatformIOCode(errno));
+  if (::rename(m_temporary.c_str(), m_target.c_str()) != 0) {
+    const int error = errno;
+    throw EInOutError(PlatformIOCode(error), "Cannot put the new file in place of '" + ShownPath(m_target) +
+                                                 "': " + PlatformErrorText(error));
+  }
   m_committed = true;
 }

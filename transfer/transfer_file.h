@@ -9,21 +9,29 @@
 // a regular file: a folder, a FIFO, a device or a socket (opening a FIFO
 // would wait for a writer forever; a device such as /dev/zero never ends).
 // A name that does not exist passes: an export creates it, and an import's
-// opening reports it missing. Throws EInOutError (code 5) with a message
-// naming the path and what it is.
+// opening reports it missing. Throws EInOutError (code 5) naming the path and
+// what it is: "Cannot use '/x/sub': it is a folder, not a regular file".
 void CheckRegularFile(const std::string& path);
 
-// A temporary file in the target's folder that takes the target's place only
-// when Commit() is called. Until then the target stays exactly as it was, and
-// the temporary file is removed when this object goes (failure or stop).
-// While it lives, the target (when it exists) is locked as a file open for
-// writing is, so another transfer of the same file is refused with code 32.
+// A new file in the target's folder that takes the target's place only when
+// Commit() is called. Until then the target stays exactly as it was, and the
+// new file is removed when this object goes (failure or stop). While it
+// lives, the target (when it exists) is locked as a file open for writing
+// is, so another transfer of the same file is refused with code 32.
+//
+// A target that is a symbolic link is followed to the file it leads to: the
+// new file is made beside that one and takes its place, and the link stays a
+// link (one that leads to no file yet gets its file). The new file has the
+// earlier file's mode, and its owner and group as far as the user may set
+// them; without an earlier file, what the umask leaves.
 class TReplacingFile {
  public:
-  // Creates the temporary file (mode as the target's, or as a new file
-  // would get). Throws EInOutError as creating the target would: 3 when the
-  // folder is missing, 5 when it may not be written, 32 when the target is
-  // held by another program.
+  // Creates the new file. Throws EInOutError naming the folder and why when
+  // it cannot be made there: code 3 when the folder is missing, 5 when it
+  // may not be written ("Cannot create a file in folder '/x' (for file
+  // '/x/out.csv'): Permission denied"); 32 when the target is held by
+  // another program ("Cannot create file '/x/out.csv': it is in use by
+  // another program").
   explicit TReplacingFile(const std::string& target);
   ~TReplacingFile();
   TReplacingFile(const TReplacingFile&) = delete;
@@ -32,11 +40,12 @@ class TReplacingFile {
   // Where to write.
   const std::string& TemporaryPath() const { return m_temporary; }
   // Puts the written file in place of the target (an atomic rename). The
-  // temporary file must be closed. Throws EInOutError when the rename fails;
-  // the target then stays as it was.
+  // new file must be closed. Throws EInOutError naming the target and why
+  // when the rename fails; the target then stays as it was.
   void Commit();
 
  private:
+  // The file written in the end: the target, its links followed.
   std::string m_target;
   std::string m_temporary;
   int m_targetLock = -1;

@@ -184,8 +184,8 @@ class TransferTest : public QObject {
     QTest::mouseClick(w.btnExport, Qt::LeftButton);
     VerifyBusy(w, w.btnExport);
     QTRY_VERIFY(!w.TransferRunning());
-    QCOMPARE(m_recorder.errors, std::vector<std::string>{"File access denied: '" + (m_folder / "taken").string() +
-                                                         "' is a folder, not a regular file."});
+    QCOMPARE(m_recorder.errors, std::vector<std::string>{"Cannot use '" + (m_folder / "taken").string() +
+                                                         "': it is a folder, not a regular file."});
     QVERIFY(m_recorder.messages.empty());
     QVERIFY(!w.sdsTable.Active());
     QCOMPARE(TWindowState::Of(w), before);

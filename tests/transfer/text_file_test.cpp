@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -89,20 +90,28 @@ const LineCase kLineCases[] = {
     {"CrCrLfReadsTextBeforeFirstCr", "a\r\r\nb\r\n", {"a", "b"}},
     {"LoneCrVanishes", "a\rb\r\n", {"ab"}},
     {"CrAtEndOfFileVanishes", "abc\r", {"abc"}},
-    {"CtrlZInsideLineEndsItsText",
+    {"CtrlZInsideALineIsData",
      "ab\x1a"
      "cd\r\nef\r\n",
-     {"ab", "ef"}},
-    {"CtrlZInsideLastLine", "a\r\nb\x1a\x1a\x1a", {"a", "b"}},
-    {"CtrlZAtLineStartEndsFile",
+     {"ab\x1a"
+      "cd",
+      "ef"}},
+    {"OnlyTheLastByteOfTheFileIsTheEndMark", "a\r\nb\x1a\x1a\x1a", {"a", "b\x1a\x1a"}},
+    {"CtrlZAtALineStartIsData",
      "ab\r\n\x1a"
      "cd\r\nef\r\n",
-     {"ab"}},
+     {"ab",
+      "\x1a"
+      "cd",
+      "ef"}},
     {"CtrlZAsFirstByte",
      "\x1a"
      "abc\r\n",
-     {}},
+     {"\x1a"
+      "abc"}},
     {"CtrlZAfterLastLineEnd", "a\r\n\x1a", {"a"}},
+    {"CtrlZAloneIsAnEmptyFile", "\x1a", {}},
+    {"CtrlZBeforeTheLastLineFeed", "a\x1a\n", {"a\x1a"}},
     {"OtherBytesPassUnchanged",
      std::string("\xe9t\xe9\t\0\x7f\x1b\r\n", 9),
      {std::string("\xe9t\xe9\t\0\x7f\x1b", 7)}},
@@ -113,10 +122,15 @@ const LineCase kLineCases[] = {
     {"CtrlZStartsSecondBlock",
      Repeat(kBlock - 2, 'x') + "\r\n\x1a"
                                "more\r\n",
-     {Repeat(kBlock - 2, 'x')}},
-    {"CtrlZTailAcrossBlocks",
+     {Repeat(kBlock - 2, 'x'),
+      "\x1a"
+      "more"}},
+    {"CtrlZEndsFirstBlockThenMore", Repeat(kBlock - 1, 'x') + "\x1ay", {Repeat(kBlock - 1, 'x') + "\x1ay"}},
+    {"CtrlZEndsFirstBlockAndFile", Repeat(kBlock - 1, 'x') + "\x1a", {Repeat(kBlock - 1, 'x')}},
+    {"CtrlZStartsSecondBlockAndEndsFile", Repeat(kBlock, 'x') + "\x1a", {Repeat(kBlock, 'x')}},
+    {"CtrlZInsideLongLine",
      Repeat(kBlock - 10, 'x') + "\x1a" + Repeat(2 * kBlock, 'y') + "\r\nz",
-     {Repeat(kBlock - 10, 'x'), "z"}},
+     {Repeat(kBlock - 10, 'x') + "\x1a" + Repeat(2 * kBlock, 'y'), "z"}},
     {"LineLongerThanBlocks", Repeat(3 * kBlock + 17, 'q') + "\r\nend", {Repeat(3 * kBlock + 17, 'q'), "end"}},
 };
 
@@ -127,26 +141,34 @@ TEST_P(LineRulesTest, ReadsLinesAsWritten) {
   EXPECT_EQ(ReadAllLines(Path("in.csv")), GetParam().lines);
 }
 
+// Read whole or in pieces of at most a few bytes, the raw lines are the
+// file's bytes but a last Ctrl-Z, then an empty text, without failure.
 TEST_P(LineRulesTest, RawLinesAreTheBytesThenEmptyTextWithoutFailure) {
-  const std::string& bytes = GetParam().bytes;
+  std::string bytes = GetParam().bytes;
   WriteBytes(Path("in.csv"), bytes);
-  TTextFile file(Path("in.csv").string());
-  file.Reset();
-  std::string read;
-  std::string line;
-  for (std::size_t i = 0; i < GetParam().lines.size(); ++i) {
-    file.ReadRawLine(line);
-    read += line;
+  if (!bytes.empty() && bytes.back() == linerules::kCtrlZ) bytes.pop_back();
+  for (std::size_t maxBytes : {std::string::npos, std::size_t{7}}) {
+    SCOPED_TRACE(maxBytes);
+    TTextFile file(Path("in.csv").string());
+    file.Reset();
+    std::string read;
+    std::string line;
+    std::size_t lines = 0;
+    while (!file.Eof()) {
+      file.ReadRawLine(line, maxBytes);
+      ASSERT_FALSE(line.empty());
+      ASSERT_LE(line.size(), maxBytes);
+      read += line;
+      if (line.back() == '\n' || read.size() == bytes.size()) ++lines;
+    }
+    EXPECT_EQ(lines, GetParam().lines.size());
+    EXPECT_TRUE(read == bytes);
+    line = "stale";
+    file.ReadRawLine(line, maxBytes);
+    EXPECT_EQ(line, "");
+    EXPECT_TRUE(file.Eof());
+    EXPECT_EQ(PendingIOCode(), 0);
   }
-  EXPECT_TRUE(file.Eof());
-  // A Ctrl-Z ends the file for Eof only: the bytes after it still come raw.
-  for (file.ReadRawLine(line); !line.empty(); file.ReadRawLine(line)) read += line;
-  EXPECT_TRUE(read == bytes);
-  line = "stale";
-  file.ReadRawLine(line);
-  EXPECT_EQ(line, "");
-  EXPECT_TRUE(file.Eof());
-  EXPECT_EQ(PendingIOCode(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, LineRulesTest, testing::ValuesIn(kLineCases),
@@ -257,6 +279,8 @@ TEST_F(TextFileTest, DestructorLeavesThePendingCodeAlone) {
     full.Rewrite();
     full.Write("unflushed");
   }
+  EXPECT_EQ(PendingIOMessage(),
+            "Cannot open file '" + Path("missing.csv").string() + "': No such file or directory");
   EXPECT_EQ(IOResult(), 2);
   {
     TTextFile full("/dev/full");
@@ -272,34 +296,37 @@ struct FailureCase {
   const char* name;
   std::function<void(const fs::path& dir)> run;
   int code;
-  const char* message;
+  // "$D" stands for the test's folder.
+  std::string message;
 };
 
 const FailureCase kFailureCases[] = {
     {"MissingFileForReading", [](const fs::path& dir) { TTextFile(dir / "missing.csv").Reset(); }, 2,
-     "File not found"},
+     "Cannot open file '$D/missing.csv': No such file or directory"},
     {"CreatingInMissingFolder", [](const fs::path& dir) { TTextFile(dir / "nofolder" / "x.csv").Rewrite(); },
-     3, "Invalid filename"},
+     3, "Cannot create file '$D/nofolder/x.csv': No such file or directory"},
     {"FileUsedAsFolder",
      [](const fs::path& dir) {
        WriteBytes(dir / "plain", "x");
        TTextFile(dir / "plain" / "x.csv").Rewrite();
      },
-     3, "Invalid filename"},
+     3, "Cannot create file '$D/plain/x.csv': Not a directory"},
     {"NameTooLong", [](const fs::path& dir) { TTextFile(dir / Repeat(300, 'n')).Rewrite(); }, 3,
-     "Invalid filename"},
+     "Cannot create file '$D/" + Repeat(300, 'n') + "': File name too long"},
     {"ZeroByteInPath",
-     [](const fs::path& dir) { TTextFile((dir / "a").string() + std::string(1, '\0')).Rewrite(); }, 3,
-     "Invalid filename"},
-    {"FolderOpenedForReading", [](const fs::path& dir) { TTextFile(dir).Reset(); }, 5, "File access denied"},
-    {"FolderCreatedAnew", [](const fs::path& dir) { TTextFile(dir).Rewrite(); }, 5, "File access denied"},
+     [](const fs::path& dir) { TTextFile((dir / "a").string() + std::string(1, '\0') + "b").Rewrite(); }, 3,
+     "Cannot create file '$D/a\\0b': a file name cannot hold a zero byte"},
+    {"FolderOpenedForReading", [](const fs::path& dir) { TTextFile(dir).Reset(); }, 5,
+     "Cannot open file '$D': Is a directory"},
+    {"FolderCreatedAnew", [](const fs::path& dir) { TTextFile(dir).Rewrite(); }, 5,
+     "Cannot create file '$D': Is a directory"},
     {"FullDeviceAtLineEnd",
      [](const fs::path&) {
        TTextFile file("/dev/full");
        file.Rewrite();
        file.WriteLn("a");
      },
-     112, "I/O error 112: the disk is full"},
+     112, "Cannot write file '/dev/full': No space left on device"},
     {"FullDeviceAtClose",
      [](const fs::path&) {
        TTextFile file("/dev/full");
@@ -307,8 +334,9 @@ const FailureCase kFailureCases[] = {
        file.Write("no line end");
        file.Close();
      },
-     112, "I/O error 112: the disk is full"},
-    {"WriteWhenClosed", [](const fs::path& dir) { TTextFile(dir / "x").Write("a"); }, 105, "I/O error 105: the file is not open for writing"},
+     112, "Cannot write file '/dev/full': No space left on device"},
+    {"WriteWhenClosed", [](const fs::path& dir) { TTextFile(dir / "x").Write("a"); }, 105,
+     "File '$D/x' is not open for writing"},
     {"WriteWhenReading",
      [](const fs::path& dir) {
        WriteBytes(dir / "in", "a");
@@ -316,13 +344,13 @@ const FailureCase kFailureCases[] = {
        file.Reset();
        file.WriteLineEnd();
      },
-     105, "I/O error 105: the file is not open for writing"},
+     105, "File '$D/in' is not open for writing"},
     {"ReadWhenClosed",
      [](const fs::path& dir) {
        std::string line;
        TTextFile(dir / "x").ReadRawLine(line);
      },
-     104, "I/O error 104: the file is not open for reading"},
+     104, "File '$D/x' is not open for reading"},
     {"ReadWhenWriting",
      [](const fs::path& dir) {
        std::string line;
@@ -330,10 +358,11 @@ const FailureCase kFailureCases[] = {
        file.Rewrite();
        file.ReadRawLine(line);
      },
-     104, "I/O error 104: the file is not open for reading"},
+     104, "File '$D/out' is not open for reading"},
     {"EofWhenClosed", [](const fs::path& dir) { EXPECT_TRUE(TTextFile(dir / "x").Eof()); }, 104,
-     "I/O error 104: the file is not open for reading"},
-    {"CloseWhenClosed", [](const fs::path& dir) { TTextFile(dir / "x").Close(); }, 103, "I/O error 103: the file is not open"},
+     "File '$D/x' is not open for reading"},
+    {"CloseWhenClosed", [](const fs::path& dir) { TTextFile(dir / "x").Close(); }, 103,
+     "File '$D/x' is not open"},
     {"CloseAfterFailedOpen",
      [](const fs::path& dir) {
        TTextFile file(dir / "missing");
@@ -341,41 +370,51 @@ const FailureCase kFailureCases[] = {
        IOResult();
        file.Close();
      },
-     103, "I/O error 103: the file is not open"},
+     103, "File '$D/missing' is not open"},
 };
 
 class FailureTest : public TextFileTest, public testing::WithParamInterface<FailureCase> {};
 
 TEST_P(FailureTest, CheckRaisesCodeAndMessage) {
   GetParam().run(m_dir);
+  std::string message = GetParam().message;
+  if (std::size_t at = message.find("$D"); at != std::string::npos) message.replace(at, 2, m_dir.string());
+  EXPECT_EQ(PendingIOMessage(), message);
   try {
     IOCheck();
     FAIL() << "no failure pending";
   } catch (const EInOutError& error) {
     EXPECT_EQ(error.Code(), GetParam().code);
-    EXPECT_STREQ(error.what(), GetParam().message);
+    EXPECT_EQ(error.what(), message);
   }
   EXPECT_NO_THROW(IOCheck());
+  EXPECT_EQ(PendingIOMessage(), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Operations, FailureTest, testing::ValuesIn(kFailureCases),
                          [](const testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
 
-TEST(IOErrorMessage, NamesEachCode) {
-  const std::pair<int, const char*> cases[] = {
-      {2, "File not found"},
-      {3, "Invalid filename"},
-      {4, "Too many open files"},
-      {5, "File access denied"},
-      {100, "Read beyond end of file"},
-      {101, "Disk full"},
-      {106, "Invalid numeric input"},
-      {32, "I/O error 32: the file is in use by another program"},
-      {112, "I/O error 112: the disk is full"},
-      {6, "I/O error 6: no such device or address"},
-      {-1, "I/O error -1"},
-  };
-  for (const auto& [code, message] : cases) EXPECT_EQ(IOErrorMessage(code), message) << code;
+// A pipe whose reader went away is a broken pipe, not a file held by
+// another program (errno 32 is the sharing code).
+TEST_F(TextFileTest, AClosedPipeIsABrokenPipe) {
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  const std::string path = "/proc/self/fd/" + std::to_string(ends[1]);
+  void (*previous)(int) = signal(SIGPIPE, SIG_IGN);
+  TTextFile file(path);
+  file.Rewrite();
+  close(ends[0]);
+  file.WriteLn("row");
+  file.Close();
+  close(ends[1]);
+  signal(SIGPIPE, previous);
+  try {
+    IOCheck();
+    FAIL() << "no failure pending";
+  } catch (const EInOutError& error) {
+    EXPECT_EQ(error.Code(), kIOErrorBrokenPipe);
+    EXPECT_EQ(error.what(), "Cannot write file '" + path + "': Broken pipe");
+  }
 }
 
 TEST_F(TextFileTest, FailedOpenLeavesTheFileClosed) {
@@ -522,8 +561,12 @@ TEST_F(TextFileTest, FileBeingWrittenElsewhereIsSharingViolation) {
   OtherProgram writer(Path("busy.csv"), true);
   TTextFile file(Path("busy.csv").string());
   file.Reset();
+  EXPECT_EQ(PendingIOMessage(),
+            "Cannot open file '" + Path("busy.csv").string() + "': it is in use by another program");
   EXPECT_EQ(IOResult(), 32);
   file.Rewrite();
+  EXPECT_EQ(PendingIOMessage(),
+            "Cannot create file '" + Path("busy.csv").string() + "': it is in use by another program");
   EXPECT_EQ(IOResult(), 32);
   EXPECT_EQ(file.Mode(), tfmClosed);
 }
