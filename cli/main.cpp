@@ -24,7 +24,9 @@
 #include "db/locale_formats.h"
 #include "db/sql_connection.h"
 #include "db/sql_dataset.h"
+#include "db/table_port.h"
 #include "driver/connect_string.h"
+#include "transfer/csv_pieces.h"
 #include "transfer/table_transfer.h"
 
 namespace {
@@ -41,7 +43,9 @@ const char* const kUsage =
     "       varnelo-pelmora-cli [OPTIONS] fields TABLE\n"
     "       varnelo-pelmora-cli [OPTIONS] export TABLE FILE\n"
     "       varnelo-pelmora-cli [OPTIONS] --query 'SELECT ...' export FILE\n"
-    "       varnelo-pelmora-cli [OPTIONS] import TABLE FILE\n";
+    "       varnelo-pelmora-cli [OPTIONS] import TABLE FILE\n"
+    "       varnelo-pelmora-cli [OPTIONS] export-all FOLDER\n"
+    "       varnelo-pelmora-cli [OPTIONS] import-all FOLDER\n";
 
 const char* const kHelp =
     "Moves the rows of one table of a Firebird database into a CSV file and back,\n"
@@ -54,6 +58,10 @@ const char* const kHelp =
     "  import TABLE FILE    insert the lines of the CSV file FILE into TABLE\n"
     "                       (\"-\": standard input); refused lines are reported as\n"
     "                       FILE:LINE: reason and kept in FILE.rejected.csv\n"
+    "  export-all FOLDER    write every table (no views) into FOLDER/TABLE.csv, all\n"
+    "                       in one snapshot, and the list of files in tables.list\n"
+    "  import-all FOLDER    import every FOLDER/TABLE.csv into its table, tables\n"
+    "                       that others refer to first\n"
     "\n"
     "Options:\n"
     "  -s, --server HOST         Firebird server (HOST or HOST/PORT); without it the\n"
@@ -260,7 +268,7 @@ TCliOptions ParseArguments(int argc, char** argv) {
   std::size_t arguments;
   if (command == "tables")
     arguments = 0;
-  else if (command == "fields")
+  else if (command == "fields" || command == "export-all" || command == "import-all")
     arguments = 1;
   else if (command == "export" && !options.query.empty())
     arguments = 1;
@@ -405,6 +413,151 @@ int List(TSQLConnection& connection, const TCliOptions& options) {
   return kExitDone;
 }
 
+// A table's file in a folder of all tables: its name with the bytes a file
+// name should not hold (a "/", a leading ".", control characters, blanks
+// and "%") written as %XX, and ".csv".
+std::string TableFileName(const std::string& table) {
+  std::string name;
+  for (char c : table) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (std::isalnum(byte) || byte >= 0x80 || c == '_' || c == '$' || c == '-') {
+      name += c;
+    } else {
+      char escape[4];
+      std::snprintf(escape, sizeof escape, "%%%02X", byte);
+      name += escape;
+    }
+  }
+  return name + ".csv";
+}
+
+// The table a file of such a folder names ("" when it is none).
+std::string TableOfFileName(const std::string& file) {
+  if (!file.ends_with(".csv")) return {};
+  const std::string stem = file.substr(0, file.size() - 4);
+  std::string table;
+  for (std::size_t i = 0; i < stem.size(); ++i) {
+    if (stem[i] == '%' && i + 2 < stem.size() && std::isxdigit(static_cast<unsigned char>(stem[i + 1])) &&
+        std::isxdigit(static_cast<unsigned char>(stem[i + 2]))) {
+      table += static_cast<char>(std::stoi(stem.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else {
+      table += stem[i];
+    }
+  }
+  return table;
+}
+
+// Spreads the bars of many transfers over one: transfer `index` of `count`
+// moves its own share.
+class TShareOfProgress : public IProgress {
+ public:
+  TShareOfProgress(IProgress& whole, int index, int count) : m_whole(whole), m_index(index), m_count(count) {}
+  void SetPosition(int position) override { m_whole.SetPosition((m_index * 100 + position) / m_count); }
+  void SetRowsDone(std::int64_t rows) override { m_whole.SetRowsDone(rows); }
+  bool StopRequested() override { return m_whole.StopRequested(); }
+
+ private:
+  IProgress& m_whole;
+  int m_index;
+  int m_count;
+};
+
+// The worst of two exit statuses: a stop, then a failure, then refused lines.
+int Worse(int a, int b) {
+  auto rank = [](int status) { return status >= 128 ? 3 : status == kExitFailure ? 2 : status == kExitRefused ? 1 : 0; };
+  return rank(b) > rank(a) ? b : a;
+}
+
+int ExportAll(TSQLConnection& connection, const TCliOptions& options) {
+  const std::filesystem::path folder(options.operands[1]);
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  if (error) {
+    Fail("cannot make folder '" + folder.string() + "': " + error.message());
+    return kExitFailure;
+  }
+  // One picture of the whole database: every table read in one snapshot.
+  connection.StartTransaction(eTxnSnapshot);
+  const std::vector<std::string> tables = UserTables(connection);
+  TTerminalProgress progress(!options.quiet && isatty(STDERR_FILENO));
+  TSQLDataSet dataSet("sdsTable", &connection);
+  std::string list = "FILE,TABLE\r\n";
+  int status = kExitDone;
+  for (std::size_t i = 0; i < tables.size() && status < 128; ++i) {
+    TTransferRequest request(folder.string(), TableFileName(tables[i]), tables[i]);
+    TShareOfProgress share(progress, static_cast<int>(i), static_cast<int>(tables.size()));
+    TTerminalMessages messages(progress, request.fileName, options.quiet);
+    try {
+      const TTransferResult result = ExportTable(dataSet, request, share, messages);
+      status = Worse(status, ExitStatus(result));
+      AppendCsvPiece(list, request.fileName);
+      list += ',';
+      AppendCsvPiece(list, tables[i]);
+      list += "\r\n";
+    } catch (const std::exception& failure) {
+      progress.Clear();
+      Fail(failure.what());
+      status = Worse(status, kExitFailure);
+    }
+  }
+  progress.Clear();
+  connection.Rollback();
+  std::ofstream listFile(folder / "tables.list", std::ios::binary | std::ios::trunc);
+  listFile << list;
+  if (!listFile.flush()) {
+    Fail("cannot write the list of files into '" + (folder / "tables.list").string() + "'");
+    status = Worse(status, kExitFailure);
+  }
+  return status;
+}
+
+int ImportAll(TSQLConnection& connection, const TCliOptions& options) {
+  const std::filesystem::path folder(options.operands[1]);
+  std::error_code error;
+  std::vector<std::pair<std::string, std::string>> files;  // table, file
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+    if (!entry.is_regular_file() || entry.path().extension() != ".csv") continue;
+    const std::string file = entry.path().filename().string();
+    if (file.find(".rejected.") != std::string::npos) continue;
+    const auto table = FindTable(connection, TableOfFileName(file));
+    if (!table) {
+      Fail("file '" + (folder / file).string() + "' names no table of the database; nothing was imported");
+      return kExitFailure;
+    }
+    files.emplace_back(*table, file);
+  }
+  if (error) {
+    Fail("cannot read folder '" + folder.string() + "': " + error.message());
+    return kExitFailure;
+  }
+  std::vector<std::string> tables;
+  for (const auto& [table, file] : files) tables.push_back(table);
+  tables = ParentsFirst(connection, tables);
+  TTerminalProgress progress(!options.quiet && isatty(STDERR_FILENO));
+  TSQLDataSet dataSet("sdsTable", &connection);
+  int status = kExitDone;
+  for (std::size_t i = 0; i < tables.size() && status < 128; ++i) {
+    const auto file = std::find_if(files.begin(), files.end(), [&](const auto& f) { return f.first == tables[i]; });
+    TTransferRequest request(folder.string(), file->second, tables[i]);
+    request.mode = options.mode;
+    request.atomic = options.atomic;
+    request.dryRun = options.dryRun;
+    request.maxRefusals = options.maxRefusals;
+    TShareOfProgress share(progress, static_cast<int>(i), static_cast<int>(tables.size()));
+    TTerminalMessages messages(progress, (folder / file->second).string(), options.quiet);
+    try {
+      status = Worse(status, ExitStatus(ImportTable(dataSet, request, share, messages)));
+    } catch (const std::exception& failure) {
+      progress.Clear();
+      Fail(failure.what());
+      status = Worse(status, kExitFailure);
+    }
+  }
+  progress.Clear();
+  return status;
+}
+
 int Transfer(TSQLConnection& connection, const TCliOptions& options) {
   const bool isExport = options.operands[0] == "export";
   const bool ofQuery = !options.query.empty();
@@ -528,14 +681,18 @@ int main(int argc, char** argv) {
     }
   });
 
-  const bool list = options.operands[0] == "tables" || options.operands[0] == "fields";
+  const std::string& command = options.operands[0];
+  const bool list = command == "tables" || command == "fields";
   int status;
   if (list && g_closedAtStart[1]) {
     Fail("standard output is closed: there is nothing to write the list into");
     status = kExitFailure;
   } else {
     try {
-      status = list ? List(connection, options) : Transfer(connection, options);
+      status = list                        ? List(connection, options)
+               : command == "export-all" ? ExportAll(connection, options)
+               : command == "import-all" ? ImportAll(connection, options)
+                                         : Transfer(connection, options);
     } catch (const std::exception& failure) {
       // A Ctrl-C that cancelled the call is the stop, not a failure.
       if (!StopSignal()) Fail(failure.what());

@@ -535,3 +535,70 @@ void TBulkInserter::KeepWhatWasSettled(bool connectionLost) noexcept {
     // The failure that got us here is the one to report.
   }
 }
+
+namespace {
+
+// The text columns of every row of a catalogue query.
+std::vector<std::vector<std::string>> CatalogueRows(TSQLConnection& connection, const std::string& sql) {
+  TSQLDataSet query(std::string(), &connection);
+  query.SetCommandText(sql);
+  query.SetActive(true);
+  std::vector<std::vector<std::string>> rows;
+  for (; !query.AtEnd(); query.MoveNext()) {
+    std::vector<std::string> row;
+    for (int i = 0; i < query.NumberOfFields(); ++i) row.push_back(query.FieldAt(i).ValueText());
+    rows.push_back(std::move(row));
+  }
+  query.SetActive(false);
+  return rows;
+}
+
+}  // namespace
+
+std::vector<std::string> UserTables(TSQLConnection& connection) {
+  std::vector<std::string> tables;
+  for (auto& row : CatalogueRows(connection,
+                                 "SELECT TRIM(TRAILING FROM RDB$RELATION_NAME) FROM RDB$RELATIONS "
+                                 "WHERE COALESCE(RDB$SYSTEM_FLAG, 0) = 0 AND RDB$VIEW_BLR IS NULL "
+                                 "AND COALESCE(RDB$RELATION_TYPE, 0) IN (0, 2)")) {
+    tables.push_back(std::move(row[0]));
+  }
+  std::sort(tables.begin(), tables.end());
+  return tables;
+}
+
+std::vector<std::string> ParentsFirst(TSQLConnection& connection, const std::vector<std::string>& tables) {
+  const auto references = CatalogueRows(
+      connection,
+      "SELECT TRIM(TRAILING FROM C.RDB$RELATION_NAME), TRIM(TRAILING FROM P.RDB$RELATION_NAME) "
+      "FROM RDB$RELATION_CONSTRAINTS C "
+      "JOIN RDB$REF_CONSTRAINTS R ON R.RDB$CONSTRAINT_NAME = C.RDB$CONSTRAINT_NAME "
+      "JOIN RDB$RELATION_CONSTRAINTS P ON P.RDB$CONSTRAINT_NAME = R.RDB$CONST_NAME_UQ "
+      "WHERE C.RDB$CONSTRAINT_TYPE = 'FOREIGN KEY'");
+  std::vector<std::string> ordered;
+  std::vector<bool> placed(tables.size(), false);
+  auto index = [&](const std::string& name) {
+    return static_cast<std::size_t>(std::find(tables.begin(), tables.end(), name) - tables.begin());
+  };
+  // Each round places every table whose parents are placed; a round that
+  // places none is a cycle, whose first table goes next.
+  while (ordered.size() < tables.size()) {
+    bool progress = false;
+    for (std::size_t t = 0; t < tables.size(); ++t) {
+      if (placed[t]) continue;
+      const bool ready = std::none_of(references.begin(), references.end(), [&](const auto& reference) {
+        const std::size_t parent = index(reference[1]);
+        return reference[0] == tables[t] && reference[1] != tables[t] && parent < tables.size() && !placed[parent];
+      });
+      if (!ready) continue;
+      placed[t] = true;
+      ordered.push_back(tables[t]);
+      progress = true;
+    }
+    if (progress) continue;
+    const std::size_t first = static_cast<std::size_t>(std::find(placed.begin(), placed.end(), false) - placed.begin());
+    placed[first] = true;
+    ordered.push_back(tables[first]);
+  }
+  return ordered;
+}

@@ -227,3 +227,11 @@ class TBulkInserter {
   bool m_outcomeUnknown = false;
   std::int64_t m_unknownEnd = 0;
 };
+
+// The tables of the database that hold rows of their own (no views, no
+// system tables, no temporary tables), in name order.
+std::vector<std::string> UserTables(TSQLConnection& connection);
+
+// tables ordered so that a table another one refers to by a foreign key
+// comes before it; tables in a cycle of references keep their order.
+std::vector<std::string> ParentsFirst(TSQLConnection& connection, const std::vector<std::string>& tables);

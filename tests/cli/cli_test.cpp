@@ -362,6 +362,42 @@ TEST_P(CliTest, ImportModesChangeTheTableAsTheySay) {
   EXPECT_EQ(run.status, 0) << run.err;
 }
 
+// A whole database to a folder and back into an empty copy: children are
+// named before their parents, and a table's name need not be a file name.
+TEST_P(CliTest, AWholeDatabaseGoesIntoAFolderAndBack) {
+  const std::string schema =
+      "CREATE TABLE PARENT (ID INTEGER NOT NULL PRIMARY KEY);\n"
+      "CREATE TABLE A_CHILD (ID INTEGER, P INTEGER REFERENCES PARENT (ID));\n"
+      "CREATE TABLE \"../odd/.name\" (X VARCHAR(5));\n"
+      "CREATE VIEW V_CHILD AS SELECT ID FROM A_CHILD;\n";
+  source->Execute(schema +
+                  "INSERT INTO PARENT VALUES (1);\nINSERT INTO A_CHILD VALUES (10, 1);\n"
+                  "INSERT INTO \"../odd/.name\" VALUES ('x');\n");
+  TRun run = Shell("cli -q " + Target(*source) + " export-all all");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(fs::exists(dir / "all" / "%2E%2E%2Fodd%2F%2Ename.csv"));
+  EXPECT_FALSE(fs::exists(dir / "all" / "V_CHILD.csv"));
+  EXPECT_NE(ReadFile(dir / "all" / "tables.list").find("%2E%2E%2Fodd%2F%2Ename.csv,../odd/.name\r\n"),
+            std::string::npos);
+  fs::remove(dir / "all" / "tables.list");
+
+  testdb::TestDatabase copy(GetParam(), "CREATE TABLE SOURCE " + std::string(kEveryType) + ";\n" +
+                                            "CREATE TABLE COPY " + kEveryType + ";\n" +
+                                            "CREATE TABLE \"Mixed Case\" (\"order\" INTEGER, \"Two Words\" VARCHAR(10));\n"
+                                            "CREATE TABLE EMPTY_ONE (ID INTEGER);\n" + schema);
+  run = Shell("cli " + Target(copy) + " import-all all");
+  EXPECT_EQ(run.status, 0) << run.err;
+  for (const char* table : {"PARENT", "A_CHILD", "SOURCE", "Mixed Case", "../odd/.name"}) {
+    SCOPED_TRACE(table);
+    const std::string exportOne = " --portable export " + Quoted(table) + " -";
+    EXPECT_EQ(Shell("cli -q " + Target(copy) + exportOne).out, Shell("cli -q " + Target(*source) + exportOne).out);
+  }
+  WriteFile(dir / "all" / "NOPE.csv", "ID\r\n1\r\n");
+  run = Shell("cli " + Target(copy) + " import-all all");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("names no table"), std::string::npos) << run.err;
+}
+
 // Ctrl-C in the middle of a long export: the program stops the transfer
 // (the embedded engine's own signal handlers notwithstanding) and ends.
 TEST_P(CliTest, CtrlCStopsALongExport) {
