@@ -20,6 +20,7 @@ int main(int argc, char** argv) {
   application.installEventFilter(&localeWatcher);
 
   TfrmMain frmMain;
+  frmMain.RememberIn(TfrmMain::UserSettings());
   frmMain.show();
   return application.exec();
 }
