@@ -49,15 +49,23 @@ expect "$options" "$program" --
 expect "--password-file
 --portable" "$program" -d x.fdb --p
 
-expect "export
+commands="export
 fields
 import
-tables" "$program" --database x.fdb ""
+tables"
+expect "$commands" "$program" --database x.fdb ""
+# The value of every option of --help that takes one is no command.
+while read -r option; do
+  expect "$commands" "$program" "$option" value ""
+done < <("$program" --help | sed -nE 's/^ +(-[A-Za-z], )?(--[a-z-]+) [^ ].*/\2/p')
+expect "replace" "$program" --mode r
 
 touch "$scratch/orders.csv" "$scratch/other.txt" "$scratch/rates.csv"
 expect "$scratch/orders.csv
 $scratch/other.txt" "$program" --database x.fdb export T "$scratch/o"
 expect "$scratch/rates.csv" "$program" --password-file "$scratch/r"
+# A query stands for the table: FILE comes first.
+expect "$scratch/rates.csv" "$program" -d x.fdb --query "'SELECT * FROM RATES'" export "$scratch/r"
 
 # The tables of an embedded database, whichever way the line names it.
 database="$scratch/shop.fdb"
