@@ -10,6 +10,7 @@
 #include <QListWidget>
 #include <QPixmap>
 #include <QPushButton>
+#include <QSettings>
 #include <QShortcut>
 #include <QStyledItemDelegate>
 #include <QTimer>
@@ -44,6 +45,13 @@ const QString kStopCaption = QStringLiteral("&Stop");
 // (Cancelling at once could end a statement that was about to finish.)
 constexpr int kCancelDelayMs = 300;
 const char kHyperlinkAddress[] = "https://varnelo.example.org";
+
+// Where the settings keep what the window remembers.
+const QString kServerNameKey = QStringLiteral("Connection/ServerName");
+const QString kDatabaseFileKey = QStringLiteral("Connection/DatabaseFile");
+const QString kUserNameKey = QStringLiteral("Connection/UserName");
+const QString kFolderKey = QStringLiteral("Transfer/Folder");
+const QString kFileNameKey = QStringLiteral("Transfer/FileName");
 
 // Items of the lists keep the name as the database gave it (bytes), so that a
 // name that is not valid UTF-8 still reaches the database unchanged.
@@ -330,6 +338,44 @@ void TfrmMain::ConnectHandlers() {
   connect(lbxTables, &QListWidget::itemSelectionChanged, this,
           [this] { RunHandler([this] { lbxTablesClick(); }); });
   connect(m_stopShortcut, &QShortcut::activated, this, &TfrmMain::StopTransfer);
+  // Enter in the password box connects; it never disconnects.
+  connect(edtPassword, &QLineEdit::returnPressed, this, [this] {
+    if (btnConnect->isEnabled() && btnConnect->text() == kConnectCaption) btnConnect->click();
+  });
+}
+
+std::unique_ptr<QSettings> TfrmMain::UserSettings() {
+  return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+                                     QStringLiteral("varnelo-pelmora"), QStringLiteral("varnelo-pelmora"));
+}
+
+void TfrmMain::RememberIn(std::unique_ptr<QSettings> settings) {
+  m_settings = std::move(settings);
+  if (!m_settings) return;
+  // A box whose key was never saved keeps its default.
+  const std::pair<QString, QLineEdit*> boxes[] = {{kServerNameKey, edtServerName},
+                                                  {kDatabaseFileKey, edtDBFile},
+                                                  {kUserNameKey, edtUserName},
+                                                  {kFolderKey, edtFolder},
+                                                  {kFileNameKey, edtFilename}};
+  for (const auto& [key, box] : boxes) {
+    if (m_settings->contains(key)) box->setText(m_settings->value(key).toString());
+  }
+}
+
+void TfrmMain::RememberConnection() {
+  if (!m_settings) return;
+  m_settings->setValue(kServerNameKey, edtServerName->text());
+  m_settings->setValue(kDatabaseFileKey, edtDBFile->text());
+  m_settings->setValue(kUserNameKey, edtUserName->text());
+  m_settings->sync();
+}
+
+void TfrmMain::RememberTransferFile() {
+  if (!m_settings) return;
+  m_settings->setValue(kFolderKey, edtFolder->text());
+  m_settings->setValue(kFileNameKey, edtFilename->text());
+  m_settings->sync();
 }
 
 void TfrmMain::RunHandler(const std::function<void()>& handler) {
@@ -426,6 +472,7 @@ void TfrmMain::StartTransfer(QPushButton* button, TTransferRunner::TTransfer tra
   m_transferCaption = button->text();
   button->setText(kStopCaption);
   m_stopShortcut->setEnabled(true);
+  RememberTransferFile();
   ++m_transferNumber;
   m_runner->Start(std::move(transfer), Progress(), Messages(),
                   [this](std::exception_ptr failure) { TransferEnded(failure); });
@@ -499,6 +546,7 @@ void TfrmMain::btnConnectClick() {
   // "&Connect" caption; from here on the connection is open.
   scnDatabase.SetConnected(true);
   btnConnect->setText(kDisconnectCaption);
+  RememberConnection();
   RefreshTable();
 }
 

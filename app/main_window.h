@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QPointer>
+#include <QSettings>
 #include <QWidget>
 #include <exception>
 #include <functional>
@@ -130,6 +131,16 @@ class TfrmMain : public QWidget {
   // listing leaves the list as it was.
   void RefreshTable();
 
+  // The settings of the user running the program, where the desktop keeps
+  // them: $XDG_CONFIG_HOME/varnelo-pelmora/varnelo-pelmora.conf.
+  static std::unique_ptr<QSettings> UserSettings();
+  // Fills the boxes with what settings remembers, and from now on keeps there
+  // the server name, the database file and the user name of each connection
+  // that opens, and the folder and the file name of each transfer that
+  // starts; never the password. A window without settings reads and writes
+  // none.
+  void RememberIn(std::unique_ptr<QSettings> settings);
+
   // Runs handler; a failure it throws is shown in the error box (a silent
   // abort shows nothing) and goes no further.
   void RunHandler(const std::function<void()>& handler);
@@ -165,6 +176,8 @@ class TfrmMain : public QWidget {
   void SetTabOrder();
   void ConnectHandlers();
   void ConnectClick(QPushButton* button, void (TfrmMain::*handler)());
+  void RememberConnection();
+  void RememberTransferFile();
   TTransferRequest TransferRequest() const;
   void StartTransfer(QPushButton* button, TTransferRunner::TTransfer transfer);
   void TransferEnded(std::exception_ptr failure);
@@ -172,6 +185,7 @@ class TfrmMain : public QWidget {
   TMessageBoxes m_screenMessages;
   IMessageBoxes* m_messages = &m_screenMessages;
   std::unique_ptr<IProgress> m_progress;
+  std::unique_ptr<QSettings> m_settings;
 
   // The running transfer and what it changed in the window.
   struct TSavedControl {

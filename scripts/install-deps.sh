@@ -9,6 +9,7 @@ packages=(
   libjpeg62-turbo-dev libgtest-dev libgmock-dev
   clang libclang-rt-14-dev
   xvfb xdotool x11-utils imagemagick xdg-utils
+  lintian man-db bash-completion
   locales fonts-liberation procps
 )
 

@@ -14,9 +14,11 @@ fi
 
 output=$1
 program=$2
-"$program" &
+# As on a first start: nothing remembered from an earlier run.
+settings=$(mktemp -d)
+XDG_CONFIG_HOME=$settings "$program" &
 pid=$!
-trap 'kill "$pid" 2>/dev/null || true' EXIT
+trap 'kill "$pid" 2>/dev/null || true; rm -rf "$settings"' EXIT
 window=$(timeout 20 xdotool search --sync --onlyvisible --name "^Varnelo Pelmora$" | head -n 1)
 # Let the first paint finish.
 sleep 1

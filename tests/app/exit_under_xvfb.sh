@@ -14,8 +14,11 @@ if [ -z "${VP_EXIT_TEST_DISPLAY:-}" ]; then
   exec env VP_EXIT_TEST_DISPLAY=1 xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$program"
 fi
 
+# The program reads its settings from a folder of the test's own.
+settings=$(mktemp -d)
+trap 'rm -rf "$settings"' EXIT
 # timeout ends the program should the click not reach it (status 124).
-timeout 30 "$program" &
+XDG_CONFIG_HOME=$settings timeout 30 "$program" &
 pid=$!
 window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Varnelo Pelmora$' | head -n 1) || true
 if [ -z "$window" ]; then

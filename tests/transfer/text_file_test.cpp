@@ -537,7 +537,8 @@ class OtherProgram {
       char c = PendingIOCode() == 0 ? 'y' : 'n';
       if (write(ready[1], &c, 1) != 1) _exit(1);
       close(m_release[1]);
-      read(m_release[0], &c, 1);  // returns when the parent closes its end
+      // Returns when the parent closes its end.
+      [[maybe_unused]] const ssize_t released = read(m_release[0], &c, 1);
       _exit(0);
     }
     close(ready[1]);

@@ -1,0 +1,12 @@
+// What the program answers from its command line alone, before any window
+// or display is needed.
+#pragma once
+
+#include <cstdio>
+#include <optional>
+
+// Writes the usage for -h/--help, or the version for -V/--version, to out and
+// gives the exit status (1 when out could not take it); nullopt when neither is asked for (the arguments,
+// Qt's own among them, are then the window's). Arguments after "--" are not
+// options.
+std::optional<int> AnswerCommandLine(int argc, const char* const* argv, std::FILE* out);
