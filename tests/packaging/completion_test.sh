@@ -50,8 +50,10 @@ expect "--password-file
 --portable" "$program" -d x.fdb --p
 
 commands="export
+export-all
 fields
 import
+import-all
 tables"
 expect "$commands" "$program" --database x.fdb ""
 # The value of every option of --help that takes one is no command.
