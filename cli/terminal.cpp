@@ -62,24 +62,22 @@ void RestoreTerminalAndDie(int signalNumber) {
 
 }  // namespace
 
-void CatchStopSignals() {
+static void CatchAsStop(int signalNumber) {
   struct sigaction action {};
   action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  sigaction(signalNumber, &action, nullptr);
+}
+
+void CatchStopSignals() {
+  CatchAsStop(SIGINT);
+  CatchAsStop(SIGTERM);
 }
 
 int StopSignal() { return g_stopSignal; }
 
-void CatchBrokenPipe() {
-  struct sigaction action {};
-  action.sa_handler = OnStopSignal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  sigaction(SIGPIPE, &action, nullptr);
-}
+void CatchBrokenPipe() { CatchAsStop(SIGPIPE); }
 
 std::string Printable(const std::string& text, bool keepLineFeeds) {
   std::string out;
