@@ -12,8 +12,11 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QShortcut>
+#include <QStringDecoder>
 #include <QStyledItemDelegate>
 #include <QTimer>
+#include <langinfo.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -28,6 +31,7 @@
 #include "controls/select_directory.h"
 #include "controls/special_progress.h"
 #include "base/exceptions.h"
+#include "db/locale_charset.h"
 #include "transfer/check_entries.h"
 #include "transfer/table_transfer.h"
 
@@ -63,6 +67,17 @@ constexpr int kLabelGap = 3;
 constexpr int kButtonPadding = 4;
 
 std::string ToText(const QLineEdit* edit) { return edit->text().toStdString(); }
+
+// A name as the connection hands it over, shown: in the locale's codeset,
+// the set the window connects in; through a connection of set NONE in the
+// catalogue's own UTF-8.
+QString ShownName(const std::string& name) {
+  const QByteArrayView bytes(name.data(), static_cast<qsizetype>(name.size()));
+  const std::string charSet = LocaleCharSet();
+  if (charSet == "NONE" || charSet == "UTF8") return QString::fromUtf8(bytes);
+  QStringDecoder decoder(nl_langinfo(CODESET));
+  return decoder.isValid() ? QString(decoder(bytes)) : QString::fromUtf8(bytes);
+}
 
 std::string ItemName(const QListWidgetItem* item) {
   const QVariant name = item->data(kNameRole);
@@ -405,7 +420,7 @@ std::vector<std::string> TfrmMain::ListItems(const QListWidget* list) {
 void TfrmMain::SetListItems(QListWidget* list, const std::vector<std::string>& names) {
   list->clear();
   for (const std::string& name : names) {
-    auto* item = new QListWidgetItem(QString::fromStdString(name));
+    auto* item = new QListWidgetItem(ShownName(name));
     item->setData(kNameRole, QByteArray(name.data(), static_cast<qsizetype>(name.size())));
     list->addItem(item);
   }
@@ -542,6 +557,7 @@ void TfrmMain::btnConnectClick() {
   scnDatabase.Params().SetValue("Database", database);
   scnDatabase.Params().SetValue("User_Name", userName);
   scnDatabase.Params().SetValue("Password", password);
+  scnDatabase.Params().SetValue("ServerCharSet", LocaleCharSet());
   // A connection that does not open throws here, and the button keeps its
   // "&Connect" caption; from here on the connection is open.
   scnDatabase.SetConnected(true);

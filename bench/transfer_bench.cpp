@@ -13,12 +13,16 @@
 // with parameters run for every row in a single transaction (the ceiling).
 // The import and the per-row references take turns over tenths of the lines,
 // each into a table of its own that starts empty.
+// Character sets: export and import of the same table with its text columns
+// declared UTF8, through a connection of set UTF8 beside one of set NONE,
+// taking turns (embedded, and the import through the loopback server too).
 // Everything lives in a temporary folder that is removed at the end.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -43,6 +47,18 @@ constexpr const char* kImported = "BENCH_IMPORT";
 constexpr const char* kImmediate = "BENCH_IMMEDIATE";
 constexpr const char* kPerRow = "BENCH_PER_ROW";
 constexpr const char* kPrepared = "BENCH_PREPARED";
+constexpr const char* kUtf8Source = "BENCH_UTF8";
+constexpr const char* kUtf8Imported = "BENCH_UTF8_IMPORT";
+
+// The benchmark columns with the text columns declared UTF8.
+std::string Utf8Columns() {
+  std::string columns = bench::kColumns;
+  for (const char* type : {"VARCHAR(40)", "CHAR(8)"}) {
+    const std::size_t at = columns.find(type);
+    columns.insert(at + std::string(type).size(), " CHARACTER SET UTF8");
+  }
+  return columns;
+}
 
 class CountingProgress : public IProgress {
  public:
@@ -65,6 +81,11 @@ class CountingMessages : public IMessages {
 };
 
 double Rate(long rows, double seconds) { return rows / seconds; }
+
+std::string ReadFileBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
 
 void Report(const char* what, long rows, double seconds) {
   std::printf("  %-44s %8ld rows %8.3f s %10.0f rows/s\n", what, rows, seconds, Rate(rows, seconds));
@@ -241,6 +262,79 @@ double PreparedInsertOneTransaction(const bench::FbClient& client, const std::st
   return seconds;
 }
 
+// Export of kUtf8Source and import of the first importRows lines of that
+// export into kUtf8Imported, through a connection of set NONE and one of set
+// UTF8 in turns, each timed over all its turns; the import also through the
+// server when there is one.
+bool CompareCharSets(const testdb::TestDatabase& database, long importRows) {
+  const char* const charSets[] = {"NONE", "UTF8"};
+  constexpr int kTurns = 5;
+  double exportSeconds[2] = {}, importSeconds[2] = {}, serverSeconds[2] = {};
+  long exported[2] = {}, imported[2] = {}, serverImported[2] = {};
+  std::string files[2];
+  CountingProgress progress;
+  CountingMessages messages;
+  auto run = [&](const std::string& databaseName, int set, bool exporting, const std::string& fileName) {
+    TSQLConnection connection("scnDatabase");
+    connection.Params().SetValue("Database", databaseName);
+    connection.Params().SetValue("User_Name", "SYSDBA");
+    connection.Params().SetValue("Password", testdb::Password());
+    connection.Params().SetValue("ServerCharSet", charSets[set]);
+    connection.SetConnected(true);
+    TSQLDataSet dataSet("sdsTable", &connection);
+    if (!exporting) {
+      dataSet.SetCommandText(std::string("DELETE FROM ") + kUtf8Imported);
+      dataSet.RunDirect();
+    }
+    TTransferRequest request{database.Dir().string(), fileName, exporting ? kUtf8Source : kUtf8Imported};
+    const auto start = Clock::now();
+    const long rows = exporting ? ExportTable(dataSet, request, progress, messages).rows
+                                : ImportTable(dataSet, request, progress, messages).rows;
+    const double seconds = Seconds(start);
+    connection.SetConnected(false);
+    return std::pair(rows, seconds);
+  };
+  for (int turn = 0; turn < 2 * kTurns; ++turn) {
+    const int set = turn % 2;
+    files[set] = std::string("charset-") + charSets[set] + ".csv";
+    const auto [rows, seconds] = run(database.Path(), set, true, files[set]);
+    exported[set] += rows;
+    exportSeconds[set] += seconds;
+  }
+  if (ReadFileBytes(database.Dir() / files[0]) != ReadFileBytes(database.Dir() / files[1])) {
+    std::fprintf(stderr, "transfer_bench: the files through NONE and UTF8 differ\n");
+    return false;
+  }
+  const std::string head = SplitHead(database.Dir() / files[1], importRows, 1).front();
+  for (int turn = 0; turn < 2 * kTurns; ++turn) {
+    const int set = (turn + 1) % 2;
+    const auto [rows, seconds] = run(database.Path(), set, false, head);
+    imported[set] += rows;
+    importSeconds[set] += seconds;
+  }
+  const bool throughServer = !testdb::Server().empty();
+  for (int turn = 0; throughServer && turn < 2 * kTurns; ++turn) {
+    const int set = turn % 2;
+    const auto [rows, seconds] = run(testdb::Server() + ":" + database.Path(), set, false, head);
+    serverImported[set] += rows;
+    serverSeconds[set] += seconds;
+  }
+
+  std::printf("character sets: %s with its text columns declared UTF8, %d turns each\n", kUtf8Source, kTurns);
+  auto compare = [&charSets](const char* what, const long rows[2], const double seconds[2]) {
+    for (int set = 0; set < 2; ++set) {
+      Report((std::string(what) + " through " + charSets[set]).c_str(), rows[set], seconds[set]);
+    }
+    std::printf("  => UTF8 at %.1f%% of NONE's rate (goal >= 95%%)\n",
+                100.0 * Rate(rows[1], seconds[1]) / Rate(rows[0], seconds[0]));
+  };
+  compare("ExportTable", exported, exportSeconds);
+  compare("ImportTable", imported, importSeconds);
+  if (throughServer) compare("ImportTable (server)", serverImported, serverSeconds);
+  return exported[0] == exported[1] && imported[0] == imported[1] && imported[0] == kTurns * importRows &&
+         serverImported[0] == serverImported[1];
+}
+
 std::int64_t CountRows(TSQLDataSet& dataSet, const std::string& table) {
   dataSet.SetActive(false);
   dataSet.SetCommandType(ctTable);
@@ -278,6 +372,9 @@ int main(int argc, char** argv) {
     std::string setup = bench::FillScript(kSource, exportRows);
     for (const char* table : {kImported, kImmediate, kPerRow, kPrepared})
       setup += std::string("CREATE TABLE ") + table + " " + bench::kColumns + ";\n";
+    for (const char* table : {kUtf8Source, kUtf8Imported})
+      setup += std::string("CREATE TABLE ") + table + " " + Utf8Columns() + ";\n";
+    setup += std::string("COMMIT;\nINSERT INTO ") + kUtf8Source + " SELECT * FROM " + kSource + ";\n";
     testdb::TestDatabase database(false, setup);
     std::printf("creating the tables: %.1f s\n", Seconds(start));
     const std::string& path = database.Path();
@@ -412,12 +509,17 @@ int main(int argc, char** argv) {
       std::printf("  peak RSS during this import %ld KB (goal < 100 MB)\n", HighWaterKb());
     }
 
+    connection.SetConnected(false);
+    const bool charSetsAgree = CompareCharSets(database, importRows);
+    connection.SetConnected(true);
+
     std::printf("rows in the tables:");
     for (const char* table : {kImported, kImmediate, kPerRow, kPrepared})
       std::printf(" %s %lld", table, static_cast<long long>(CountRows(dataSet, table)));
     std::printf("\n(checksum %ld, peak RSS %ld KB)\n", checksum, bench::PeakRssKb());
     connection.SetConnected(false);
-    if (exported != rawRows || imported != importRows || wholeImported != exportRows || messages.invalid != 0 ||
+    if (!charSetsAgree || exported != rawRows || imported != importRows || wholeImported != exportRows ||
+        messages.invalid != 0 ||
         (!testdb::Server().empty() && serverImported != importRows)) {
       std::fprintf(stderr, "transfer_bench: row counts differ\n");
       return 1;

@@ -21,6 +21,7 @@
 
 #include "cli/terminal.h"
 #include "db/layer_text.h"
+#include "db/locale_charset.h"
 #include "db/locale_formats.h"
 #include "db/sql_connection.h"
 #include "db/sql_dataset.h"
@@ -86,9 +87,18 @@ const char* const kHelp =
     "      --max-refusals N      stop the import after N refused lines\n"
     "      --dry-run             import every line, then undo it all: the counts and\n"
     "                            refused lines of a real import, nothing changed\n"
+    "      --charset NAME        the Firebird character set of the file's text (UTF8,\n"
+    "                            WIN1252, ISO8859_1, ...; default: the locale's, UTF8\n"
+    "                            under a UTF-8 locale, NONE under the C locale)\n"
     "  -q, --quiet               no progress bar and no count message\n"
     "  -h, --help                show this text\n"
     "  -V, --version             show the version\n"
+    "\n"
+    "Text is written and read in the --charset set and stored in each column's\n"
+    "own; a character a column's set cannot hold is a refused line. --charset NONE\n"
+    "converts nothing: the file holds each column's bytes as stored, as files of\n"
+    "earlier versions do. Such a file of a WIN1252 database reads back with\n"
+    "--charset WIN1252 (or NONE); take the set its columns are declared in.\n"
     "\n"
     "The password comes from $ISC_PASSWORD, from --password-file, or is asked on\n"
     "the terminal; never from the command line, which other users can read.\n"
@@ -102,6 +112,7 @@ struct TCliOptions {
   std::string user;
   std::string passwordFile;
   bool portable = false;
+  std::string charSet;  // empty: the locale's
   bool quiet = false;
   std::int64_t fromLine = 0;
   TTransferRequest::TMode mode = TTransferRequest::TMode::mAppend;
@@ -178,6 +189,7 @@ TCliOptions ParseArguments(int argc, char** argv) {
     kDryRun,
     kWhere,
     kQuery,
+    kCharSet,
   };
   static const option kOptions[] = {
       {"server", required_argument, nullptr, 's'},   {"database", required_argument, nullptr, 'd'},
@@ -189,6 +201,7 @@ TCliOptions ParseArguments(int argc, char** argv) {
       {"atomic", no_argument, nullptr, kAtomic},           {"max-refusals", required_argument, nullptr, kMaxRefusals},
       {"dry-run", no_argument, nullptr, kDryRun},          {"where", required_argument, nullptr, kWhere},
       {"query", required_argument, nullptr, kQuery},
+      {"charset", required_argument, nullptr, kCharSet},
       {nullptr, 0, nullptr, 0}};
   TCliOptions options;
   opterr = 0;
@@ -241,6 +254,9 @@ TCliOptions ParseArguments(int argc, char** argv) {
         break;
       case kQuery:
         options.query = optarg;
+        break;
+      case kCharSet:
+        options.charSet = optarg;
         break;
       case 'q':
         options.quiet = true;
@@ -661,6 +677,7 @@ int main(int argc, char** argv) {
   connection.Params().SetValue("Database", database);
   connection.Params().SetValue("User_Name", user);
   connection.Params().SetValue("Password", password);
+  connection.Params().SetValue("ServerCharSet", options.charSet.empty() ? LocaleCharSet() : options.charSet);
   try {
     connection.SetConnected(true);
   } catch (const std::exception& failure) {

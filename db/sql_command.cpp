@@ -34,6 +34,11 @@ TSQLParamType TSQLCommand::ParamType(int index) {
   ISQLCommand* command = Command();
   CheckStatus(command->getParameterType(static_cast<std::uint16_t>(index), &type.type, &type.subtype, &type.length),
               command, m_lastError);
+  char charSet[32] = {};
+  CheckStatus(command->getParameterCharSet(static_cast<std::uint16_t>(index), charSet, &type.bytesPerChar),
+              command, m_lastError);
+  charSet[sizeof charSet - 1] = '\0';
+  type.charSet = charSet;
   return type;
 }
 

@@ -19,6 +19,11 @@ struct TSQLParamType {
   std::uint16_t type = fldUNKNOWN;
   std::uint16_t subtype = 0;
   std::uint32_t length = 0;  // bytes; 0 for a blob
+  // Text and text blobs: the set the server takes the text in (NONE and
+  // OCTETS: bytes as they are) and the most bytes one of its characters
+  // takes; "" and 1 for the others.
+  std::string charSet;
+  std::uint16_t bytesPerChar = 1;
 };
 
 class TSQLCommand {

@@ -62,6 +62,14 @@ std::vector<std::string> MarkedColumns(TSQLConnection& connection, const std::st
   return SplitList(query.ExecuteForText(), '\1');
 }
 
+// The characters of a text in a set of wider characters: counted in UTF-8,
+// else taken as one a byte, so that a text that may be too long goes alone.
+std::size_t Characters(const std::string& text, const std::string& charSet) {
+  if (charSet != "UTF8" && charSet != "UNICODE_FSS") return text.size();
+  return static_cast<std::size_t>(std::count_if(
+      text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+
 void Bind(TSQLCommand& command, int firstParam, const std::vector<TInsertValue>& values) {
   for (std::size_t i = 0; i < values.size(); ++i) {
     const int index = firstParam + static_cast<int>(i);
@@ -296,10 +304,16 @@ TBulkInserter::TBulkInserter(TSQLConnection& connection, const std::string& tabl
       TColumn& column = m_columns[c];
       if (type.type == fldBLOB) {
         column.input = TColumnInput::ciBlob;
+        column.textBlob = type.subtype == fldstMEMO;
       } else if (type.type == fldFLOAT) {
         column.input = TColumnInput::ciDouble;
       }
       column.textBytes = type.type == fldZSTRING ? std::max<std::uint32_t>(type.length, 1) : kOtherTextBytes;
+      // A number or a date goes as plain bytes, as the driver sends it to the INSERT.
+      if (!type.charSet.empty()) {
+        column.charSet = type.charSet;
+        column.bytesPerChar = std::max<std::uint16_t>(type.bytesPerChar, 1);
+      }
     }
     // A batch saves round trips to a server; embedded, a row costs no more alone.
     if (NamesServer(connection.Params().Value("Database")) && !columns.empty()) PrepareBatch(insertHead, insertTail);
@@ -320,7 +334,10 @@ TBulkInserter::~TBulkInserter() {
 // input, in order: the first INSERT refused is undone alone, the ones after
 // it are not tried, and its index (from 0) is returned (-1 when none was).
 // One size only: a smaller block for what is left is not worth its prepare;
-// the rest goes row by row.
+// the rest goes row by row. Each input takes its text in the set the
+// INSERT's own parameter takes it in, sized in that set's characters, so
+// that the server converts it into the column's set (or refuses it) inside
+// the guarded INSERT, as it does for a row sent alone.
 void TBulkInserter::PrepareBatch(const std::string& insertHead, const std::string& insertTail) {
   std::size_t rowBytes = 0;
   for (const auto& column : m_columns) {
@@ -340,15 +357,14 @@ void TBulkInserter::PrepareBatch(const std::string& insertHead, const std::strin
         const TColumn& column = m_columns[c];
         switch (column.input) {
           case TColumnInput::ciBlob:
-            sql += m_single->ParamType(static_cast<int>(c) + 1).subtype == fldstMEMO
-                       ? "BLOB SUB_TYPE TEXT CHARACTER SET NONE"
-                       : "BLOB SUB_TYPE BINARY";
+            sql += column.textBlob ? "BLOB SUB_TYPE TEXT CHARACTER SET " + column.charSet
+                                   : "BLOB SUB_TYPE BINARY";
             break;
           case TColumnInput::ciDouble:
             sql += "DOUBLE PRECISION";
             break;
           case TColumnInput::ciText:
-            sql += "VARCHAR(" + std::to_string(column.textBytes) + ") CHARACTER SET NONE";
+            sql += "VARCHAR(" + std::to_string(column.TextCharacters()) + ") CHARACTER SET " + column.charSet;
             break;
         }
         sql += " = ?";
@@ -372,14 +388,18 @@ void TBulkInserter::PrepareBatch(const std::string& insertHead, const std::strin
   }
 }
 
-// Whether a row's values fit the inputs of the batch (else it goes alone).
+// Whether a row's values fit the inputs of the batch (else it goes alone):
+// a text too long for its input would make the whole block fail.
 bool TBulkInserter::FitsBatch(const TInsertRow& row) const {
   for (std::size_t i = 0; i < row.values.size(); ++i) {
     const TColumn& column = m_columns[i];
     const TInsertValue& value = row.values[i];
     if (value.kind != TInsertValue::ivText) continue;
     if (column.input == TColumnInput::ciDouble) return false;
-    if (column.input == TColumnInput::ciText && value.text.size() > column.textBytes) return false;
+    if (column.input != TColumnInput::ciText) continue;
+    if (value.text.size() > column.textBytes) return false;
+    if (column.bytesPerChar > 1 && Characters(value.text, column.charSet) > column.TextCharacters())
+      return false;
   }
   return true;
 }

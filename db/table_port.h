@@ -4,6 +4,7 @@
 // inserter's refusal sink as EDataRefused (its kind, SQLSTATE and words).
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -195,7 +196,14 @@ class TBulkInserter {
  private:
   struct TColumn {
     TColumnInput input = TColumnInput::ciText;
+    bool textBlob = false;
     std::uint32_t textBytes = 0;  // the most bytes a text input of a batch takes
+    // The set a batch input takes the text in, the one the INSERT's own
+    // parameter takes it in, and the most bytes of one of its characters.
+    std::string charSet = "NONE";
+    std::uint16_t bytesPerChar = 1;
+
+    std::uint32_t TextCharacters() const { return std::max<std::uint32_t>(textBytes / bytesPerChar, 1); }
   };
 
   void PrepareBatch(const std::string& insertHead, const std::string& insertTail);

@@ -1,3 +1,7 @@
+#include <algorithm>
+#include <cstring>
+
+#include "driver/fb_charsets.h"
 #include "driver/fb_objects.h"
 
 namespace fbdriver {
@@ -127,6 +131,21 @@ SQLResult Command::getParameterType(std::uint16_t index, std::uint16_t* type, st
   if (type) *type = found->type;
   if (subtype) *subtype = found->subtype;
   if (length) *length = found->type == fldBLOB ? 0 : found->sqlLength;
+  return kSQLSuccess;
+}
+
+SQLResult Command::getParameterCharSet(std::uint16_t index, char* name, std::uint16_t* bytesPerChar) {
+  const Column* found = m_prepared && index > 0 ? m_prepared->ParameterDescription(index - 1u) : nullptr;
+  if (!found) return NoSuchParameter(index);
+  if (!name || !bytesPerChar) return Fail(kInvalidParameter, "No place for the character set given");
+  const bool text = found->type == fldZSTRING || (found->type == fldBLOB && found->subtype == fldstMEMO);
+  const char* known = text ? CharSetName(found->charSet) : "";
+  // A set of the database's own making: a text the server converts is in
+  // the connection's set, and the connection names that.
+  std::string charSet = known ? known : m_attachment->Settings().charSet;
+  charSet.resize(std::min<std::size_t>(charSet.size(), 31));
+  std::memcpy(name, charSet.c_str(), charSet.size() + 1);
+  *bytesPerChar = static_cast<std::uint16_t>(text ? BytesPerChar(found->charSet) : 1);
   return kSQLSuccess;
 }
 

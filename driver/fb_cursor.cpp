@@ -2,6 +2,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "driver/fb_charsets.h"
 #include "driver/fb_objects.h"
 #include "driver/fb_values.h"
 #include "driver/packed_decimal.h"
@@ -38,20 +39,6 @@ bool FitsInteger(const Column& column, std::size_t width) {
   if (!IsIntegerStorage(column) || column.sqlScale != 0) return false;
   std::size_t storage = column.sqlType == SQL_SHORT ? 2 : column.sqlType == SQL_LONG ? 4 : 8;
   return storage <= width;
-}
-
-bool IsUnicodeCharSet(std::uint8_t charSet) { return charSet == 3 || charSet == 4; }
-
-// The bytes of the first `characters` UTF-8 characters of text.
-std::size_t CharacterPrefix(const char* text, std::size_t length, std::size_t characters) {
-  std::size_t count = 0;
-  for (std::size_t i = 0; i < length; ++i) {
-    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
-      if (count == characters) return i;
-      ++count;
-    }
-  }
-  return length;
 }
 
 }  // namespace
@@ -197,11 +184,9 @@ SQLResult Cursor::getString(std::uint16_t column, char* buffer, std::uint32_t bu
   } else {
     text = found->data;
     size = found->sqlLength;
-    // The server pads a UTF8 CHAR(n) to its width in bytes; the value is
-    // its n characters.
-    if (IsUnicodeCharSet(found->charSet)) {
-      size = CharacterPrefix(text, size, static_cast<std::size_t>(found->precision));
-    }
+    // The server pads a CHAR(n) to its width in bytes, n times the widest
+    // character of the connection's set; the value is its n characters.
+    size = CharacterPrefix(found->charSet, text, size, static_cast<std::size_t>(found->precision));
     if (m_trimChar) {
       while (size > 0 && text[size - 1] == ' ') --size;
     }

@@ -110,6 +110,7 @@ class Command final : public DriverObject<ISQLCommand> {
   SQLResult getParameterCount(std::uint16_t* count) override;
   SQLResult getParameterType(std::uint16_t index, std::uint16_t* type, std::uint16_t* subtype,
                              std::uint32_t* length) override;
+  SQLResult getParameterCharSet(std::uint16_t index, char* name, std::uint16_t* bytesPerChar) override;
   SQLResult setParameterNull(std::uint16_t index) override;
   SQLResult setParameterText(std::uint16_t index, const char* data, std::uint32_t length) override;
   SQLResult setParameterDouble(std::uint16_t index, double value) override;

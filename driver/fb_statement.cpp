@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "driver/fb_charsets.h"
 #include "driver/fb_quote.h"
 
 namespace fbdriver {
@@ -10,27 +11,6 @@ namespace fbdriver {
 namespace {
 
 constexpr short kSqlDaVersion = SQLDA_VERSION1;
-
-// The most bytes one character takes in a character set (by its id).
-std::uint8_t BytesPerChar(std::uint8_t charSet) {
-  switch (charSet) {
-    case 3:  // UNICODE_FSS
-      return 3;
-    case 4:   // UTF8
-    case 69:  // GB18030
-      return 4;
-    case 5:   // SJIS_0208
-    case 6:   // EUCJ_0208
-    case 44:  // KSC_5601
-    case 56:  // BIG_5
-    case 57:  // GB_2312
-    case 67:  // GBK
-    case 68:  // CP943C
-      return 2;
-    default:
-      return 1;
-  }
-}
 
 // Reads a little-endian integer of an info buffer.
 std::int64_t InfoInteger(const char* p, int length) {
@@ -139,6 +119,8 @@ void Describe(const XSQLVAR& var, Column& column) {
     case SQL_BLOB:
       column.type = fldBLOB;
       column.subtype = var.sqlsubtype == isc_blob_text ? fldstMEMO : fldstBINARY;
+      // A text blob's character set travels in its scale.
+      if (var.sqlsubtype == isc_blob_text) column.charSet = static_cast<std::uint8_t>(var.sqlscale & 0xFF);
       column.length = sizeof(ISC_QUAD);
       break;
     case SQL_ARRAY:

@@ -27,7 +27,7 @@ struct Column {
   short sqlType = 0;  // without the null flag
   short sqlScale = 0;
   std::uint16_t sqlLength = 0;
-  std::uint8_t charSet = 0;  // text columns
+  std::uint8_t charSet = 0;  // text columns and text blobs
   const char* data = nullptr;
   const short* indicator = nullptr;
 

@@ -264,6 +264,12 @@ class ISQLCommand : public ISQLObject {
   // codes of ISQLCursor; length in bytes (for text, the most it takes).
   virtual SQLResult getParameterType(std::uint16_t index, std::uint16_t* type, std::uint16_t* subtype,
                                      std::uint32_t* length) = 0;
+  // The character set in which the server takes the text of a text or text
+  // blob parameter, into name (a buffer of 32 bytes: the set's name as the
+  // catalogue spells it), with the most bytes one of its characters takes.
+  // NONE and OCTETS take bytes as they are; a text in any other set is
+  // converted into the column's own. "" and 1 for any other parameter.
+  virtual SQLResult getParameterCharSet(std::uint16_t index, char* name, std::uint16_t* bytesPerChar) = 0;
   virtual SQLResult setParameterNull(std::uint16_t index) = 0;
   // Bytes that the server converts to the parameter's type as it converts a
   // string literal; on a blob parameter they become a blob of any size,

@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QTimer>
 #include <QtTest>
+#include <clocale>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -169,6 +170,35 @@ class TransferTest : public QObject {
     query.SetCommandText("SELECT NAME FROM CUSTOMER_COPY WHERE ID = 8");
     query.SetActive(true);
     QCOMPARE(query.FieldAt(0).ValueText(), std::string("O'Brien, Pat"));
+  }
+
+  // Names with letters beyond ASCII show as themselves, and the window
+  // connects in the character set of the locale: a UTF-8 locale gives the
+  // WIN1252 column's text in UTF-8, the C locale its bytes as stored.
+  void namesAndTextFollowTheLocale() {
+    TfrmMain& w = *m_window;
+    m_database->Execute(
+        "CREATE TABLE \"\u00C4PFEL\" (\"GR\u00D6SSE\" VARCHAR(10) CHARACTER SET WIN1252);\n"
+        "INSERT INTO \"\u00C4PFEL\" VALUES (_UTF8 'gr\u00FC\u00DF');\n");
+    const std::string previous = std::setlocale(LC_CTYPE, nullptr);
+    const std::pair<const char*, std::string> cases[] = {
+        {"C.UTF-8", "GR\u00D6SSE\r\ngr\u00FC\u00DF\r\n"},
+        {"C", "GR\u00D6SSE\r\ngr\xFC\xDF\r\n"},
+    };
+    for (const auto& [locale, file] : cases) {
+      QVERIFY(std::setlocale(LC_CTYPE, locale));
+      Connect();
+      SelectTable(w, QStringLiteral("\u00C4PFEL"));
+      QCOMPARE(w.CurrentTableName, std::string("\u00C4PFEL"));
+      QCOMPARE(w.lbxFields->item(0)->text(), QStringLiteral("GR\u00D6SSE"));
+      w.edtFolder->setText(QString::fromStdString(m_folder.string()));
+      w.edtFilename->setText(QStringLiteral("names.csv"));
+      ClickAndWait(w.btnExport);
+      QVERIFY(m_recorder.errors.empty());
+      QCOMPARE(ReadFile(m_folder / "names.csv"), file);
+      QTest::mouseClick(w.btnConnect, Qt::LeftButton);
+    }
+    std::setlocale(LC_CTYPE, previous.c_str());
   }
 
   // A failed transfer: the error box, and the window as it was before.

@@ -398,6 +398,49 @@ TEST_P(CliTest, AWholeDatabaseGoesIntoAFolderAndBack) {
   EXPECT_NE(run.err.find("names no table"), std::string::npos) << run.err;
 }
 
+// Text comes out in the locale's character set unless --charset names
+// another; NONE gives each column's bytes as stored, as earlier versions
+// did, and such a file reads back with the set its columns are declared in.
+TEST_P(CliTest, TheFilesCharacterSetIsTheLocalesOrTheOnesGiven) {
+  source->Execute(
+      "CREATE TABLE WORDS (ID INTEGER, W VARCHAR(10) CHARACTER SET WIN1252, U VARCHAR(10) CHARACTER SET UTF8);\n"
+      "CREATE TABLE W1252 (ID INTEGER, W VARCHAR(10) CHARACTER SET WIN1252);\n"
+      "CREATE TABLE \"\u00C4PFEL\" (\"GR\u00D6SSE\" VARCHAR(10) CHARACTER SET ISO8859_1);\n"
+      "INSERT INTO WORDS VALUES (1, _UTF8 'caf\u00E9', _UTF8 '\u041F\u0440\u0438\u0432\u0435\u0442');\n"
+      "INSERT INTO \"\u00C4PFEL\" VALUES (_UTF8 'gr\u00FC\u00DF');\n");
+  WriteFile(dir / "none.csv", "ID,W\r\n1,caf\xE9\r\n");
+  const struct {
+    const char* locale;
+    std::string commandLine;  // after "cli TARGET"
+    int status;
+    std::string out;  // standard output, exactly
+    const char* inErr;
+  } cases[] = {
+      {"C.UTF-8", "-q export WORDS -", 0, "ID,W,U\r\n1,caf\u00E9,\u041F\u0440\u0438\u0432\u0435\u0442\r\n", ""},
+      {"C", "-q export WORDS -", 0, "ID,W,U\r\n1,caf\xE9,\u041F\u0440\u0438\u0432\u0435\u0442\r\n", ""},
+      {"C.UTF-8", "-q --charset NONE export WORDS -", 0,
+       "ID,W,U\r\n1,caf\xE9,\u041F\u0440\u0438\u0432\u0435\u0442\r\n", ""},
+      {"C.UTF-8", "-q --charset WIN1252 export W1252 -", 0, "ID,W\r\n", ""},
+      {"C.UTF-8", "-q --charset WIN1252 export WORDS -", 1, "", "Cannot transliterate"},
+      {"C.UTF-8", "--charset NO_SUCH_SET tables", 1, "", "cannot connect"},
+      {"C.UTF-8", "tables", 0, "COPY\nEMPTY_ONE\nMixed Case\nSOURCE\nW1252\nWORDS\n\u00C4PFEL\n", ""},
+      {"C.UTF-8", "fields \u00C4PFEL", 0, "GR\u00D6SSE\n", ""},
+      {"C.UTF-8", "-q export \u00C4PFEL -", 0, "GR\u00D6SSE\r\ngr\u00FC\u00DF\r\n", ""},
+      // A file of bytes as stored, read in the set they were stored in; read
+      // as UTF-8 the byte E9 is no character.
+      {"C.UTF-8", "-q import W1252 none.csv", 3, "", "none.csv:2: Dynamic SQL Error; SQL error code = -303; Malformed string"},
+      {"C.UTF-8", "-q --charset WIN1252 import W1252 none.csv", 0, "", ""},
+      {"C.UTF-8", "-q export W1252 -", 0, "ID,W\r\n1,caf\u00E9\r\n", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.locale) + ": " + c.commandLine);
+    TRun run = Cli(c.commandLine, c.locale);
+    EXPECT_EQ(run.status, c.status) << run.err;
+    EXPECT_EQ(run.out, c.out);
+    EXPECT_NE(run.err.find(c.inErr), std::string::npos) << run.err;
+  }
+}
+
 // Ctrl-C in the middle of a long export: the program stops the transfer
 // (the embedded engine's own signal handlers notwithstanding) and ends.
 TEST_P(CliTest, CtrlCStopsALongExport) {

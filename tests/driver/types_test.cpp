@@ -454,27 +454,51 @@ TEST_P(Types, TrimCharRemovesThePadding) {
   EXPECT_EQ(StringValue(cursor.get(), 1), " a");
 }
 
-TEST_P(Types, Utf8CharHoldsItsDeclaredCharacters) {
-  m_session.Execute("CREATE TABLE U (C CHAR(3) CHARACTER SET UTF8, V VARCHAR(3) CHARACTER SET UTF8)");
+// The server pads a CHAR(n) to n times the widest character of the
+// connection's set; whatever that set, the value is the column's n
+// characters, in the connection's set.
+TEST_P(Types, ACharHoldsItsDeclaredCharactersInEveryConnectionSet) {
   m_session.Execute(
-      "INSERT INTO U VALUES (_UTF8 '\xC3\xA4"
-      "b', _UTF8 '\xC3\xA4')");
-  Session utf8;
-  ASSERT_EQ(utf8.connection->setOptionText(eConnServerCharSet, "UTF8"), 0);
-  ASSERT_EQ(utf8.Connect(m_database->Connect()), 0) << ErrorText(utf8.connection.get());
-  auto cursor = utf8.Query("SELECT C, V FROM U");
-  ASSERT_NE(cursor, nullptr);
-  std::int16_t precision = 0;
-  std::uint32_t length = 0;
-  EXPECT_EQ(cursor->getColumnPrecision(1, &precision), 0);
-  EXPECT_EQ(cursor->getColumnLength(1, &length), 0);
-  EXPECT_EQ(precision, 3);
-  EXPECT_EQ(length, 12u);
-  ASSERT_EQ(cursor->next(), 0);
-  EXPECT_EQ(StringValue(cursor.get(), 1),
-            "\xC3\xA4"
-            "b ");
-  EXPECT_EQ(StringValue(cursor.get(), 2), "\xC3\xA4");
+      "CREATE TABLE U (ID INTEGER, CU CHAR(3) CHARACTER SET UTF8, CW CHAR(3) CHARACTER SET WIN1252, "
+      "VU VARCHAR(3) CHARACTER SET UTF8)");
+  m_session.Execute("INSERT INTO U VALUES (1, _UTF8 '\u00E4b', _UTF8 '\u00E4b', _UTF8 '\u00E4')");
+  m_session.Execute("INSERT INTO U VALUES (2, _UTF8 '\u4E2Db', NULL, NULL)");
+  struct Case {
+    const char* connectionSet;
+    const char* select;
+    std::int16_t precision;
+    std::uint32_t length;
+    std::string value;
+  } cases[] = {
+      {"NONE", "CU FROM U WHERE ID = 1", 3, 12, "\xC3\xA4" "b "},
+      {"NONE", "CW FROM U WHERE ID = 1", 3, 3, "\xE4" "b "},
+      {"UTF8", "CU FROM U WHERE ID = 1", 3, 12, "\xC3\xA4" "b "},
+      {"UTF8", "CW FROM U WHERE ID = 1", 3, 12, "\xC3\xA4" "b "},
+      {"UTF8", "VU FROM U WHERE ID = 1", 3, 12, "\xC3\xA4"},
+      {"WIN1252", "CU FROM U WHERE ID = 1", 3, 3, "\xE4" "b "},
+      {"GBK", "CU FROM U WHERE ID = 2", 3, 6, "\xD6\xD0" "b "},
+      {"GB18030", "CU FROM U WHERE ID = 2", 3, 12, "\xD6\xD0" "b "},
+      {"GB18030", "CU FROM U WHERE ID = 1", 3, 12, "\x81\x30\x8A\x31" "b "},
+      {"SJIS_0208", "CU FROM U WHERE ID = 2", 3, 6, "\x92\x86" "b "},
+      {"EUCJ_0208", "CU FROM U WHERE ID = 2", 3, 6, "\xC3\xE6" "b "},
+      {"BIG_5", "CU FROM U WHERE ID = 2", 3, 6, "\xA4\xA4" "b "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.connectionSet) + ": " + c.select);
+    Session session;
+    ASSERT_EQ(session.connection->setOptionText(eConnServerCharSet, c.connectionSet), 0);
+    ASSERT_EQ(session.Connect(m_database->Connect()), 0) << ErrorText(session.connection.get());
+    auto cursor = session.Query(std::string("SELECT ") + c.select);
+    ASSERT_NE(cursor, nullptr);
+    std::int16_t precision = 0;
+    std::uint32_t length = 0;
+    EXPECT_EQ(cursor->getColumnPrecision(1, &precision), 0);
+    EXPECT_EQ(cursor->getColumnLength(1, &length), 0);
+    EXPECT_EQ(precision, c.precision);
+    EXPECT_EQ(length, c.length);
+    ASSERT_EQ(cursor->next(), 0) << ErrorText(cursor.get());
+    EXPECT_EQ(StringValue(cursor.get(), 1), c.value);
+  }
 }
 
 DRIVER_ROUTES(Types);

@@ -226,6 +226,7 @@ class TFakeCommand final : public TFakeObject<ISQLCommand> {
     return kSQLSuccess;
   }
   SQLResult getParameterType(std::uint16_t, std::uint16_t*, std::uint16_t*, std::uint32_t*) override { return 8; }
+  SQLResult getParameterCharSet(std::uint16_t, char*, std::uint16_t*) override { return 8; }
   SQLResult setParameterNull(std::uint16_t) override { return 8; }
   SQLResult setParameterText(std::uint16_t, const char*, std::uint32_t) override { return 8; }
   SQLResult setParameterDouble(std::uint16_t, double) override { return 8; }

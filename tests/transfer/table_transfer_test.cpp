@@ -19,6 +19,7 @@
 
 #include "common/test_database.h"
 #include "base/exceptions.h"
+#include "db/locale_charset.h"
 #include "db/locale_formats.h"
 #include "db/sql_connection.h"
 #include "db/sql_command.h"
@@ -812,11 +813,17 @@ TEST_P(TableTransferTest, AMissingImportFileEndsTheImport) {
 class RoundTripTest : public TableTransferTest {
  protected:
   // As the program does: the user's formats read, the C library's own
-  // number texts left in the C locale (the embedded engine runs in-process).
+  // number texts left in the C locale (the embedded engine runs in-process),
+  // and the connection's character set the locale's, connected anew.
   bool UseLocale(const char* locale) {
     if (!std::setlocale(LC_ALL, locale)) return false;
     LoadLocaleFormats();
     std::setlocale(LC_NUMERIC, "C");
+    connection.Params().SetValue("ServerCharSet", LocaleCharSet());
+    if (connection.Connected()) {
+      connection.SetConnected(false);
+      connection.SetConnected(true);
+    }
     return true;
   }
 
@@ -933,6 +940,127 @@ TEST_P(RoundTripTest, DoublesTheServerRefusesAsTextComeBackExactly) {
       {"F", "CAST((2E0 - POWER(2E0, -23)) * POWER(2E0, 127) AS FLOAT)"},
       {"F", "CAST(-(2E0 - POWER(2E0, -23)) * POWER(2E0, 127) AS FLOAT)"},
   });
+}
+
+// Text columns of every kind of character set.
+const char* const kCharSetColumns =
+    "(ID INTEGER NOT NULL, U VARCHAR(12) CHARACTER SET UTF8, W VARCHAR(12) CHARACTER SET WIN1252, "
+    "R VARCHAR(12) CHARACTER SET WIN1251, L VARCHAR(12) CHARACTER SET ISO8859_1, C CHAR(6) CHARACTER SET WIN1252, "
+    "N VARCHAR(12) CHARACTER SET NONE, O VARCHAR(12) CHARACTER SET OCTETS, B BLOB SUB_TYPE TEXT CHARACTER SET WIN1252)";
+
+// Under a UTF-8 locale every text column comes out in UTF-8 whatever its
+// set, NONE and OCTETS byte for byte; through a connection of set NONE each
+// comes out as stored. Either file goes back into an empty copy unchanged:
+// three hundred rows, so that a server takes them in batches, and a text
+// blob of many segments.
+TEST_P(RoundTripTest, EachColumnsCharactersComeOutInTheConnectionsSetAndGoBackUnchanged) {
+  MakeDatabase(std::string("CREATE TABLE SOURCE ") + kCharSetColumns + ";\nCREATE TABLE COPY " + kCharSetColumns +
+               ";\n"
+               "INSERT INTO SOURCE VALUES (1, _UTF8 'Grüße 日本', _UTF8 'café €', _UTF8 'Привет', "
+               "_UTF8 'naïve', _UTF8 'çà', x'C3A9', x'C3B6', _UTF8 'Œuvre — «ok»');\n"
+               "INSERT INTO SOURCE (ID) VALUES (2);\n"
+               "INSERT INTO SOURCE VALUES (3, '', '', '', '', '', '', '', '');\n"
+               "SET TERM ^;\n"
+               "EXECUTE BLOCK AS DECLARE I INTEGER = 1; BEGIN WHILE (I < 100) DO BEGIN "
+               "INSERT INTO SOURCE SELECT ID + :I * 10, U, W, R, L, C, N, O, B FROM SOURCE WHERE ID < 10; "
+               "I = I + 1; END END^\n"
+               "SET TERM ;^\n"
+               "INSERT INTO SOURCE (ID, B) VALUES (5000, "
+               "CAST(RPAD(_WIN1252 '', 30000, _UTF8 '€éa') AS BLOB SUB_TYPE TEXT CHARACTER SET WIN1252) || "
+               "RPAD(_WIN1252 '', 30000, _UTF8 'éx€') || RPAD(_WIN1252 '', 30000, _UTF8 'éé€'));\n");
+  ASSERT_TRUE(UseLocale("en_US.UTF-8"));
+  ASSERT_EQ(connection.Params().Value("ServerCharSet"), "UTF8");
+  const struct {
+    const char* charSet;
+    std::string firstRow;
+  } cases[] = {
+      {"UTF8", "1,Grüße 日本,café €,Привет,naïve,çà    ,é,ö,Œuvre — «ok»\r\n"},
+      {"NONE",
+       "1,Grüße 日本,caf\xE9 \x80,\xCF\xF0\xE8\xE2\xE5\xF2,na\xEFve,\xE7\xE0    ,é,ö,\x8Cuvre \x97 \xABok\xBB\r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.charSet);
+    connection.SetConnected(false);
+    connection.Params().SetValue("ServerCharSet", c.charSet);
+    TSQLDataSet clear("", &connection);
+    clear.SetCommandText("DELETE FROM COPY");
+    clear.RunDirect();
+    ASSERT_EQ(Export("SOURCE", "in.csv"), 301);
+    const std::string file = ReadFile(folder / "in.csv");
+    EXPECT_EQ(file.substr(0, file.find("\r\n2,") + 2), "ID,U,W,R,L,C,N,O,B\r\n" + c.firstRow);
+    messages.texts.clear();
+    EXPECT_EQ(Import("COPY"), 301) << (messages.texts.empty() ? "" : messages.texts.back());
+    for (const char* column : {"U", "W", "R", "L", "C", "N", "O", "B"}) {
+      EXPECT_EQ(Query(std::string("SELECT COUNT(*) FROM SOURCE S JOIN COPY C ON C.ID = S.ID WHERE C.") + column +
+                      " IS NOT DISTINCT FROM S." + column),
+                "301")
+          << column;
+    }
+  }
+}
+
+// A UTF-8 file from elsewhere: each column stores the characters its set
+// can hold, as those characters, and a line with one it cannot hold is
+// refused with its number and the server's words; nothing goes in changed.
+TEST_P(RoundTripTest, ATextFromElsewhereIsStoredAsItsCharactersOrRefused) {
+  MakeDatabase(std::string("CREATE TABLE T ") + kCharSetColumns + ";\n");
+  ASSERT_TRUE(UseLocale("en_US.UTF-8"));
+  const char* const columns[] = {"U", "W", "R", "L", "C", "N", "O", "B"};
+  const struct {
+    const char* word;
+    const char* heldBy;  // the columns whose set holds it
+  } words[] = {{"café", "UWLCNOB"}, {"Привет", "URNO"}, {"日本語", "UNO"}, {"\U0001F600", "UNO"}};
+  // Lines of every column and word amid lines any column takes, so that a
+  // server takes them in batches.
+  const std::string filler = ",x,x,x,x,x,x,x,x\r\n";
+  std::string file = "ID,U,W,R,L,C,N,O,B\r\n";
+  for (int id = 1000; id < 1150; ++id) file += std::to_string(id) + filler;
+  struct Line {
+    std::int64_t number;
+    int id;
+    const char* column;
+    std::string word;
+    bool held;
+  };
+  std::vector<Line> lines;
+  int id = 1;
+  for (const auto& w : words) {
+    for (std::size_t c = 0; c < std::size(columns); ++c, ++id) {
+      std::string line = std::to_string(id);
+      for (std::size_t other = 0; other < std::size(columns); ++other) line += "," + std::string(other == c ? w.word : "");
+      file += line + "\r\n";
+      lines.push_back({151 + static_cast<std::int64_t>(lines.size()) + 1, id, columns[c], w.word,
+                       std::string(w.heldBy).find(columns[c][0]) != std::string::npos});
+    }
+  }
+  for (int more = 2000; more < 2150; ++more) file += std::to_string(more) + filler;
+  WriteFile(folder / "in.csv", file);
+
+  TRefusalRecorder boxes;
+  const TTransferResult result = ImportTable(dataSet, Request("T", "in.csv"), progress, boxes);
+  std::size_t held = 0;
+  std::vector<std::int64_t> refusedLines;
+  for (const Line& line : lines) {
+    SCOPED_TRACE(std::string(line.column) + " " + line.word);
+    const std::string stored = Query("SELECT " + std::string(line.column) + " FROM T WHERE ID = " + std::to_string(line.id));
+    if (!line.held) {
+      refusedLines.push_back(line.number);
+      EXPECT_EQ(stored, "(no row)");
+      continue;
+    }
+    ++held;
+    EXPECT_EQ(stored, line.column == std::string("C") ? line.word + "  " : line.word);
+  }
+  EXPECT_EQ(result.rows, static_cast<std::int64_t>(300 + held));
+  EXPECT_EQ(Query("SELECT COUNT(*) FROM T"), std::to_string(300 + held));
+  std::vector<std::int64_t> askedLines;
+  for (const TRefusedLine& asked : boxes.asked) {
+    askedLines.push_back(asked.lineNumber);
+    EXPECT_EQ(asked.kind, TRefusalKind::rkTransliteration) << asked.reason;
+    EXPECT_NE(asked.reason.find("Cannot transliterate character between character sets"), std::string::npos)
+        << asked.reason;
+  }
+  EXPECT_EQ(askedLines, refusedLines);
 }
 
 void RoundTripTest::RunEach(const std::vector<std::pair<const char*, const char*>>& values) {
