@@ -90,6 +90,20 @@ const char* const kHelp =
     "      --charset NAME        the Firebird character set of the file's text (UTF8,\n"
     "                            WIN1252, ISO8859_1, ...; default: the locale's, UTF8\n"
     "                            under a UTF-8 locale, NONE under the C locale)\n"
+    "      --delimiter C         what separates the values of a line: , (the default),\n"
+    "                            ; | or tab\n"
+    "      --null TEXT           a null is written as TEXT, and TEXT read unquoted is\n"
+    "                            a null (\"TEXT\" in quotes is the text itself); an empty\n"
+    "                            value is then an empty text (default: a null is an\n"
+    "                            empty value, an empty text is written \"\")\n"
+    "      --no-header           export: no line naming the columns; import: the file\n"
+    "                            has none, its values are the table's columns in the\n"
+    "                            table's order, or those of --columns\n"
+    "      --columns A,B         export: these columns in this order; import: the\n"
+    "                            file's values are these columns, in this order (a\n"
+    "                            header line is passed over, whatever it names)\n"
+    "      --line-end lf|crlf    export: what ends a line (default crlf); the import\n"
+    "                            reads either\n"
     "  -q, --quiet               no progress bar and no count message\n"
     "  -h, --help                show this text\n"
     "  -V, --version             show the version\n"
@@ -122,6 +136,7 @@ struct TCliOptions {
   std::int64_t maxRefusals = 0;
   std::string where;
   std::string query;
+  TCsvDialect dialect;
   std::vector<std::string> operands;  // the command and its arguments
 };
 
@@ -166,7 +181,8 @@ std::string OptionProblem(const std::string& argument, int shortOption) {
            "use ISC_PASSWORD or --password-file";
   }
   if (name.starts_with("--") && name.size() > 2 && name.size() < argument.size()) {
-    for (const char* flag : {"--portable", "--quiet", "--help", "--version", "--atomic", "--dry-run"}) {
+    for (const char* flag :
+         {"--portable", "--quiet", "--help", "--version", "--atomic", "--dry-run", "--no-header"}) {
       if (std::string(flag).starts_with(name)) return "option " + std::string(flag) + " takes no value";
     }
   }
@@ -190,6 +206,11 @@ TCliOptions ParseArguments(int argc, char** argv) {
     kWhere,
     kQuery,
     kCharSet,
+    kDelimiter,
+    kNull,
+    kNoHeader,
+    kColumns,
+    kLineEnd,
   };
   static const option kOptions[] = {
       {"server", required_argument, nullptr, 's'},   {"database", required_argument, nullptr, 'd'},
@@ -202,6 +223,9 @@ TCliOptions ParseArguments(int argc, char** argv) {
       {"dry-run", no_argument, nullptr, kDryRun},          {"where", required_argument, nullptr, kWhere},
       {"query", required_argument, nullptr, kQuery},
       {"charset", required_argument, nullptr, kCharSet},
+      {"query", required_argument, nullptr, kQuery},       {"delimiter", required_argument, nullptr, kDelimiter},
+      {"null", required_argument, nullptr, kNull},         {"no-header", no_argument, nullptr, kNoHeader},
+      {"columns", required_argument, nullptr, kColumns},   {"line-end", required_argument, nullptr, kLineEnd},
       {nullptr, 0, nullptr, 0}};
   TCliOptions options;
   opterr = 0;
@@ -258,6 +282,35 @@ TCliOptions ParseArguments(int argc, char** argv) {
       case kCharSet:
         options.charSet = optarg;
         break;
+      case kDelimiter: {
+        const std::string delimiter = optarg;
+        if (delimiter == "tab" || delimiter == "\t") {
+          options.dialect.delimiter = '\t';
+        } else if (delimiter == "," || delimiter == ";" || delimiter == "|") {
+          options.dialect.delimiter = delimiter[0];
+        } else {
+          throw TUsageError{"--delimiter takes , ; | or tab"};
+        }
+        break;
+      }
+      case kNull:
+        options.dialect.nullText = optarg;
+        break;
+      case kNoHeader:
+        options.dialect.header = false;
+        break;
+      case kColumns:
+        options.dialect.columns = Names(optarg);
+        break;
+      case kLineEnd:
+        if (std::string(optarg) == "lf") {
+          options.dialect.lineEnd = TLineEnd::leLf;
+        } else if (std::string(optarg) == "crlf") {
+          options.dialect.lineEnd = TLineEnd::leCrLf;
+        } else {
+          throw TUsageError{"--line-end takes lf or crlf"};
+        }
+        break;
       case 'q':
         options.quiet = true;
         break;
@@ -300,6 +353,9 @@ TCliOptions ParseArguments(int argc, char** argv) {
     throw TUsageError{"--where and --query choose the rows of an export"};
   if (!options.where.empty() && !options.query.empty())
     throw TUsageError{"--where is for a table; put the condition into the --query"};
+  // Written as it stands, the null text must read back as one unquoted piece.
+  if (NeedsCsvQuotes(options.dialect.nullText, options.dialect.delimiter))
+    throw TUsageError{"--null takes a text without the delimiter, double quotes or line ends"};
   return options;
 }
 
@@ -594,6 +650,7 @@ int Transfer(TSQLConnection& connection, const TCliOptions& options) {
   request.atomic = options.atomic;
   request.dryRun = options.dryRun;
   request.maxRefusals = options.maxRefusals;
+  request.dialect = options.dialect;
   if (file == "-" && g_closedAtStart[isExport ? 1 : 0]) {
     Fail(std::string("standard ") + (isExport ? "output" : "input") + " is closed: there is nothing to " +
          (isExport ? "write the table into" : "read the lines from"));

@@ -12,24 +12,16 @@ namespace {
 
 using linerules::kCtrlZ;
 
-// The bytes that make a piece need quotes; a Ctrl-Z too, which older
-// readers take for the end of the file.
+// The bytes besides the delimiter that make a piece need quotes; a Ctrl-Z
+// too, which older readers take for the end of the file.
 constexpr std::array<bool, 256> kSpecial = [] {
   std::array<bool, 256> table{};
-  table[static_cast<unsigned char>(',')] = true;
   table[static_cast<unsigned char>('"')] = true;
   table[static_cast<unsigned char>('\r')] = true;
   table[static_cast<unsigned char>('\n')] = true;
   table[static_cast<unsigned char>(kCtrlZ)] = true;
   return table;
 }();
-
-bool NeedsQuotes(std::string_view piece) {
-  for (char c : piece) {
-    if (kSpecial[static_cast<unsigned char>(c)]) return true;
-  }
-  return false;
-}
 
 void AppendQuoted(std::string& line, std::string_view piece) {
   line += '"';
@@ -40,28 +32,41 @@ void AppendQuoted(std::string& line, std::string_view piece) {
   line += '"';
 }
 
-// The text of a line without double quotes, "," in front, as the line rules read it.
-std::string PlainLineText(const std::string& raw) {
+// The text of a line without double quotes, the delimiter in front, as the line rules read it.
+std::string PlainLineText(const std::string& raw, char delimiter) {
   std::string text;
   text.reserve(raw.size() + 1);
-  text += ',';
+  text += delimiter;
   linerules::AppendText(text, raw);
   return text;
 }
 
+// An empty piece equal to the empty null text is left to the caller: a
+// header has no empty names, and the export writes an empty value as "".
+bool QuotedInDialect(std::string_view piece, const TCsvDialect& dialect) {
+  return NeedsCsvQuotes(piece, dialect.delimiter) || (!dialect.nullText.empty() && piece == dialect.nullText);
+}
+
 }  // namespace
 
-void AppendCsvPiece(std::string& line, std::string_view piece) {
-  if (NeedsQuotes(piece)) {
+bool NeedsCsvQuotes(std::string_view piece, char delimiter) {
+  for (char c : piece) {
+    if (kSpecial[static_cast<unsigned char>(c)] || c == delimiter) return true;
+  }
+  return false;
+}
+
+void AppendCsvPiece(std::string& line, std::string_view piece, const TCsvDialect& dialect) {
+  if (QuotedInDialect(piece, dialect)) {
     AppendQuoted(line, piece);
   } else {
     line.append(piece);
   }
 }
 
-void QuoteCsvPieceFrom(std::string& line, std::size_t from) {
+void QuoteCsvPieceFrom(std::string& line, std::size_t from, const TCsvDialect& dialect) {
   std::string_view piece(line.data() + from, line.size() - from);
-  if (!NeedsQuotes(piece)) return;
+  if (!QuotedInDialect(piece, dialect)) return;
   std::string quoted;
   AppendQuoted(quoted, piece);
   line.replace(from, std::string::npos, quoted);
@@ -122,6 +127,11 @@ void TCsvRecordReader::TakeLine() {
   if (!m_raw.empty()) ++m_nextLine;
 }
 
+void TCsvRecordReader::SetPiecesPerRecord(std::size_t count) {
+  m_piecesKnown = true;
+  m_blankLinesAreRecords = count == 1 && m_nullIsEmpty;
+}
+
 void TCsvRecordReader::Read(std::vector<TCsvPiece>& pieces) {
   pieces.clear();
   m_record.clear();
@@ -129,13 +139,13 @@ void TCsvRecordReader::Read(std::vector<TCsvPiece>& pieces) {
   m_lineNumber = m_nextLine;
   TakeLine();
   ReadPieces(pieces);
-  if (m_recordsRead++ == 0) m_blankLinesAreRecords = pieces.size() == 1;
+  if (!m_piecesKnown) SetPiecesPerRecord(pieces.size());
 }
 
 void TCsvRecordReader::ReadPieces(std::vector<TCsvPiece>& pieces) {
   if (m_raw.find('"') == std::string::npos) {
     TDynamicArrayStr texts;
-    SplitDelimited(PlainLineText(m_raw), texts);
+    SplitDelimited(PlainLineText(m_raw, m_delimiter), texts);
     pieces.reserve(texts.size());
     for (auto& text : texts) pieces.push_back({std::move(text), false});
     return;
@@ -173,11 +183,11 @@ void TCsvRecordReader::ReadPieces(std::vector<TCsvPiece>& pieces) {
         break;
       }
     }
-    // The rest of the piece up to its comma, by the plain rules.
+    // The rest of the piece up to its delimiter, by the plain rules.
     bool recordEnds = true;
     while (p < m_raw.size()) {
       char c = m_raw[p];
-      if (c == ',') {
+      if (c == m_delimiter) {
         ++p;
         recordEnds = false;
         break;

@@ -9,15 +9,37 @@
 #include <string_view>
 #include <vector>
 
-class TTextFile;
+#include "transfer/text_file.h"
 
-// Appends a piece to a line. A piece holding a comma, a double quote, a
-// carriage return, a line feed or a Ctrl-Z is written in double quotes with each inner
-// double quote doubled; every other piece is written as it stands.
-void AppendCsvPiece(std::string& line, std::string_view piece);
+// The form of a file's lines. The defaults are the window's files: commas,
+// a null as an empty piece, a header line naming every column, CR LF.
+struct TCsvDialect {
+  // What separates the pieces of a line: ',' ';' '|' or a tab.
+  char delimiter = ',';
+  // An unquoted piece equal to it is a null, and a value equal to it is
+  // written in quotes. Never a text that needs quotes itself. Empty: an
+  // empty unquoted piece is a null; otherwise an empty piece is an empty text.
+  std::string nullText;
+  // The file's first line names its columns.
+  bool header = true;
+  // Export: these columns in this order (matched to the table's as the
+  // import matches a header); import: the file's columns, in their order,
+  // whatever a header line names. Empty: the header's, else all the table's.
+  std::vector<std::string> columns;
+  // Export: what ends a line; the import reads either.
+  TLineEnd lineEnd = TLineEnd::leCrLf;
+};
+
+// True when a piece must be written in double quotes: it holds the
+// delimiter, a double quote, a carriage return, a line feed or a Ctrl-Z.
+bool NeedsCsvQuotes(std::string_view piece, char delimiter);
+// Appends a piece to a line: in double quotes, each inner double quote
+// doubled, when it needs quotes or equals a null text that is not empty (a
+// header name too, harmlessly); every other piece as it stands.
+void AppendCsvPiece(std::string& line, std::string_view piece, const TCsvDialect& dialect = {});
 // Quotes, in place, the piece that starts at `from` in line when it needs it
 // (as AppendCsvPiece would have written it).
-void QuoteCsvPieceFrom(std::string& line, std::size_t from);
+void QuoteCsvPieceFrom(std::string& line, std::size_t from, const TCsvDialect& dialect = {});
 
 // The most bytes one record may take in a file, its line ends included: a
 // file without line ends (`import T - < /dev/zero`) ends with an error
@@ -28,13 +50,14 @@ constexpr std::size_t kMaxRecordBytes = std::size_t{256} << 20;
 struct TCsvPiece {
   std::string text;
   // Began with a double quote: its bytes stand exactly as written between
-  // the quotes (a doubled quote for one), commas and line breaks included.
+  // the quotes (a doubled quote for one), delimiters and line breaks included.
   bool quoted = false;
 };
 
 // Reads the records of a file open for reading, the first of them its header.
 //
-// A record is one line, cut at its commas, by the line rules of the text
+// A record is one line, cut at its delimiters (commas in the examples
+// below, as in the default dialect), by the line rules of the text
 // file facility (a lone carriage return dropped; a Ctrl-Z is data except as
 // the file's last byte). A double quote inside a piece is kept as it stands:
 // `1,a"b` gives `1` and `a"b`. A piece that begins with a double quote runs
@@ -44,15 +67,26 @@ struct TCsvPiece {
 // nothing: `"x"y,z` gives `x"y` and `z`.
 //
 // A line without text is one empty piece. Such blank lines at the end of the
-// file are no records (the line end an editor adds), unless the header is a
-// single piece: a file of one column writes a null as a blank line.
+// file are no records (the line end an editor adds), unless the records are
+// a single piece and the null text is empty: a file of one column writes a
+// null as a blank line then. The records have as many pieces as the first
+// one, the header, unless SetPiecesPerRecord says otherwise.
 //
 // Failures of the file are left pending for IOCheck. A record larger than
 // maxRecordBytes throws Exception naming the line it starts on.
 class TCsvRecordReader {
  public:
   explicit TCsvRecordReader(TTextFile& file, std::size_t maxRecordBytes = kMaxRecordBytes)
-      : m_file(file), m_maxRecordBytes(maxRecordBytes) {}
+      : TCsvRecordReader(file, TCsvDialect(), maxRecordBytes) {}
+  TCsvRecordReader(TTextFile& file, const TCsvDialect& dialect, std::size_t maxRecordBytes = kMaxRecordBytes)
+      : m_file(file),
+        m_delimiter(dialect.delimiter),
+        m_nullIsEmpty(dialect.nullText.empty()),
+        m_maxRecordBytes(maxRecordBytes) {}
+  // The records are to have count pieces (a file without a header, or one
+  // read as other columns than its header names); call before the first
+  // record is read, or after the header.
+  void SetPiecesPerRecord(std::size_t count);
   // True when no record remains. Reads ahead past blank lines.
   bool AtEnd();
   void Read(std::vector<TCsvPiece>& pieces);
@@ -74,6 +108,8 @@ class TCsvRecordReader {
   void ReadPieces(std::vector<TCsvPiece>& pieces);
 
   TTextFile& m_file;
+  char m_delimiter;
+  bool m_nullIsEmpty;
   std::size_t m_maxRecordBytes;
   std::string m_raw;
   std::string m_record;
@@ -85,9 +121,9 @@ class TCsvRecordReader {
   std::deque<TBlankRun> m_blanks;
   std::string m_ahead;
   bool m_hasAhead = false;
-  // The header is one piece: blank lines at the end are records.
+  // The records are one piece that is null when empty: blank lines at the end are records.
   bool m_blankLinesAreRecords = false;
-  std::int64_t m_recordsRead = 0;
+  bool m_piecesKnown = false;
   std::int64_t m_lineNumber = 0;
   std::int64_t m_nextLine = 1;
   std::int64_t m_bytesRead = 0;

@@ -35,30 +35,52 @@ std::optional<std::string> ServerForm(std::optional<TFieldKind> kind, const std:
   }
 }
 
+const char* DelimiterName(char delimiter) {
+  switch (delimiter) {
+    case ';':
+      return "semicolons";
+    case '\t':
+      return "tabs";
+    case '|':
+      return "vertical bars";
+    default:
+      return "commas";
+  }
+}
+
 }  // namespace
 
-THeaderMatch MatchHeader(std::vector<TCsvPiece> header, const std::vector<TTableColumn>& table) {
+std::size_t MatchColumnName(const std::vector<std::string>& names, const std::string& name,
+                            const std::vector<bool>& taken) {
+  const auto exact = std::find(names.begin(), names.end(), name);
+  if (exact != names.end() && !taken[static_cast<std::size_t>(exact - names.begin())]) {
+    return static_cast<std::size_t>(exact - names.begin());
+  }
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (!taken[i] && SameText(names[i], name)) return i;
+  }
+  return names.size();
+}
+
+THeaderMatch MatchHeader(std::vector<TCsvPiece> header, const std::vector<TTableColumn>& table,
+                         const TCsvDialect& dialect) {
   THeaderMatch match;
-  if (header.size() == 1 && header[0].text.empty() && !header[0].quoted) {
-    match.problems.push_back("The first line is empty; it must name the columns, separated by commas.");
+  // Given names (a file without a header, or read as other columns) are no line of the file.
+  const bool firstLine = dialect.header && dialect.columns.empty();
+  const std::string separated = std::string("separated by ") + DelimiterName(dialect.delimiter);
+  if (firstLine && header.size() == 1 && header[0].text.empty() && !header[0].quoted) {
+    match.problems.push_back("The first line is empty; it must name the columns, " + separated + ".");
     return match;
   }
-  if (!header.empty() && !header[0].quoted && header[0].text.starts_with("\xEF\xBB\xBF")) {
+  if (firstLine && !header.empty() && !header[0].quoted && header[0].text.starts_with("\xEF\xBB\xBF")) {
     header[0].text.erase(0, 3);  // a byte-order mark, as spreadsheets write it
   }
+  std::vector<std::string> names;
+  for (const TTableColumn& column : table) names.push_back(column.name);
   std::vector<bool> taken(table.size(), false);
   for (std::size_t p = 0; p < header.size(); ++p) {
     const std::string& name = header[p].text;
-    std::size_t index = table.size();
-    for (std::size_t i = 0; i < table.size() && index == table.size(); ++i) {
-      if (table[i].name == name) index = i;
-    }
-    if (index == table.size() || taken[index]) {
-      index = table.size();
-      for (std::size_t i = 0; i < table.size() && index == table.size(); ++i) {
-        if (!taken[i] && SameText(table[i].name, name)) index = i;
-      }
-    }
+    const std::size_t index = MatchColumnName(names, name, taken);
     if (index == table.size()) {
       const bool twice = std::any_of(table.begin(), table.end(), [&](const TTableColumn& column) {
         return SameText(column.name, name);
@@ -73,24 +95,26 @@ THeaderMatch MatchHeader(std::vector<TCsvPiece> header, const std::vector<TTable
   }
   for (std::size_t i = 0; i < table.size(); ++i) {
     if (table[i].required && !taken[i]) {
-      match.problems.push_back("Column '" + table[i].name +
-                               "' takes no null and has no default, but the header does not name it.");
+      match.problems.push_back(
+          "Column '" + table[i].name + "' takes no null and has no default, but " +
+          (firstLine ? "the header does not name it." : "it is not among the columns given."));
     }
   }
-  if (!match.problems.empty() && header.size() == 1) {
-    for (const auto& [separator, name] : {std::pair{';', "semicolons"}, std::pair{'\t', "tabs"}}) {
-      if (header[0].text.find(separator) != std::string::npos) {
-        match.problems.push_back(std::string("The header looks separated by ") + name +
-                                 "; the values of a line must be separated by commas.");
+  if (firstLine && !match.problems.empty() && header.size() == 1) {
+    for (char other : {',', ';', '\t'}) {
+      if (other != dialect.delimiter && header[0].text.find(other) != std::string::npos) {
+        match.problems.push_back(std::string("The header looks separated by ") + DelimiterName(other) +
+                                 "; the values of a line must be " + separated + ".");
       }
     }
   }
   return match;
 }
 
-TInsertValue ImportValue(const TImportColumn& column, TColumnInput input, const TCsvPiece& piece) {
+TInsertValue ImportValue(const TImportColumn& column, TColumnInput input, const TCsvPiece& piece,
+                         const std::string& nullText) {
   TInsertValue value;
-  if (piece.text.empty() && !piece.quoted) return value;
+  if (!piece.quoted && piece.text == nullText) return value;
   if (input == TColumnInput::ciDouble) {
     // The server's own reading of a text refuses some doubles its columns
     // hold, so a number we can read travels as the very double it names.

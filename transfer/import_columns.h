@@ -26,19 +26,29 @@ struct THeaderMatch {
   std::vector<std::string> problems;
 };
 
-// A name written exactly as a column's goes to that column, so that columns
-// whose names differ only in letter case stay apart; otherwise a name
-// matches a free column that differs only in letter case. A byte-order mark
-// before the first name is no part of it. The header does not fit when it
-// is empty, names something that is no column (or a column twice), or
-// lacks a column every row needs a value for.
-THeaderMatch MatchHeader(std::vector<TCsvPiece> header, const std::vector<TTableColumn>& table);
+// The column of names that name goes to: the one written exactly so, so that
+// columns whose names differ only in letter case stay apart; otherwise a
+// column not yet taken that differs only in letter case. names.size() for none.
+std::size_t MatchColumnName(const std::vector<std::string>& names, const std::string& name,
+                            const std::vector<bool>& taken);
 
-// A piece as the value for column: an empty unquoted piece is null; a date,
-// time or number that reads under the locale the export writes with (or in
-// the server's own form) goes in the server's form, a double as the very
-// double it names; any other piece goes as it stands and the server decides.
+// Each name of the header goes to its column by MatchColumnName. The header
+// does not fit when it names something that is no column (or a column
+// twice), or lacks a column every row needs a value for. The header is the
+// file's first line unless the dialect gives the columns or has no header;
+// a first line is also wrong when empty, loses a byte-order mark before its
+// first name, and a delimiter it seems to use instead of the dialect's is
+// named among the problems.
+THeaderMatch MatchHeader(std::vector<TCsvPiece> header, const std::vector<TTableColumn>& table,
+                         const TCsvDialect& dialect = {});
+
+// A piece as the value for column: an unquoted piece equal to the null text
+// (by default the empty one) is null; a date, time or number that reads
+// under the locale the export writes with (or in the server's own form) goes
+// in the server's form, a double as the very double it names; any other
+// piece goes as it stands and the server decides.
 // Throws EConvertError, with the reason to show, for a piece that must not
 // reach the server as it stands (the line is refused): a date, time or time
 // stamp in neither form, which the server might read month first.
-TInsertValue ImportValue(const TImportColumn& column, TColumnInput input, const TCsvPiece& piece);
+TInsertValue ImportValue(const TImportColumn& column, TColumnInput input, const TCsvPiece& piece,
+                         const std::string& nullText = {});

@@ -182,9 +182,12 @@ void TImportRun::ReadLine(TBulkInserter& inserter) {
                "The quoted value that opens on line " + std::to_string(lineNumber) +
                    " is not closed before the end of the file");
   } else if (m_pieces.size() != m_headerPieces) {
+    const std::string expected =
+        m_request.dialect.header && m_request.dialect.columns.empty()
+            ? "the header names " + std::to_string(m_headerPieces) + " columns"
+            : "it must have " + std::to_string(m_headerPieces) + ", one for each column";
     RefuseHere(inserter, TLineFault::lfPieceCount,
-               "The line has " + std::to_string(m_pieces.size()) + " values; the header names " +
-                   std::to_string(m_headerPieces) + " columns");
+               "The line has " + std::to_string(m_pieces.size()) + " values; " + expected);
   } else {
     TInsertRow row;
     row.tag = lineNumber;
@@ -193,7 +196,8 @@ void TImportRun::ReadLine(TBulkInserter& inserter) {
     row.values.reserve(m_columns.size());
     try {
       for (std::size_t c = 0; c < m_columns.size(); ++c) {
-        row.values.push_back(ImportValue(m_columns[c], inserter.Input(c), m_pieces[m_columns[c].piece]));
+        row.values.push_back(ImportValue(m_columns[c], inserter.Input(c), m_pieces[m_columns[c].piece],
+                                         m_request.dialect.nullText));
       }
     } catch (const EConvertError& unreadable) {
       RefuseHere(inserter, TLineFault::lfUnreadableValue, unreadable.what());
@@ -255,11 +259,24 @@ TTransferResult ImportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
   TTextFile file(result.path);
   file.Reset();
   IOCheck();
-  TCsvRecordReader reader(file);
+  const TCsvDialect& dialect = request.dialect;
+  TCsvRecordReader reader(file, dialect);
   std::vector<TCsvPiece> header;
-  reader.Read(header);
-  IOCheck();
-  THeaderMatch match = MatchHeader(header, table);
+  if (dialect.header) {
+    reader.Read(header);
+    IOCheck();
+  }
+  // Columns given name the pieces, whatever a header line names.
+  if (!dialect.columns.empty() || !dialect.header) {
+    header.clear();
+    if (dialect.columns.empty()) {
+      for (const TTableColumn& column : table) header.push_back({column.name, true});
+    } else {
+      for (const std::string& name : dialect.columns) header.push_back({name, true});
+    }
+    reader.SetPiecesPerRecord(header.size());
+  }
+  THeaderMatch match = MatchHeader(header, table, dialect);
   if (!match.problems.empty()) {
     result.headerMismatch = true;
     result.headerProblems = std::move(match.problems);

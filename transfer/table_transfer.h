@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/exceptions.h"
+#include "transfer/csv_pieces.h"
 #include "transfer/reporting.h"
 
 class TSQLDataSet;
@@ -39,6 +40,9 @@ struct TTransferRequest {
   // wrote it); or, instead of a table, the rows of this query.
   std::string where;
   std::string query;
+
+  // The form of the file's lines; the window's files by default.
+  TCsvDialect dialect;
 
   // Import: how the lines change the table.
   enum class TMode {
@@ -78,15 +82,17 @@ class EImportFailed : public Exception {
 };
 
 // Writes the header line (the table's columns) and one line per row of the
-// table into folder/fileName (replacing an earlier file), moves the bar from
-// 0 through 10 to 100, and shows the result.
+// table into folder/fileName (replacing an earlier file), in the request's
+// dialect, moves the bar from 0 through 10 to 100, and shows the result.
+// Throws Exception for a column of the dialect the table (or query) lacks.
 TTransferResult ExportTable(TSQLDataSet& dataSet, const TTransferRequest& request, IProgress& progress,
                          IMessages& messages);
 
-// Inserts each data line of folder/fileName into the table; a line the
-// database refuses is asked about (AskRefusedLine) and kept in the rejected
-// files, and the import goes on. A header naming something that is not a
-// field ends it before the first line (headerMismatch). Throws EImportFailed
+// Inserts each data line of folder/fileName, read in the request's dialect,
+// into the table; a line the database refuses is asked about
+// (AskRefusedLine) and kept in the rejected files, and the import goes on. A
+// header (or columns of the dialect) naming something that is not a field
+// ends it before the first line (headerMismatch). Throws EImportFailed
 // for any other failure after the first line was read.
 TTransferResult ImportTable(TSQLDataSet& dataSet, const TTransferRequest& request, IProgress& progress,
                          IMessages& messages);

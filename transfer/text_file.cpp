@@ -170,7 +170,7 @@ void TTextFile::Write(std::string_view text) {
 }
 
 void TTextFile::WriteLineEnd() {
-  Write("\r\n");
+  Write(m_lineEnd == TLineEnd::leLf ? "\n" : "\r\n");
   if (m_mode == tfmOutput && m_characterDevice) Flush();
 }
 
@@ -179,9 +179,10 @@ void TTextFile::WriteLn(std::string_view text) {
   if (m_mode == tfmOutput && !m_characterDevice && text.size() + 2 < kTextFileBufferSize - m_end) {
     char* out = m_buffer.get() + m_end;
     std::memcpy(out, text.data(), text.size());
-    out[text.size()] = '\r';
-    out[text.size() + 1] = '\n';
-    m_end += text.size() + 2;
+    out += text.size();
+    if (m_lineEnd == TLineEnd::leCrLf) *out++ = '\r';
+    *out++ = '\n';
+    m_end = static_cast<std::size_t>(out - m_buffer.get());
     return;
   }
   Write(text);

@@ -22,7 +22,8 @@
 // The facility itself keeps one rule: a Ctrl-Z (26) that is the file's very
 // last byte is the old end-of-file mark and no data; anywhere else it is data
 // like any other byte. Lines are written with a carriage return and line
-// feed. Bytes pass unchanged in both directions.
+// feed, or a line feed alone (SetLineEnd). Bytes pass unchanged in both
+// directions.
 //
 // A message names the file and the step, and says the cause in the
 // platform's words: "Cannot open file '/x/in.csv': No such file or
@@ -57,6 +58,9 @@ constexpr std::size_t kTextFileBufferSize = 64 * 1024;
 
 enum TTextFileMode { tfmClosed, tfmInput, tfmOutput };
 
+// What ends each line the file writes.
+enum class TLineEnd { leCrLf, leLf };
+
 class TTextFile {
  public:
   TTextFile();
@@ -87,7 +91,8 @@ class TTextFile {
   // Appends the bytes to the buffer, which goes to the file each time it fills.
   // 105 when not open for writing.
   void Write(std::string_view text);
-  // Carriage return and line feed; on a character device the buffer goes out now.
+  // The line end (carriage return and line feed unless SetLineEnd said
+  // otherwise); on a character device the buffer goes out now.
   void WriteLineEnd();
   // Write then WriteLineEnd.
   void WriteLn(std::string_view text);
@@ -107,6 +112,9 @@ class TTextFile {
   // The file is closed afterwards in every case. 103 when not open.
   void Close();
 
+  // The line end of the lines written from now on; never fails.
+  void SetLineEnd(TLineEnd lineEnd) { m_lineEnd = lineEnd; }
+
   TTextFileMode Mode() const { return m_mode; }
   const std::string& Path() const { return m_path; }
 
@@ -123,6 +131,7 @@ class TTextFile {
   std::string m_path;
   std::string m_nameInMessages;
   TTextFileMode m_mode = tfmClosed;
+  TLineEnd m_lineEnd = TLineEnd::leCrLf;
   int m_fd = -1;
   bool m_characterDevice = false;
   // Reading: the platform reported the end; nothing more is asked of it.
