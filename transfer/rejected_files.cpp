@@ -7,10 +7,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <random>
 
 #include "base/exceptions.h"
 #include "transfer/check_entries.h"
+#include "transfer/transfer_file.h"
 
 namespace {
 
@@ -64,24 +64,10 @@ TRejectedFiles::~TRejectedFiles() {
 }
 
 void TRejectedFiles::Make(TFile& file, bool keepEarlier, const std::string& start) {
-  std::random_device seed;
-  std::mt19937 random(seed());
-  static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  const std::string folder = FolderPart(file.path);
-  const std::string name = file.path.substr(folder.size());
-  for (int attempt = 0;; ++attempt) {
-    std::string suffix;
-    for (int i = 0; i < 8; ++i) suffix += kLetters[random() % 36];
-    std::string candidate = folder + "." + name + "." + suffix + ".tmp";
-    file.fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
-    if (file.fd >= 0) {
-      file.temporary = std::move(candidate);
-      break;
-    }
-    if (errno != EEXIST || attempt > 100) {
-      Fail(errno, "The refused lines cannot be kept in folder '" + FolderShown(file.path) + "' (for file '" +
-                      file.path + "')");
-    }
+  file.fd = CreateFileBeside(file.path, file.temporary);
+  if (file.fd < 0) {
+    Fail(errno, "The refused lines cannot be kept in folder '" + FolderShown(file.path) + "' (for file '" +
+                    file.path + "')");
   }
   const std::string earlier = keepEarlier ? EarlierContent(file.path) : std::string();
   Write(file, earlier.empty() ? start : earlier);

@@ -96,29 +96,34 @@ TReplacingFile::TReplacingFile(const std::string& target) {
     }
   }
 
+  const int fd = CreateFileBeside(m_target, m_temporary);
+  if (fd < 0) {
+    const int error = errno;
+    if (m_targetLock >= 0) ::close(m_targetLock);
+    throw EInOutError(PlatformIOCode(error), "Cannot create a file in folder '" + FolderShown(m_target) +
+                                                 "' (for file '" + ShownPath(m_target) +
+                                                 "'): " + PlatformErrorText(error));
+  }
+  if (replacing) TakeOver(fd, earlier);
+  ::close(fd);
+}
+
+int CreateFileBeside(const std::string& target, std::string& temporary) {
   std::random_device seed;
   std::mt19937 random(seed());
   static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  const std::string folder = FolderOf(m_target);
-  const std::string name = m_target.substr(folder.size());
+  const std::string folder = FolderOf(target);
+  const std::string name = target.substr(folder.size());
   for (int attempt = 0;; ++attempt) {
     std::string suffix;
     for (int i = 0; i < 8; ++i) suffix += kLetters[random() % 36];
     std::string candidate = folder + "." + name + "." + suffix + ".tmp";
     const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
     if (fd >= 0) {
-      if (replacing) TakeOver(fd, earlier);
-      ::close(fd);
-      m_temporary = std::move(candidate);
-      return;
+      temporary = std::move(candidate);
+      return fd;
     }
-    if (errno != EEXIST || attempt > 100) {
-      const int error = errno;
-      if (m_targetLock >= 0) ::close(m_targetLock);
-      throw EInOutError(PlatformIOCode(error), "Cannot create a file in folder '" + FolderShown(m_target) +
-                                                   "' (for file '" + ShownPath(m_target) +
-                                                   "'): " + PlatformErrorText(error));
-    }
+    if (errno != EEXIST || attempt > 100) return -1;
   }
 }
 

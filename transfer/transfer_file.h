@@ -13,6 +13,11 @@
 // what it is: "Cannot use '/x/sub': it is a folder, not a regular file".
 void CheckRegularFile(const std::string& path);
 
+// Creates a new file beside target under a unique hidden name
+// (".NAME.xxxxxxxx.tmp"), open for writing: its descriptor, with its path in
+// temporary; -1 with errno set when none can be made there.
+int CreateFileBeside(const std::string& target, std::string& temporary);
+
 // A new file in the target's folder that takes the target's place only when
 // Commit() is called. Until then the target stays exactly as it was, and the
 // new file is removed when this object goes (failure or stop). While it
