@@ -768,8 +768,9 @@ int main(int argc, char** argv) {
                : command == "import-all" ? ImportAll(connection, options)
                                          : Transfer(connection, options);
     } catch (const std::exception& failure) {
-      // A Ctrl-C that cancelled the call is the stop, not a failure.
-      if (!StopSignal()) Fail(failure.what());
+      // A Ctrl-C that cancelled the call is the stop, not a failure; it is
+      // still said what the call ended with.
+      Fail(StopSignal() ? "stopped: " + std::string(failure.what()) : std::string(failure.what()));
       status = StopSignal() ? StoppedStatus() : kExitFailure;
     }
   }

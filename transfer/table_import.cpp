@@ -120,9 +120,13 @@ void TImportRun::Run(TSQLConnection& connection) {
   } catch (const std::exception& failure) {
     // A Stop may cancel a call that waits on the server; its failure is the stop.
     if (!m_progress.StopRequested()) Fail(failure, inserter ? &*inserter : nullptr);
-    inserter->KeepWhatWasSettled();
     m_rejected.Discard();
     m_result.stopped = true;
+    if (!inserter) {  // stopped before the first line was sent
+      m_result.stoppedAtLine = m_reader.NextLineNumber();
+      return;
+    }
+    inserter->KeepWhatWasSettled();
   }
   m_result.dryRun = m_request.dryRun;
   m_result.rolledBack = inserter->RolledBack() && !m_request.dryRun;

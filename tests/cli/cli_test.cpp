@@ -294,10 +294,17 @@ TEST_P(CliTest, DescriptorsTerminalAndOptionsAreSafe) {
   hold.SetCommandText("INSERT INTO EMPTY_ONE VALUES (1)");
   hold.RunDirect();
   WriteFile(dir / "one.csv", "ID\r\n1\r\n");
+  // The Ctrl-C comes once the server reports the program's insert waiting.
+  WriteFile(dir / "waiting.sql",
+            "SELECT 'WAITING' FROM MON$STATEMENTS WHERE MON$STATE = 1 AND MON$ATTACHMENT_ID <> CURRENT_CONNECTION "
+            "AND MON$SQL_TEXT CONTAINING 'EMPTY_ONE';\n");
+  const std::string watch = "isql-fb -q -user SYSDBA -i waiting.sql " + Quoted(source->Connect());
   const auto start = std::chrono::steady_clock::now();
-  TRun run = Shell("timeout --preserve-status -s INT 5 cli " + Target(*source) + " import EMPTY_ONE one.csv");
+  TRun run = Shell("cli " + Target(*source) + " import EMPTY_ONE one.csv & pid=$!; tries=0; until " + watch +
+                   " | grep -q WAITING || [ $tries -gt 300 ]; do sleep 0.1; tries=$((tries+1)); done; "
+                   "kill -INT $pid; wait $pid");
   EXPECT_EQ(run.status, 130) << run.err;
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
   EXPECT_NE(run.err.find("0 records"), std::string::npos) << run.err;
   holder.Rollback();
 }
