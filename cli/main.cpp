@@ -351,6 +351,10 @@ TCliOptions ParseArguments(int argc, char** argv) {
   if (options.database.empty()) throw TUsageError{"no database given (--database PATH)"};
   if ((!options.where.empty() || !options.query.empty()) && command != "export")
     throw TUsageError{"--where and --query choose the rows of an export"};
+  // Each table of a whole database has columns and keys of its own.
+  if ((command == "export-all" || command == "import-all") &&
+      (!options.dialect.columns.empty() || !options.keyColumns.empty() || options.fromLine > 0))
+    throw TUsageError{"--columns, --key and --from-line name one table's columns or lines, not all tables'"};
   if (!options.where.empty() && !options.query.empty())
     throw TUsageError{"--where is for a table; put the condition into the --query"};
   // Written as it stands, the null text must read back as one unquoted piece.
@@ -558,6 +562,7 @@ int ExportAll(TSQLConnection& connection, const TCliOptions& options) {
   int status = kExitDone;
   for (std::size_t i = 0; i < tables.size() && status < 128; ++i) {
     TTransferRequest request(folder.string(), TableFileName(tables[i]), tables[i]);
+    request.dialect = options.dialect;
     TShareOfProgress share(progress, static_cast<int>(i), static_cast<int>(tables.size()));
     TTerminalMessages messages(progress, request.fileName, options.quiet);
     try {
@@ -616,6 +621,7 @@ int ImportAll(TSQLConnection& connection, const TCliOptions& options) {
     request.atomic = options.atomic;
     request.dryRun = options.dryRun;
     request.maxRefusals = options.maxRefusals;
+    request.dialect = options.dialect;
     TShareOfProgress share(progress, static_cast<int>(i), static_cast<int>(tables.size()));
     TTerminalMessages messages(progress, (folder / file->second).string(), options.quiet);
     try {

@@ -383,8 +383,12 @@ TEST_P(CliTest, AWholeDatabaseGoesIntoAFolderAndBack) {
   source->Execute(schema +
                   "INSERT INTO PARENT VALUES (1);\nINSERT INTO A_CHILD VALUES (10, 1);\n"
                   "INSERT INTO \"../odd/.name\" VALUES ('x');\n");
-  TRun run = Shell("cli -q " + Target(*source) + " export-all all");
+  // Every table in the same dialect, there and back.
+  const std::string dialect = " --delimiter ';' --null NULL --line-end lf ";
+  TRun run = Shell("cli -q " + Target(*source) + dialect + "export-all all");
   ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(ReadFile(dir / "all" / "A_CHILD.csv"), "ID;P\n10;1\n");
+  EXPECT_EQ(Shell("cli " + Target(*source) + " --columns ID export-all all").status, 2);
   EXPECT_TRUE(fs::exists(dir / "all" / "%2E%2E%2Fodd%2F%2Ename.csv"));
   EXPECT_FALSE(fs::exists(dir / "all" / "V_CHILD.csv"));
   EXPECT_NE(ReadFile(dir / "all" / "tables.list").find("%2E%2E%2Fodd%2F%2Ename.csv,../odd/.name\r\n"),
@@ -395,7 +399,7 @@ TEST_P(CliTest, AWholeDatabaseGoesIntoAFolderAndBack) {
                                             "CREATE TABLE COPY " + kEveryType + ";\n" +
                                             "CREATE TABLE \"Mixed Case\" (\"order\" INTEGER, \"Two Words\" VARCHAR(10));\n"
                                             "CREATE TABLE EMPTY_ONE (ID INTEGER);\n" + schema);
-  run = Shell("cli " + Target(copy) + " import-all all");
+  run = Shell("cli " + Target(copy) + dialect + "import-all all");
   EXPECT_EQ(run.status, 0) << run.err;
   for (const char* table : {"PARENT", "A_CHILD", "SOURCE", "Mixed Case", "../odd/.name"}) {
     SCOPED_TRACE(table);
