@@ -70,20 +70,17 @@ std::size_t Characters(const std::string& text, const std::string& charSet) {
       text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
 }
 
-void Bind(TSQLCommand& command, int firstParam, const std::vector<TInsertValue>& values) {
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    const int index = firstParam + static_cast<int>(i);
-    switch (values[i].kind) {
-      case TInsertValue::ivNull:
-        command.SetNull(index);
-        break;
-      case TInsertValue::ivText:
-        command.SetText(index, values[i].text);
-        break;
-      case TInsertValue::ivDouble:
-        command.SetDouble(index, values[i].real);
-        break;
-    }
+void BindValue(TSQLCommand& command, int index, const TInsertValue& value) {
+  switch (value.kind) {
+    case TInsertValue::ivNull:
+      command.SetNull(index);
+      break;
+    case TInsertValue::ivText:
+      command.SetText(index, value.text);
+      break;
+    case TInsertValue::ivDouble:
+      command.SetDouble(index, value.real);
+      break;
   }
 }
 
@@ -338,10 +335,18 @@ TBulkInserter::~TBulkInserter() {
 // INSERT's own parameter takes it in, sized in that set's characters, so
 // that the server converts it into the column's set (or refuses it) inside
 // the guarded INSERT, as it does for a row sent alone.
+// A blob column takes two inputs: its value as text when it is short, and
+// as a blob when it is not; the INSERT takes the one that is not null.
 void TBulkInserter::PrepareBatch(const std::string& insertHead, const std::string& insertTail) {
   std::size_t rowBytes = 0;
-  for (const auto& column : m_columns) {
-    rowBytes += 4 + (column.input == TColumnInput::ciText ? column.textBytes + 2 : 8);
+  for (auto& column : m_columns) {
+    if (column.input == TColumnInput::ciBlob) {
+      column.textBytes = column.textBlob ? InlineBlobBytes() / column.bytesPerChar * column.bytesPerChar
+                                         : InlineBlobBytes();
+      rowBytes += 4 + column.textBytes + 2 + 4 + 8;
+    } else {
+      rowBytes += 4 + (column.input == TColumnInput::ciText ? column.textBytes + 2 : 8);
+    }
   }
   int rows = static_cast<int>(std::min<std::size_t>(kBatchRows, kBatchBytes / rowBytes));
   rows = std::min<int>(rows, static_cast<int>(10000 / m_columns.size()));
@@ -357,6 +362,9 @@ void TBulkInserter::PrepareBatch(const std::string& insertHead, const std::strin
         const TColumn& column = m_columns[c];
         switch (column.input) {
           case TColumnInput::ciBlob:
+            sql += "VARCHAR(" + std::to_string(column.TextCharacters()) + ") CHARACTER SET " +
+                   (column.textBlob ? column.charSet : "OCTETS") + " = ?, ";
+            sql += "L" + std::to_string(r) + "_" + std::to_string(c) + " ";
             sql += column.textBlob ? "BLOB SUB_TYPE TEXT CHARACTER SET " + column.charSet
                                    : "BLOB SUB_TYPE BINARY";
             break;
@@ -375,7 +383,10 @@ void TBulkInserter::PrepareBatch(const std::string& insertHead, const std::strin
       sql += r ? "IF (F = '-1') THEN BEGIN " : "BEGIN ";
       sql += insertHead;
       for (std::size_t c = 0; c < m_columns.size(); ++c) {
-        sql += (c ? ", :P" : ":P") + std::to_string(r) + "_" + std::to_string(c);
+        const std::string input = std::to_string(r) + "_" + std::to_string(c);
+        if (c) sql += ", ";
+        sql += m_columns[c].input == TColumnInput::ciBlob ? "COALESCE(:L" + input + ", :P" + input + ")"
+                                                          : ":P" + input;
       }
       sql += insertTail + "; WHEN ANY DO F = '" + std::to_string(r) + "'; END\n";
     }
@@ -396,7 +407,7 @@ bool TBulkInserter::FitsBatch(const TInsertRow& row) const {
     const TInsertValue& value = row.values[i];
     if (value.kind != TInsertValue::ivText) continue;
     if (column.input == TColumnInput::ciDouble) return false;
-    if (column.input != TColumnInput::ciText) continue;
+    if (column.input == TColumnInput::ciBlob) continue;  // a long value goes as a blob
     if (value.text.size() > column.textBytes) return false;
     if (column.bytesPerChar > 1 && Characters(value.text, column.charSet) > column.TextCharacters())
       return false;
@@ -432,8 +443,28 @@ void TBulkInserter::Flush() {
 
 void TBulkInserter::SendBatch() {
   const std::size_t count = static_cast<std::size_t>(m_batchRows);
+  int param = 1;
   for (std::size_t r = 0; r < count; ++r) {
-    Bind(*m_batch, static_cast<int>(r * m_columns.size()) + 1, m_pending[r].values);
+    const std::vector<TInsertValue>& values = m_pending[r].values;
+    for (std::size_t c = 0; c < values.size(); ++c) {
+      const TColumn& column = m_columns[c];
+      const TInsertValue& value = values[c];
+      if (column.input != TColumnInput::ciBlob) {
+        BindValue(*m_batch, param++, value);
+        continue;
+      }
+      const bool isShort = value.kind == TInsertValue::ivText && value.text.size() <= column.textBytes &&
+                           (column.bytesPerChar == 1 ||
+                            Characters(value.text, column.charSet) <= column.TextCharacters());
+      if (isShort) {
+        m_batch->SetText(param, value.text);
+        m_batch->SetNull(param + 1);
+      } else {
+        m_batch->SetNull(param);
+        BindValue(*m_batch, param + 1, value);
+      }
+      param += 2;
+    }
   }
   std::int64_t refusedAt;
   try {
@@ -464,7 +495,7 @@ void TBulkInserter::SendBatch() {
 }
 
 void TBulkInserter::RunAlone(const TInsertRow& row) {
-  Bind(*m_single, 1, row.values);
+  for (std::size_t c = 0; c < row.values.size(); ++c) BindValue(*m_single, static_cast<int>(c) + 1, row.values[c]);
   std::int64_t inserted;
   try {
     inserted = m_single->Execute();

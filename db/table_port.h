@@ -162,6 +162,9 @@ class TBulkInserter {
   TBulkInserter& operator=(const TBulkInserter&) = delete;
 
   static constexpr std::int64_t CommitEvery() { return 20000; }
+  // Through a server, a blob value of at most this many bytes travels with
+  // its row as text, not as a blob of its own made by round trips first.
+  static constexpr std::uint32_t InlineBlobBytes() { return 1000; }
 
   TColumnInput Input(std::size_t column) const { return m_columns[column].input; }
 

@@ -704,17 +704,20 @@ TEST_P(TableTransferTest, LargeValuesComputedColumnsAndByteOrderMarksImport) {
   EXPECT_EQ(Query("SELECT COUNT(*) FROM F WHERE D > 0 AND D < 1E-300"), "2");
 }
 
-// Blob values of every length around the size that travels inside a row
-// come out byte for byte, and back in unchanged.
+// Blob values of every length around the sizes that travel inside a row
+// (out of the table, and into it in a batch of many rows) come out byte for
+// byte, and back in unchanged.
 TEST_P(TableTransferTest, BlobsOfEveryLengthComeOutAndBackByteForByte) {
   MakeDatabase(
       "CREATE TABLE SOURCE (ID INTEGER, MEMO BLOB SUB_TYPE TEXT, BIN BLOB SUB_TYPE BINARY);\n"
       "CREATE TABLE COPY (ID INTEGER, MEMO BLOB SUB_TYPE TEXT, BIN BLOB SUB_TYPE BINARY);\n");
   TSQLCommand insert(connection);
   insert.Prepare("INSERT INTO SOURCE (ID, MEMO, BIN) VALUES (?, ?, ?)");
-  const int inline_ = TTableReader::InlineBlobBytes();
-  const std::size_t lengths[] = {0, 1, 2, std::size_t(inline_) - 1, std::size_t(inline_), std::size_t(inline_) + 1,
-                                 10u << 20};
+  const std::size_t out = TTableReader::InlineBlobBytes(), in = TBulkInserter::InlineBlobBytes();
+  std::vector<std::size_t> lengths;
+  for (int round = 0; round < 4; ++round)  // enough rows for batches
+    lengths.insert(lengths.end(), {0, 1, 2, out - 1, out, out + 1, in - 1, in, in + 1});
+  lengths.push_back(10u << 20);
   std::string expected = "ID,MEMO,BIN\r\n";
   int id = 0;
   for (std::size_t length : lengths) {
