@@ -1,6 +1,11 @@
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/exceptions.h"
@@ -51,17 +56,101 @@ std::string HeaderLine(const std::vector<std::string>& columnNames, const std::v
   return header;
 }
 
-// The current row as one line. A column without a field (an array) gives a
-// null, so that every line stays aligned with the header.
-void AppendRowLine(std::string& line, const TTableReader& table, const std::vector<std::size_t>& chosen,
+// Rows on their way from the thread that fetches them to the one that turns
+// them into lines and writes them, in a few batches whose room is used
+// again: a batch holds at most kRows rows, and is handed over early once its
+// values hold kBytes bytes, so that memory stays flat whatever the rows hold.
+class TRowPipe {
+ public:
+  static constexpr std::size_t kRows = 512;
+  static constexpr std::size_t kBytes = 1 << 20;
+
+  struct TBatch {
+    std::vector<TFieldValue> values;  // row after row
+    std::size_t rows = 0;
+    std::size_t bytes = 0;
+  };
+
+  TRowPipe() {
+    for (auto& batch : m_batches) m_free.push_back(&batch);
+  }
+
+  // A batch to fill, once one is free; throws what ended the writing.
+  TBatch& Take() {
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [&] { return !m_free.empty() || m_failure; });
+    if (m_failure) std::rethrow_exception(m_failure);
+    TBatch* batch = m_free.front();
+    m_free.pop_front();
+    batch->rows = 0;
+    batch->bytes = 0;
+    return *batch;
+  }
+  void Send(TBatch& batch) {
+    std::lock_guard lock(m_mutex);
+    m_full.push_back(&batch);
+    m_changed.notify_all();
+  }
+  // No more rows: waits until every row sent is written; throws what ended the writing.
+  void Finish() {
+    std::unique_lock lock(m_mutex);
+    m_finished = true;
+    m_changed.notify_all();
+    m_changed.wait(lock, [&] { return m_ended; });
+    if (m_failure) std::rethrow_exception(m_failure);
+  }
+  // The rows not written yet are dropped (a stop, or a failure of the fetching).
+  void Abandon() {
+    std::unique_lock lock(m_mutex);
+    m_abandoned = true;
+    m_changed.notify_all();
+    m_changed.wait(lock, [&] { return m_ended; });
+  }
+
+  // The writer's side: the next batch to write, null when there is none.
+  TBatch* Receive() {
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [&] { return !m_full.empty() || m_finished || m_abandoned; });
+    if (m_abandoned || m_full.empty()) return nullptr;
+    TBatch* batch = m_full.front();
+    m_full.pop_front();
+    return batch;
+  }
+  void Return(TBatch& batch) {
+    std::lock_guard lock(m_mutex);
+    m_free.push_back(&batch);
+    m_changed.notify_all();
+  }
+  void End(std::exception_ptr failure) {
+    std::lock_guard lock(m_mutex);
+    m_failure = failure;
+    m_ended = true;
+    m_changed.notify_all();
+  }
+
+ private:
+  std::mutex m_mutex;
+  std::condition_variable m_changed;
+  TBatch m_batches[4];
+  std::deque<TBatch*> m_free;
+  std::deque<TBatch*> m_full;
+  bool m_finished = false;
+  bool m_abandoned = false;
+  bool m_ended = false;
+  std::exception_ptr m_failure;
+};
+
+// One row of values as one line. A column without a field (an array) gives
+// a null, so that every line stays aligned with the header.
+void AppendRowLine(std::string& line, const std::vector<TField*>& fields, const TFieldValue* values,
                    const TCsvDialect& dialect) {
-  for (std::size_t column : chosen) {
-    TField* field = table.Field(column);
-    if (!field || field->IsNull()) {
+  for (std::size_t column = 0; column < fields.size(); ++column) {
+    const TFieldValue& value = values[column];
+    if (!fields[column] || value.null) {
       line += dialect.nullText;
     } else {
       const std::size_t start = line.size();
-      field->AppendValueText(line);
+      fields[column]->AppendValueText(value, line);
       // An empty text is written as "" so that it does not read back as null.
       if (line.size() == start) {
         line += "\"\"";
@@ -72,6 +161,26 @@ void AppendRowLine(std::string& line, const TTableReader& table, const std::vect
     line += dialect.delimiter;
   }
   if (!line.empty()) line.pop_back();
+}
+
+// Turns the rows the pipe brings into lines of the file until the pipe
+// ends; what fails here ends the pipe.
+void WriteLines(TRowPipe& pipe, TTextFile& file, const std::vector<TField*>& fields, const TCsvDialect& dialect) {
+  try {
+    std::string line;
+    while (TRowPipe::TBatch* batch = pipe.Receive()) {
+      for (std::size_t row = 0; row < batch->rows; ++row) {
+        line.clear();
+        AppendRowLine(line, fields, batch->values.data() + row * fields.size(), dialect);
+        file.WriteLn(line);
+        IOCheck();
+      }
+      pipe.Return(*batch);
+    }
+    pipe.End(nullptr);
+  } catch (...) {
+    pipe.End(std::current_exception());
+  }
 }
 
 }  // namespace
@@ -116,22 +225,58 @@ TTransferResult ExportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
 
     const std::int64_t recordCount = table.CountRows();
 
-    std::string line;
-    std::int64_t written = 0;
+    // The fields' values are copied here, on the caller's thread, which
+    // alone talks to the server; another thread turns them into lines and
+    // writes them, while the next rows are fetched.
+    std::vector<TField*> fields;
+    for (std::size_t column : chosen) fields.push_back(table.Field(column));
+    TRowPipe pipe;
+    std::thread writer(WriteLines, std::ref(pipe), std::ref(file), std::cref(fields), std::cref(request.dialect));
+    struct TJoin {
+      TRowPipe& pipe;
+      std::thread& writer;
+      ~TJoin() {
+        if (!writer.joinable()) return;
+        pipe.Abandon();
+        writer.join();
+      }
+    } join{pipe, writer};
+
+    std::int64_t fetched = 0;
+    TRowPipe::TBatch* batch = &pipe.Take();
     while (!table.AtEnd()) {
-      if (progress.StopRequested()) return stopped();
-      line.clear();
-      AppendRowLine(line, table, chosen, request.dialect);
-      file.WriteLn(line);
-      IOCheck();
+      if (progress.StopRequested()) {
+        pipe.Abandon();
+        writer.join();
+        return stopped();
+      }
+      const std::size_t first = batch->rows * chosen.size();
+      if (batch->values.size() < first + chosen.size()) batch->values.resize(first + chosen.size());
+      for (std::size_t i = 0; i < chosen.size(); ++i) {
+        TFieldValue& value = batch->values[first + i];
+        if (TField* field = table.Field(chosen[i])) {
+          field->CopyValue(value);
+        } else {
+          value.null = true;
+        }
+        batch->bytes += value.bytes.size() + sizeof value;
+      }
+      if (++batch->rows == TRowPipe::kRows || batch->bytes >= TRowPipe::kBytes) {
+        pipe.Send(*batch);
+        batch = &pipe.Take();
+      }
       table.Next();
-      ++written;
+      ++fetched;
       // Rows committed after the count was taken never carry the bar past 100.
       if (recordCount > 0) {
-        progress.SetPosition(static_cast<int>(10 + 90 * std::min(written, recordCount) / recordCount));
-        progress.SetRowsDone(written);
+        progress.SetPosition(static_cast<int>(10 + 90 * std::min(fetched, recordCount) / recordCount));
+        progress.SetRowsDone(fetched);
       }
     }
+    if (batch->rows > 0) pipe.Send(*batch);
+    pipe.Finish();
+    writer.join();
+    const std::int64_t written = fetched;
 
     table.Close();
     file.Close();
