@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
-#include <cstdio>
 #include <ctime>
 
 #include "db/locale_formats.h"
@@ -268,6 +267,16 @@ std::optional<TReadParts> Scan(std::string_view piece, TForms forms, TValueKind 
   return scanner.Parts();
 }
 
+// A part of a date or time known to be in range, in exactly width digits.
+void AppendDigits(std::string& out, int value, int width) {
+  char digits[8];
+  for (int i = width - 1; i >= 0; --i) {
+    digits[i] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  }
+  out.append(digits, static_cast<std::size_t>(width));
+}
+
 std::optional<std::string> DateOf(const TReadParts& parts) {
   TDateTime date = 0;
   if (!TryEncodeDate(parts.Year, parts.Month, parts.Day, date)) return std::nullopt;
@@ -275,9 +284,13 @@ std::optional<std::string> DateOf(const TReadParts& parts) {
     TDateTimeParts decoded;
     if (!DecodeDateTime(date, decoded) || decoded.DayOfWeek != parts.DayOfWeek) return std::nullopt;
   }
-  char buffer[16];
-  std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d", parts.Year, parts.Month, parts.Day);
-  return std::string(buffer);
+  std::string text;
+  AppendDigits(text, parts.Year, 4);
+  text += '-';
+  AppendDigits(text, parts.Month, 2);
+  text += '-';
+  AppendDigits(text, parts.Day, 2);
+  return text;
 }
 
 std::optional<std::string> TimeOf(const TReadParts& parts) {
@@ -292,18 +305,22 @@ std::optional<std::string> TimeOf(const TReadParts& parts) {
   if (!TryEncodeTime(hour, parts.Minute, second, parts.Millisecond < 0 ? 0 : parts.Millisecond, time)) {
     return std::nullopt;
   }
-  char buffer[64];
+  if (parts.TenThousandths >= 0 && parts.Millisecond >= 0 && parts.Millisecond != parts.TenThousandths / 10)
+    return std::nullopt;
+  std::string text;
+  AppendDigits(text, hour, 2);
+  text += ':';
+  AppendDigits(text, parts.Minute, 2);
+  text += ':';
+  AppendDigits(text, second, 2);
   if (parts.TenThousandths >= 0) {
-    if (parts.Millisecond >= 0 && parts.Millisecond != parts.TenThousandths / 10) return std::nullopt;
-    std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d.%04d", hour, parts.Minute, second,
-                  parts.TenThousandths);
+    text += '.';
+    AppendDigits(text, parts.TenThousandths, 4);
   } else if (parts.Millisecond >= 0) {
-    std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d.%03d", hour, parts.Minute, second,
-                  parts.Millisecond);
-  } else {
-    std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d", hour, parts.Minute, second);
+    text += '.';
+    AppendDigits(text, parts.Millisecond, 3);
   }
-  return std::string(buffer);
+  return text;
 }
 
 // A number by the grammar ParseNumberText describes, with the given decimal
