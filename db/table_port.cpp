@@ -96,11 +96,23 @@ TTableReader::TTableReader(TSQLDataSet& dataSet, const TSource& source)
     if (!source.query.empty()) {
       OpenQuery(source.query);
       m_countSql = "SELECT COUNT(*) FROM (" + source.query + ")";
+      if (source.choose) {
+        // A query's rows come whole; only the chosen columns are read.
+        const std::vector<std::string> names = std::move(m_names);
+        m_names.clear();
+        m_column.clear();
+        for (std::size_t i : source.choose(names)) {
+          m_names.push_back(names[i]);
+          m_column.push_back(static_cast<int>(i));
+        }
+        m_longColumn.assign(m_names.size(), -1);
+      }
     } else {
       std::string from = m_connection ? m_connection->QuoteObjectName(source.table) : source.table;
       if (!source.condition.empty()) from += " WHERE (" + source.condition + ")";
-      if (m_connection && NamesServer(m_connection->Params().Value("Database"))) {
-        OpenInline(source.table, from, !source.condition.empty());
+      const bool server = m_connection && NamesServer(m_connection->Params().Value("Database"));
+      if (server || source.choose) {
+        OpenColumns(source, from, server);
       } else if (!source.condition.empty()) {
         OpenQuery("SELECT * FROM " + from);
       } else {
@@ -128,44 +140,54 @@ TTableReader::~TTableReader() {
   }
 }
 
-// The columns are read off a statement that gives no row; when the table has
-// a blob column, the rows come from a statement that selects each blob twice:
-// as text where it is short, as a blob where it is long.
-void TTableReader::OpenInline(const std::string& tableName, const std::string& from, bool filtered) {
+// The columns are read off a statement that gives no row, and the chosen
+// ones selected by name. Through a server, a blob column is selected twice:
+// as text where its value is short, as a blob where it is long.
+void TTableReader::OpenColumns(const TSource& source, const std::string& from, bool server) {
   TSQLConnection& connection = *m_connection;
+  const bool filtered = !source.condition.empty();
   m_dataSet.SetActive(false);
   m_dataSet.SetCommandType(ctQuery);
   m_dataSet.SetCommandText("SELECT * FROM " + from + (filtered ? " AND " : " WHERE ") + "1 = 0");
   m_dataSet.SetActive(true);
-  m_names = m_dataSet.ColumnNames();
+  const std::vector<std::string> names = m_dataSet.ColumnNames();
   std::vector<std::optional<TFieldKind>> kinds;
-  bool blobs = false;
-  for (std::size_t i = 0; i < m_names.size(); ++i) {
+  for (std::size_t i = 0; i < names.size(); ++i) {
     TField* field = m_dataSet.ColumnField(i);
     kinds.push_back(field ? std::optional(field->Kind()) : std::nullopt);
-    blobs = blobs || kinds.back() == fkBlob || kinds.back() == fkMemo || kinds.back() == fkGraphic;
   }
   m_dataSet.SetActive(false);
-  m_longColumn.assign(m_names.size(), -1);
-  if (!blobs) {
+  std::vector<std::size_t> chosen;
+  if (source.choose) {
+    chosen = source.choose(names);
+  } else {
+    for (std::size_t i = 0; i < names.size(); ++i) chosen.push_back(i);
+  }
+  auto isBlob = [&](std::size_t i) { return kinds[i] == fkBlob || kinds[i] == fkMemo || kinds[i] == fkGraphic; };
+  const bool inlineBlobs = server && std::any_of(chosen.begin(), chosen.end(), isBlob);
+  m_longColumn.assign(chosen.size(), -1);
+  if (!source.choose && !inlineBlobs) {
     if (!filtered) {
-      OpenTable(m_dataSet, tableName);
+      OpenTable(m_dataSet, source.table);
     } else {
       m_dataSet.SetCommandText("SELECT * FROM " + from);
       m_dataSet.SetActive(true);
     }
+    m_names = names;
     for (std::size_t i = 0; i < m_names.size(); ++i) m_column.push_back(static_cast<int>(i));
     return;
   }
   const std::string size = std::to_string(InlineBlobBytes());
   std::string select;
   std::string longOnes;
-  int longColumn = static_cast<int>(m_names.size());
-  for (std::size_t i = 0; i < m_names.size(); ++i) {
-    const std::string name = connection.QuoteObjectName(m_names[i]);
+  int longColumn = static_cast<int>(chosen.size());
+  for (std::size_t c = 0; c < chosen.size(); ++c) {
+    const std::size_t i = chosen[c];
+    const std::string name = connection.QuoteObjectName(names[i]);
     if (!select.empty()) select += ", ";
-    m_column.push_back(static_cast<int>(i));
-    if (kinds[i] != fkBlob && kinds[i] != fkMemo && kinds[i] != fkGraphic) {
+    m_names.push_back(names[i]);
+    m_column.push_back(static_cast<int>(c));
+    if (!inlineBlobs || !isBlob(i)) {
       select += name;
       continue;
     }
@@ -173,7 +195,7 @@ void TTableReader::OpenInline(const std::string& tableName, const std::string& f
     const std::string type = kinds[i] == fkMemo ? "VARCHAR(" + size + ")" : "VARCHAR(" + size + ") CHARACTER SET OCTETS";
     select += "CASE WHEN OCTET_LENGTH(" + name + ") <= " + size + " THEN CAST(" + name + " AS " + type + ") END";
     longOnes += ", CASE WHEN OCTET_LENGTH(" + name + ") > " + size + " THEN " + name + " END";
-    m_longColumn[i] = longColumn++;
+    m_longColumn[c] = longColumn++;
   }
   m_dataSet.SetCommandText("SELECT " + select + longOnes + " FROM " + from);
   m_dataSet.SetActive(true);

@@ -40,9 +40,13 @@ class TTableReader {
     std::string table;
     std::string condition;
     std::string query;
+    // Picks the columns to read, in the order wanted, from the names of all
+    // (every column when not given; may throw). A table's other columns are
+    // not fetched at all.
+    std::function<std::vector<std::size_t>(const std::vector<std::string>& names)> choose;
   };
 
-  TTableReader(TSQLDataSet& dataSet, const std::string& tableName) : TTableReader(dataSet, TSource{tableName, {}, {}}) {}
+  TTableReader(TSQLDataSet& dataSet, const std::string& tableName) : TTableReader(dataSet, TSource{tableName, {}, {}, {}}) {}
   TTableReader(TSQLDataSet& dataSet, const TSource& source);
   ~TTableReader();
   TTableReader(const TTableReader&) = delete;
@@ -51,7 +55,7 @@ class TTableReader {
   // The longest blob value that travels inside its row, in bytes.
   static constexpr int InlineBlobBytes() { return 2000; }
 
-  // The table's columns in its order, arrays included.
+  // The columns read (the table's, or the chosen ones), arrays included.
   const std::vector<std::string>& ColumnNames() const { return m_names; }
   // The field holding column's value in the current row; null for a column
   // whose values cannot be read (an array). Ask again for each row.
@@ -66,7 +70,7 @@ class TTableReader {
 
  private:
   // from: the table's name as the server reads it, with its WHERE when filtered.
-  void OpenInline(const std::string& tableName, const std::string& from, bool filtered);
+  void OpenColumns(const TSource& source, const std::string& from, bool server);
   void OpenQuery(const std::string& sql);
 
   TSQLDataSet& m_dataSet;

@@ -20,15 +20,11 @@
 
 namespace {
 
-// The reader's columns the file takes, in the file's order: those the
-// dialect names, matched as an import matches its header, else all.
+// The columns the file takes, in the file's order: those the dialect names,
+// matched as an import matches its header.
 std::vector<std::size_t> ChosenColumns(const std::vector<std::string>& names,
                                        const TTransferRequest& request) {
   std::vector<std::size_t> chosen;
-  if (request.dialect.columns.empty()) {
-    for (std::size_t column = 0; column < names.size(); ++column) chosen.push_back(column);
-    return chosen;
-  }
   const std::string source = request.query.empty() ? "table" : "query";
   std::vector<bool> taken(names.size(), false);
   for (const std::string& name : request.dialect.columns) {
@@ -45,11 +41,10 @@ std::vector<std::size_t> ChosenColumns(const std::vector<std::string>& names,
   return chosen;
 }
 
-std::string HeaderLine(const std::vector<std::string>& columnNames, const std::vector<std::size_t>& chosen,
-                       const TCsvDialect& dialect) {
+std::string HeaderLine(const std::vector<std::string>& columnNames, const TCsvDialect& dialect) {
   std::string header;
-  for (std::size_t column : chosen) {
-    AppendCsvPiece(header, columnNames[column], dialect);
+  for (const std::string& name : columnNames) {
+    AppendCsvPiece(header, name, dialect);
     header += dialect.delimiter;
   }
   if (!header.empty()) header.pop_back();
@@ -215,10 +210,13 @@ TTransferResult ExportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
   };
 
   try {
-    TTableReader table(dataSet, TTableReader::TSource{request.tableName, request.where, request.query});
-    const std::vector<std::size_t> chosen = ChosenColumns(table.ColumnNames(), request);
+    TTableReader::TSource source{request.tableName, request.where, request.query, {}};
+    if (!request.dialect.columns.empty())
+      source.choose = [&request](const std::vector<std::string>& names) { return ChosenColumns(names, request); };
+    TTableReader table(dataSet, source);
+    const std::size_t columns = table.ColumnNames().size();
     if (request.dialect.header) {
-      file.WriteLn(HeaderLine(table.ColumnNames(), chosen, request.dialect));
+      file.WriteLn(HeaderLine(table.ColumnNames(), request.dialect));
       IOCheck();
     }
     progress.SetPosition(10);
@@ -227,9 +225,11 @@ TTransferResult ExportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
 
     // The fields' values are copied here, on the caller's thread, which
     // alone talks to the server; another thread turns them into lines and
-    // writes them, while the next rows are fetched.
+    // writes them, while the next rows are fetched. The writer asks a field
+    // only for its kind (a blob read as short text or as a blob is bytes
+    // either way).
     std::vector<TField*> fields;
-    for (std::size_t column : chosen) fields.push_back(table.Field(column));
+    for (std::size_t column = 0; column < columns; ++column) fields.push_back(table.Field(column));
     TRowPipe pipe;
     std::thread writer(WriteLines, std::ref(pipe), std::ref(file), std::cref(fields), std::cref(request.dialect));
     struct TJoin {
@@ -250,11 +250,11 @@ TTransferResult ExportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
         writer.join();
         return stopped();
       }
-      const std::size_t first = batch->rows * chosen.size();
-      if (batch->values.size() < first + chosen.size()) batch->values.resize(first + chosen.size());
-      for (std::size_t i = 0; i < chosen.size(); ++i) {
+      const std::size_t first = batch->rows * columns;
+      if (batch->values.size() < first + columns) batch->values.resize(first + columns);
+      for (std::size_t i = 0; i < columns; ++i) {
         TFieldValue& value = batch->values[first + i];
-        if (TField* field = table.Field(chosen[i])) {
+        if (TField* field = table.Field(i)) {
           field->CopyValue(value);
         } else {
           value.null = true;
