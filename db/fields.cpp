@@ -296,56 +296,56 @@ void TField::Fetch() const {
     case fkWord: {
       std::int16_t value = 0;
       status = cursor->getInt16(m_column, &value, &isNull);
-      m_value.integer = m_kind == fkWord ? static_cast<std::int64_t>(static_cast<std::uint16_t>(value)) : value;
+      m_integer = m_kind == fkWord ? static_cast<std::int64_t>(static_cast<std::uint16_t>(value)) : value;
       break;
     }
     case fkInteger:
     case fkAutoInc: {
       std::int32_t value = 0;
       status = cursor->getInt32(m_column, &value, &isNull);
-      m_value.integer = value;
+      m_integer = value;
       break;
     }
     case fkLargeint: {
       std::int64_t value = 0;
       status = cursor->getInt64(m_column, &value, &isNull);
-      m_value.integer = value;
+      m_integer = value;
       break;
     }
     case fkFloat:
     case fkCurrency:
-      status = cursor->getDouble(m_column, &m_value.real, &isNull);
+      status = cursor->getDouble(m_column, &m_float, &isNull);
       break;
     case fkBCD:
     case fkFMTBCD:
-      m_value.bcd = TBcd{};
-      status = cursor->getBcd(m_column, &m_value.bcd, &isNull);
+      m_bcd = TBcd{};
+      status = cursor->getBcd(m_column, &m_bcd, &isNull);
       break;
     case fkBoolean: {
       bool value = false;
       status = cursor->getBoolean(m_column, &value, &isNull);
-      m_value.integer = value ? 1 : 0;
+      m_integer = value ? 1 : 0;
       break;
     }
     case fkDate: {
       std::int32_t days = 0;
       status = cursor->getDate(m_column, &days, &isNull);
-      m_value.real = days;
+      m_float = days;
       break;
     }
     case fkTime: {
       std::uint32_t tenThousandths = 0;
       status = cursor->getTime(m_column, &tenThousandths, &isNull);
-      m_value.integer = tenThousandths;
-      m_value.real = tenThousandths / 864000000.0;
+      m_integer = tenThousandths;
+      m_float = tenThousandths / 864000000.0;
       break;
     }
     case fkDateTime:
-      status = cursor->getDateTime(m_column, &m_value.real, &isNull);
+      status = cursor->getDateTime(m_column, &m_float, &isNull);
       break;
     case fkSQLTimeStamp:
-      m_value.stamp = TSQLTimeStamp{};
-      status = cursor->getTimeStamp(m_column, &m_value.stamp, &isNull);
+      m_stamp = TSQLTimeStamp{};
+      status = cursor->getTimeStamp(m_column, &m_stamp, &isNull);
       break;
     case fkBlob:
     case fkMemo:
@@ -354,7 +354,7 @@ void TField::Fetch() const {
       break;
   }
   CheckStatus(status, cursor, lastError);
-  m_value.null = isNull;
+  m_null = isNull;
 }
 
 SQLResult TField::FetchString(ISQLCursor& cursor, bool& isNull) const {
@@ -384,7 +384,7 @@ SQLResult TField::FetchBlob(ISQLCursor& cursor, bool& isNull) const {
 
 bool TField::IsNull() const {
   Load();
-  return m_value.null;
+  return m_null;
 }
 
 [[noreturn]] void TField::WrongType(const char* type) const {
@@ -399,78 +399,53 @@ std::string TField::ValueText() const {
 
 void TField::AppendValueText(std::string& out) const {
   Load();
-  if (m_value.null) return;
-  if (IsByteKind(m_kind)) {
-    out.append(m_buffer.data(), m_length);
-    return;
-  }
-  AppendText(m_value, out);
-}
-
-void TField::CopyValue(TFieldValue& into) const {
-  Load();
-  into.null = m_value.null;
-  into.integer = m_value.integer;
-  into.real = m_value.real;
-  into.bcd = m_value.bcd;
-  into.stamp = m_value.stamp;
-  into.bytes.assign(m_buffer.data(), m_value.null || !IsByteKind(m_kind) ? 0 : m_length);
-}
-
-void TField::AppendValueText(const TFieldValue& value, std::string& out) const {
-  if (value.null) return;
-  if (IsByteKind(m_kind)) {
-    out += value.bytes;
-    return;
-  }
-  AppendText(value, out);
-}
-
-// Every kind but the byte kinds, whose bytes are appended as they stand.
-void TField::AppendText(const TFieldValue& value, std::string& out) const {
+  if (m_null) return;
   switch (m_kind) {
     case fkString:
     case fkBytes:
     case fkVarBytes:
     case fkBlob:
     case fkMemo:
-    case fkGraphic:
+    case fkGraphic: {
+      std::string_view bytes = AsBytes();
+      out.append(bytes.data(), bytes.size());
       break;
+    }
     case fkSmallint:
     case fkInteger:
     case fkWord:
     case fkAutoInc:
     case fkLargeint:
-      AppendInteger(out, value.integer);
+      AppendInteger(out, m_integer);
       break;
     case fkFloat:
     case fkCurrency:
-      out += FloatText(value.real);
+      out += FloatText(m_float);
       break;
     case fkBCD:
-      out += FixedPointText(BcdToFixedPoint(value.bcd));
+      out += FixedPointText(BcdToFixedPoint(m_bcd));
       break;
     case fkFMTBCD:
-      out += BcdText(ScaledBcd(value.bcd, m_precision, m_size));
+      out += BcdText(ScaledBcd(m_bcd, m_precision, m_size));
       break;
     case fkBoolean:
-      out += value.integer != 0 ? "True" : "False";
+      out += m_integer != 0 ? "True" : "False";
       break;
     case fkDate:
-      out += DateTimeText(LocaleFormats().ShortDateFormat, value.real);
+      out += DateTimeText(LocaleFormats().ShortDateFormat, m_float);
       break;
     case fkTime:
-      out += DateTimeText(LocaleFormats().LongTimeFormat, static_cast<double>(value.integer / 10000) / 86400.0,
-                          static_cast<int>(value.integer % 10000));
+      out += DateTimeText(LocaleFormats().LongTimeFormat, static_cast<double>(m_integer / 10000) / 86400.0,
+                          static_cast<int>(m_integer % 10000));
       break;
     case fkDateTime:
-      out += DateTimeText("", value.real);
+      out += DateTimeText("", m_float);
       break;
     case fkSQLTimeStamp: {
       // The fraction goes after the seconds; DateTimeText checks its range.
-      TSQLTimeStamp whole = value.stamp;
+      TSQLTimeStamp whole = m_stamp;
       whole.fraction = 0;
-      out += DateTimeText("", TimeStampToDateTime(whole), static_cast<int>(value.stamp.fraction));
+      out += DateTimeText("", TimeStampToDateTime(whole), static_cast<int>(m_stamp.fraction));
       break;
     }
   }
@@ -479,7 +454,7 @@ void TField::AppendText(const TFieldValue& value, std::string& out) const {
 std::int64_t TField::AsLargeInt() const {
   if (!IsIntegerKind(m_kind) && m_kind != fkBoolean) WrongType("an integer");
   Load();
-  return m_value.null ? 0 : m_value.integer;
+  return m_null ? 0 : m_integer;
 }
 
 std::int32_t TField::AsInteger() const {
@@ -492,13 +467,13 @@ std::int32_t TField::AsInteger() const {
 
 double TField::AsFloat() const {
   Load();
-  if (IsIntegerKind(m_kind)) return m_value.null ? 0 : static_cast<double>(m_value.integer);
-  if (m_kind == fkFloat || m_kind == fkCurrency) return m_value.null ? 0 : m_value.real;
-  if (m_kind == fkBCD) return m_value.null ? 0 : static_cast<double>(BcdToFixedPoint(m_value.bcd)) / 10000.0;
+  if (IsIntegerKind(m_kind)) return m_null ? 0 : static_cast<double>(m_integer);
+  if (m_kind == fkFloat || m_kind == fkCurrency) return m_null ? 0 : m_float;
+  if (m_kind == fkBCD) return m_null ? 0 : static_cast<double>(BcdToFixedPoint(m_bcd)) / 10000.0;
   if (m_kind == fkFMTBCD) {
-    if (m_value.null) return 0;
+    if (m_null) return 0;
     const std::string text = [&] {
-      TBcd bcd = ScaledBcd(m_value.bcd, m_precision, m_size);
+      TBcd bcd = ScaledBcd(m_bcd, m_precision, m_size);
       std::string digits = packed::Negative(bcd) ? "-" : "";
       for (int i = 0; i < bcd.precision; ++i) {
         if (i == bcd.precision - packed::Places(bcd)) digits += '.';
@@ -516,28 +491,28 @@ double TField::AsFloat() const {
 bool TField::AsBoolean() const {
   if (m_kind != fkBoolean) WrongType("a boolean");
   Load();
-  return !m_value.null && m_value.integer != 0;
+  return !m_null && m_integer != 0;
 }
 
 std::int64_t TField::AsFixedPoint() const {
   if (m_kind != fkBCD) WrongType("a fixed-point number");
   Load();
-  return m_value.null ? 0 : BcdToFixedPoint(m_value.bcd);
+  return m_null ? 0 : BcdToFixedPoint(m_bcd);
 }
 
 TBcd TField::AsBcd() const {
   if (m_kind != fkBCD && m_kind != fkFMTBCD) WrongType("a BCD");
   Load();
-  if (m_value.null) return TBcd{1, 0, {}};
-  if (m_kind == fkFMTBCD) return ScaledBcd(m_value.bcd, m_precision, m_size);
-  CheckBcd(m_value.bcd);
-  return m_value.bcd;
+  if (m_null) return TBcd{1, 0, {}};
+  if (m_kind == fkFMTBCD) return ScaledBcd(m_bcd, m_precision, m_size);
+  CheckBcd(m_bcd);
+  return m_bcd;
 }
 
 TSQLTimeStamp TField::AsTimeStamp() const {
   if (m_kind != fkSQLTimeStamp) WrongType("a time stamp");
   Load();
-  return m_value.null ? TSQLTimeStamp{} : m_value.stamp;
+  return m_null ? TSQLTimeStamp{} : m_stamp;
 }
 
 TDateTime TField::AsDateTime() const {
@@ -546,9 +521,9 @@ TDateTime TField::AsDateTime() const {
     case fkDate:
     case fkTime:
     case fkDateTime:
-      return m_value.null ? 0 : m_value.real;
+      return m_null ? 0 : m_float;
     case fkSQLTimeStamp:
-      return m_value.null ? 0 : TimeStampToDateTime(m_value.stamp);
+      return m_null ? 0 : TimeStampToDateTime(m_stamp);
     default:
       WrongType("a date-time");
   }
@@ -557,14 +532,14 @@ TDateTime TField::AsDateTime() const {
 std::string_view TField::AsBytes() const {
   if (!IsByteKind(m_kind)) WrongType("bytes");
   Load();
-  if (m_value.null) return {};
+  if (m_null) return {};
   // Character values keep NUL bytes: character set NONE and OCTETS hold them.
   return std::string_view(m_buffer.data(), m_length);
 }
 
 TVariant TField::AsVariant() const {
   Load();
-  if (m_value.null) return TVariant();
+  if (m_null) return TVariant();
   switch (m_kind) {
     case fkString:
     case fkBytes:
@@ -578,20 +553,20 @@ TVariant TField::AsVariant() const {
     case fkWord:
     case fkAutoInc:
     case fkLargeint:
-      return TVariant(m_value.integer);
+      return TVariant(m_integer);
     case fkBoolean:
-      return TVariant(m_value.integer != 0);
+      return TVariant(m_integer != 0);
     case fkFloat:
     case fkCurrency:
     case fkDate:
     case fkTime:
     case fkDateTime:
-      return TVariant(m_value.real);
+      return TVariant(m_float);
     case fkBCD:
     case fkFMTBCD:
       return TVariant(AsBcd());
     case fkSQLTimeStamp:
-      return TVariant(m_value.stamp);
+      return TVariant(m_stamp);
   }
   return TVariant();
 }

@@ -97,17 +97,6 @@ struct TRowSource {
   std::string* lastError = nullptr;  // where status texts are recorded
 };
 
-// A value of one row of a field, copied out of it: what a field's value is
-// turned into text from, after the row has moved on (on another thread, say).
-struct TFieldValue {
-  bool null = true;
-  std::int64_t integer = 0;  // integer kinds, booleans, times in ten-thousandths of a second
-  double real = 0;           // floats, dates, times, date-times
-  TBcd bcd{};
-  TSQLTimeStamp stamp{};
-  std::string bytes;  // character, byte and blob kinds
-};
-
 // One column of an open dataset. It reads its value from the cursor the first
 // time it is asked for in a row and keeps it until the next row, so asking
 // again costs nothing. A field lives while its dataset is open.
@@ -140,12 +129,6 @@ class TField {
   std::string ValueText() const;
   // Appends the same text to out, without a temporary for character and byte values.
   void AppendValueText(std::string& out) const;
-  // The current row's value, bytes included, into into (whose room is reused).
-  void CopyValue(TFieldValue& into) const;
-  // Appends the text form of a value CopyValue gave, as AppendValueText
-  // does for the current row. Reads nothing that changes from row to row,
-  // so it may run on another thread while the dataset fetches.
-  void AppendValueText(const TFieldValue& value, std::string& out) const;
 
   // Integer kinds and booleans; a null value gives 0.
   std::int64_t AsLargeInt() const;
@@ -178,7 +161,6 @@ class TField {
   // A blob's size, then its bytes into m_buffer.
   SQLResult FetchBlob(ISQLCursor& cursor, bool& isNull) const;
   [[noreturn]] void WrongType(const char* type) const;
-  void AppendText(const TFieldValue& value, std::string& out) const;
 
   std::string m_name;
   TFieldKind m_kind;
@@ -194,8 +176,11 @@ class TField {
   // The cached value of row m_loadedRow; until the first row is fetched the
   // field reads as null without asking the driver.
   mutable std::uint64_t m_loadedRow;
-  // (its bytes are kept in m_buffer instead).
-  mutable TFieldValue m_value;
+  mutable bool m_null = true;
+  mutable std::int64_t m_integer = 0;  // integer kinds, booleans, TBCDField's ten-thousandths
+  mutable double m_float = 0;          // floats, dates, times, date-times
+  mutable TBcd m_bcd{};
+  mutable TSQLTimeStamp m_stamp{};
   mutable std::vector<char> m_buffer;  // character, byte and blob values; reused from row to row
   mutable std::uint32_t m_length = 0;
 };

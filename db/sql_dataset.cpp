@@ -142,36 +142,53 @@ void TSQLDataSet::PrepareStatement() {
   }
 }
 
-void TSQLDataSet::OpenCursor(ISQLCursor* cursor) {
-  TDriverPtr<ISQLCursor> owned(cursor);
-  std::uint16_t count = 0;
-  CheckStatus(cursor->getColumnCount(&count), cursor, m_lastError);
+namespace {
 
+struct TBuiltFields {
   std::vector<std::unique_ptr<TField>> fields;
-  std::vector<std::string> names;
   std::vector<std::string> columnNames;
   std::vector<TField*> columnFields;
+};
+
+// A field for each column cursor describes that has a field kind, reading
+// the rows row names.
+TBuiltFields BuildFields(ISQLCursor* cursor, const TRowSource* row, std::string& lastError) {
+  std::uint16_t count = 0;
+  CheckStatus(cursor->getColumnCount(&count), cursor, lastError);
+  TBuiltFields built;
+  std::vector<std::string> names;
   names.reserve(count);
   for (std::uint16_t column = 1; column <= count; ++column) {
     TColumnDesc desc;
     char name[32] = {};
-    CheckStatus(cursor->getColumnName(column, name), cursor, m_lastError);
+    CheckStatus(cursor->getColumnName(column, name), cursor, lastError);
     name[sizeof name - 1] = '\0';
     desc.name = name;
-    CheckStatus(cursor->getColumnType(column, &desc.typeCode, &desc.subtypeCode), cursor, m_lastError);
-    CheckStatus(cursor->getColumnLength(column, &desc.dataLength), cursor, m_lastError);
-    CheckStatus(cursor->getColumnPrecision(column, &desc.firstUnit), cursor, m_lastError);
-    CheckStatus(cursor->getColumnScale(column, &desc.secondUnit), cursor, m_lastError);
-    CheckStatus(cursor->isReadOnly(column, &desc.readOnly), cursor, m_lastError);
-    CheckStatus(cursor->isNullable(column, &desc.nullable), cursor, m_lastError);
+    CheckStatus(cursor->getColumnType(column, &desc.typeCode, &desc.subtypeCode), cursor, lastError);
+    CheckStatus(cursor->getColumnLength(column, &desc.dataLength), cursor, lastError);
+    CheckStatus(cursor->getColumnPrecision(column, &desc.firstUnit), cursor, lastError);
+    CheckStatus(cursor->getColumnScale(column, &desc.secondUnit), cursor, lastError);
+    CheckStatus(cursor->isReadOnly(column, &desc.readOnly), cursor, lastError);
+    CheckStatus(cursor->isNullable(column, &desc.nullable), cursor, lastError);
 
     TFieldDef def = ChooseFieldKind(desc, names);
     if (def.defClass == fdCursor) throw EDatabaseError("Field '" + desc.name + "' is of an unknown type");
-    if (def.defClass == fdField) fields.push_back(std::make_unique<TField>(def, column, &m_impl->row));
-    columnNames.push_back(desc.name);
-    columnFields.push_back(def.defClass == fdField ? fields.back().get() : nullptr);
+    if (def.defClass == fdField) built.fields.push_back(std::make_unique<TField>(def, column, row));
+    built.columnNames.push_back(desc.name);
+    built.columnFields.push_back(def.defClass == fdField ? built.fields.back().get() : nullptr);
     names.push_back(std::move(def.name));
   }
+  return built;
+}
+
+}  // namespace
+
+void TSQLDataSet::OpenCursor(ISQLCursor* cursor) {
+  TDriverPtr<ISQLCursor> owned(cursor);
+  TBuiltFields built = BuildFields(cursor, &m_impl->row, m_lastError);
+  std::vector<std::unique_ptr<TField>> fields = std::move(built.fields);
+  std::vector<std::string> columnNames = std::move(built.columnNames);
+  std::vector<TField*> columnFields = std::move(built.columnFields);
 
   m_impl->cursor = std::move(owned);
   m_impl->row.cursor = cursor;
@@ -307,4 +324,36 @@ std::int64_t TSQLDataSet::RunDirect() {
   std::uint32_t rows = 0;
   CheckStatus(command->getRowsAffected(&rows), command, m_lastError);
   return rows;
+}
+
+TRowImages::TRowImages(TSQLDataSet& dataSet) : m_dataSet(dataSet) {
+  m_row.lastError = &m_lastError;
+  ISQLCursor* cursor = dataSet.m_impl->cursor.get();
+  if (!cursor) throw EDatabaseError("Cannot perform this operation on a closed dataset");
+  std::uint32_t size = 0;
+  CheckStatus(cursor->getRowImageSize(&size), cursor, m_lastError);
+  m_size = size;
+  ISQLCursor* reader = nullptr;
+  CheckStatus(cursor->getImageReader(&reader), cursor, m_lastError);
+  m_reader.reset(reader);
+  m_row.cursor = reader;
+  TBuiltFields built = BuildFields(reader, &m_row, m_lastError);
+  m_fields = std::move(built.fields);
+  m_columnFields = std::move(built.columnFields);
+}
+
+TRowImages::~TRowImages() = default;
+
+void TRowImages::Copy(char* image) {
+  ISQLCursor* cursor = m_dataSet.m_impl->cursor.get();
+  CheckStatus(cursor->copyRowImage(image), cursor, m_dataSet.m_lastError);
+}
+
+void TRowImages::Show(const char* image) {
+  CheckStatus(m_reader->showRowImage(image), m_reader.get(), m_lastError);
+  ++m_row.rowSerial;
+}
+
+TField* TRowImages::ColumnField(std::size_t column) const {
+  return column < m_columnFields.size() ? m_columnFields[column] : nullptr;
 }

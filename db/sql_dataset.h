@@ -10,10 +10,15 @@
 
 #include "db/fields.h"
 #include "db/sql_connection.h"
+#include "db/sql_statement.h"
 
 enum TSQLCommandType { ctQuery = 0, ctTable = 1 };
 
+class TRowImages;
+
 class TSQLDataSet {
+  friend class TRowImages;
+
  public:
   // A closed dataset in query mode bound to connection (which may be null),
   // named for its messages; an unnamed dataset puts no name in front.
@@ -109,4 +114,34 @@ class TSQLDataSet {
   std::int32_t m_maxBlobSize = -1;
   std::string m_lastError;
   std::unique_ptr<Impl> m_impl;
+};
+
+// Copies of an open dataset's rows as bytes, read later through fields of
+// their own while the dataset fetches the next rows: one thread copies,
+// another (one at a time) shows an image and reads its fields. It must go
+// before the dataset closes.
+class TRowImages {
+ public:
+  explicit TRowImages(TSQLDataSet& dataSet);
+  ~TRowImages();
+  TRowImages(const TRowImages&) = delete;
+  TRowImages& operator=(const TRowImages&) = delete;
+
+  std::size_t ImageSize() const { return m_size; }
+  // The dataset's current row into image (ImageSize() bytes).
+  void Copy(char* image);
+  // Makes image the row the fields read.
+  void Show(const char* image);
+  // The field of column (from 0) over the shown image; null for a column
+  // without a field.
+  TField* ColumnField(std::size_t column) const;
+
+ private:
+  TSQLDataSet& m_dataSet;
+  TDriverPtr<ISQLCursor> m_reader;
+  std::vector<std::unique_ptr<TField>> m_fields;
+  std::vector<TField*> m_columnFields;
+  TRowSource m_row;
+  std::string m_lastError;
+  std::size_t m_size = 0;
 };

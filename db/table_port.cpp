@@ -132,6 +132,7 @@ TTableReader::TTableReader(TSQLDataSet& dataSet, const TSource& source)
 }
 
 TTableReader::~TTableReader() {
+  m_images.reset();
   CloseQuietly(m_dataSet);
   if (!m_ownTransaction) return;
   try {
@@ -211,10 +212,19 @@ void TTableReader::OpenQuery(const std::string& sql) {
   m_longColumn.assign(m_names.size(), -1);
 }
 
-TField* TTableReader::Field(std::size_t column) const {
-  TField* field = m_dataSet.ColumnField(static_cast<std::size_t>(m_column[column]));
+std::size_t TTableReader::ImageSize() {
+  if (!m_images) m_images = std::make_unique<TRowImages>(m_dataSet);
+  return m_images->ImageSize();
+}
+
+void TTableReader::CopyRow(char* image) { m_images->Copy(image); }
+
+void TTableReader::ShowImage(const char* image) { m_images->Show(image); }
+
+TField* TTableReader::ImageField(std::size_t column) const {
+  TField* field = m_images->ColumnField(static_cast<std::size_t>(m_column[column]));
   if (m_longColumn[column] < 0 || (field && !field->IsNull())) return field;
-  return m_dataSet.ColumnField(static_cast<std::size_t>(m_longColumn[column]));
+  return m_images->ColumnField(static_cast<std::size_t>(m_longColumn[column]));
 }
 
 std::int64_t TTableReader::CountRows() {
@@ -236,6 +246,7 @@ bool TTableReader::AtEnd() const { return m_dataSet.AtEnd(); }
 void TTableReader::Next() { m_dataSet.MoveNext(); }
 
 void TTableReader::Close() {
+  m_images.reset();
   m_dataSet.SetActive(false);
   if (m_ownTransaction && m_connection->InTransaction()) m_connection->Rollback();
   m_ownTransaction = false;

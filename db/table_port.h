@@ -19,6 +19,7 @@
 class TSQLConnection;
 class TSQLDataSet;
 class TSQLCommand;
+class TRowImages;
 
 // Reads every row of a table through a dataset, the count included, in one
 // snapshot transaction (or in the transaction the connection has open), so
@@ -57,9 +58,15 @@ class TTableReader {
 
   // The columns read (the table's, or the chosen ones), arrays included.
   const std::vector<std::string>& ColumnNames() const { return m_names; }
-  // The field holding column's value in the current row; null for a column
-  // whose values cannot be read (an array). Ask again for each row.
-  TField* Field(std::size_t column) const;
+  // Rows copied as bytes, to be read after the reader has moved on (see
+  // TRowImages): ImageSize and CopyRow here, ShowImage and ImageField on one
+  // other thread.
+  std::size_t ImageSize();
+  void CopyRow(char* image);
+  void ShowImage(const char* image);
+  // The field holding column's value in the row last shown; null for a
+  // column whose values cannot be read (an array). Ask again for each row.
+  TField* ImageField(std::size_t column) const;
   // The rows in the same snapshot; 0 when a query's rows cannot be counted.
   std::int64_t CountRows();
   bool AtEnd() const;
@@ -82,6 +89,7 @@ class TTableReader {
   // its long values (the inline one holds null then); -1 for none.
   std::vector<int> m_column;
   std::vector<int> m_longColumn;
+  std::unique_ptr<TRowImages> m_images;
 };
 
 // A column of a table as an import sees it.

@@ -50,12 +50,12 @@ Cursor::Cursor(std::shared_ptr<Statement> statement, std::uint64_t result)
       m_blobs(m_statement->Columns().size()) {}
 
 void Cursor::release() {
-  if (m_statement->ResultOpen(m_result)) m_statement->CloseResult(!m_failed);
+  if (!m_imageReader && m_statement->ResultOpen(m_result)) m_statement->CloseResult(!m_failed);
   delete this;
 }
 
 const Column* Cursor::Describe(std::uint16_t column, SQLResult* status) {
-  const auto& columns = m_statement->Columns();
+  const auto& columns = Columns();
   if (column == 0 || column > columns.size()) {
     *status = Fail(kOutOfRange, "Column " + std::to_string(column) + " is out of range");
     return nullptr;
@@ -89,7 +89,7 @@ SQLResult Cursor::WrongType(const Column& column, const char* wanted) {
 
 SQLResult Cursor::getColumnCount(std::uint16_t* count) {
   if (!count) return Fail(kInvalidParameter, "No place for the count given");
-  *count = static_cast<std::uint16_t>(m_statement->Columns().size());
+  *count = static_cast<std::uint16_t>(Columns().size());
   return kSQLSuccess;
 }
 
@@ -142,6 +142,7 @@ SQLResult Cursor::isNullable(std::uint16_t column, bool* nullable) {
 }
 
 SQLResult Cursor::next() {
+  if (m_imageReader) return Fail(kNotSupported, "An image reader fetches no rows");
   if (m_atEnd) return kSQLNoData;
   if (!m_statement->ResultOpen(m_result)) return Fail(kInvalidHandle, "The cursor is closed");
   Failure error;
@@ -351,7 +352,7 @@ SQLResult Cursor::ReadBlob(std::uint16_t column, const std::string** content) {
   *content = &cache.content;
   if (cache.row == m_row) return kSQLSuccess;
 
-  const Column& found = m_statement->Columns()[column - 1];
+  const Column& found = Columns()[column - 1];
   Attachment& attachment = m_statement->Owner();
   const FbClient& api = attachment.Client();
   ISC_QUAD id = Load<ISC_QUAD>(found.data);
@@ -379,6 +380,48 @@ SQLResult Cursor::ReadBlob(std::uint16_t column, const std::string** content) {
   }
   api.closeBlob(status, &blob);
   cache.row = m_row;
+  return kSQLSuccess;
+}
+
+SQLResult Cursor::getRowImageSize(std::uint32_t* size) {
+  if (!size) return Fail(kInvalidParameter, "No place for the size given");
+  *size = static_cast<std::uint32_t>(m_statement->RowBytes() + m_statement->RowIndicators().size() * sizeof(short));
+  return kSQLSuccess;
+}
+
+SQLResult Cursor::copyRowImage(void* image) {
+  if (m_imageReader || m_row == 0) return Fail(kSQLEof, "No row has been fetched");
+  if (!image) return Fail(kInvalidParameter, "No place for the image given");
+  char* out = static_cast<char*>(image);
+  std::memcpy(out, m_statement->RowValues(), m_statement->RowBytes());
+  const auto& indicators = m_statement->RowIndicators();
+  std::memcpy(out + m_statement->RowBytes(), indicators.data(), indicators.size() * sizeof(short));
+  return kSQLSuccess;
+}
+
+SQLResult Cursor::getImageReader(ISQLCursor** reader) {
+  if (!reader) return Fail(kInvalidParameter, "No place for the reader given");
+  auto* made = new Cursor(m_statement, m_result);
+  made->m_imageReader = true;
+  const std::size_t valueBytes = m_statement->RowBytes();
+  const auto& columns = m_statement->Columns();
+  made->m_image.assign((valueBytes + columns.size() * sizeof(short) + 7) / 8, 0);
+  char* base = reinterpret_cast<char*>(made->m_image.data());
+  const auto* indicators = reinterpret_cast<const short*>(base + valueBytes);
+  made->m_imageColumns = columns;
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    made->m_imageColumns[i].data = base + (columns[i].data - m_statement->RowValues());
+    made->m_imageColumns[i].indicator = indicators + i;
+  }
+  *reader = made;
+  return kSQLSuccess;
+}
+
+SQLResult Cursor::showRowImage(const void* image) {
+  if (!m_imageReader) return Fail(kNotSupported, "Only an image reader is shown images");
+  if (!image) return Fail(kInvalidParameter, "No image given");
+  std::memcpy(m_image.data(), image, m_statement->RowBytes() + m_imageColumns.size() * sizeof(short));
+  ++m_row;
   return kSQLSuccess;
 }
 

@@ -169,7 +169,12 @@ class Cursor final : public DriverObject<ISQLCursor> {
   SQLResult getDateTime(std::uint16_t column, double* value, bool* isNull) override;
   SQLResult getBlobSize(std::uint16_t column, std::uint32_t* size, bool* isNull) override;
   SQLResult getBlob(std::uint16_t column, void* buffer, std::uint32_t bufferSize, bool* isNull) override;
-  // Ends the cursor's transaction (committed) and frees the cursor.
+  SQLResult getRowImageSize(std::uint32_t* size) override;
+  SQLResult copyRowImage(void* image) override;
+  SQLResult getImageReader(ISQLCursor** reader) override;
+  SQLResult showRowImage(const void* image) override;
+  // Ends the cursor's transaction (committed) and frees the cursor; an
+  // image reader is only freed.
   void release() override;
 
  private:
@@ -198,8 +203,14 @@ class Cursor final : public DriverObject<ISQLCursor> {
     std::string content;
   };
 
+  const std::vector<Column>& Columns() const { return m_imageReader ? m_imageColumns : m_statement->Columns(); }
+
   std::shared_ptr<Statement> m_statement;
   std::uint64_t m_result;
+  // An image reader reads its own copy of the row, through columns of its own.
+  bool m_imageReader = false;
+  std::vector<std::int64_t> m_image;
+  std::vector<Column> m_imageColumns;
   std::uint64_t m_row = 0;  // 0 before the first row
   bool m_atEnd = false;
   bool m_failed = false;

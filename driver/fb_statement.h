@@ -95,6 +95,10 @@ class Statement {
   void Drop();
 
   const std::vector<Column>& Columns() const { return m_columns; }
+  // The bytes the current row is fetched into: its values, then its null flags.
+  std::size_t RowBytes() const { return m_buffer.size() * sizeof(std::int64_t); }
+  const char* RowValues() const { return reinterpret_cast<const char*>(m_buffer.data()); }
+  const std::vector<short>& RowIndicators() const { return m_indicators; }
   Attachment& Owner() { return *m_attachment; }
 
  private:

@@ -325,6 +325,16 @@ class ISQLCursor : public ISQLObject {
   // Copies the whole blob; buffer holds at least the size getBlobSize gave.
   virtual SQLResult getBlob(std::uint16_t column, void* buffer, std::uint32_t bufferSize, bool* isNull) = 0;
 
+  // Row images: the current row's values copied as bytes (all images of a
+  // cursor have the same size), read later through an image reader of the
+  // cursor, on another thread if need be, while the cursor moves on.
+  virtual SQLResult getRowImageSize(std::uint32_t* size) = 0;
+  virtual SQLResult copyRowImage(void* image) = 0;
+  // A new cursor that fetches nothing: its value getters read the image last
+  // shown to it. It reads while this cursor is open; release it before.
+  virtual SQLResult getImageReader(ISQLCursor** reader) = 0;
+  virtual SQLResult showRowImage(const void* image) = 0;
+
  protected:
   ~ISQLCursor() = default;
 };

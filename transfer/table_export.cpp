@@ -52,18 +52,17 @@ std::string HeaderLine(const std::vector<std::string>& columnNames, const TCsvDi
 }
 
 // Rows on their way from the thread that fetches them to the one that turns
-// them into lines and writes them, in a few batches whose room is used
-// again: a batch holds at most kRows rows, and is handed over early once its
-// values hold kBytes bytes, so that memory stays flat whatever the rows hold.
+// them into lines and writes them, as row images in a few batches whose room
+// is used again: a batch holds at most kRows rows and about kBytes bytes, so
+// that memory stays flat however wide the rows are.
 class TRowPipe {
  public:
   static constexpr std::size_t kRows = 512;
   static constexpr std::size_t kBytes = 1 << 20;
 
   struct TBatch {
-    std::vector<TFieldValue> values;  // row after row
+    std::vector<char> images;  // row after row
     std::size_t rows = 0;
-    std::size_t bytes = 0;
   };
 
   TRowPipe() {
@@ -78,7 +77,6 @@ class TRowPipe {
     TBatch* batch = m_free.front();
     m_free.pop_front();
     batch->rows = 0;
-    batch->bytes = 0;
     return *batch;
   }
   void Send(TBatch& batch) {
@@ -135,17 +133,16 @@ class TRowPipe {
   std::exception_ptr m_failure;
 };
 
-// One row of values as one line. A column without a field (an array) gives
-// a null, so that every line stays aligned with the header.
-void AppendRowLine(std::string& line, const std::vector<TField*>& fields, const TFieldValue* values,
-                   const TCsvDialect& dialect) {
-  for (std::size_t column = 0; column < fields.size(); ++column) {
-    const TFieldValue& value = values[column];
-    if (!fields[column] || value.null) {
+// The row last shown as one line. A column without a field (an array)
+// gives a null, so that every line stays aligned with the header.
+void AppendRowLine(std::string& line, const TTableReader& table, std::size_t columns, const TCsvDialect& dialect) {
+  for (std::size_t column = 0; column < columns; ++column) {
+    TField* field = table.ImageField(column);
+    if (!field || field->IsNull()) {
       line += dialect.nullText;
     } else {
       const std::size_t start = line.size();
-      fields[column]->AppendValueText(value, line);
+      field->AppendValueText(line);
       // An empty text is written as "" so that it does not read back as null.
       if (line.size() == start) {
         line += "\"\"";
@@ -160,13 +157,16 @@ void AppendRowLine(std::string& line, const std::vector<TField*>& fields, const 
 
 // Turns the rows the pipe brings into lines of the file until the pipe
 // ends; what fails here ends the pipe.
-void WriteLines(TRowPipe& pipe, TTextFile& file, const std::vector<TField*>& fields, const TCsvDialect& dialect) {
+void WriteLines(TRowPipe& pipe, TTextFile& file, TTableReader& table, std::size_t imageSize,
+                const TCsvDialect& dialect) {
   try {
+    const std::size_t columns = table.ColumnNames().size();
     std::string line;
     while (TRowPipe::TBatch* batch = pipe.Receive()) {
       for (std::size_t row = 0; row < batch->rows; ++row) {
+        table.ShowImage(batch->images.data() + row * imageSize);
         line.clear();
-        AppendRowLine(line, fields, batch->values.data() + row * fields.size(), dialect);
+        AppendRowLine(line, table, columns, dialect);
         file.WriteLn(line);
         IOCheck();
       }
@@ -214,7 +214,6 @@ TTransferResult ExportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
     if (!request.dialect.columns.empty())
       source.choose = [&request](const std::vector<std::string>& names) { return ChosenColumns(names, request); };
     TTableReader table(dataSet, source);
-    const std::size_t columns = table.ColumnNames().size();
     if (request.dialect.header) {
       file.WriteLn(HeaderLine(table.ColumnNames(), request.dialect));
       IOCheck();
@@ -223,15 +222,15 @@ TTransferResult ExportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
 
     const std::int64_t recordCount = table.CountRows();
 
-    // The fields' values are copied here, on the caller's thread, which
-    // alone talks to the server; another thread turns them into lines and
-    // writes them, while the next rows are fetched. The writer asks a field
-    // only for its kind (a blob read as short text or as a blob is bytes
-    // either way).
-    std::vector<TField*> fields;
-    for (std::size_t column = 0; column < columns; ++column) fields.push_back(table.Field(column));
+    // Each row is copied here as it was fetched, on the caller's thread,
+    // which alone fetches; another thread turns the copies into lines and
+    // writes them (reading long blobs, too), while the next rows are fetched.
+    const std::size_t imageSize = table.ImageSize();
+    const std::size_t batchRows = std::clamp<std::size_t>(TRowPipe::kBytes / std::max<std::size_t>(imageSize, 1), 1,
+                                                          TRowPipe::kRows);
     TRowPipe pipe;
-    std::thread writer(WriteLines, std::ref(pipe), std::ref(file), std::cref(fields), std::cref(request.dialect));
+    std::thread writer(WriteLines, std::ref(pipe), std::ref(file), std::ref(table), imageSize,
+                       std::cref(request.dialect));
     struct TJoin {
       TRowPipe& pipe;
       std::thread& writer;
@@ -250,18 +249,9 @@ TTransferResult ExportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
         writer.join();
         return stopped();
       }
-      const std::size_t first = batch->rows * columns;
-      if (batch->values.size() < first + columns) batch->values.resize(first + columns);
-      for (std::size_t i = 0; i < columns; ++i) {
-        TFieldValue& value = batch->values[first + i];
-        if (TField* field = table.Field(i)) {
-          field->CopyValue(value);
-        } else {
-          value.null = true;
-        }
-        batch->bytes += value.bytes.size() + sizeof value;
-      }
-      if (++batch->rows == TRowPipe::kRows || batch->bytes >= TRowPipe::kBytes) {
+      batch->images.resize(batchRows * imageSize);
+      table.CopyRow(batch->images.data() + batch->rows * imageSize);
+      if (++batch->rows == batchRows) {
         pipe.Send(*batch);
         batch = &pipe.Take();
       }

@@ -153,7 +153,12 @@ class TFakeCursor final : public TFakeObject<ISQLCursor> {
       std::memcpy(buffer, cell->text.data(), cell->text.size());
     }
     return kSQLSuccess;
-  }
+  }  // Row images are for the real driver's exports; this one has none.
+  SQLResult getRowImageSize(std::uint32_t*) override { return 5; }
+  SQLResult copyRowImage(void*) override { return 5; }
+  SQLResult getImageReader(ISQLCursor**) override { return 5; }
+  SQLResult showRowImage(const void*) override { return 5; }
+
 
  private:
   const TFakeColumn& Column(std::uint16_t column) const { return m_result.columns.at(column - 1u); }
