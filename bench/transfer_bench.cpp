@@ -1,7 +1,9 @@
 // Export and import, each printed beside references measured in the same
 // run, on databases made for the run:
 //
-//   transfer_bench [exportRows (default 1000000)] [importRows (default 100000)]
+//   transfer_bench [exportRows (default 1000000)] [importRows (default 100000)] [PART...]
+//
+// PART: export, import, server or charsets (default: all of them).
 //
 // Embedded: the export of a table of exportRows rows against the client
 // library fetching every row (isc_dsql_fetch, no value turned into text) and
@@ -95,7 +97,8 @@ void Report(const char* what, long rows, double seconds) {
 
 // isql-fb selecting every row of table of database (a path, or host:path),
 // its output thrown away.
-double IsqlSelect(const std::filesystem::path& folder, const std::string& database, const std::string& table) {
+double IsqlSelect(const std::filesystem::path& folder, const std::string& database,
+                  const std::string& table) {
   const auto script = folder / "select.sql";
   std::ofstream(script) << "SET LIST OFF;\nSET HEADING OFF;\nSELECT * FROM " << table << ";\n";
   const std::string command = "isql-fb -q -b -user SYSDBA -password '" + testdb::Password() + "' -i '" +
@@ -274,7 +277,8 @@ std::string NotesScript() {
          std::to_string(kNoteRows) +
          ") DO BEGIN INSERT INTO NB VALUES (:I, 'customer ' || :I, :I / 100.0, DATEADD(MOD(:I, 3650) DAY TO "
          "DATE '2000-01-01'), DATEADD(:I SECOND TO TIMESTAMP '2010-06-01 08:00:00'), 'a note of about fifty "
-         "bytes for the row number ' || :I); I = I + 1; END END^\nSET TERM ; ^\nINSERT INTO BT SELECT * FROM NB;\n";
+         "bytes for the row number ' || :I); I = I + 1; END END^\nSET TERM ; ^\nINSERT INTO BT SELECT * FROM "
+         "NB;\n";
 }
 
 // Export and import of NB and BT through the loopback server, taking turns.
@@ -316,19 +320,21 @@ bool CompareNotes(const testdb::TestDatabase& database, const bench::FbClient& c
   }
   server.SetConnected(false);
 
-  std::printf("through the loopback server %s: notes as VARCHAR (NB) and as a text blob (BT), %ld rows, %d turns\n",
-              testdb::Server().c_str(), kNoteRows, kTurns);
+  std::printf(
+      "through the loopback server %s: notes as VARCHAR (NB) and as a text blob (BT), %ld rows, %d turns\n",
+      testdb::Server().c_str(), kNoteRows, kTurns);
   Report("raw isc_dsql_fetch of NB (attach included)", rawRows, rawSeconds);
   Report("isql-fb SELECT * FROM BT > /dev/null", kNoteRows, isqlSeconds);
   Report("ExportTable NB", exported[0], exportSeconds[0]);
   Report("ExportTable BT", exported[1], exportSeconds[1]);
   Report("ImportTable NB", imported[0], importSeconds[0]);
   Report("ImportTable BT", imported[1], importSeconds[1]);
-  std::printf("  => export NB at %.1f%% of the raw fetch (goal >= 90%%); BT takes %.2fx NB's time (goal <= 2),\n"
-              "     BT %.2fx as fast as isql-fb (goal >= 3); import BT at %.1f%% of NB's rate (goal >= 70%%)\n",
-              100.0 * Rate(exported[0], exportSeconds[0]) / Rate(rawRows, rawSeconds),
-              exportSeconds[1] / exportSeconds[0], Rate(exported[1], exportSeconds[1]) / Rate(kNoteRows, isqlSeconds),
-              100.0 * Rate(imported[1], importSeconds[1]) / Rate(imported[0], importSeconds[0]));
+  std::printf(
+      "  => export NB at %.1f%% of the raw fetch (goal >= 90%%); BT takes %.2fx NB's time (goal <= 2),\n"
+      "     BT %.2fx as fast as isql-fb (goal >= 3); import BT at %.1f%% of NB's rate (goal >= 70%%)\n",
+      100.0 * Rate(exported[0], exportSeconds[0]) / Rate(rawRows, rawSeconds),
+      exportSeconds[1] / exportSeconds[0], Rate(exported[1], exportSeconds[1]) / Rate(kNoteRows, isqlSeconds),
+      100.0 * Rate(imported[1], importSeconds[1]) / Rate(imported[0], importSeconds[0]));
   if (!sameFiles) std::fprintf(stderr, "transfer_bench: the files of NB and BT differ\n");
   return sameFiles && exported[0] == exported[1] && imported[0] == imported[1] &&
          imported[0] == kTurns * kNoteRows;
@@ -343,8 +349,12 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: transfer_bench [exportRows] [importRows]\n");
     return 2;
   }
+  std::vector<std::string> parts(argv + std::min(argc, 3), argv + argc);
+  auto runs = [&parts](const char* part) {
+    return parts.empty() || std::find(parts.begin(), parts.end(), part) != parts.end();
+  };
   SetUpProcessLocale(TFormatsSource::fsUserLocale);
-  const bool throughServer = !testdb::Server().empty();
+  const bool throughServer = !testdb::Server().empty() && runs("server");
   try {
     std::printf("transfer_bench: export %ld rows, import %ld rows, embedded database, dates as %s\n",
                 exportRows, importRows, LocaleFormats().ShortDateFormat.c_str());
@@ -400,55 +410,59 @@ int main(int argc, char** argv) {
     std::printf("  => %.1f%% of the raw fetch (goal >= 90%%), %.2fx isql-fb; %d turns each\n",
                 100.0 * exportRate / Rate(rawRows, rawSeconds),
                 exportRate / Rate(rawRows / kExportTurns, isqlSeconds), kExportTurns);
-    std::printf("  CSV file %.1f MB, %.1f MB/s; %ld progress calls, last at %d; peak RSS %ld KB (goal < 100 MB)\n",
-                csvBytes / 1e6, csvBytes / 1e6 / (exportSeconds / kExportTurns), progress.calls / kExportTurns,
-                progress.last, exportPeakKb);
+    std::printf(
+        "  CSV file %.1f MB, %.1f MB/s; %ld progress calls, last at %d; peak RSS %ld KB (goal < 100 MB)\n",
+        csvBytes / 1e6, csvBytes / 1e6 / (exportSeconds / kExportTurns), progress.calls / kExportTurns,
+        progress.last, exportPeakKb);
 
-    // Each commit waits for the disk, whose speed drifts with whatever else
-    // runs on the machine: the import and the prepared ceiling take turns,
-    // each into a table of its own that starts empty.
-    std::printf("import of the first %ld lines into empty tables, embedded, %d turns each\n", importRows,
-                kImportTurns);
-    request.fileName = SplitHead(csv, importRows, 1).front();
-    double importSeconds = 0, preparedSeconds = 0;
-    long imported = 0;
-    for (int turn = 0; turn < kImportTurns; ++turn) {
-      connection.SetConnected(false);
-      preparedSeconds +=
-          PreparedInsertOneTransaction(client, path, importRows, kPrepared + std::to_string(turn));
-      connection.SetConnected(true);
-      request.tableName = kImported + std::to_string(turn);
-      start = Clock::now();
-      imported += ImportTable(dataSet, request, progress, messages).rows;
-      importSeconds += Seconds(start);
-    }
-    Report("client: one prepared INSERT, one transaction", kImportTurns * importRows, preparedSeconds);
-    Report("ImportTable", imported, importSeconds);
-    std::printf("  => %.1f%% of the prepared ceiling (goal >= 70%%); %ld \"Invalid data!\"\n",
-                100.0 * Rate(imported, importSeconds) / Rate(kImportTurns * importRows, preparedSeconds),
-                messages.invalid);
+    long imported = kImportTurns * importRows, wholeImported = exportRows;
+    if (runs("import")) {
+      // Each commit waits for the disk, whose speed drifts with whatever else
+      // runs on the machine: the import and the prepared ceiling take turns,
+      // each into a table of its own that starts empty.
+      std::printf("import of the first %ld lines into empty tables, embedded, %d turns each\n", importRows,
+                  kImportTurns);
+      request.fileName = SplitHead(csv, importRows, 1).front();
+      double importSeconds = 0, preparedSeconds = 0;
+      imported = 0;
+      for (int turn = 0; turn < kImportTurns; ++turn) {
+        connection.SetConnected(false);
+        preparedSeconds +=
+            PreparedInsertOneTransaction(client, path, importRows, kPrepared + std::to_string(turn));
+        connection.SetConnected(true);
+        request.tableName = kImported + std::to_string(turn);
+        start = Clock::now();
+        imported += ImportTable(dataSet, request, progress, messages).rows;
+        importSeconds += Seconds(start);
+      }
+      Report("client: one prepared INSERT, one transaction", kImportTurns * importRows, preparedSeconds);
+      Report("ImportTable", imported, importSeconds);
+      std::printf("  => %.1f%% of the prepared ceiling (goal >= 70%%); %ld \"Invalid data!\"\n",
+                  100.0 * Rate(imported, importSeconds) / Rate(kImportTurns * importRows, preparedSeconds),
+                  messages.invalid);
 
-    // The whole file into an empty table, with the peak memory of that
-    // import alone (the kernel's high-water mark is reset first).
-    long wholeImported = 0;
-    {
-      TSQLDataSet clear("", &connection);
-      clear.SetCommandText(std::string("DELETE FROM ") + kImported + "0");
-      clear.RunDirect();
-      std::ofstream("/proc/self/clear_refs") << "5";
-      request.fileName = "bench.csv";
-      request.tableName = kImported + std::string("0");
-      start = Clock::now();
-      wholeImported = ImportTable(dataSet, request, progress, messages).rows;
-      const double wholeSeconds = Seconds(start);
-      std::printf("import of the whole file (%ld lines), embedded\n", exportRows);
-      Report("ImportTable", wholeImported, wholeSeconds);
-      std::printf("  peak RSS during this import %ld KB (goal < 100 MB)\n", HighWaterKb());
+      // The whole file into an empty table, with the peak memory of that
+      // import alone (the kernel's high-water mark is reset first).
+      wholeImported = 0;
+      {
+        TSQLDataSet clear("", &connection);
+        clear.SetCommandText(std::string("DELETE FROM ") + kImported + "0");
+        clear.RunDirect();
+        std::ofstream("/proc/self/clear_refs") << "5";
+        request.fileName = "bench.csv";
+        request.tableName = kImported + std::string("0");
+        start = Clock::now();
+        wholeImported = ImportTable(dataSet, request, progress, messages).rows;
+        const double wholeSeconds = Seconds(start);
+        std::printf("import of the whole file (%ld lines), embedded\n", exportRows);
+        Report("ImportTable", wholeImported, wholeSeconds);
+        std::printf("  peak RSS during this import %ld KB (goal < 100 MB)\n", HighWaterKb());
+      }
     }
     connection.SetConnected(false);
 
     const bool notesAgree = !throughServer || CompareNotes(database, client);
-    const bool charSetsAgree = CompareCharSets(database, importRows);
+    const bool charSetsAgree = !runs("charsets") || CompareCharSets(database, importRows);
     std::printf("(checksum %ld, peak RSS %ld KB)\n", checksum, bench::PeakRssKb());
     if (!charSetsAgree || !notesAgree || exported != rawRows || imported != kImportTurns * importRows ||
         wholeImported != exportRows || messages.invalid != 0) {
