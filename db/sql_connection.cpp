@@ -207,16 +207,21 @@ void TSQLConnection::Disconnect() {
   m_activeStatements = 0;
 }
 
+std::unique_ptr<TSQLConnection> TSQLConnection::Like(std::string name) const {
+  auto like = std::make_unique<TSQLConnection>(std::move(name));
+  like->m_connectionName = m_connectionName;
+  like->m_driverName = m_driverName;
+  like->m_libraryName = m_libraryName;
+  like->m_getDriverFunc = m_getDriverFunc;
+  like->m_vendorLib = m_vendorLib;
+  like->m_params = m_params;
+  return like;
+}
+
 std::unique_ptr<TSQLStatement> TSQLConnection::NewStatement() {
   EnsureConnected();
   if (m_maxStatements > 0 && m_activeStatements >= m_maxStatements) {
-    auto clone = std::make_unique<TSQLConnection>(m_name + "Clone1");
-    clone->m_connectionName = m_connectionName;
-    clone->m_driverName = m_driverName;
-    clone->m_libraryName = m_libraryName;
-    clone->m_getDriverFunc = m_getDriverFunc;
-    clone->m_vendorLib = m_vendorLib;
-    clone->m_params = m_params;
+    auto clone = Like(m_name + "Clone1");
     clone->Connect();
     auto statement = clone->NewStatement();
     statement->AdoptConnection(std::move(clone));

@@ -241,6 +241,62 @@ std::int64_t TTableReader::CountRows() {
   }
 }
 
+std::unique_ptr<TRowCount> TTableReader::CountRowsAside() {
+  // A snapshot others share is counted in, as it stands.
+  if (!m_ownTransaction) return std::make_unique<TRowCount>(CountRows());
+  const std::string sql =
+      m_countSql.empty() ? "SELECT COUNT(*) FROM " + m_connection->QuoteObjectName(m_dataSet.CommandText()) : m_countSql;
+  return std::make_unique<TRowCount>(*this, *m_connection, sql);
+}
+
+TRowCount::TRowCount(TTableReader& reader, const TSQLConnection& like, std::string sql) : m_reader(&reader) {
+  auto connection = like.Like("scnCount");
+  m_thread = std::thread([this, connection = std::shared_ptr<TSQLConnection>(std::move(connection)),
+                          sql = std::move(sql)] {
+    std::optional<std::int64_t> rows;
+    try {
+      connection->SetConnected(true);
+      std::unique_lock lock(m_mutex);
+      if (!m_abandoned) {
+        m_counting = connection.get();
+        lock.unlock();
+        TSQLDataSet counter(std::string(), connection.get());
+        counter.SetCommandText(sql);
+        counter.SetActive(true);
+        rows = counter.AtEnd() ? 0 : counter.FieldAt(0).AsLargeInt();
+      }
+    } catch (const std::exception&) {
+      // Counted in the reader's snapshot instead.
+    }
+    {
+      std::lock_guard lock(m_mutex);
+      m_counting = nullptr;
+      m_rows = rows;
+    }
+    try {
+      connection->SetConnected(false);
+    } catch (const std::exception&) {
+    }
+    m_ready.store(true, std::memory_order_release);
+  });
+}
+
+TRowCount::~TRowCount() {
+  if (!m_thread.joinable()) return;
+  {
+    std::lock_guard lock(m_mutex);
+    m_abandoned = true;
+    if (m_counting) m_counting->CancelOperation();
+  }
+  m_thread.join();
+}
+
+std::int64_t TRowCount::Get() {
+  if (m_thread.joinable()) m_thread.join();
+  if (!m_rows) m_rows = m_reader->CountRows();
+  return *m_rows;
+}
+
 bool TTableReader::AtEnd() const { return m_dataSet.AtEnd(); }
 
 void TTableReader::Next() { m_dataSet.MoveNext(); }

@@ -5,12 +5,15 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/exceptions.h"
@@ -20,6 +23,7 @@ class TSQLConnection;
 class TSQLDataSet;
 class TSQLCommand;
 class TRowImages;
+class TRowCount;
 
 // Reads every row of a table through a dataset, the count included, in one
 // snapshot transaction (or in the transaction the connection has open), so
@@ -69,6 +73,10 @@ class TTableReader {
   TField* ImageField(std::size_t column) const;
   // The rows in the same snapshot; 0 when a query's rows cannot be counted.
   std::int64_t CountRows();
+  // The rows counted while this reader fetches (see TRowCount): on a
+  // connection of their own when the reader has a snapshot of its own, else
+  // in the snapshot it shares, at once.
+  std::unique_ptr<TRowCount> CountRowsAside();
   bool AtEnd() const;
   void Next();
   // Ends the reading: the dataset inactive, the snapshot rolled back (it
@@ -90,6 +98,41 @@ class TTableReader {
   std::vector<int> m_column;
   std::vector<int> m_longColumn;
   std::unique_ptr<TRowImages> m_images;
+};
+
+// The count of a reader's rows for a progress bar, taken on a connection of
+// its own while the reader fetches, so that a second scan of the table costs
+// the fetching no time. That connection's snapshot starts a moment after the
+// reader's, so the count may differ by rows others committed in between: a
+// bar clamps it, and the rows written are what the reader gives. When the
+// other connection cannot be had or cannot count, the count is taken in the
+// reader's own snapshot after all.
+class TRowCount {
+ public:
+  explicit TRowCount(std::int64_t rows) : m_rows(rows) { m_ready = true; }
+  // Counts on a connection made as like is (with its settings and
+  // parameters) with sql; reader counts when that fails.
+  TRowCount(TTableReader& reader, const TSQLConnection& like, std::string sql);
+  // A count still running is cancelled and waited for.
+  ~TRowCount();
+  TRowCount(const TRowCount&) = delete;
+  TRowCount& operator=(const TRowCount&) = delete;
+
+  // The count has come (or failed); Get then waits no more.
+  bool Ready() const { return m_ready.load(std::memory_order_acquire); }
+  // Waits for the count; only on the reader's thread.
+  std::int64_t Get();
+
+ private:
+  void Count(const TSQLConnection& like, const std::string& sql);
+
+  TTableReader* m_reader = nullptr;
+  std::optional<std::int64_t> m_rows;
+  std::atomic<bool> m_ready{false};
+  std::mutex m_mutex;
+  TSQLConnection* m_counting = nullptr;  // while it may be cancelled
+  bool m_abandoned = false;
+  std::thread m_thread;
 };
 
 // A column of a table as an import sees it.

@@ -2,6 +2,7 @@
 #include <condition_variable>
 #include <deque>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -220,7 +221,20 @@ TTransferResult ExportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
     }
     progress.SetPosition(10);
 
-    const std::int64_t recordCount = table.CountRows();
+    // The count comes from a second scan of the table, made while the rows
+    // are fetched; the bar moves once it is known, from the first row on.
+    const std::unique_ptr<TRowCount> count = table.CountRowsAside();
+    std::int64_t recordCount = -1;
+    std::int64_t shown = 0;
+    auto showRows = [&](std::int64_t upTo) {
+      for (; shown < upTo; ++shown) {
+        // Rows committed after the count was taken never carry the bar past 100.
+        if (recordCount > 0) {
+          progress.SetPosition(static_cast<int>(10 + 90 * std::min(shown + 1, recordCount) / recordCount));
+          progress.SetRowsDone(shown + 1);
+        }
+      }
+    };
 
     // Each row is copied here as it was fetched, on the caller's thread,
     // which alone fetches; another thread turns the copies into lines and
@@ -257,11 +271,15 @@ TTransferResult ExportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
       }
       table.Next();
       ++fetched;
-      // Rows committed after the count was taken never carry the bar past 100.
-      if (recordCount > 0) {
-        progress.SetPosition(static_cast<int>(10 + 90 * std::min(fetched, recordCount) / recordCount));
-        progress.SetRowsDone(fetched);
-      }
+      if (recordCount < 0 && count->Ready()) recordCount = count->Get();
+      if (recordCount >= 0) showRows(fetched);
+    }
+    if (recordCount < 0) recordCount = count->Get();
+    showRows(fetched);
+    if (progress.StopRequested()) {
+      pipe.Abandon();
+      writer.join();
+      return stopped();
     }
     if (batch->rows > 0) pipe.Send(*batch);
     pipe.Finish();
