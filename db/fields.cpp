@@ -359,8 +359,8 @@ void TField::Fetch() const {
 
 SQLResult TField::FetchString(ISQLCursor& cursor, bool& isNull) const {
   std::uint32_t length = 0;
-  SQLResult status =
-      cursor.getString(m_column, m_buffer.data(), static_cast<std::uint32_t>(m_buffer.size()), &length, &isNull);
+  SQLResult status = cursor.getString(m_column, m_buffer.data(), static_cast<std::uint32_t>(m_buffer.size()),
+                                      &length, &isNull);
   if (status == kSQLSuccess && !isNull && length > m_buffer.size()) {
     m_buffer.resize(std::size_t{length} + 1);
     status = cursor.getString(m_column, m_buffer.data(), static_cast<std::uint32_t>(m_buffer.size()), &length,
@@ -432,20 +432,21 @@ void TField::AppendValueText(std::string& out) const {
       out += m_integer != 0 ? "True" : "False";
       break;
     case fkDate:
-      out += DateTimeText(LocaleFormats().ShortDateFormat, m_float);
+      AppendDateTimeText(out, LocaleFormats().ShortDateFormat, m_float, 0);
       break;
     case fkTime:
-      out += DateTimeText(LocaleFormats().LongTimeFormat, static_cast<double>(m_integer / 10000) / 86400.0,
-                          static_cast<int>(m_integer % 10000));
+      AppendDateTimeText(out, LocaleFormats().LongTimeFormat,
+                         static_cast<double>(m_integer / 10000) / 86400.0,
+                         static_cast<int>(m_integer % 10000));
       break;
     case fkDateTime:
-      out += DateTimeText("", m_float);
+      AppendDateTimeText(out, "", m_float, 0);
       break;
     case fkSQLTimeStamp: {
-      // The fraction goes after the seconds; DateTimeText checks its range.
+      // The fraction goes after the seconds; AppendDateTimeText checks its range.
       TSQLTimeStamp whole = m_stamp;
       whole.fraction = 0;
-      out += DateTimeText("", TimeStampToDateTime(whole), static_cast<int>(m_stamp.fraction));
+      AppendDateTimeText(out, "", TimeStampToDateTime(whole), static_cast<int>(m_stamp.fraction));
       break;
     }
   }

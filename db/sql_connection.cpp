@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cctype>
 
-#include "db/driver_loader.h"
 #include "base/exceptions.h"
+#include "db/driver_loader.h"
 #include "db/fields.h"
 #include "db/layer_text.h"
 #include "db/sql_dataset.h"

@@ -164,7 +164,9 @@ void TTableReader::OpenColumns(const TSource& source, const std::string& from, b
   } else {
     for (std::size_t i = 0; i < names.size(); ++i) chosen.push_back(i);
   }
-  auto isBlob = [&](std::size_t i) { return kinds[i] == fkBlob || kinds[i] == fkMemo || kinds[i] == fkGraphic; };
+  auto isBlob = [&](std::size_t i) {
+    return kinds[i] == fkBlob || kinds[i] == fkMemo || kinds[i] == fkGraphic;
+  };
   const bool inlineBlobs = server && std::any_of(chosen.begin(), chosen.end(), isBlob);
   m_longColumn.assign(chosen.size(), -1);
   if (!source.choose && !inlineBlobs) {
@@ -193,8 +195,10 @@ void TTableReader::OpenColumns(const TSource& source, const std::string& from, b
       continue;
     }
     // Text keeps the blob's character set; other blobs are plain bytes.
-    const std::string type = kinds[i] == fkMemo ? "VARCHAR(" + size + ")" : "VARCHAR(" + size + ") CHARACTER SET OCTETS";
-    select += "CASE WHEN OCTET_LENGTH(" + name + ") <= " + size + " THEN CAST(" + name + " AS " + type + ") END";
+    const std::string type =
+        kinds[i] == fkMemo ? "VARCHAR(" + size + ")" : "VARCHAR(" + size + ") CHARACTER SET OCTETS";
+    select +=
+        "CASE WHEN OCTET_LENGTH(" + name + ") <= " + size + " THEN CAST(" + name + " AS " + type + ") END";
     longOnes += ", CASE WHEN OCTET_LENGTH(" + name + ") > " + size + " THEN " + name + " END";
     m_longColumn[c] = longColumn++;
   }
@@ -245,40 +249,41 @@ std::unique_ptr<TRowCount> TTableReader::CountRowsAside() {
   // A snapshot others share is counted in, as it stands.
   if (!m_ownTransaction) return std::make_unique<TRowCount>(CountRows());
   const std::string sql =
-      m_countSql.empty() ? "SELECT COUNT(*) FROM " + m_connection->QuoteObjectName(m_dataSet.CommandText()) : m_countSql;
+      m_countSql.empty() ? "SELECT COUNT(*) FROM " + m_connection->QuoteObjectName(m_dataSet.CommandText())
+                         : m_countSql;
   return std::make_unique<TRowCount>(*this, *m_connection, sql);
 }
 
 TRowCount::TRowCount(TTableReader& reader, const TSQLConnection& like, std::string sql) : m_reader(&reader) {
   auto connection = like.Like("scnCount");
-  m_thread = std::thread([this, connection = std::shared_ptr<TSQLConnection>(std::move(connection)),
-                          sql = std::move(sql)] {
-    std::optional<std::int64_t> rows;
-    try {
-      connection->SetConnected(true);
-      std::unique_lock lock(m_mutex);
-      if (!m_abandoned) {
-        m_counting = connection.get();
-        lock.unlock();
-        TSQLDataSet counter(std::string(), connection.get());
-        counter.SetCommandText(sql);
-        counter.SetActive(true);
-        rows = counter.AtEnd() ? 0 : counter.FieldAt(0).AsLargeInt();
-      }
-    } catch (const std::exception&) {
-      // Counted in the reader's snapshot instead.
-    }
-    {
-      std::lock_guard lock(m_mutex);
-      m_counting = nullptr;
-      m_rows = rows;
-    }
-    try {
-      connection->SetConnected(false);
-    } catch (const std::exception&) {
-    }
-    m_ready.store(true, std::memory_order_release);
-  });
+  m_thread = std::thread(
+      [this, connection = std::shared_ptr<TSQLConnection>(std::move(connection)), sql = std::move(sql)] {
+        std::optional<std::int64_t> rows;
+        try {
+          connection->SetConnected(true);
+          std::unique_lock lock(m_mutex);
+          if (!m_abandoned) {
+            m_counting = connection.get();
+            lock.unlock();
+            TSQLDataSet counter(std::string(), connection.get());
+            counter.SetCommandText(sql);
+            counter.SetActive(true);
+            rows = counter.AtEnd() ? 0 : counter.FieldAt(0).AsLargeInt();
+          }
+        } catch (const std::exception&) {
+          // Counted in the reader's snapshot instead.
+        }
+        {
+          std::lock_guard lock(m_mutex);
+          m_counting = nullptr;
+          m_rows = rows;
+        }
+        try {
+          connection->SetConnected(false);
+        } catch (const std::exception&) {
+        }
+        m_ready.store(true, std::memory_order_release);
+      });
 }
 
 TRowCount::~TRowCount() {
@@ -352,9 +357,8 @@ TBulkInserter::TBulkInserter(TSQLConnection& connection, const std::string& tabl
   }
   if (m_options.replace || m_options.rollBackAtEnd) m_options.oneTransaction = true;
   const std::string table = connection.QuoteObjectName(tableName);
-  const std::string insertHead =
-      std::string(m_options.upsert ? "UPDATE OR INSERT INTO " : "INSERT INTO ") + table + " (" + columnList +
-      ") VALUES (";
+  const std::string insertHead = std::string(m_options.upsert ? "UPDATE OR INSERT INTO " : "INSERT INTO ") +
+                                 table + " (" + columnList + ") VALUES (";
   std::string insertTail = ")";
   if (m_options.upsert && !m_options.matchColumns.empty()) {
     insertTail += " MATCHING (";
@@ -369,12 +373,14 @@ TBulkInserter::TBulkInserter(TSQLConnection& connection, const std::string& tabl
     if (m_options.upsert && m_options.matchColumns.empty()) {
       TSQLCommand keys(connection);
       keys.Prepare(
-          "SELECT IIF(EXISTS (SELECT 1 FROM RDB$RELATION_CONSTRAINTS WHERE RDB$CONSTRAINT_TYPE = 'PRIMARY KEY' "
+          "SELECT IIF(EXISTS (SELECT 1 FROM RDB$RELATION_CONSTRAINTS WHERE RDB$CONSTRAINT_TYPE = 'PRIMARY "
+          "KEY' "
           "AND RDB$RELATION_NAME = ?), 'Y', 'N') FROM RDB$DATABASE");
       keys.SetText(1, tableName);
       if (keys.ExecuteForText() != "Y") {
-        throw EDatabaseError("Table '" + tableName +
-                             "' has no primary key: name the columns that match a file's row to a table's row");
+        throw EDatabaseError(
+            "Table '" + tableName +
+            "' has no primary key: name the columns that match a file's row to a table's row");
       }
     }
     if (m_options.replace) {
@@ -402,7 +408,8 @@ TBulkInserter::TBulkInserter(TSQLConnection& connection, const std::string& tabl
       }
     }
     // A batch saves round trips to a server; embedded, a row costs no more alone.
-    if (NamesServer(connection.Params().Value("Database")) && !columns.empty()) PrepareBatch(insertHead, insertTail);
+    if (NamesServer(connection.Params().Value("Database")) && !columns.empty())
+      PrepareBatch(insertHead, insertTail);
   } catch (...) {
     KeepWhatWasSettled();
     throw;
@@ -430,8 +437,8 @@ void TBulkInserter::PrepareBatch(const std::string& insertHead, const std::strin
   std::size_t rowBytes = 0;
   for (auto& column : m_columns) {
     if (column.input == TColumnInput::ciBlob) {
-      column.textBytes = column.textBlob ? InlineBlobBytes() / column.bytesPerChar * column.bytesPerChar
-                                         : InlineBlobBytes();
+      column.textBytes =
+          column.textBlob ? InlineBlobBytes() / column.bytesPerChar * column.bytesPerChar : InlineBlobBytes();
       rowBytes += 4 + column.textBytes + 2 + 4 + 8;
     } else {
       rowBytes += 4 + (column.input == TColumnInput::ciText ? column.textBytes + 2 : 8);
@@ -542,9 +549,9 @@ void TBulkInserter::SendBatch() {
         BindValue(*m_batch, param++, value);
         continue;
       }
-      const bool isShort = value.kind == TInsertValue::ivText && value.text.size() <= column.textBytes &&
-                           (column.bytesPerChar == 1 ||
-                            Characters(value.text, column.charSet) <= column.TextCharacters());
+      const bool isShort =
+          value.kind == TInsertValue::ivText && value.text.size() <= column.textBytes &&
+          (column.bytesPerChar == 1 || Characters(value.text, column.charSet) <= column.TextCharacters());
       if (isShort) {
         m_batch->SetText(param, value.text);
         m_batch->SetNull(param + 1);
@@ -584,7 +591,8 @@ void TBulkInserter::SendBatch() {
 }
 
 void TBulkInserter::RunAlone(const TInsertRow& row) {
-  for (std::size_t c = 0; c < row.values.size(); ++c) BindValue(*m_single, static_cast<int>(c) + 1, row.values[c]);
+  for (std::size_t c = 0; c < row.values.size(); ++c)
+    BindValue(*m_single, static_cast<int>(c) + 1, row.values[c]);
   std::int64_t inserted;
   try {
     inserted = m_single->Execute();
@@ -708,13 +716,13 @@ std::vector<std::string> UserTables(TSQLConnection& connection) {
 }
 
 std::vector<std::string> ParentsFirst(TSQLConnection& connection, const std::vector<std::string>& tables) {
-  const auto references = CatalogueRows(
-      connection,
-      "SELECT TRIM(TRAILING FROM C.RDB$RELATION_NAME), TRIM(TRAILING FROM P.RDB$RELATION_NAME) "
-      "FROM RDB$RELATION_CONSTRAINTS C "
-      "JOIN RDB$REF_CONSTRAINTS R ON R.RDB$CONSTRAINT_NAME = C.RDB$CONSTRAINT_NAME "
-      "JOIN RDB$RELATION_CONSTRAINTS P ON P.RDB$CONSTRAINT_NAME = R.RDB$CONST_NAME_UQ "
-      "WHERE C.RDB$CONSTRAINT_TYPE = 'FOREIGN KEY'");
+  const auto references =
+      CatalogueRows(connection,
+                    "SELECT TRIM(TRAILING FROM C.RDB$RELATION_NAME), TRIM(TRAILING FROM P.RDB$RELATION_NAME) "
+                    "FROM RDB$RELATION_CONSTRAINTS C "
+                    "JOIN RDB$REF_CONSTRAINTS R ON R.RDB$CONSTRAINT_NAME = C.RDB$CONSTRAINT_NAME "
+                    "JOIN RDB$RELATION_CONSTRAINTS P ON P.RDB$CONSTRAINT_NAME = R.RDB$CONST_NAME_UQ "
+                    "WHERE C.RDB$CONSTRAINT_TYPE = 'FOREIGN KEY'");
   std::vector<std::string> ordered;
   std::vector<bool> placed(tables.size(), false);
   auto index = [&](const std::string& name) {
@@ -728,7 +736,8 @@ std::vector<std::string> ParentsFirst(TSQLConnection& connection, const std::vec
       if (placed[t]) continue;
       const bool ready = std::none_of(references.begin(), references.end(), [&](const auto& reference) {
         const std::size_t parent = index(reference[1]);
-        return reference[0] == tables[t] && reference[1] != tables[t] && parent < tables.size() && !placed[parent];
+        return reference[0] == tables[t] && reference[1] != tables[t] && parent < tables.size() &&
+               !placed[parent];
       });
       if (!ready) continue;
       placed[t] = true;
@@ -736,7 +745,8 @@ std::vector<std::string> ParentsFirst(TSQLConnection& connection, const std::vec
       progress = true;
     }
     if (progress) continue;
-    const std::size_t first = static_cast<std::size_t>(std::find(placed.begin(), placed.end(), false) - placed.begin());
+    const std::size_t first =
+        static_cast<std::size_t>(std::find(placed.begin(), placed.end(), false) - placed.begin());
     placed[first] = true;
     ordered.push_back(tables[first]);
   }

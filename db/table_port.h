@@ -51,7 +51,8 @@ class TTableReader {
     std::function<std::vector<std::size_t>(const std::vector<std::string>& names)> choose;
   };
 
-  TTableReader(TSQLDataSet& dataSet, const std::string& tableName) : TTableReader(dataSet, TSource{tableName, {}, {}, {}}) {}
+  TTableReader(TSQLDataSet& dataSet, const std::string& tableName)
+      : TTableReader(dataSet, TSource{tableName, {}, {}, {}}) {}
   TTableReader(TSQLDataSet& dataSet, const TSource& source);
   ~TTableReader();
   TTableReader(const TTableReader&) = delete;
@@ -169,9 +170,9 @@ struct TInsertValue {
 // numbers of the caller's (lines of a file): tag, where it begins, and next,
 // where the row after it begins.
 struct TInsertRow {
-  std::int64_t tag = 0;   // handed back with a refusal
-  std::int64_t next = 0;  // once the row is settled, everything before next is
-  std::string source;     // the row as its source wrote it, handed back with a refusal
+  std::int64_t tag = 0;              // handed back with a refusal
+  std::int64_t next = 0;             // once the row is settled, everything before next is
+  std::string source;                // the row as its source wrote it, handed back with a refusal
   std::vector<TInsertValue> values;  // one per column, in the inserter's order
 };
 
@@ -208,9 +209,9 @@ class TBulkInserter {
   // Starts the transaction and prepares the INSERT of columns (names exactly
   // as the catalogue lists them) into tableName. firstLine: where the rows of
   // the source begin, the settled end until a row is settled.
-  TBulkInserter(TSQLConnection& connection, const std::string& tableName, const std::vector<std::string>& columns,
-                std::int64_t firstLine, TRefusalSink onRefused, TCommitSink onCommitted,
-                const TInsertOptions& options = {});
+  TBulkInserter(TSQLConnection& connection, const std::string& tableName,
+                const std::vector<std::string>& columns, std::int64_t firstLine, TRefusalSink onRefused,
+                TCommitSink onCommitted, const TInsertOptions& options = {});
   // Rolls back what is not committed.
   ~TBulkInserter();
   TBulkInserter(const TBulkInserter&) = delete;

@@ -90,6 +90,14 @@ void AppendGeneral(std::string& out, bool negative, std::string_view digits, int
 }
 
 void AppendNumber(std::string& out, long long value, int minDigits) {
+  // The parts of dates and times: up to four digits, written in one go.
+  if (value >= 0 && value < 10000 && minDigits <= 4) {
+    char digits[4];
+    const int count = std::max(minDigits, value >= 1000 ? 4 : value >= 100 ? 3 : value >= 10 ? 2 : 1);
+    for (int i = count - 1; i >= 0; --i, value /= 10) digits[i] = static_cast<char>('0' + value % 10);
+    out.append(digits, static_cast<std::size_t>(count));
+    return;
+  }
   char buffer[24];
   auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
   const auto length = static_cast<int>(result.ptr - buffer);
@@ -289,7 +297,8 @@ std::string FloatText(double value) {
   auto result = std::to_chars(buffer, buffer + sizeof buffer, magnitude, std::chars_format::scientific);
   if (magnitude < std::numeric_limits<double>::min()) {
     char fifteen[48];
-    const auto rounded = std::to_chars(fifteen, fifteen + sizeof fifteen, magnitude, std::chars_format::scientific, 14);
+    const auto rounded =
+        std::to_chars(fifteen, fifteen + sizeof fifteen, magnitude, std::chars_format::scientific, 14);
     double back = 0;
     std::from_chars(fifteen, rounded.ptr, back);
     if (back == magnitude) {
@@ -312,8 +321,10 @@ std::string FloatText(double value) {
   ++exponent;  // value = 0.digits x 10^exponent
 
   std::string out;
-  AppendGeneral(out, value < 0, std::string_view(digits, count), exponent, LocaleFormats().DecimalSeparator,
-                exponent > 15 || exponent < -3);
+  AppendGeneral(
+      out,
+      value<0, std::string_view(digits, count), exponent, LocaleFormats().DecimalSeparator, exponent> 15 ||
+          exponent < -3);
   return out;
 }
 
@@ -411,7 +422,8 @@ TDateTime TimeStampToDateTime(const TSQLTimeStamp& stamp) {
   }
   const TDateTime date = EncodeDate(stamp.year, stamp.month, stamp.day);
   if (stamp.fraction > 9999) throw EConvertError(kTimeEncodeMessage);
-  const TDateTime time = EncodeTime(stamp.hour, stamp.minute, stamp.second, static_cast<int>(stamp.fraction / 10));
+  const TDateTime time =
+      EncodeTime(stamp.hour, stamp.minute, stamp.second, static_cast<int>(stamp.fraction / 10));
   return date < 0 ? date - time : date + time;
 }
 
@@ -435,7 +447,7 @@ bool DecodeDateTime(TDateTime value, TDateTimeParts& parts) {
   return true;
 }
 
-std::string DateTimeText(std::string_view pattern, TDateTime value, int tenThousandths) {
+void AppendDateTimeText(std::string& out, std::string_view pattern, TDateTime value, int tenThousandths) {
   TDateTimeParts parts;
   if (!DecodeDateTime(value, parts)) throw EConvertError(kDateEncodeMessage);
   if (tenThousandths < 0 || tenThousandths > 9999) throw EConvertError(kTimeEncodeMessage);
@@ -446,13 +458,19 @@ std::string DateTimeText(std::string_view pattern, TDateTime value, int tenThous
     for (int i = 4; i >= 1; --i, value /= 10) fraction[i] = static_cast<char>('0' + value % 10);
     for (int i = 4; fraction[i] == '0'; --i) fraction[i] = '\0';
   }
-  std::string out;
   TDateTimeWriter(parts, LocaleFormats(), fraction)
       .Append(out, pattern.empty() ? std::string_view("c") : pattern, 0);
+}
+
+std::string DateTimeText(std::string_view pattern, TDateTime value, int tenThousandths) {
+  std::string out;
+  AppendDateTimeText(out, pattern, value, tenThousandths);
   return out;
 }
 
-std::string DateTimeText(std::string_view pattern, TDateTime value) { return DateTimeText(pattern, value, 0); }
+std::string DateTimeText(std::string_view pattern, TDateTime value) {
+  return DateTimeText(pattern, value, 0);
+}
 
 const std::vector<TDateTimeToken>& PatternTokens(std::string_view pattern) {
   struct TEntry {

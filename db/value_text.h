@@ -34,6 +34,8 @@ std::string DateTimeText(std::string_view pattern, TDateTime value);
 // and makes "c" write the time even at 00:00:00. Throws "Invalid argument to
 // time encode" for a fraction outside 0 to 9999.
 std::string DateTimeText(std::string_view pattern, TDateTime value, int tenThousandths);
+// The same text appended to out (which a failure leaves as it was).
+void AppendDateTimeText(std::string& out, std::string_view pattern, TDateTime value, int tenThousandths);
 
 // Throws EConvertError "Invalid argument to date encode" / "... time encode".
 TDateTime EncodeDate(int year, int month, int day);

@@ -136,7 +136,8 @@ class TRowPipe {
 
 // The row last shown as one line. A column without a field (an array)
 // gives a null, so that every line stays aligned with the header.
-void AppendRowLine(std::string& line, const TTableReader& table, std::size_t columns, const TCsvDialect& dialect) {
+void AppendRowLine(std::string& line, const TTableReader& table, std::size_t columns,
+                   const TCsvDialect& dialect) {
   for (std::size_t column = 0; column < columns; ++column) {
     TField* field = table.ImageField(column);
     if (!field || field->IsNull()) {
@@ -213,7 +214,9 @@ TTransferResult ExportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
   try {
     TTableReader::TSource source{request.tableName, request.where, request.query, {}};
     if (!request.dialect.columns.empty())
-      source.choose = [&request](const std::vector<std::string>& names) { return ChosenColumns(names, request); };
+      source.choose = [&request](const std::vector<std::string>& names) {
+        return ChosenColumns(names, request);
+      };
     TTableReader table(dataSet, source);
     if (request.dialect.header) {
       file.WriteLn(HeaderLine(table.ColumnNames(), request.dialect));
@@ -240,8 +243,8 @@ TTransferResult ExportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
     // which alone fetches; another thread turns the copies into lines and
     // writes them (reading long blobs, too), while the next rows are fetched.
     const std::size_t imageSize = table.ImageSize();
-    const std::size_t batchRows = std::clamp<std::size_t>(TRowPipe::kBytes / std::max<std::size_t>(imageSize, 1), 1,
-                                                          TRowPipe::kRows);
+    const std::size_t batchRows =
+        std::clamp<std::size_t>(TRowPipe::kBytes / std::max<std::size_t>(imageSize, 1), 1, TRowPipe::kRows);
     TRowPipe pipe;
     std::thread writer(WriteLines, std::ref(pipe), std::ref(file), std::ref(table), imageSize,
                        std::cref(request.dialect));
