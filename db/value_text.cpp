@@ -3,6 +3,7 @@
 #include <locale.h>
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -355,33 +356,35 @@ std::string BcdText(const TBcd& value) {
   if (!packed::WellFormed(value)) throw EConvertError("BCD overflow");
   const int precision = value.precision;
   const int places = packed::Places(value);
-  const bool negative = packed::Negative(value);
   const char separator = LocaleFormats().DecimalSeparator;
 
-  std::string out;
-  if (negative) out += '-';
-  const std::size_t start = out.size();
+  // The sign, "0." and leading zeros, and every digit with the separator.
+  std::array<char, 2 * packed::kMaxDigits + 4> text;
+  std::size_t size = 0;
+  const bool negative = packed::Negative(value);
+  if (negative) text[size++] = '-';
+  const std::size_t start = size;
   // With more places than digits the value is a fraction with leading zeros.
   if (places > precision) {
-    out += '0';
-    out += separator;
-    out.append(static_cast<std::size_t>(places - precision), '0');
+    text[size++] = '0';
+    text[size++] = separator;
+    for (int i = precision; i < places; ++i) text[size++] = '0';
   }
   for (int i = 0; i < precision; ++i) {
     const int digit = packed::Digit(value, i);
     if (i == precision - places) {
-      if (out.size() == start) out += '0';
-      out += separator;
+      if (size == start) text[size++] = '0';
+      text[size++] = separator;
     }
-    if (digit != 0 || out.size() != start) out += static_cast<char>('0' + digit);
+    if (digit != 0 || size != start) text[size++] = static_cast<char>('0' + digit);
   }
   if (places > 0) {
-    while (out.size() > start && out.back() == '0') out.pop_back();
-    if (out.size() > start && out.back() == separator) out.pop_back();
+    while (size > start && text[size - 1] == '0') --size;
+    if (size > start && text[size - 1] == separator) --size;
   }
-  if (out.size() == start) out += '0';
-  if (out == "-0") out = "0";
-  return out;
+  if (size == start) text[size++] = '0';
+  if (negative && size == 2 && text[1] == '0') return "0";
+  return std::string(text.data(), size);
 }
 
 bool TryEncodeDate(int year, int month, int day, TDateTime& result) {
