@@ -32,8 +32,9 @@ void TSQLCommand::Prepare(const std::string& sql) {
 TSQLParamType TSQLCommand::ParamType(int index) {
   TSQLParamType type;
   ISQLCommand* command = Command();
-  CheckStatus(command->getParameterType(static_cast<std::uint16_t>(index), &type.type, &type.subtype, &type.length),
-              command, m_lastError);
+  CheckStatus(
+      command->getParameterType(static_cast<std::uint16_t>(index), &type.type, &type.subtype, &type.length),
+      command, m_lastError);
   char charSet[32] = {};
   CheckStatus(command->getParameterCharSet(static_cast<std::uint16_t>(index), charSet, &type.bytesPerChar),
               command, m_lastError);
@@ -70,6 +71,14 @@ std::int64_t TSQLCommand::Execute() {
   return rows;
 }
 
+void TSQLCommand::Run() {
+  ISQLCommand* command = Command();
+  ISQLCursor* cursor = nullptr;
+  SQLResult status = command->execute(&cursor);
+  TDriverPtr<ISQLCursor> owned(cursor);
+  CheckStatus(status, command, m_lastError);
+}
+
 std::string TSQLCommand::ExecuteForText() {
   ISQLCommand* command = Command();
   ISQLCursor* cursor = nullptr;
@@ -83,8 +92,9 @@ std::string TSQLCommand::ExecuteForText() {
   std::uint32_t length = 0;
   bool isNull = true;
   std::vector<char> buffer(32768);
-  CheckStatus(cursor->getString(1, buffer.data(), static_cast<std::uint32_t>(buffer.size()), &length, &isNull),
-              cursor, m_lastError);
+  CheckStatus(
+      cursor->getString(1, buffer.data(), static_cast<std::uint32_t>(buffer.size()), &length, &isNull),
+      cursor, m_lastError);
   if (isNull) return {};
   return std::string(buffer.data(), std::min<std::size_t>(length, buffer.size()));
 }

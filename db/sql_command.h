@@ -46,6 +46,8 @@ class TSQLCommand {
 
   // Runs the prepared statement; the rows it inserted, changed or deleted.
   std::int64_t Execute();
+  // The same without asking how many rows, which costs a call of its own.
+  void Run();
   // Runs the prepared statement that returns rows and gives the first
   // column of its first row as text ("" for no row or null).
   std::string ExecuteForText();

@@ -290,7 +290,7 @@ class TBulkInserter {
   std::int64_t m_settledAtCommit = 0;  // m_settledRows at the last commit
   std::int64_t m_settledEnd;
   std::int64_t m_committedEnd;
-  bool m_dropped = false;  // a refusal asked to drop the rows waiting after it
+  bool m_dropped = false;       // a refusal asked to drop the rows waiting after it
   bool m_outcomeUnknown = false;
   std::int64_t m_unknownEnd = 0;
 };

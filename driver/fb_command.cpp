@@ -42,6 +42,7 @@ SQLResult Command::execute(ISQLCursor** cursor) {
   if (!cursor) return Fail(kInvalidParameter, "No place for the cursor given");
   *cursor = nullptr;
   m_rowsAffected = 0;
+  m_countFrom.reset();
   if (!m_prepared || !m_prepared->Prepared()) return Fail(kInvalidHandle, "No statement is prepared");
   // A cursor still open from the previous execution ends here.
   m_prepared->CloseResult(true);
@@ -59,6 +60,7 @@ SQLResult Command::executeImmediate(const char* sql, ISQLCursor** cursor) {
   if (!cursor) return Fail(kInvalidParameter, "No place for the cursor given");
   *cursor = nullptr;
   m_rowsAffected = 0;
+  m_countFrom.reset();
   if (!sql) return Fail(kInvalidParameter, "No SQL text given");
   if (!m_attachment->Attached()) return Fail(kInvalidHandle, "The connection is closed");
   // Prepared and run in one transaction: what kind of statement it is shows
@@ -98,6 +100,12 @@ SQLResult Command::Run(const std::shared_ptr<Statement>& statement, Transaction 
     *cursor = new Cursor(statement, result);
     return kSQLSuccess;
   }
+  if (shared) {
+    // Counting the rows is a call of its own: made only when they are asked
+    // for, while the shared transaction still holds them.
+    m_countFrom = statement;
+    return kSQLSuccess;
+  }
   std::uint32_t rows = 0;
   status = statement->RowsAffected(&rows, error);
   if (status != kSQLSuccess) return Fail(status, error);
@@ -109,6 +117,12 @@ SQLResult Command::Run(const std::shared_ptr<Statement>& statement, Transaction 
 
 SQLResult Command::getRowsAffected(std::uint32_t* rows) {
   if (!rows) return Fail(kInvalidParameter, "No place for the count given");
+  if (m_countFrom) {
+    Failure error;
+    SQLResult status = m_countFrom->RowsAffected(&m_rowsAffected, error);
+    m_countFrom.reset();
+    if (status != kSQLSuccess) return Fail(status, error);
+  }
   *rows = m_rowsAffected;
   return kSQLSuccess;
 }

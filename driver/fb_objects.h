@@ -123,6 +123,8 @@ class Command final : public DriverObject<ISQLCommand> {
   std::shared_ptr<Attachment> m_attachment;
   std::shared_ptr<Statement> m_prepared;
   std::uint32_t m_rowsAffected = 0;
+  // The statement last run in the shared transaction, its rows not counted yet.
+  std::shared_ptr<Statement> m_countFrom;
 };
 
 class MetaData final : public DriverObject<ISQLMetaData> {
@@ -203,7 +205,9 @@ class Cursor final : public DriverObject<ISQLCursor> {
     std::string content;
   };
 
-  const std::vector<Column>& Columns() const { return m_imageReader ? m_imageColumns : m_statement->Columns(); }
+  const std::vector<Column>& Columns() const {
+    return m_imageReader ? m_imageColumns : m_statement->Columns();
+  }
 
   std::shared_ptr<Statement> m_statement;
   std::uint64_t m_result;
