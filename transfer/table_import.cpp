@@ -1,8 +1,13 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/exceptions.h"
@@ -23,14 +28,92 @@ std::int64_t FileSize(const std::string& path) {
   return ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) ? status.st_size : 0;
 }
 
+// A line of the file, read and checked, as the inserter takes it: a row, a
+// line refused before it reaches the table, or a line passed over.
+struct TReadLine {
+  enum TKind { rlRow, rlRefused, rlPassed } kind = rlRow;
+  TInsertRow row;
+  TLineFault fault = TLineFault::lfRefusedByDatabase;
+  std::string reason;
+  std::string record;  // the line as the file holds it (a refused line)
+  std::int64_t lineNumber = 0;
+  std::int64_t next = 0;  // the number of the line after it
+  std::int64_t bytesRead = 0;
+};
+
+// Lines on their way from the thread that reads the file to the one that
+// sends them to the server, in a few batches of at most kLines lines and
+// about kBytes bytes, so that memory stays flat however long the lines are.
+class TLinePipe {
+ public:
+  static constexpr std::size_t kLines = 256;
+  static constexpr std::size_t kBytes = 1 << 20;
+  static constexpr std::size_t kBatches = 4;
+
+  // The reader's side: false once the lines are no longer wanted.
+  bool Send(std::vector<TReadLine>& batch) {
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [&] { return m_full.size() < kBatches || m_abandoned; });
+    if (m_abandoned) return false;
+    m_full.push_back(std::move(batch));
+    batch.clear();
+    m_changed.notify_all();
+    return true;
+  }
+  // The reader is done: at the end of the file, or with what failed.
+  void End(std::exception_ptr failure) {
+    std::lock_guard lock(m_mutex);
+    m_failure = failure;
+    m_ended = true;
+    m_changed.notify_all();
+  }
+
+  // The next line; false at the end; throws what ended the reading, after
+  // every line read before it.
+  bool Next(TReadLine& line) {
+    if (m_at == m_batch.size()) {
+      std::unique_lock lock(m_mutex);
+      m_changed.wait(lock, [&] { return !m_full.empty() || m_ended; });
+      if (m_full.empty()) {
+        if (m_failure) std::rethrow_exception(m_failure);
+        return false;
+      }
+      m_batch = std::move(m_full.front());
+      m_full.pop_front();
+      m_at = 0;
+      m_changed.notify_all();
+    }
+    line = std::move(m_batch[m_at++]);
+    return true;
+  }
+  // No more lines are wanted; the reader stops at its next batch.
+  void Abandon() {
+    std::lock_guard lock(m_mutex);
+    m_abandoned = true;
+    m_changed.notify_all();
+  }
+
+ private:
+  std::mutex m_mutex;
+  std::condition_variable m_changed;
+  std::deque<std::vector<TReadLine>> m_full;
+  std::vector<TReadLine> m_batch;  // the consumer's own
+  std::size_t m_at = 0;
+  bool m_ended = false;
+  bool m_abandoned = false;
+  std::exception_ptr m_failure;
+};
+
 // The lines of one open file after its header, into the table: each record
 // read, checked, turned into a row for the inserter; refused lines asked
-// about and kept; the bar following the bytes read.
+// about and kept; the bar following the bytes read. A file's lines are read
+// and turned into rows on a thread of their own while the rows before them
+// go to the server.
 class TImportRun {
  public:
-  TImportRun(TTransferResult& result, const TTransferRequest& request, IProgress& progress, IMessages& messages,
-             TCsvRecordReader& reader, std::vector<TImportColumn> columns, std::size_t headerPieces,
-             std::int64_t fileSize)
+  TImportRun(TTransferResult& result, const TTransferRequest& request, IProgress& progress,
+             IMessages& messages, TCsvRecordReader& reader, std::vector<TImportColumn> columns,
+             std::size_t headerPieces, std::int64_t fileSize)
       : m_result(result),
         m_request(request),
         m_progress(progress),
@@ -49,10 +132,13 @@ class TImportRun {
   int Position() const { return m_position; }
 
  private:
-  void ReadLine(TBulkInserter& inserter);
-  void RefuseHere(TBulkInserter& inserter, TLineFault fault, const std::string& reason);
+  // The next line of the file, from the reader's thread.
+  TReadLine ReadLine(const std::vector<TColumnInput>& inputs);
+  void ReadLines(TLinePipe& pipe, const std::vector<TColumnInput>& inputs);
+  void Take(TReadLine& line, TBulkInserter& inserter);
+  void RefuseHere(TBulkInserter& inserter, const TReadLine& line);
   bool Refuse(const std::string& record, const TRefusedLine& line);
-  void MoveBar(std::int64_t rowsDone);
+  void MoveBar(std::int64_t rowsDone, std::int64_t bytesRead);
   [[noreturn]] void Fail(const std::exception& failure, TBulkInserter* inserter);
 
   TTransferResult& m_result;
@@ -95,16 +181,39 @@ void TImportRun::Run(TSQLConnection& connection) {
           m_progress.SetRowsCommitted(committedRows);
         },
         options);
+    std::vector<TColumnInput> inputs;
+    for (std::size_t c = 0; c < m_columns.size(); ++c) inputs.push_back(inserter->Input(c));
+    // Standard input is read here: a read that waits for input must not
+    // keep a stop waiting.
+    const bool readAside = !m_request.standardStream;
+    TLinePipe pipe;
+    std::thread reading;
+    if (readAside) reading = std::thread(&TImportRun::ReadLines, this, std::ref(pipe), std::cref(inputs));
+    struct TJoin {
+      TLinePipe& pipe;
+      std::thread& reading;
+      ~TJoin() {
+        if (!reading.joinable()) return;
+        pipe.Abandon();
+        reading.join();
+      }
+    } join{pipe, reading};
+    TReadLine line;
     for (;;) {
       if (m_progress.StopRequested() || m_stopAsked) {
         m_result.stopped = true;
         break;
       }
-      const bool atEnd = m_reader.AtEnd();
-      IOCheck();
-      if (atEnd) break;
-      ReadLine(*inserter);
-      MoveBar(inserter->Inserted());
+      if (readAside) {
+        if (!pipe.Next(line)) break;
+      } else {
+        const bool atEnd = m_reader.AtEnd();
+        IOCheck();
+        if (atEnd) break;
+        line = ReadLine(inputs);
+      }
+      Take(line, *inserter);
+      MoveBar(inserter->Inserted(), line.bytesRead);
     }
     // The rows still waiting may be refused with a stop too.
     inserter->Flush();
@@ -135,14 +244,16 @@ void TImportRun::Run(TSQLConnection& connection) {
 }
 
 void TImportRun::Fail(const std::exception& failure, TBulkInserter* found) {
-  std::string text = std::string(failure.what()) + "\n\nThe import of table '" + m_request.tableName + "' ended at line ";
+  std::string text =
+      std::string(failure.what()) + "\n\nThe import of table '" + m_request.tableName + "' ended at line ";
   if (!found) {
     m_rejected.Discard();
     const std::int64_t line = m_reader.NextLineNumber();
-    throw EImportFailed(text + std::to_string(line) +
-                            ": 0 rows were committed before it and are in the table; that line and the ones after "
-                            "it were not imported.",
-                        0, line, 0);
+    throw EImportFailed(
+        text + std::to_string(line) +
+            ": 0 rows were committed before it and are in the table; that line and the ones after "
+            "it were not imported.",
+        0, line, 0);
   }
   TBulkInserter& inserter = *found;
   const auto* databaseError = dynamic_cast<const EDatabaseError*>(&failure);
@@ -153,10 +264,11 @@ void TImportRun::Fail(const std::exception& failure, TBulkInserter* found) {
   if (!inserter.OutcomeUnknown()) {
     // Lines refused after the last commit go with the rows rolled back.
     m_rejected.Discard();
-    throw EImportFailed(text + std::to_string(line) + ": " + std::to_string(committed) +
-                            " rows were committed before it and are in the table; that line and the ones after "
-                            "it were not imported.",
-                        committed, line, 0);
+    throw EImportFailed(
+        text + std::to_string(line) + ": " + std::to_string(committed) +
+            " rows were committed before it and are in the table; that line and the ones after "
+            "it were not imported.",
+        committed, line, 0);
   }
   // Refused lines are not in the table either way; keeping them loses none.
   try {
@@ -164,60 +276,111 @@ void TImportRun::Fail(const std::exception& failure, TBulkInserter* found) {
   } catch (const std::exception&) {
   }
   const std::int64_t end = inserter.UnknownEnd();
-  throw EImportFailed(text + std::to_string(line) + " or at line " + std::to_string(end) + ": " +
-                          std::to_string(committed) +
-                          " rows were committed before line " + std::to_string(line) +
-                          " and are in the table. The connection was lost while the rows of lines " +
-                          std::to_string(line) + " to " + std::to_string(end - 1) +
-                          " were being committed, so whether they are in the table cannot be known here: if they "
-                          "are, import again from line " +
-                          std::to_string(end) + ", else from line " + std::to_string(line) + ".",
-                      committed, line, end);
+  throw EImportFailed(
+      text + std::to_string(line) + " or at line " + std::to_string(end) + ": " + std::to_string(committed) +
+          " rows were committed before line " + std::to_string(line) +
+          " and are in the table. The connection was lost while the rows of lines " + std::to_string(line) +
+          " to " + std::to_string(end - 1) +
+          " were being committed, so whether they are in the table cannot be known here: if they "
+          "are, import again from line " +
+          std::to_string(end) + ", else from line " + std::to_string(line) + ".",
+      committed, line, end);
 }
 
-void TImportRun::ReadLine(TBulkInserter& inserter) {
+TReadLine TImportRun::ReadLine(const std::vector<TColumnInput>& inputs) {
   m_reader.Read(m_pieces);
   IOCheck();
-  const std::int64_t lineNumber = m_reader.LineNumber();
-  if (lineNumber < m_request.fromLine) {
-    inserter.Pass(m_reader.NextLineNumber());
-  } else if (m_reader.Unterminated()) {
-    RefuseHere(inserter, TLineFault::lfUnclosedQuote,
-               "The quoted value that opens on line " + std::to_string(lineNumber) +
-                   " is not closed before the end of the file");
-  } else if (m_pieces.size() != m_headerPieces) {
+  TReadLine line;
+  line.lineNumber = m_reader.LineNumber();
+  line.next = m_reader.NextLineNumber();
+  line.bytesRead = m_reader.BytesRead();
+  auto refused = [&](TLineFault fault, std::string reason) {
+    line.kind = TReadLine::rlRefused;
+    line.fault = fault;
+    line.reason = std::move(reason);
+    line.record = m_reader.Record();
+    return std::move(line);
+  };
+  if (line.lineNumber < m_request.fromLine) {
+    line.kind = TReadLine::rlPassed;
+    return line;
+  }
+  if (m_reader.Unterminated()) {
+    return refused(TLineFault::lfUnclosedQuote, "The quoted value that opens on line " +
+                                                    std::to_string(line.lineNumber) +
+                                                    " is not closed before the end of the file");
+  }
+  if (m_pieces.size() != m_headerPieces) {
     const std::string expected =
         m_request.dialect.header && m_request.dialect.columns.empty()
             ? "the header names " + std::to_string(m_headerPieces) + " columns"
             : "it must have " + std::to_string(m_headerPieces) + ", one for each column";
-    RefuseHere(inserter, TLineFault::lfPieceCount,
-               "The line has " + std::to_string(m_pieces.size()) + " values; " + expected);
-  } else {
-    TInsertRow row;
-    row.tag = lineNumber;
-    row.next = m_reader.NextLineNumber();
-    row.source = m_reader.Record();
-    row.values.reserve(m_columns.size());
-    try {
-      for (std::size_t c = 0; c < m_columns.size(); ++c) {
-        row.values.push_back(ImportValue(m_columns[c], inserter.Input(c), m_pieces[m_columns[c].piece],
-                                         m_request.dialect.nullText));
-      }
-    } catch (const EConvertError& unreadable) {
-      RefuseHere(inserter, TLineFault::lfUnreadableValue, unreadable.what());
-      return;
+    return refused(TLineFault::lfPieceCount,
+                   "The line has " + std::to_string(m_pieces.size()) + " values; " + expected);
+  }
+  TInsertRow& row = line.row;
+  row.tag = line.lineNumber;
+  row.next = line.next;
+  row.source = m_reader.Record();
+  row.values.reserve(m_columns.size());
+  try {
+    for (std::size_t c = 0; c < m_columns.size(); ++c) {
+      row.values.push_back(
+          ImportValue(m_columns[c], inputs[c], m_pieces[m_columns[c].piece], m_request.dialect.nullText));
     }
-    inserter.Add(std::move(row));
+  } catch (const EConvertError& unreadable) {
+    row = TInsertRow{};
+    return refused(TLineFault::lfUnreadableValue, unreadable.what());
+  }
+  return line;
+}
+
+// Reads every line into the pipe, until the end of the file, a failure or
+// the pipe's abandoning.
+void TImportRun::ReadLines(TLinePipe& pipe, const std::vector<TColumnInput>& inputs) {
+  try {
+    std::vector<TReadLine> batch;
+    std::size_t bytes = 0;
+    for (;;) {
+      const bool atEnd = m_reader.AtEnd();
+      IOCheck();
+      if (atEnd) break;
+      batch.push_back(ReadLine(inputs));
+      // A line is held twice: as the file has it and as its values.
+      bytes += 2 * m_reader.Record().size();
+      if (batch.size() == TLinePipe::kLines || bytes >= TLinePipe::kBytes) {
+        if (!pipe.Send(batch)) return;
+        bytes = 0;
+      }
+    }
+    if (!batch.empty() && !pipe.Send(batch)) return;
+    pipe.End(nullptr);
+  } catch (...) {
+    pipe.End(std::current_exception());
+  }
+}
+
+void TImportRun::Take(TReadLine& line, TBulkInserter& inserter) {
+  switch (line.kind) {
+    case TReadLine::rlPassed:
+      inserter.Pass(line.next);
+      break;
+    case TReadLine::rlRefused:
+      RefuseHere(inserter, line);
+      break;
+    case TReadLine::rlRow:
+      inserter.Add(std::move(line.row));
+      break;
   }
 }
 
 // A line refused before it reaches the table, judged after the rows before it.
-void TImportRun::RefuseHere(TBulkInserter& inserter, TLineFault fault, const std::string& reason) {
+void TImportRun::RefuseHere(TBulkInserter& inserter, const TReadLine& read) {
   inserter.Flush();
-  TRefusedLine line(m_request.fileName, m_reader.LineNumber(), reason);
-  line.fault = fault;
-  Refuse(m_reader.Record(), line);
-  inserter.Pass(m_reader.NextLineNumber());
+  TRefusedLine line(m_request.fileName, read.lineNumber, read.reason);
+  line.fault = read.fault;
+  Refuse(read.record, line);
+  inserter.Pass(read.next);
 }
 
 bool TImportRun::Refuse(const std::string& record, const TRefusedLine& line) {
@@ -235,9 +398,9 @@ bool TImportRun::Refuse(const std::string& record, const TRefusedLine& line) {
   return !m_stopAsked;
 }
 
-void TImportRun::MoveBar(std::int64_t rowsDone) {
+void TImportRun::MoveBar(std::int64_t rowsDone, std::int64_t bytesRead) {
   if (m_fileSize <= 0) return;
-  const int now = static_cast<int>(10 + 90 * std::min(m_reader.BytesRead(), m_fileSize) / m_fileSize);
+  const int now = static_cast<int>(10 + 90 * std::min(bytesRead, m_fileSize) / m_fileSize);
   if (now == m_position) return;
   m_position = now;
   m_progress.SetPosition(m_position);
@@ -288,7 +451,8 @@ TTransferResult ImportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
     return result;
   }
 
-  TImportRun run(result, request, progress, messages, reader, std::move(match.columns), header.size(), fileSize);
+  TImportRun run(result, request, progress, messages, reader, std::move(match.columns), header.size(),
+                 fileSize);
   try {
     run.Run(*dataSet.SQLConnection());
   } catch (const EImportFailed&) {
