@@ -61,11 +61,8 @@ void TSQLCommand::SetDouble(int index, double value) {
 }
 
 std::int64_t TSQLCommand::Execute() {
+  Run();
   ISQLCommand* command = Command();
-  ISQLCursor* cursor = nullptr;
-  SQLResult status = command->execute(&cursor);
-  TDriverPtr<ISQLCursor> owned(cursor);
-  CheckStatus(status, command, m_lastError);
   std::uint32_t rows = 0;
   CheckStatus(command->getRowsAffected(&rows), command, m_lastError);
   return rows;

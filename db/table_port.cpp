@@ -373,9 +373,9 @@ TBulkInserter::TBulkInserter(TSQLConnection& connection, const std::string& tabl
     if (m_options.upsert && m_options.matchColumns.empty()) {
       TSQLCommand keys(connection);
       keys.Prepare(
-          "SELECT IIF(EXISTS (SELECT 1 FROM RDB$RELATION_CONSTRAINTS WHERE RDB$CONSTRAINT_TYPE = 'PRIMARY "
-          "KEY' "
-          "AND RDB$RELATION_NAME = ?), 'Y', 'N') FROM RDB$DATABASE");
+          "SELECT IIF(EXISTS (SELECT 1 FROM RDB$RELATION_CONSTRAINTS "
+          "WHERE RDB$CONSTRAINT_TYPE = 'PRIMARY KEY' AND RDB$RELATION_NAME = ?), 'Y', 'N') "
+          "FROM RDB$DATABASE");
       keys.SetText(1, tableName);
       if (keys.ExecuteForText() != "Y") {
         throw EDatabaseError(

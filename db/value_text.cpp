@@ -322,10 +322,10 @@ std::string FloatText(double value) {
   ++exponent;  // value = 0.digits x 10^exponent
 
   std::string out;
-  AppendGeneral(
-      out,
-      value<0, std::string_view(digits, count), exponent, LocaleFormats().DecimalSeparator, exponent> 15 ||
-          exponent < -3);
+  const bool negative = value < 0;
+  const bool scientific = exponent > 15 || exponent < -3;
+  AppendGeneral(out, negative, std::string_view(digits, count), exponent, LocaleFormats().DecimalSeparator,
+                scientific);
   return out;
 }
 

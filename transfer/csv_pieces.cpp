@@ -50,24 +50,10 @@ bool QuotedInDialect(std::string_view piece, const TCsvDialect& dialect) {
 }  // namespace
 
 bool NeedsCsvQuotes(std::string_view piece, char delimiter) {
-  // The special bytes and the delimiter in one table, made again only when
-  // the delimiter changes; every byte is looked up without a branch.
-  thread_local int tableDelimiter = -1;  // none yet
-  thread_local std::array<unsigned char, 256> table = [] {
-    std::array<unsigned char, 256> made{};
-    for (std::size_t i = 0; i < made.size(); ++i) made[i] = kSpecial[i];
-    return made;
-  }();
-  const int wanted = static_cast<unsigned char>(delimiter);
-  if (wanted != tableDelimiter) {
-    if (tableDelimiter >= 0)
-      table[static_cast<std::size_t>(tableDelimiter)] = kSpecial[static_cast<std::size_t>(tableDelimiter)];
-    table[static_cast<std::size_t>(wanted)] = 1;
-    tableDelimiter = wanted;
+  for (char c : piece) {
+    if (kSpecial[static_cast<unsigned char>(c)] || c == delimiter) return true;
   }
-  unsigned char found = 0;
-  for (char c : piece) found |= table[static_cast<unsigned char>(c)];
-  return found != 0;
+  return false;
 }
 
 void AppendCsvPiece(std::string& line, std::string_view piece, const TCsvDialect& dialect) {

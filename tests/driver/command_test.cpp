@@ -75,6 +75,23 @@ TEST_P(Commands, ChangesCountTheirRowsAndStayCommitted) {
   }
 }
 
+// In a transaction the connection holds open, a prepared statement's rows
+// are counted when they are asked for, each execution its own.
+TEST_P(Commands, ChangesInAnOpenTransactionCountTheirRows) {
+  ASSERT_EQ(m_session.connection->startTransaction(eTxnReadCommitted), 0);
+  auto command = NewCommand(m_session);
+  ASSERT_EQ(command->prepare("UPDATE PEOPLE SET NAME = NAME || '!' WHERE ID <= ?", 1), 0);
+  for (const auto& [last, expected] : {std::pair("3", 3u), std::pair("0", 0u), std::pair("1", 1u)}) {
+    ASSERT_EQ(command->setParameterText(1, last, 1), 0);
+    ISQLCursor* cursor = nullptr;
+    ASSERT_EQ(command->execute(&cursor), 0) << ErrorText(command.get());
+    std::uint32_t rows = 99;
+    EXPECT_EQ(command->getRowsAffected(&rows), 0);
+    EXPECT_EQ(rows, expected) << last;
+  }
+  EXPECT_EQ(m_session.connection->rollback(), 0);
+}
+
 TEST_P(Commands, InsertStaysAfterALaterStatementFails) {
   auto command = NewCommand(m_session);
   ISQLCursor* cursor = nullptr;

@@ -400,6 +400,23 @@ TEST_P(TableTransferTest, ImportInsertsEachLineAndReportsTheCount) {
   EXPECT_EQ(std::adjacent_find(progress.positions.begin(), progress.positions.end()), progress.positions.end());
 }
 
+// The file is read ahead of the rows sent; a Stop keeps exactly the rows
+// sent before it, and names the line to go on from.
+TEST_P(TableTransferTest, AStopMidImportKeepsTheRowsSentAndNamesTheNextLine) {
+  MakeDatabase(kCustomerSql);
+  std::string lines = "ID,NAME,NOTE\r\n";
+  for (int id = 1; id <= 5000; ++id) lines += std::to_string(id) + ",a name long enough to move the bar,\r\n";
+  WriteFile(folder / "in.csv", lines);
+  TStopAfter stopper(20);
+  const TTransferResult result = ImportTable(dataSet, Request("CUSTOMER", "in.csv"), stopper, messages);
+  EXPECT_TRUE(result.stopped);
+  ASSERT_GT(result.rows, 0);
+  ASSERT_LT(result.rows, 5000);
+  EXPECT_EQ(Query("SELECT COUNT(*) FROM CUSTOMER"), std::to_string(result.rows));
+  EXPECT_EQ(Query("SELECT MAX(ID) FROM CUSTOMER"), std::to_string(result.rows));
+  EXPECT_EQ(result.stoppedAtLine, result.rows + 2);
+}
+
 TEST_P(TableTransferTest, ImportChecksTheHeaderAgainstTheFields) {
   struct Case {
     const char* header;
