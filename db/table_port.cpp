@@ -265,10 +265,15 @@ TRowCount::TRowCount(TTableReader& reader, const TSQLConnection& like, std::stri
           if (!m_abandoned) {
             m_counting = connection.get();
             lock.unlock();
-            TSQLDataSet counter(std::string(), connection.get());
-            counter.SetCommandText(sql);
-            counter.SetActive(true);
-            rows = counter.AtEnd() ? 0 : counter.FieldAt(0).AsLargeInt();
+            // Rolled back, as the reader's snapshot is: a query's count changes nothing.
+            connection->StartTransaction(eTxnSnapshot);
+            {
+              TSQLDataSet counter(std::string(), connection.get());
+              counter.SetCommandText(sql);
+              counter.SetActive(true);
+              rows = counter.AtEnd() ? 0 : counter.FieldAt(0).AsLargeInt();
+            }
+            connection->Rollback();
           }
         } catch (const std::exception&) {
           // Counted in the reader's snapshot instead.

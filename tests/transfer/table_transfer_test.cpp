@@ -417,6 +417,23 @@ TEST_P(TableTransferTest, AStopMidImportKeepsTheRowsSentAndNamesTheNextLine) {
   EXPECT_EQ(result.stoppedAtLine, result.rows + 2);
 }
 
+// A query's rows are read, and counted, without changing anything, even
+// when what it selects from writes.
+TEST_P(TableTransferTest, AQueryThatWritesIsExportedAndChangesNothing) {
+  MakeDatabase(
+      "CREATE TABLE TRAIL (N INTEGER);\n"
+      "SET TERM ^;\n"
+      "CREATE PROCEDURE NOISY RETURNS (N INTEGER) AS BEGIN INSERT INTO TRAIL VALUES (1); "
+      "N = 1; SUSPEND; N = 2; SUSPEND; END^\n"
+      "SET TERM ;^\n");
+  TTransferRequest request = Request("");
+  request.query = "SELECT N FROM NOISY";
+  EXPECT_EQ(ExportTable(dataSet, request, progress, messages).rows, 2);
+  EXPECT_EQ(ReadFile(folder / "out.csv"), "N\r\n1\r\n2\r\n");
+  EXPECT_EQ(progress.positions, (std::vector<int>{0, 10, 55, 100, 100}));
+  EXPECT_EQ(Query("SELECT COUNT(*) FROM TRAIL"), "0");
+}
+
 TEST_P(TableTransferTest, ImportChecksTheHeaderAgainstTheFields) {
   struct Case {
     const char* header;
