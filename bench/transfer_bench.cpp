@@ -25,7 +25,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -85,9 +84,17 @@ class CountingMessages : public IMessages {
 
 double Rate(long rows, double seconds) { return rows / seconds; }
 
-std::string ReadFileBytes(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+// Whether two files hold the same bytes, read a piece at a time so that the
+// process's peak memory stays the transfers' own.
+bool SameBytes(const std::filesystem::path& one, const std::filesystem::path& other) {
+  std::ifstream a(one, std::ios::binary), b(other, std::ios::binary);
+  std::vector<char> x(1 << 20), y(1 << 20);
+  while (a && b) {
+    a.read(x.data(), static_cast<std::streamsize>(x.size()));
+    b.read(y.data(), static_cast<std::streamsize>(y.size()));
+    if (a.gcount() != b.gcount() || !std::equal(x.begin(), x.begin() + a.gcount(), y.begin())) return false;
+  }
+  return !a && !b;
 }
 
 void Report(const char* what, long rows, double seconds) {
@@ -217,7 +224,7 @@ bool CompareCharSets(const testdb::TestDatabase& database, long importRows) {
     exported[set] += rows;
     exportSeconds[set] += seconds;
   }
-  if (ReadFileBytes(database.Dir() / files[0]) != ReadFileBytes(database.Dir() / files[1])) {
+  if (!SameBytes(database.Dir() / files[0], database.Dir() / files[1])) {
     std::fprintf(stderr, "transfer_bench: the files through NONE and UTF8 differ\n");
     return false;
   }
@@ -309,7 +316,7 @@ bool CompareNotes(const testdb::TestDatabase& database, const bench::FbClient& c
     }
   }
   const double isqlSeconds = IsqlSelect(database.Dir(), remote, "BT");
-  const bool sameFiles = ReadFileBytes(database.Dir() / "NB.csv") == ReadFileBytes(database.Dir() / "BT.csv");
+  const bool sameFiles = SameBytes(database.Dir() / "NB.csv", database.Dir() / "BT.csv");
   for (int turn = 0; turn < 2 * kTurns; ++turn) {
     const int t = (turn + 1) % 2;
     const std::string target = std::string(tables[t]) + "_IMPORT" + std::to_string(turn / 2);
