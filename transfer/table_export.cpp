@@ -18,6 +18,7 @@
 #include "transfer/table_transfer.h"
 #include "transfer/text_file.h"
 #include "transfer/transfer_file.h"
+#include "transfer/worker_thread.h"
 
 namespace {
 
@@ -248,24 +249,18 @@ TTransferResult ExportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
     TRowPipe pipe;
     std::thread writer(WriteLines, std::ref(pipe), std::ref(file), std::ref(table), imageSize,
                        std::cref(request.dialect));
-    struct TJoin {
-      TRowPipe& pipe;
-      std::thread& writer;
-      ~TJoin() {
-        if (!writer.joinable()) return;
-        pipe.Abandon();
-        writer.join();
-      }
-    } join{pipe, writer};
+    TJoinOnExit join{writer, [&pipe] { pipe.Abandon(); }};
+    // The writer uses the file: it ends before the file is closed.
+    auto stopHere = [&] {
+      pipe.Abandon();
+      writer.join();
+      return stopped();
+    };
 
     std::int64_t fetched = 0;
     TRowPipe::TBatch* batch = &pipe.Take();
     while (!table.AtEnd()) {
-      if (progress.StopRequested()) {
-        pipe.Abandon();
-        writer.join();
-        return stopped();
-      }
+      if (progress.StopRequested()) return stopHere();
       batch->images.resize(batchRows * imageSize);
       table.CopyRow(batch->images.data() + batch->rows * imageSize);
       if (++batch->rows == batchRows) {
@@ -279,11 +274,7 @@ TTransferResult ExportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
     }
     if (recordCount < 0) recordCount = count->Get();
     showRows(fetched);
-    if (progress.StopRequested()) {
-      pipe.Abandon();
-      writer.join();
-      return stopped();
-    }
+    if (progress.StopRequested()) return stopHere();
     if (batch->rows > 0) pipe.Send(*batch);
     pipe.Finish();
     writer.join();

@@ -20,6 +20,7 @@
 #include "transfer/table_transfer.h"
 #include "transfer/text_file.h"
 #include "transfer/transfer_file.h"
+#include "transfer/worker_thread.h"
 
 namespace {
 
@@ -132,7 +133,8 @@ class TImportRun {
   int Position() const { return m_position; }
 
  private:
-  // The next line of the file, from the reader's thread.
+  // The next line of the file, on the thread that reads it; false at its end.
+  bool NextLine(TReadLine& line, const std::vector<TColumnInput>& inputs);
   TReadLine ReadLine(const std::vector<TColumnInput>& inputs);
   void ReadLines(TLinePipe& pipe, const std::vector<TColumnInput>& inputs);
   void Take(TReadLine& line, TBulkInserter& inserter);
@@ -189,29 +191,14 @@ void TImportRun::Run(TSQLConnection& connection) {
     TLinePipe pipe;
     std::thread reading;
     if (readAside) reading = std::thread(&TImportRun::ReadLines, this, std::ref(pipe), std::cref(inputs));
-    struct TJoin {
-      TLinePipe& pipe;
-      std::thread& reading;
-      ~TJoin() {
-        if (!reading.joinable()) return;
-        pipe.Abandon();
-        reading.join();
-      }
-    } join{pipe, reading};
+    TJoinOnExit join{reading, [&pipe] { pipe.Abandon(); }};
     TReadLine line;
     for (;;) {
       if (m_progress.StopRequested() || m_stopAsked) {
         m_result.stopped = true;
         break;
       }
-      if (readAside) {
-        if (!pipe.Next(line)) break;
-      } else {
-        const bool atEnd = m_reader.AtEnd();
-        IOCheck();
-        if (atEnd) break;
-        line = ReadLine(inputs);
-      }
+      if (!(readAside ? pipe.Next(line) : NextLine(line, inputs))) break;
       Take(line, *inserter);
       MoveBar(inserter->Inserted(), line.bytesRead);
     }
@@ -335,17 +322,23 @@ TReadLine TImportRun::ReadLine(const std::vector<TColumnInput>& inputs) {
   return line;
 }
 
+bool TImportRun::NextLine(TReadLine& line, const std::vector<TColumnInput>& inputs) {
+  const bool atEnd = m_reader.AtEnd();
+  IOCheck();
+  if (atEnd) return false;
+  line = ReadLine(inputs);
+  return true;
+}
+
 // Reads every line into the pipe, until the end of the file, a failure or
 // the pipe's abandoning.
 void TImportRun::ReadLines(TLinePipe& pipe, const std::vector<TColumnInput>& inputs) {
   try {
     std::vector<TReadLine> batch;
     std::size_t bytes = 0;
-    for (;;) {
-      const bool atEnd = m_reader.AtEnd();
-      IOCheck();
-      if (atEnd) break;
-      batch.push_back(ReadLine(inputs));
+    TReadLine line;
+    while (NextLine(line, inputs)) {
+      batch.push_back(std::move(line));
       // A line is held twice: as the file has it and as its values.
       bytes += 2 * m_reader.Record().size();
       if (batch.size() == TLinePipe::kLines || bytes >= TLinePipe::kBytes) {
