@@ -38,6 +38,14 @@ void CheckBcd(const TBcd& value) {
 
 using packed::DigitAtPower;
 
+// True when ScaledBcd would give the same number in other digits: no more
+// places than scale and room for every digit. Its text is then the value's own.
+bool ScaleFits(const TBcd& value, int precision, int scale) {
+  if (scale < 0 || packed::Places(value) > scale) return false;
+  const int needed = packed::IntegerDigits(value) + scale;
+  return needed <= packed::kMaxDigits && std::max(precision, needed) > 0;
+}
+
 void AppendInteger(std::string& out, std::int64_t value) {
   char buffer[24];
   auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
@@ -426,13 +434,13 @@ void TField::AppendValueText(std::string& out) const {
       out += FixedPointText(BcdToFixedPoint(m_bcd));
       break;
     case fkFMTBCD:
-      out += BcdText(ScaledBcd(m_bcd, m_precision, m_size));
+      out += BcdText(ScaleFits(m_bcd, m_precision, m_size) ? m_bcd : ScaledBcd(m_bcd, m_precision, m_size));
       break;
     case fkBoolean:
       out += m_integer != 0 ? "True" : "False";
       break;
     case fkDate:
-      AppendDateTimeText(out, LocaleFormats().ShortDateFormat, m_float, 0);
+      AppendDayText(out, LocaleFormats().ShortDateFormat, static_cast<std::int64_t>(m_float));
       break;
     case fkTime:
       AppendDateTimeText(out, LocaleFormats().LongTimeFormat,
@@ -442,13 +450,10 @@ void TField::AppendValueText(std::string& out) const {
     case fkDateTime:
       AppendDateTimeText(out, "", m_float, 0);
       break;
-    case fkSQLTimeStamp: {
-      // The fraction goes after the seconds; AppendDateTimeText checks its range.
-      TSQLTimeStamp whole = m_stamp;
-      whole.fraction = 0;
-      AppendDateTimeText(out, "", TimeStampToDateTime(whole), static_cast<int>(m_stamp.fraction));
+    case fkSQLTimeStamp:
+      // The fraction goes after the seconds.
+      AppendTimeStampText(out, "", m_stamp);
       break;
-    }
   }
 }
 

@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <deque>
 #include <limits>
@@ -91,20 +92,76 @@ void AppendGeneral(std::string& out, bool negative, std::string_view digits, int
 }
 
 void AppendNumber(std::string& out, long long value, int minDigits) {
-  // The parts of dates and times: up to four digits, written in one go.
-  if (value >= 0 && value < 10000 && minDigits <= 4) {
-    char digits[4];
-    const int count = std::max(minDigits, value >= 1000 ? 4 : value >= 100 ? 3 : value >= 10 ? 2 : 1);
-    for (int i = count - 1; i >= 0; --i, value /= 10) digits[i] = static_cast<char>('0' + value % 10);
-    out.append(digits, static_cast<std::size_t>(count));
-    return;
-  }
   char buffer[24];
   auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
   const auto length = static_cast<int>(result.ptr - buffer);
   if (length < minDigits) out.append(static_cast<std::size_t>(minDigits - length), '0');
   out.append(buffer, result.ptr);
 }
+
+// "00" to "99", two characters a number.
+constexpr std::array<char, 200> kTwoDigits = [] {
+  std::array<char, 200> digits{};
+  for (int i = 0; i < 100; ++i) {
+    digits[static_cast<std::size_t>(2 * i)] = static_cast<char>('0' + i / 10);
+    digits[static_cast<std::size_t>(2 * i + 1)] = static_cast<char>('0' + i % 10);
+  }
+  return digits;
+}();
+
+// A date-time's text, gathered on the stack and added to the line in one go:
+// a date is written for every row of a table, and most of its pieces are a
+// character or two. Longer pieces (names, eras) go through as they come.
+class TDateTimeText {
+ public:
+  explicit TDateTimeText(std::string& out) : m_out(out) {}
+
+  void Put(char c) {
+    if (m_size == sizeof m_text) Flush();
+    m_text[m_size++] = c;
+  }
+  void Put(std::string_view text) {
+    if (text.size() > sizeof m_text - m_size) {
+      Flush();
+      if (text.size() > sizeof m_text) {
+        m_out.append(text);
+        return;
+      }
+    }
+    std::memcpy(m_text + m_size, text.data(), text.size());
+    m_size += text.size();
+  }
+  // The value with at least minDigits digits, zeros in front.
+  void PutNumber(long long value, int minDigits) {
+    if (value < 0 || value > 9999 || minDigits > 4) {
+      Flush();
+      AppendNumber(m_out, value, minDigits);
+      return;
+    }
+    if (sizeof m_text - m_size < 4) Flush();
+    char* at = m_text + m_size;
+    const auto number = static_cast<std::size_t>(value);
+    const int count = std::max(minDigits, value >= 1000 ? 4 : value >= 100 ? 3 : value >= 10 ? 2 : 1);
+    if (count > 2) {
+      const std::size_t high = number / 100;
+      if (count == 4) *at++ = kTwoDigits[2 * high];
+      *at++ = kTwoDigits[2 * high + 1];
+    }
+    const std::size_t low = number % 100;
+    if (count > 1) *at++ = kTwoDigits[2 * low];
+    *at++ = kTwoDigits[2 * low + 1];
+    m_size = static_cast<std::size_t>(at - m_text);
+  }
+  void Flush() {
+    m_out.append(m_text, m_size);
+    m_size = 0;
+  }
+
+ private:
+  std::string& m_out;
+  char m_text[64];
+  std::size_t m_size = 0;
+};
 
 bool StartsWithNoCase(std::string_view text, std::size_t pos, std::string_view prefix) {
   if (text.size() - pos < prefix.size()) return false;
@@ -163,36 +220,36 @@ class TDateTimeWriter {
       : m_parts(parts), m_formats(formats), m_fraction(fraction) {}
 
   // The pattern itself is level 0; named patterns inside a named pattern write nothing.
-  void Append(std::string& out, std::string_view pattern, int level) const {
+  void Append(TDateTimeText& out, std::string_view pattern, int level) const {
     if (level > 1) return;
     for (const TDateTimeToken& token : PatternTokens(pattern)) Write(out, token, level);
   }
 
  private:
-  void Write(std::string& out, const TDateTimeToken& token, int level) const {
+  void Write(TDateTimeText& out, const TDateTimeToken& token, int level) const {
     using enum TDateTimeTokenKind;
     const TDateTimeParts& p = m_parts;
     switch (token.Kind) {
       case tkLiteral:
-        out.append(token.Text);
+        out.Put(token.Text);
         break;
       case tkDateSeparator:
-        if (m_formats.DateSeparator != '\0') out += m_formats.DateSeparator;
+        if (m_formats.DateSeparator != '\0') out.Put(m_formats.DateSeparator);
         break;
       case tkTimeSeparator:
-        if (m_formats.TimeSeparator != '\0') out += m_formats.TimeSeparator;
+        if (m_formats.TimeSeparator != '\0') out.Put(m_formats.TimeSeparator);
         break;
       case tkDateTime:
         if (level == 0) AppendDateTime(out);
         break;
       case tkDay:
-        AppendNumber(out, p.Day, token.Digits);
+        out.PutNumber(p.Day, token.Digits);
         break;
       case tkShortDayName:
-        out += m_formats.ShortDayNames[static_cast<std::size_t>(p.DayOfWeek - 1)];
+        out.Put(m_formats.ShortDayNames[static_cast<std::size_t>(p.DayOfWeek - 1)]);
         break;
       case tkLongDayName:
-        out += m_formats.LongDayNames[static_cast<std::size_t>(p.DayOfWeek - 1)];
+        out.Put(m_formats.LongDayNames[static_cast<std::size_t>(p.DayOfWeek - 1)]);
         break;
       case tkShortDate:
         Append(out, m_formats.ShortDateFormat, level + 1);
@@ -201,32 +258,32 @@ class TDateTimeWriter {
         Append(out, m_formats.LongDateFormat, level + 1);
         break;
       case tkMonth:
-        AppendNumber(out, p.Month, token.Digits);
+        out.PutNumber(p.Month, token.Digits);
         break;
       case tkShortMonthName:
-        out += m_formats.ShortMonthNames[static_cast<std::size_t>(p.Month - 1)];
+        out.Put(m_formats.ShortMonthNames[static_cast<std::size_t>(p.Month - 1)]);
         break;
       case tkLongMonthName:
-        out += m_formats.LongMonthNames[static_cast<std::size_t>(p.Month - 1)];
+        out.Put(m_formats.LongMonthNames[static_cast<std::size_t>(p.Month - 1)]);
         break;
       case tkYear2:
-        AppendNumber(out, p.Year % 100, 2);
+        out.PutNumber(p.Year % 100, 2);
         break;
       case tkYear4:
-        AppendNumber(out, p.Year, 4);
+        out.PutNumber(p.Year, 4);
         break;
       case tkHour:
-        AppendNumber(out, token.TwelveHour ? TwelveHourClock(p.Hour) : p.Hour, token.Digits);
+        out.PutNumber(token.TwelveHour ? TwelveHourClock(p.Hour) : p.Hour, token.Digits);
         break;
       case tkMinute:
-        AppendNumber(out, p.Minute, token.Digits);
+        out.PutNumber(p.Minute, token.Digits);
         break;
       case tkSecond:
-        AppendNumber(out, p.Second, token.Digits);
-        out.append(m_fraction);
+        out.PutNumber(p.Second, token.Digits);
+        out.Put(m_fraction);
         break;
       case tkMillisecond:
-        AppendNumber(out, p.Millisecond, token.Digits);
+        out.PutNumber(p.Millisecond, token.Digits);
         break;
       case tkShortTime:
         Append(out, m_formats.ShortTimeFormat, level + 1);
@@ -235,43 +292,43 @@ class TDateTimeWriter {
         Append(out, m_formats.LongTimeFormat, level + 1);
         break;
       case tkAmPmText:
-        out.append(p.Hour < 12 ? token.Text.substr(0, 2) : token.Text.substr(3, 2));
+        out.Put(p.Hour < 12 ? token.Text.substr(0, 2) : token.Text.substr(3, 2));
         break;
       case tkAPText:
-        out += p.Hour < 12 ? token.Text[0] : token.Text[2];
+        out.Put(p.Hour < 12 ? token.Text[0] : token.Text[2]);
         break;
       case tkAmPmMarkers:
-        out += p.Hour < 12 ? m_formats.TimeAMString : m_formats.TimePMString;
+        out.Put(p.Hour < 12 ? m_formats.TimeAMString : m_formats.TimePMString);
         break;
       case tkEraYear:
         AppendEraYear(out, token.Digits);
         break;
       case tkEraName:
-        out += EraText(p, true, m_formats);
+        out.Put(EraText(p, true, m_formats));
         break;
     }
   }
 
   // The date, then a blank and the time, unless hours, minutes and seconds are
   // all 0 and no fraction is written.
-  void AppendDateTime(std::string& out) const {
+  void AppendDateTime(TDateTimeText& out) const {
     const TDateTimeParts& p = m_parts;
     Append(out, m_formats.ShortDateFormat, 1);
     if (p.Hour != 0 || p.Minute != 0 || p.Second != 0 || !m_fraction.empty()) {
-      out += ' ';
+      out.Put(' ');
       Append(out, m_formats.LongTimeFormat, 1);
     }
   }
 
   // The era year as the locale writes it; in digits, padded to two for a run
   // of two or more "e".
-  void AppendEraYear(std::string& out, int digits) const {
+  void AppendEraYear(TDateTimeText& out, int digits) const {
     std::string year = EraText(m_parts, false, m_formats);
     const bool numeric = !year.empty() && year.find_first_not_of("0123456789") == std::string::npos;
     if (numeric) {
-      AppendNumber(out, std::atoll(year.c_str()), digits >= 2 ? 2 : 1);
+      out.PutNumber(std::atoll(year.c_str()), digits >= 2 ? 2 : 1);
     } else {
-      out += year;
+      out.Put(year);
     }
   }
 
@@ -430,6 +487,36 @@ TDateTime TimeStampToDateTime(const TSQLTimeStamp& stamp) {
   return date < 0 ? date - time : date + time;
 }
 
+namespace {
+
+// The parts of day number day (checked by the caller) at the time of day in milliseconds.
+void FillParts(std::int64_t day, std::int64_t time, TDateTimeParts& parts) {
+  CivilFromDays(day + kUnixDayOfZero, parts.Year, parts.Month, parts.Day);
+  parts.DayOfWeek = static_cast<int>(((day + 6) % 7 + 7) % 7) + 1;
+  parts.Hour = static_cast<int>(time / 3600000);
+  parts.Minute = static_cast<int>(time / 60000 % 60);
+  parts.Second = static_cast<int>(time / 1000 % 60);
+  parts.Millisecond = static_cast<int>(time % 1000);
+}
+
+void AppendPartsText(std::string& out, std::string_view pattern, const TDateTimeParts& parts,
+                     int tenThousandths) {
+  if (tenThousandths < 0 || tenThousandths > 9999) throw EConvertError(kTimeEncodeMessage);
+  char fraction[6] = {};
+  if (tenThousandths != 0) {
+    fraction[0] = '.';
+    int value = tenThousandths;
+    for (int i = 4; i >= 1; --i, value /= 10) fraction[i] = static_cast<char>('0' + value % 10);
+    for (int i = 4; fraction[i] == '0'; --i) fraction[i] = '\0';
+  }
+  TDateTimeText text(out);
+  TDateTimeWriter(parts, LocaleFormats(), fraction)
+      .Append(text, pattern.empty() ? std::string_view("c") : pattern, 0);
+  text.Flush();
+}
+
+}  // namespace
+
 bool DecodeDateTime(TDateTime value, TDateTimeParts& parts) {
   if (!std::isfinite(value) || value < kFirstDay - 1 || value > kLastDay + 1) return false;
   // Round to the millisecond first, so that 23:59:59.9996 becomes the next
@@ -440,29 +527,37 @@ bool DecodeDateTime(TDateTime value, TDateTimeParts& parts) {
   std::int64_t time = ms % kMSecsPerDay;
   if (time < 0) time = -time;
   if (day < kFirstDay || day > kLastDay) return false;
-
-  CivilFromDays(day + kUnixDayOfZero, parts.Year, parts.Month, parts.Day);
-  parts.DayOfWeek = static_cast<int>(((day + 6) % 7 + 7) % 7) + 1;
-  parts.Hour = static_cast<int>(time / 3600000);
-  parts.Minute = static_cast<int>(time / 60000 % 60);
-  parts.Second = static_cast<int>(time / 1000 % 60);
-  parts.Millisecond = static_cast<int>(time % 1000);
+  FillParts(day, time, parts);
   return true;
 }
 
 void AppendDateTimeText(std::string& out, std::string_view pattern, TDateTime value, int tenThousandths) {
   TDateTimeParts parts;
   if (!DecodeDateTime(value, parts)) throw EConvertError(kDateEncodeMessage);
-  if (tenThousandths < 0 || tenThousandths > 9999) throw EConvertError(kTimeEncodeMessage);
-  char fraction[6] = {};
-  if (tenThousandths != 0) {
-    fraction[0] = '.';
-    int value = tenThousandths;
-    for (int i = 4; i >= 1; --i, value /= 10) fraction[i] = static_cast<char>('0' + value % 10);
-    for (int i = 4; fraction[i] == '0'; --i) fraction[i] = '\0';
+  AppendPartsText(out, pattern, parts, tenThousandths);
+}
+
+void AppendDayText(std::string& out, std::string_view pattern, std::int64_t day) {
+  if (day < kFirstDay || day > kLastDay) throw EConvertError(kDateEncodeMessage);
+  TDateTimeParts parts;
+  FillParts(day, 0, parts);
+  AppendPartsText(out, pattern, parts, 0);
+}
+
+void AppendTimeStampText(std::string& out, std::string_view pattern, const TSQLTimeStamp& stamp) {
+  // Checked as TimeStampToDateTime checks the stamp without its fraction.
+  TDateTimeParts parts;
+  if (stamp.year == 0 && stamp.month == 0 && stamp.day == 0 && stamp.hour == 0 && stamp.minute == 0 &&
+      stamp.second == 0) {
+    FillParts(0, 0, parts);
+  } else {
+    const TDateTime day = EncodeDate(stamp.year, stamp.month, stamp.day);
+    TDateTime time = 0;
+    if (!TryEncodeTime(stamp.hour, stamp.minute, stamp.second, 0, time)) throw EConvertError(kTimeEncodeMessage);
+    FillParts(static_cast<std::int64_t>(day), (stamp.hour * 3600 + stamp.minute * 60 + stamp.second) * 1000LL,
+              parts);
   }
-  TDateTimeWriter(parts, LocaleFormats(), fraction)
-      .Append(out, pattern.empty() ? std::string_view("c") : pattern, 0);
+  AppendPartsText(out, pattern, parts, static_cast<int>(std::min<std::uint32_t>(stamp.fraction, 10000)));
 }
 
 std::string DateTimeText(std::string_view pattern, TDateTime value, int tenThousandths) {

@@ -36,6 +36,11 @@ std::string DateTimeText(std::string_view pattern, TDateTime value);
 std::string DateTimeText(std::string_view pattern, TDateTime value, int tenThousandths);
 // The same text appended to out (which a failure leaves as it was).
 void AppendDateTimeText(std::string& out, std::string_view pattern, TDateTime value, int tenThousandths);
+// The same texts without a double between: of day number day (0 is
+// 30 December 1899), and of a time stamp with its fraction, which is checked
+// as TimeStampToDateTime checks the stamp without it.
+void AppendDayText(std::string& out, std::string_view pattern, std::int64_t day);
+void AppendTimeStampText(std::string& out, std::string_view pattern, const TSQLTimeStamp& stamp);
 
 // Throws EConvertError "Invalid argument to date encode" / "... time encode".
 TDateTime EncodeDate(int year, int month, int day);

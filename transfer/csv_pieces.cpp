@@ -1,6 +1,8 @@
 #include "transfer/csv_pieces.h"
 
 #include <array>
+#include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "base/exceptions.h"
@@ -50,7 +52,23 @@ bool QuotedInDialect(std::string_view piece, const TCsvDialect& dialect) {
 }  // namespace
 
 bool NeedsCsvQuotes(std::string_view piece, char delimiter) {
-  for (char c : piece) {
+  // Sixteen bytes at a time, each compared with the five bytes at once.
+  using TBytes = unsigned char __attribute__((vector_size(16)));
+  std::size_t at = 0;
+  if (piece.size() >= sizeof(TBytes)) {
+    const auto each = [](char c) { return TBytes{} + static_cast<unsigned char>(c); };
+    const TBytes quote = each('"'), cr = each('\r'), lf = each('\n'), ctrlZ = each(kCtrlZ), delim = each(delimiter);
+    for (; at + sizeof(TBytes) <= piece.size(); at += sizeof(TBytes)) {
+      TBytes bytes;
+      std::memcpy(&bytes, piece.data() + at, sizeof bytes);
+      const auto found = (bytes == quote) | (bytes == cr) | (bytes == lf) | (bytes == ctrlZ) | (bytes == delim);
+      std::uint64_t halves[2];
+      std::memcpy(halves, &found, sizeof halves);
+      if ((halves[0] | halves[1]) != 0) return true;
+    }
+  }
+  for (; at < piece.size(); ++at) {
+    const char c = piece[at];
     if (kSpecial[static_cast<unsigned char>(c)] || c == delimiter) return true;
   }
   return false;

@@ -448,6 +448,51 @@ TEST(DateTimeText, ValueOutsideTheCalendarThrows) {
   ExpectConvertError([] { DateTimeText("c", std::nan("")); }, "Invalid argument to date encode");
 }
 
+// Day numbers and time stamps are written without a double between; the
+// texts and failures are those of the double's.
+TEST(DateTimeText, DaysAndStampsWriteAsTheirDateTimes) {
+  auto text = [](const std::function<void(std::string&)>& append) {
+    std::string out = "x";
+    try {
+      append(out);
+    } catch (const EConvertError& e) {
+      return std::string("! ") + e.what() + (out == "x" ? "" : " after " + out);
+    }
+    return out;
+  };
+  const TFormatsScope scope(UsSample());
+  for (const char* pattern : {"", "c", "dddd d mmmm yyyy hh:nn:ss.zzz ampm", "ddddd t"}) {
+    for (std::int64_t day : {-693594LL, -693593LL, -1LL, 0LL, 1LL, 38051LL, 2958465LL, 2958466LL}) {
+      EXPECT_EQ(text([&](std::string& out) { AppendDayText(out, pattern, day); }),
+                text([&](std::string& out) { AppendDateTimeText(out, pattern, static_cast<double>(day), 0); }))
+          << pattern << " " << day;
+    }
+    const TSQLTimeStamp stamps[] = {
+        {},  // the zero date-time
+        {0, 0, 0, 0, 0, 0, 5},
+        {1, 1, 1, 0, 0, 0, 0},
+        {1, 1, 1, 23, 59, 59, 9999},
+        {1899, 12, 29, 12, 0, 1, 0},
+        {2004, 3, 5, 14, 7, 9, 1230},
+        {9999, 12, 31, 23, 59, 59, 9999},
+        {2004, 2, 30, 0, 0, 0, 0},
+        {2004, 3, 5, 24, 0, 0, 0},
+        {2004, 3, 5, 0, 60, 0, 0},
+        {2004, 3, 5, 0, 0, 0, 10000},
+        {0, 3, 5, 1, 0, 0, 0},
+    };
+    for (const TSQLTimeStamp& stamp : stamps) {
+      TSQLTimeStamp whole = stamp;
+      whole.fraction = 0;
+      EXPECT_EQ(text([&](std::string& out) { AppendTimeStampText(out, pattern, stamp); }),
+                text([&](std::string& out) {
+                  AppendDateTimeText(out, pattern, TimeStampToDateTime(whole), static_cast<int>(stamp.fraction));
+                }))
+          << pattern << " " << stamp.year << "-" << stamp.month << "-" << stamp.day << " " << stamp.hour;
+    }
+  }
+}
+
 TEST(DateTimeText, EraTokensFollowTheLocaleRules) {
   // A locale without eras gives the century and the plain two-digit year.
   TLocaleFormats formats;

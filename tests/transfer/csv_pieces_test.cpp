@@ -38,6 +38,23 @@ TEST(CsvPieces, PiecesThatWouldBreakTheLineAreQuoted) {
   }
 }
 
+// Long pieces are checked many bytes at a time: every special byte is found
+// wherever it stands, and bytes that only resemble one are not.
+TEST(CsvPieces, ASpecialByteIsFoundAnywhereInALongPiece) {
+  // Each special byte with its high bit set, and its neighbours.
+  const std::string plain = "\xA2\x8D\x8A\x9A\xAC!#\x0B\x0C\x0E\x1B\x19+-:a b\t\x01\x7F\xFF" + std::string(19, 'x');
+  for (char delimiter : {',', ';'}) {
+    EXPECT_FALSE(NeedsCsvQuotes(plain, delimiter));
+    for (char special : {delimiter, '"', '\r', '\n', '\x1A'}) {
+      for (std::size_t at = 0; at < plain.size(); ++at) {
+        std::string piece = plain;
+        piece[at] = special;
+        EXPECT_TRUE(NeedsCsvQuotes(piece, delimiter)) << int(special) << " at " << at;
+      }
+    }
+  }
+}
+
 // Each file's records, pieces separated by "|", quoted pieces marked with "q:".
 std::vector<std::string> Records(const std::string& bytes) {
   auto dir = testdb::MakeTempDir("vp-csv");
