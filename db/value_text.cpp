@@ -133,12 +133,10 @@ class TDateTimeText {
   }
   // The value with at least minDigits digits, zeros in front.
   void PutNumber(long long value, int minDigits) {
-    if (value < 0 || value > 9999 || minDigits > 4) {
-      Flush();
-      AppendNumber(m_out, value, minDigits);
+    if (value < 0 || value > 9999 || minDigits > 4 || sizeof m_text - m_size < 4) {
+      PutLongNumber(value, minDigits);
       return;
     }
-    if (sizeof m_text - m_size < 4) Flush();
     char* at = m_text + m_size;
     const auto number = static_cast<std::size_t>(value);
     const int count = std::max(minDigits, value >= 1000 ? 4 : value >= 100 ? 3 : value >= 10 ? 2 : 1);
@@ -158,6 +156,11 @@ class TDateTimeText {
   }
 
  private:
+  [[gnu::noinline]] void PutLongNumber(long long value, int minDigits) {
+    Flush();
+    AppendNumber(m_out, value, minDigits);
+  }
+
   std::string& m_out;
   char m_text[64];
   std::size_t m_size = 0;
@@ -551,11 +554,17 @@ void AppendTimeStampText(std::string& out, std::string_view pattern, const TSQLT
       stamp.second == 0) {
     FillParts(0, 0, parts);
   } else {
-    const TDateTime day = EncodeDate(stamp.year, stamp.month, stamp.day);
+    const auto day = static_cast<std::int64_t>(EncodeDate(stamp.year, stamp.month, stamp.day));
     TDateTime time = 0;
     if (!TryEncodeTime(stamp.hour, stamp.minute, stamp.second, 0, time)) throw EConvertError(kTimeEncodeMessage);
-    FillParts(static_cast<std::int64_t>(day), (stamp.hour * 3600 + stamp.minute * 60 + stamp.second) * 1000LL,
-              parts);
+    parts.Year = stamp.year;
+    parts.Month = stamp.month;
+    parts.Day = stamp.day;
+    parts.DayOfWeek = static_cast<int>(((day + 6) % 7 + 7) % 7) + 1;
+    parts.Hour = stamp.hour;
+    parts.Minute = stamp.minute;
+    parts.Second = stamp.second;
+    parts.Millisecond = 0;
   }
   AppendPartsText(out, pattern, parts, static_cast<int>(std::min<std::uint32_t>(stamp.fraction, 10000)));
 }
