@@ -5,9 +5,14 @@
 #include <dlfcn.h>
 #include <ibase.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstddef>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -24,6 +29,36 @@ inline long PeakRssKb() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
   return usage.ru_maxrss;
+}
+
+// Processor time used so far, user and system, by this process and, when
+// FB_TEST_SERVER_PID names the loopback test server, by that server too:
+// what a transfer through the server costs the machine besides its time.
+struct CpuSeconds {
+  double self = 0;
+  double server = -1;  // unknown
+};
+
+inline CpuSeconds CpuUsed() {
+  CpuSeconds used;
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  used.self = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+              static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  if (const char* pid = std::getenv("FB_TEST_SERVER_PID")) {
+    std::ifstream stat(std::string("/proc/") + pid + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    // Fields after the command name in parentheses: utime and stime are the 12th and 13th.
+    const std::size_t close = text.rfind(')');
+    std::istringstream fields(close == std::string::npos ? std::string() : text.substr(close + 1));
+    std::string field;
+    double ticks = 0;
+    for (int i = 1; i <= 13 && fields >> field; ++i) {
+      if (i >= 12) ticks += std::atof(field.c_str());
+    }
+    if (fields) used.server = ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+  }
+  return used;
 }
 
 // The columns of the benchmark table: integers, strings, a numeric, a

@@ -97,6 +97,24 @@ bool SameBytes(const std::filesystem::path& one, const std::filesystem::path& ot
   return !a && !b;
 }
 
+// Adds the processor seconds used since before to sum.
+void AddCpu(bench::CpuSeconds& sum, const bench::CpuSeconds& before) {
+  const bench::CpuSeconds after = bench::CpuUsed();
+  sum.self += after.self - before.self;
+  sum.server = before.server < 0 ? -1 : std::max(sum.server, 0.0) + after.server - before.server;
+}
+
+// The cores the processor seconds kept busy over seconds: this process's and the server's.
+std::string CoresText(const bench::CpuSeconds& cpu, double seconds) {
+  char text[64];
+  if (cpu.server < 0) {
+    std::snprintf(text, sizeof text, "%.2f", cpu.self / seconds);
+  } else {
+    std::snprintf(text, sizeof text, "%.2f (client %.2f)", (cpu.self + cpu.server) / seconds, cpu.self / seconds);
+  }
+  return text;
+}
+
 void Report(const char* what, long rows, double seconds) {
   std::printf("  %-44s %8ld rows %8.3f s %10.0f rows/s\n", what, rows, seconds, Rate(rows, seconds));
   std::fflush(stdout);
@@ -303,16 +321,22 @@ bool CompareNotes(const testdb::TestDatabase& database, const bench::FbClient& c
   constexpr int kTurns = 3;
   double exportSeconds[2] = {}, importSeconds[2] = {}, rawSeconds = 0;
   long exported[2] = {}, imported[2] = {}, rawRows = 0;
+  // Processor seconds of this process and of the server, for the raw fetch and the export of NB.
+  bench::CpuSeconds rawCpu, exportCpu;
   // The machine's speed drifts: the raw fetch and the exports take turns.
   for (int turn = 0; turn < kTurns; ++turn) {
+    bench::CpuSeconds before = bench::CpuUsed();
     auto start = Clock::now();
     rawRows += bench::RawFetch(client, remote, testdb::Password(), "NB", -1, [](bench::RowBuffer&) {});
     rawSeconds += Seconds(start);
+    AddCpu(rawCpu, before);
     for (int t = 0; t < 2; ++t) {
       TTransferRequest request{database.Dir().string(), std::string(tables[t]) + ".csv", tables[t]};
+      before = bench::CpuUsed();
       start = Clock::now();
       exported[t] += ExportTable(dataSet, request, progress, messages).rows;
       exportSeconds[t] += Seconds(start);
+      if (t == 0) AddCpu(exportCpu, before);
     }
   }
   const double isqlSeconds = IsqlSelect(database.Dir(), remote, "BT");
@@ -342,6 +366,12 @@ bool CompareNotes(const testdb::TestDatabase& database, const bench::FbClient& c
       100.0 * Rate(exported[0], exportSeconds[0]) / Rate(rawRows, rawSeconds),
       exportSeconds[1] / exportSeconds[0], Rate(exported[1], exportSeconds[1]) / Rate(kNoteRows, isqlSeconds),
       100.0 * Rate(imported[1], importSeconds[1]) / Rate(imported[0], importSeconds[0]));
+  // On a machine of few cores the raw fetch alone may keep them all busy
+  // (the client, and the server working ahead of it): then every
+  // instruction spent on the values lengthens the export.
+  std::printf("     cores kept busy: raw fetch %s, export NB %s, of %ld on this machine\n",
+              CoresText(rawCpu, rawSeconds).c_str(), CoresText(exportCpu, exportSeconds[0]).c_str(),
+              sysconf(_SC_NPROCESSORS_ONLN));
   if (!sameFiles) std::fprintf(stderr, "transfer_bench: the files of NB and BT differ\n");
   return sameFiles && exported[0] == exported[1] && imported[0] == imported[1] &&
          imported[0] == kTurns * kNoteRows;
@@ -398,14 +428,19 @@ int main(int argc, char** argv) {
     constexpr int kExportTurns = 3;
     long rawRows = 0, exported = 0, exportPeakKb = 0;
     double rawSeconds = 0, exportSeconds = 0;
+    bench::CpuSeconds rawCpu, exportCpu;
     for (int turn = 0; turn < kExportTurns; ++turn) {
+      bench::CpuSeconds before = bench::CpuUsed();
       start = Clock::now();
       rawRows += bench::RawFetch(client, path, testdb::Password(), kSource, -1, sum);
       rawSeconds += Seconds(start);
+      AddCpu(rawCpu, before);
       std::ofstream("/proc/self/clear_refs") << "5";
+      before = bench::CpuUsed();
       start = Clock::now();
       exported += ExportTable(dataSet, request, progress, messages).rows;
       exportSeconds += Seconds(start);
+      AddCpu(exportCpu, before);
       exportPeakKb = std::max(exportPeakKb, HighWaterKb());
     }
     Report("raw isc_dsql_fetch (attach included)", rawRows, rawSeconds);
@@ -417,6 +452,8 @@ int main(int argc, char** argv) {
     std::printf("  => %.1f%% of the raw fetch (goal >= 90%%), %.2fx isql-fb; %d turns each\n",
                 100.0 * exportRate / Rate(rawRows, rawSeconds),
                 exportRate / Rate(rawRows / kExportTurns, isqlSeconds), kExportTurns);
+    std::printf("  cores kept busy: raw fetch %s, export %s\n", CoresText(rawCpu, rawSeconds).c_str(),
+                CoresText(exportCpu, exportSeconds).c_str());
     std::printf(
         "  CSV file %.1f MB, %.1f MB/s; %ld progress calls, last at %d; peak RSS %ld KB (goal < 100 MB)\n",
         csvBytes / 1e6, csvBytes / 1e6 / (exportSeconds / kExportTurns), progress.calls / kExportTurns,
