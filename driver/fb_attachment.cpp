@@ -2,6 +2,8 @@
 
 #include <locale.h>
 
+#include <firebird/Interface.h>
+
 #include <algorithm>
 
 #include "driver/connect_string.h"
@@ -72,6 +74,7 @@ SQLResult Attachment::Attach(const std::string& database, const std::string& use
   // client would quietly fall back to a server on this machine.
   if (!NamesServer(database)) AddDpbText(dpb, isc_dpb_config, "Providers = Engine12");
 
+  if (m_client.HasInterfaces()) return AttachThroughInterfaces(database, dpb, error);
   ISC_STATUS_ARRAY status{};
   {
     TCTypeOfC cType;
@@ -86,6 +89,50 @@ SQLResult Attachment::Attach(const std::string& database, const std::string& use
   return kSQLSuccess;
 }
 
+SQLResult Attachment::AttachThroughInterfaces(const std::string& database, const std::string& dpb,
+                                              Failure& error) {
+  Firebird::IMaster* master = m_client.masterInterface();
+  Firebird::CheckStatusWrapper status(master->getStatus());
+  Firebird::IProvider* provider = master->getDispatcher();
+  Firebird::IAttachment* attachment = nullptr;
+  {
+    TCTypeOfC cType;
+    attachment = provider->attachDatabase(&status, database.c_str(), static_cast<unsigned>(dpb.size()),
+                                          reinterpret_cast<const unsigned char*>(dpb.data()));
+  }
+  provider->release();
+  SQLResult result = kSQLSuccess;
+  if (status.getState() & Firebird::IStatus::STATE_ERRORS) {
+    error = StatusFailure(m_client, status.getErrors());
+    result = kSQLServerError;
+  } else {
+    ISC_STATUS_ARRAY handleStatus{};
+    m_client.databaseHandle(handleStatus, &m_handle, attachment);
+    if (Failed(handleStatus)) {
+      error = StatusFailure(m_client, handleStatus);
+      attachment->detach(&status);
+      if (status.getState() & Firebird::IStatus::STATE_ERRORS) attachment->release();
+      m_handle = 0;
+      result = kSQLServerError;
+    } else {
+      m_interface = attachment;
+    }
+  }
+  status.dispose();
+  return result;
+}
+
+Firebird::ITransaction* Attachment::TransactionInterface(isc_tr_handle transaction) const {
+  for (const auto& [handle, found] : m_transactions) {
+    if (handle == transaction) return found;
+  }
+  return nullptr;
+}
+
+void Attachment::Forget(isc_tr_handle transaction) {
+  std::erase_if(m_transactions, [&](const auto& entry) { return entry.first == transaction; });
+}
+
 void Attachment::Detach() {
   // Work of a transaction nobody committed is undone.
   Failure ignored;
@@ -94,6 +141,8 @@ void Attachment::Detach() {
   std::vector<Statement*> statements;
   statements.swap(m_statements);
   for (Statement* statement : statements) statement->Drop();
+  m_transactions.clear();
+  m_interface = nullptr;
   if (m_handle) {
     ISC_STATUS_ARRAY status{};
     m_client.detachDatabase(status, &m_handle);
@@ -119,6 +168,31 @@ SQLResult Attachment::StartTransaction(bool readOnly, isc_tr_handle* transaction
   }
   tpb[length++] = m_settings.waitOnLocks ? isc_tpb_wait : isc_tpb_nowait;
 
+  if (m_interface) {
+    Firebird::CheckStatusWrapper status(m_client.masterInterface()->getStatus());
+    Firebird::ITransaction* started =
+        m_interface->startTransaction(&status, length, reinterpret_cast<const unsigned char*>(tpb));
+    SQLResult result = kSQLSuccess;
+    *transaction = 0;
+    if (status.getState() & Firebird::IStatus::STATE_ERRORS) {
+      error = StatusFailure(m_client, status.getErrors());
+      result = kSQLServerError;
+    } else {
+      ISC_STATUS_ARRAY handleStatus{};
+      m_client.transactionHandle(handleStatus, transaction, started);
+      if (Failed(handleStatus)) {
+        error = StatusFailure(m_client, handleStatus);
+        started->rollback(&status);
+        if (status.getState() & Firebird::IStatus::STATE_ERRORS) started->release();
+        *transaction = 0;
+        result = kSQLServerError;
+      } else {
+        m_transactions.emplace_back(*transaction, started);
+      }
+    }
+    status.dispose();
+    return result;
+  }
   // The transaction existence block isc_start_multiple reads.
   struct {
     isc_db_handle* database;
@@ -150,6 +224,7 @@ SQLResult Attachment::EndShared(bool commit, Failure& error) {
     return kSQLNoTransaction;
   }
   for (Statement* statement : m_statements) statement->CloseSharedResult();
+  Forget(m_shared);
   ISC_STATUS_ARRAY status{};
   if (commit) {
     m_client.commitTransaction(status, &m_shared);
@@ -201,6 +276,7 @@ SQLResult Transaction::Start(bool readOnly, Failure& error) {
 SQLResult Transaction::Commit(Failure& error) {
   // A statement such as COMMIT may have ended the transaction already.
   if (!m_handle) return kSQLSuccess;
+  m_attachment->Forget(m_handle);
   ISC_STATUS_ARRAY status{};
   m_attachment->Client().commitTransaction(status, &m_handle);
   if (Failed(status)) {
@@ -214,6 +290,7 @@ SQLResult Transaction::Commit(Failure& error) {
 
 void Transaction::Rollback() {
   if (!m_handle) return;
+  m_attachment->Forget(m_handle);
   ISC_STATUS_ARRAY status{};
   m_attachment->Client().rollbackTransaction(status, &m_handle);
   // A transaction whose attachment is gone cannot be rolled back; forget it.

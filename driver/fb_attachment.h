@@ -6,10 +6,16 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "driver/fb_client.h"
 #include "driver/sql_driver.h"
+
+namespace Firebird {
+class IAttachment;
+class ITransaction;
+}
 
 namespace fbdriver {
 
@@ -67,12 +73,25 @@ class Attachment {
   void Register(Statement* statement);
   void Unregister(Statement* statement);
 
+  // The attachment and an active transaction started here as interfaces of
+  // the client library, for cursors; null when the client has none.
+  Firebird::IAttachment* Interface() const { return m_interface; }
+  Firebird::ITransaction* TransactionInterface(isc_tr_handle transaction) const;
+  // Called before a transaction ends through its handle: its interface goes with it.
+  void Forget(isc_tr_handle transaction);
+
  private:
+  SQLResult AttachThroughInterfaces(const std::string& database, const std::string& dpb, Failure& error);
+
   const FbClient& m_client;
   ConnectionSettings m_settings;
   isc_db_handle m_handle = 0;
   isc_tr_handle m_shared = 0;
   std::vector<Statement*> m_statements;
+  // Not counted references: ending the transaction or detaching through the
+  // handle releases them.
+  Firebird::IAttachment* m_interface = nullptr;
+  std::vector<std::pair<isc_tr_handle, Firebird::ITransaction*>> m_transactions;
 };
 
 // A transaction that is rolled back unless it was committed.

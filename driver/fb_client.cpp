@@ -88,6 +88,9 @@ const FbClient* FbClient::Load(const char* libraryName, std::string* error) {
     return nullptr;
   }
   Resolve(library, "fb_cancel_operation", client->cancelOperation, nullptr);
+  Resolve(library, "fb_get_master_interface", client->masterInterface, nullptr);
+  Resolve(library, "fb_get_database_handle", client->databaseHandle, nullptr);
+  Resolve(library, "fb_get_transaction_handle", client->transactionHandle, nullptr);
   return loaded.emplace(libraryName, std::move(client)).first->second.get();
 }
 

@@ -8,6 +8,10 @@
 
 #include "driver/sql_driver.h"
 
+namespace Firebird {
+class IMaster;
+}
+
 namespace fbdriver {
 
 struct FbClient {
@@ -34,6 +38,13 @@ struct FbClient {
   decltype(&fb_interpret) interpret = nullptr;
   // Null with a client library too old to have it: nothing can be cancelled then.
   decltype(&fb_cancel_operation) cancelOperation = nullptr;
+  // The interfaces of Firebird 3 and the handles of what they make; null with
+  // an older client library. A cursor opened through them fetches its rows
+  // without the per-row work of isc_dsql_fetch.
+  Firebird::IMaster* (*masterInterface)() = nullptr;
+  decltype(&fb_get_database_handle) databaseHandle = nullptr;
+  decltype(&fb_get_transaction_handle) transactionHandle = nullptr;
+  bool HasInterfaces() const { return masterInterface && databaseHandle && transactionHandle; }
 
   // Loads the client library by name (once per name for the whole process;
   // it is never unloaded) and looks up every function above. Null when the

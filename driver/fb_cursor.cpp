@@ -405,13 +405,19 @@ SQLResult Cursor::getImageReader(ISQLCursor** reader) {
   made->m_imageReader = true;
   const std::size_t valueBytes = m_statement->RowBytes();
   const auto& columns = m_statement->Columns();
-  made->m_image.assign((valueBytes + columns.size() * sizeof(short) + 7) / 8, 0);
+  const std::size_t flags = m_statement->RowIndicators().size();
+  made->m_imageBytes = valueBytes + flags * sizeof(short);
+  made->m_image.assign((made->m_imageBytes + 7) / 8, 0);
   char* base = reinterpret_cast<char*>(made->m_image.data());
-  const auto* indicators = reinterpret_cast<const short*>(base + valueBytes);
+  const char* values = m_statement->RowValues();
   made->m_imageColumns = columns;
   for (std::size_t i = 0; i < columns.size(); ++i) {
-    made->m_imageColumns[i].data = base + (columns[i].data - m_statement->RowValues());
-    made->m_imageColumns[i].indicator = indicators + i;
+    made->m_imageColumns[i].data = base + (columns[i].data - values);
+    // A null flag lies among the values, or in the block after them.
+    const auto* flag = reinterpret_cast<const char*>(columns[i].indicator);
+    made->m_imageColumns[i].indicator =
+        flags == 0 ? reinterpret_cast<const short*>(base + (flag - values))
+                   : reinterpret_cast<const short*>(base + valueBytes) + i;
   }
   *reader = made;
   return kSQLSuccess;
@@ -420,7 +426,7 @@ SQLResult Cursor::getImageReader(ISQLCursor** reader) {
 SQLResult Cursor::showRowImage(const void* image) {
   if (!m_imageReader) return Fail(kNotSupported, "Only an image reader is shown images");
   if (!image) return Fail(kInvalidParameter, "No image given");
-  std::memcpy(m_image.data(), image, m_statement->RowBytes() + m_imageColumns.size() * sizeof(short));
+  std::memcpy(m_image.data(), image, m_imageBytes);
   ++m_row;
   return kSQLSuccess;
 }

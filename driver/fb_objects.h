@@ -214,6 +214,7 @@ class Cursor final : public DriverObject<ISQLCursor> {
   // An image reader reads its own copy of the row, through columns of its own.
   bool m_imageReader = false;
   std::vector<std::int64_t> m_image;
+  std::size_t m_imageBytes = 0;  // of a row image: the values, then null flags kept apart
   std::vector<Column> m_imageColumns;
   std::uint64_t m_row = 0;  // 0 before the first row
   bool m_atEnd = false;

@@ -1,5 +1,7 @@
 #include "driver/fb_statement.h"
 
+#include <firebird/Interface.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -156,9 +158,12 @@ Statement::Statement(std::shared_ptr<Attachment> attachment) : m_attachment(std:
   m_attachment->Register(this);
 }
 
+const std::vector<short> Statement::kNoIndicators;
+
 Statement::~Statement() {
   Drop();
   m_attachment->Unregister(this);
+  if (m_status) m_status->dispose();
 }
 
 SQLResult Statement::ServerFailure(const ISC_STATUS* status, Failure& error) const {
@@ -183,6 +188,8 @@ SQLResult Statement::Prepare(const char* sql, isc_tr_handle* transaction, bool l
   }
   m_columns.clear();
   m_prepared = false;
+  DropInterfaceStatement();
+  m_sql = sql;
 
   short room = 32;
   m_sqlda = std::make_unique<char[]>(XSQLDA_LENGTH(room));
@@ -447,6 +454,8 @@ SQLResult Statement::Execute(isc_tr_handle* transaction, Failure& error) {
     if (SQLResult bound = BindParameters(transaction, error); bound != kSQLSuccess) return bound;
     input = reinterpret_cast<XSQLDA*>(m_inSqlda.get());
   }
+  CloseInterfaceCursor();
+  if (SQLResult opened; OpenInterfaceCursor(transaction, opened, error)) return opened;
   auto* sqlda = reinterpret_cast<XSQLDA*>(m_sqlda.get());
   if (m_type == isc_info_sql_stmt_exec_procedure && sqlda->sqld > 0) {
     // A procedure's output parameters come back with the execution itself.
@@ -498,7 +507,91 @@ std::uint64_t Statement::OpenSharedResult(isc_tr_handle* transaction) {
   return ++m_result;
 }
 
+Firebird::IStatus* Statement::InterfaceStatus() {
+  if (!m_status) m_status = m_attachment->Client().masterInterface()->getStatus();
+  return m_status;
+}
+
+bool Statement::OpenInterfaceCursor(isc_tr_handle* transaction, SQLResult& result, Failure& error) {
+  Firebird::IAttachment* attachment = m_attachment->Interface();
+  if (!attachment || m_interfaceRefused || !ReturnsRows() || !m_params.empty()) return false;
+  Firebird::ITransaction* owner = m_attachment->TransactionInterface(*transaction);
+  if (!owner) return false;
+  Firebird::CheckStatusWrapper status(InterfaceStatus());
+  if (!m_interface) {
+    // Prepared a second time here; it is used only when it describes every
+    // column as the handle's statement does.
+    m_interface = attachment->prepare(&status, owner, 0, m_sql.c_str(), m_attachment->Dialect(),
+                                      Firebird::IStatement::PREPARE_PREFETCH_METADATA);
+    if (!(status.getState() & Firebird::IStatus::STATE_ERRORS)) m_metadata = m_interface->getOutputMetadata(&status);
+    bool alike = !(status.getState() & Firebird::IStatus::STATE_ERRORS) &&
+                 m_metadata->getCount(&status) == m_columns.size();
+    m_offsets.clear();
+    for (unsigned i = 0; alike && i < m_columns.size(); ++i) {
+      const Column& column = m_columns[i];
+      alike = static_cast<short>(m_metadata->getType(&status, i) & ~1) == column.sqlType &&
+              m_metadata->getLength(&status, i) == column.sqlLength &&
+              m_metadata->getScale(&status, i) == column.sqlScale &&
+              !(status.getState() & Firebird::IStatus::STATE_ERRORS);
+      m_offsets.emplace_back(m_metadata->getOffset(&status, i), m_metadata->getNullOffset(&status, i));
+    }
+    const unsigned length = alike ? m_metadata->getMessageLength(&status) : 0;
+    if (!alike || (status.getState() & Firebird::IStatus::STATE_ERRORS)) {
+      DropInterfaceStatement();
+      m_interfaceRefused = true;
+      return false;
+    }
+    m_message.assign((length + 7) / 8, 0);
+  }
+  m_cursor = m_interface->openCursor(&status, owner, nullptr, nullptr, m_metadata, 0);
+  if (status.getState() & Firebird::IStatus::STATE_ERRORS) {
+    m_cursor = nullptr;
+    result = ExecutionFailure(status.getErrors(), error);
+    return true;
+  }
+  char* message = reinterpret_cast<char*>(m_message.data());
+  for (std::size_t i = 0; i < m_columns.size(); ++i) {
+    m_columns[i].data = message + m_offsets[i].first;
+    m_columns[i].indicator = reinterpret_cast<const short*>(message + m_offsets[i].second);
+  }
+  result = kSQLSuccess;
+  return true;
+}
+
+void Statement::CloseInterfaceCursor() {
+  if (!m_cursor) return;
+  Firebird::CheckStatusWrapper status(InterfaceStatus());
+  m_cursor->close(&status);
+  if (status.getState() & Firebird::IStatus::STATE_ERRORS) m_cursor->release();
+  m_cursor = nullptr;
+  auto* sqlda = reinterpret_cast<XSQLDA*>(m_sqlda.get());
+  for (std::size_t i = 0; i < m_columns.size(); ++i) {
+    m_columns[i].data = sqlda->sqlvar[i].sqldata;
+    m_columns[i].indicator = &m_indicators[i];
+  }
+}
+
+void Statement::DropInterfaceStatement() {
+  CloseInterfaceCursor();
+  if (m_metadata) m_metadata->release();
+  m_metadata = nullptr;
+  if (m_interface) {
+    Firebird::CheckStatusWrapper status(InterfaceStatus());
+    m_interface->free(&status);
+    if (status.getState() & Firebird::IStatus::STATE_ERRORS) m_interface->release();
+  }
+  m_interface = nullptr;
+  m_interfaceRefused = false;
+}
+
 SQLResult Statement::Fetch(Failure& error) {
+  if (m_cursor) {
+    Firebird::CheckStatusWrapper status(InterfaceStatus());
+    const int result = m_cursor->fetchNext(&status, m_message.data());
+    if (result == Firebird::IStatus::RESULT_OK) return kSQLSuccess;
+    if (result == Firebird::IStatus::RESULT_NO_DATA) return kSQLNoData;
+    return ServerFailure(status.getErrors(), error);
+  }
   ISC_STATUS_ARRAY status{};
   ISC_STATUS result = m_attachment->Client().fetch(status, &m_handle, kSqlDaVersion,
                                                    reinterpret_cast<XSQLDA*>(m_sqlda.get()));
@@ -511,7 +604,11 @@ void Statement::CloseResult(bool commit) {
   if (!m_resultOpen) return;
   m_resultOpen = false;
   ISC_STATUS_ARRAY status{};
-  if (m_handle) m_attachment->Client().freeStatement(status, &m_handle, DSQL_close);
+  if (m_cursor) {
+    CloseInterfaceCursor();
+  } else if (m_handle) {
+    m_attachment->Client().freeStatement(status, &m_handle, DSQL_close);
+  }
   if (m_resultShared) {
     m_resultShared = nullptr;
     return;
@@ -526,6 +623,14 @@ void Statement::CloseResult(bool commit) {
 
 void Statement::Drop() {
   CloseResult(true);
+  if (m_attachment->Attached()) {
+    DropInterfaceStatement();
+  } else {
+    // Gone with the attachment.
+    m_cursor = nullptr;
+    m_metadata = nullptr;
+    m_interface = nullptr;
+  }
   if (m_handle) {
     ISC_STATUS_ARRAY status{};
     if (m_attachment->Attached()) m_attachment->Client().freeStatement(status, &m_handle, DSQL_drop);

@@ -5,10 +5,18 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "driver/fb_attachment.h"
 #include "driver/sql_driver.h"
+
+namespace Firebird {
+class IMessageMetadata;
+class IResultSet;
+class IStatement;
+class IStatus;
+}
 
 namespace fbdriver {
 
@@ -95,13 +103,22 @@ class Statement {
   void Drop();
 
   const std::vector<Column>& Columns() const { return m_columns; }
-  // The bytes the current row is fetched into: its values, then its null flags.
-  std::size_t RowBytes() const { return m_buffer.size() * sizeof(std::int64_t); }
-  const char* RowValues() const { return reinterpret_cast<const char*>(m_buffer.data()); }
-  const std::vector<short>& RowIndicators() const { return m_indicators; }
+  // The bytes the current row is fetched into: its values, then null flags
+  // that are not among them (none when the row comes as one message).
+  std::size_t RowBytes() const { return RowBlock().size() * sizeof(std::int64_t); }
+  const char* RowValues() const { return reinterpret_cast<const char*>(RowBlock().data()); }
+  const std::vector<short>& RowIndicators() const { return m_cursor ? kNoIndicators : m_indicators; }
   Attachment& Owner() { return *m_attachment; }
 
  private:
+  const std::vector<std::int64_t>& RowBlock() const { return m_cursor ? m_message : m_buffer; }
+  // Opens the cursor through the client's interfaces when the statement and
+  // its transaction allow; false to open it through the handle instead.
+  bool OpenInterfaceCursor(isc_tr_handle* transaction, SQLResult& result, Failure& error);
+  // Closes that cursor and points the columns back at the descriptor's buffer.
+  void CloseInterfaceCursor();
+  void DropInterfaceStatement();
+  Firebird::IStatus* InterfaceStatus();
   void DescribeColumns(isc_tr_handle* transaction, bool lookUpPrecision);
   SQLResult DescribeParameters(Failure& error);
   // Points the input descriptor at the parameters' values.
@@ -133,6 +150,18 @@ class Statement {
   };
   std::unique_ptr<char[]> m_inSqlda;  // XSQLDA of the input parameters
   std::vector<Parameter> m_params;
+
+  // A query without parameters is also prepared through the client's
+  // interfaces, and its rows come as one message each.
+  static const std::vector<short> kNoIndicators;
+  std::string m_sql;
+  Firebird::IStatus* m_status = nullptr;
+  Firebird::IStatement* m_interface = nullptr;
+  Firebird::IMessageMetadata* m_metadata = nullptr;
+  bool m_interfaceRefused = false;  // prepared through the interfaces and found unlike the handle's
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> m_offsets;  // value and null flag in the message
+  std::vector<std::int64_t> m_message;
+  Firebird::IResultSet* m_cursor = nullptr;
 
   bool m_resultOpen = false;
   std::uint64_t m_result = 0;

@@ -288,6 +288,48 @@ TEST_P(Types, ReadsEveryValue) {
   }
 }
 
+// A query without parameters is read through the client's interfaces, one
+// with parameters through the statement handle; row images copy either
+// layout. Every value reads the same four ways.
+TEST_P(Types, EveryValueReadsAlikeEitherWayAndFromRowImages) {
+  const std::string columns =
+      "ID, C_CHAR, C_VARCHAR, C_SMALLINT, C_INTEGER, C_BIGINT, C_FLOAT, C_DOUBLE, C_NUMERIC, C_DECIMAL, "
+      "C_NUMERIC_SMALL, C_NUMERIC_WHOLE, C_DATE, C_TIME, C_TIMESTAMP, C_BOOLEAN, C_MEMO, C_BINARY";
+  std::vector<std::string> ways[4];
+  for (const bool withParameter : {false, true}) {
+    ISQLCommand* made = nullptr;
+    ASSERT_EQ(m_session.connection->getSQLCommand(&made), 0);
+    Owned<ISQLCommand> command(made);
+    const std::string sql =
+        "SELECT " + columns + " FROM ALL_TYPES" + (withParameter ? " WHERE ID > ?" : "") + " ORDER BY ID";
+    ASSERT_EQ(command->prepare(sql.c_str(), withParameter ? 1 : 0), 0) << ErrorText(command.get());
+    if (withParameter) {
+      ASSERT_EQ(command->setParameterText(1, "0", 1), 0);
+    }
+    ISQLCursor* opened = nullptr;
+    ASSERT_EQ(command->execute(&opened), 0) << ErrorText(command.get());
+    Owned<ISQLCursor> cursor(opened);
+    std::uint32_t size = 0;
+    ASSERT_EQ(cursor->getRowImageSize(&size), 0);
+    ISQLCursor* reader = nullptr;
+    ASSERT_EQ(cursor->getImageReader(&reader), 0);
+    Owned<ISQLCursor> images(reader);
+    std::vector<std::string>& direct = ways[withParameter ? 2 : 0];
+    std::vector<std::string>& copied = ways[withParameter ? 3 : 1];
+    std::vector<char> image(size);
+    while (cursor->next() == 0) {
+      ASSERT_EQ(cursor->copyRowImage(image.data()), 0);
+      ASSERT_EQ(images->showRowImage(image.data()), 0);
+      for (std::uint16_t column = 1; column <= 18; ++column) {
+        direct.push_back(Render(cursor.get(), column));
+        copied.push_back(Render(images.get(), column));
+      }
+    }
+  }
+  EXPECT_EQ(ways[0].size(), 4u * 18);
+  for (const auto& way : ways) EXPECT_EQ(way, ways[0]);
+}
+
 TEST_P(Types, NullCharColumnReadsAsNull) {
   auto cursor = m_session.Query("SELECT C_CHAR FROM ALL_TYPES WHERE ID = 2");
   ASSERT_NE(cursor, nullptr);
