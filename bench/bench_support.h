@@ -3,12 +3,14 @@
 #pragma once
 
 #include <dlfcn.h>
+#include <firebird/Interface.h>
 #include <ibase.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -105,6 +107,7 @@ class FbClient {
     Resolve(sqlInfo, "isc_dsql_sql_info");
     Resolve(freeStatement, "isc_dsql_free_statement");
     Resolve(interpret, "fb_interpret");
+    Resolve(masterInterface, "fb_get_master_interface");
   }
   ~FbClient() { dlclose(m_library); }
   FbClient(const FbClient&) = delete;
@@ -173,6 +176,7 @@ class FbClient {
   decltype(&isc_dsql_sql_info) sqlInfo = nullptr;
   decltype(&isc_dsql_free_statement) freeStatement = nullptr;
   decltype(&fb_interpret) interpret = nullptr;
+  Firebird::IMaster* (*masterInterface)() = nullptr;
 
  private:
   template <typename Function>
@@ -252,6 +256,49 @@ long RawFetch(const FbClient& client, const std::string& path, const std::string
   client.freeStatement(status, &statement, DSQL_drop);
   client.Commit(transaction);
   client.Detach(db);
+  return rows;
+}
+
+// The same read through the client's interfaces (IResultSet::fetchNext,
+// one message a row), which the driver's cursors use.
+inline long RawFetchNext(const FbClient& client, const std::string& path, const std::string& password,
+                         const std::string& table) {
+  using namespace Firebird;
+  IMaster* master = client.masterInterface();
+  ThrowStatusWrapper status(master->getStatus());
+  IProvider* provider = master->getDispatcher();
+  long rows = 0;
+  try {
+    IXpbBuilder* dpb = master->getUtilInterface()->getXpbBuilder(&status, IXpbBuilder::DPB, nullptr, 0);
+    dpb->insertString(&status, isc_dpb_user_name, "SYSDBA");
+    dpb->insertString(&status, isc_dpb_password, password.c_str());
+    IAttachment* attachment =
+        provider->attachDatabase(&status, path.c_str(), dpb->getBufferLength(&status), dpb->getBuffer(&status));
+    dpb->dispose();
+    const unsigned char tpb[] = {isc_tpb_version3, isc_tpb_read, isc_tpb_read_committed, isc_tpb_rec_version,
+                                 isc_tpb_wait};
+    ITransaction* transaction = attachment->startTransaction(&status, sizeof tpb, tpb);
+    const std::string sql = "select * from " + table;
+    IStatement* statement =
+        attachment->prepare(&status, transaction, 0, sql.c_str(), 3, IStatement::PREPARE_PREFETCH_METADATA);
+    IMessageMetadata* metadata = statement->getOutputMetadata(&status);
+    std::vector<std::int64_t> message((metadata->getMessageLength(&status) + 7) / 8);
+    IResultSet* cursor = statement->openCursor(&status, transaction, nullptr, nullptr, metadata, 0);
+    while (cursor->fetchNext(&status, message.data()) == IStatus::RESULT_OK) ++rows;
+    cursor->close(&status);
+    metadata->release();
+    statement->free(&status);
+    transaction->commit(&status);
+    attachment->detach(&status);
+  } catch (const FbException& failure) {
+    char text[512];
+    master->getUtilInterface()->formatStatus(text, sizeof text, failure.getStatus());
+    provider->release();
+    status.dispose();
+    throw std::runtime_error(std::string("client library failed: ") + text);
+  }
+  provider->release();
+  status.dispose();
   return rows;
 }
 
