@@ -395,7 +395,8 @@ SQLResult Cursor::copyRowImage(void* image) {
   char* out = static_cast<char*>(image);
   std::memcpy(out, m_statement->RowValues(), m_statement->RowBytes());
   const auto& indicators = m_statement->RowIndicators();
-  std::memcpy(out + m_statement->RowBytes(), indicators.data(), indicators.size() * sizeof(short));
+  if (!indicators.empty())
+    std::memcpy(out + m_statement->RowBytes(), indicators.data(), indicators.size() * sizeof(short));
   return kSQLSuccess;
 }
 
