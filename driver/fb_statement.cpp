@@ -529,9 +529,10 @@ bool Statement::OpenInterfaceCursor(isc_tr_handle* transaction, SQLResult& resul
     m_offsets.clear();
     for (unsigned i = 0; alike && i < m_columns.size(); ++i) {
       const Column& column = m_columns[i];
+      // A blob's descriptor holds its character set where a number's holds the scale.
       alike = static_cast<short>(m_metadata->getType(&status, i) & ~1) == column.sqlType &&
               m_metadata->getLength(&status, i) == column.sqlLength &&
-              m_metadata->getScale(&status, i) == column.sqlScale &&
+              (column.sqlType == SQL_BLOB || m_metadata->getScale(&status, i) == column.sqlScale) &&
               !(status.getState() & Firebird::IStatus::STATE_ERRORS);
       m_offsets.emplace_back(m_metadata->getOffset(&status, i), m_metadata->getNullOffset(&status, i));
     }
