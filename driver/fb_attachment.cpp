@@ -130,6 +130,7 @@ Firebird::ITransaction* Attachment::TransactionInterface(isc_tr_handle transacti
 }
 
 void Attachment::Forget(isc_tr_handle transaction) {
+  for (Statement* statement : m_statements) statement->TransactionEnds(transaction);
   std::erase_if(m_transactions, [&](const auto& entry) { return entry.first == transaction; });
 }
 

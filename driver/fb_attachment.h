@@ -74,10 +74,12 @@ class Attachment {
   void Unregister(Statement* statement);
 
   // The attachment and an active transaction started here as interfaces of
-  // the client library, for cursors; null when the client has none.
+  // the client library, for cursors; null when the client has none. Like
+  // the rest of the attachment, used by one thread at a time.
   Firebird::IAttachment* Interface() const { return m_interface; }
   Firebird::ITransaction* TransactionInterface(isc_tr_handle transaction) const;
-  // Called before a transaction ends through its handle: its interface goes with it.
+  // Called before a transaction ends through its handle: the cursors opened
+  // in it through the interfaces are closed, and its interface goes with it.
   void Forget(isc_tr_handle transaction);
 
  private:

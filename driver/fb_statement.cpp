@@ -509,6 +509,8 @@ std::uint64_t Statement::OpenSharedResult(isc_tr_handle* transaction) {
 
 Firebird::IStatus* Statement::InterfaceStatus() {
   if (!m_status) m_status = m_attachment->Client().masterInterface()->getStatus();
+  // Errors of an earlier call must not show through a later one's warnings.
+  m_status->init();
   return m_status;
 }
 
@@ -518,26 +520,31 @@ bool Statement::OpenInterfaceCursor(isc_tr_handle* transaction, SQLResult& resul
   Firebird::ITransaction* owner = m_attachment->TransactionInterface(*transaction);
   if (!owner) return false;
   Firebird::CheckStatusWrapper status(InterfaceStatus());
+  auto failed = [&status] { return (status.getState() & Firebird::IStatus::STATE_ERRORS) != 0; };
   if (!m_interface) {
     // Prepared a second time here; it is used only when it describes every
-    // column as the handle's statement does.
+    // column as the handle's statement does. A failure here (a cancel, a
+    // lost connection) is the execution's.
     m_interface = attachment->prepare(&status, owner, 0, m_sql.c_str(), m_attachment->Dialect(),
                                       Firebird::IStatement::PREPARE_PREFETCH_METADATA);
-    if (!(status.getState() & Firebird::IStatus::STATE_ERRORS)) m_metadata = m_interface->getOutputMetadata(&status);
-    bool alike = !(status.getState() & Firebird::IStatus::STATE_ERRORS) &&
-                 m_metadata->getCount(&status) == m_columns.size();
+    if (!failed()) m_metadata = m_interface->getOutputMetadata(&status);
+    bool alike = !failed() && m_metadata->getCount(&status) == m_columns.size();
     m_offsets.clear();
-    for (unsigned i = 0; alike && i < m_columns.size(); ++i) {
+    for (unsigned i = 0; alike && i < m_columns.size() && !failed(); ++i) {
       const Column& column = m_columns[i];
       // A blob's descriptor holds its character set where a number's holds the scale.
       alike = static_cast<short>(m_metadata->getType(&status, i) & ~1) == column.sqlType &&
               m_metadata->getLength(&status, i) == column.sqlLength &&
-              (column.sqlType == SQL_BLOB || m_metadata->getScale(&status, i) == column.sqlScale) &&
-              !(status.getState() & Firebird::IStatus::STATE_ERRORS);
+              (column.sqlType == SQL_BLOB || m_metadata->getScale(&status, i) == column.sqlScale);
       m_offsets.emplace_back(m_metadata->getOffset(&status, i), m_metadata->getNullOffset(&status, i));
     }
-    const unsigned length = alike ? m_metadata->getMessageLength(&status) : 0;
-    if (!alike || (status.getState() & Firebird::IStatus::STATE_ERRORS)) {
+    const unsigned length = alike && !failed() ? m_metadata->getMessageLength(&status) : 0;
+    if (failed()) {
+      result = ExecutionFailure(status.getErrors(), error);
+      DropInterfaceStatement();
+      return true;
+    }
+    if (!alike) {
       DropInterfaceStatement();
       m_interfaceRefused = true;
       return false;
@@ -545,11 +552,12 @@ bool Statement::OpenInterfaceCursor(isc_tr_handle* transaction, SQLResult& resul
     m_message.assign((length + 7) / 8, 0);
   }
   m_cursor = m_interface->openCursor(&status, owner, nullptr, nullptr, m_metadata, 0);
-  if (status.getState() & Firebird::IStatus::STATE_ERRORS) {
+  if (failed()) {
     m_cursor = nullptr;
     result = ExecutionFailure(status.getErrors(), error);
     return true;
   }
+  m_cursorTransaction = *transaction;
   char* message = reinterpret_cast<char*>(m_message.data());
   for (std::size_t i = 0; i < m_columns.size(); ++i) {
     m_columns[i].data = message + m_offsets[i].first;
@@ -557,6 +565,11 @@ bool Statement::OpenInterfaceCursor(isc_tr_handle* transaction, SQLResult& resul
   }
   result = kSQLSuccess;
   return true;
+}
+
+void Statement::TransactionEnds(isc_tr_handle transaction) {
+  // The client frees a cursor with its transaction: it is closed first.
+  if (m_cursor && m_cursorTransaction == transaction) CloseInterfaceCursor();
 }
 
 void Statement::CloseInterfaceCursor() {
@@ -589,6 +602,7 @@ SQLResult Statement::Fetch(Failure& error) {
   if (m_cursor) {
     Firebird::CheckStatusWrapper status(InterfaceStatus());
     const int result = m_cursor->fetchNext(&status, m_message.data());
+    if (status.getState() & Firebird::IStatus::STATE_ERRORS) return ServerFailure(status.getErrors(), error);
     if (result == Firebird::IStatus::RESULT_OK) return kSQLSuccess;
     if (result == Firebird::IStatus::RESULT_NO_DATA) return kSQLNoData;
     return ServerFailure(status.getErrors(), error);
@@ -627,9 +641,12 @@ void Statement::Drop() {
   if (m_attachment->Attached()) {
     DropInterfaceStatement();
   } else {
-    // Gone with the attachment.
+    // The cursor went with its transaction; the statement and its
+    // description outlive a detach until released.
     m_cursor = nullptr;
+    if (m_metadata) m_metadata->release();
     m_metadata = nullptr;
+    if (m_interface) m_interface->release();
     m_interface = nullptr;
   }
   if (m_handle) {

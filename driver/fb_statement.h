@@ -98,6 +98,10 @@ class Statement {
     if (m_resultShared) CloseResult(true);
   }
 
+  // Closes a cursor opened through the client's interfaces in the
+  // transaction, which is about to end (the client frees the cursor with it).
+  void TransactionEnds(isc_tr_handle transaction);
+
   // Frees the statement on the server; it can be neither executed nor read
   // afterwards. Called when the connection goes away before the statement.
   void Drop();
@@ -162,6 +166,7 @@ class Statement {
   std::vector<std::pair<std::uint32_t, std::uint32_t>> m_offsets;  // value and null flag in the message
   std::vector<std::int64_t> m_message;
   Firebird::IResultSet* m_cursor = nullptr;
+  isc_tr_handle m_cursorTransaction = 0;
 
   bool m_resultOpen = false;
   std::uint64_t m_result = 0;
