@@ -129,9 +129,16 @@ Firebird::ITransaction* Attachment::TransactionInterface(isc_tr_handle transacti
   return nullptr;
 }
 
-void Attachment::Forget(isc_tr_handle transaction) {
-  for (Statement* statement : m_statements) statement->TransactionEnds(transaction);
-  std::erase_if(m_transactions, [&](const auto& entry) { return entry.first == transaction; });
+void Attachment::EndTransaction(isc_tr_handle* transaction, bool commit, ISC_STATUS* status) {
+  // The cursors opened in it through the interfaces are closed first: the
+  // client frees them with the transaction. Its interface goes with it.
+  for (Statement* statement : m_statements) statement->TransactionEnds(*transaction);
+  std::erase_if(m_transactions, [&](const auto& entry) { return entry.first == *transaction; });
+  if (commit) {
+    m_client.commitTransaction(status, transaction);
+  } else {
+    m_client.rollbackTransaction(status, transaction);
+  }
 }
 
 void Attachment::Detach() {
@@ -225,10 +232,9 @@ SQLResult Attachment::EndShared(bool commit, Failure& error) {
     return kSQLNoTransaction;
   }
   for (Statement* statement : m_statements) statement->CloseSharedResult();
-  Forget(m_shared);
   ISC_STATUS_ARRAY status{};
   if (commit) {
-    m_client.commitTransaction(status, &m_shared);
+    EndTransaction(&m_shared, true, status);
     if (!Failed(status)) {
       m_shared = 0;
       return kSQLSuccess;
@@ -236,7 +242,7 @@ SQLResult Attachment::EndShared(bool commit, Failure& error) {
     error = StatusFailure(m_client, status);
   }
   ISC_STATUS_ARRAY ignored{};
-  if (m_shared) m_client.rollbackTransaction(commit ? ignored : status, &m_shared);
+  if (m_shared) EndTransaction(&m_shared, false, commit ? ignored : status);
   // A transaction whose attachment is gone cannot be ended; forget it.
   m_shared = 0;
   return commit ? kSQLServerError : kSQLSuccess;
@@ -277,9 +283,8 @@ SQLResult Transaction::Start(bool readOnly, Failure& error) {
 SQLResult Transaction::Commit(Failure& error) {
   // A statement such as COMMIT may have ended the transaction already.
   if (!m_handle) return kSQLSuccess;
-  m_attachment->Forget(m_handle);
   ISC_STATUS_ARRAY status{};
-  m_attachment->Client().commitTransaction(status, &m_handle);
+  m_attachment->EndTransaction(&m_handle, true, status);
   if (Failed(status)) {
     error = StatusFailure(m_attachment->Client(), status);
     Rollback();
@@ -291,9 +296,8 @@ SQLResult Transaction::Commit(Failure& error) {
 
 void Transaction::Rollback() {
   if (!m_handle) return;
-  m_attachment->Forget(m_handle);
   ISC_STATUS_ARRAY status{};
-  m_attachment->Client().rollbackTransaction(status, &m_handle);
+  m_attachment->EndTransaction(&m_handle, false, status);
   // A transaction whose attachment is gone cannot be rolled back; forget it.
   m_handle = 0;
 }

@@ -78,9 +78,9 @@ class Attachment {
   // the rest of the attachment, used by one thread at a time.
   Firebird::IAttachment* Interface() const { return m_interface; }
   Firebird::ITransaction* TransactionInterface(isc_tr_handle transaction) const;
-  // Called before a transaction ends through its handle: the cursors opened
-  // in it through the interfaces are closed, and its interface goes with it.
-  void Forget(isc_tr_handle transaction);
+  // Commits or rolls back a transaction of this attachment through its
+  // handle; the one way a transaction ends here.
+  void EndTransaction(isc_tr_handle* transaction, bool commit, ISC_STATUS* status);
 
  private:
   SQLResult AttachThroughInterfaces(const std::string& database, const std::string& dpb, Failure& error);
