@@ -340,6 +340,16 @@ class TDateTimeWriter {
   std::string_view m_fraction;  // "" or "." and up to four digits, written after the seconds
 };
 
+// 1 Sunday .. 7 Saturday for day number day (0 is 30 December 1899, a Saturday).
+int DayOfWeek(std::int64_t day) { return static_cast<int>(((day + 6) % 7 + 7) % 7) + 1; }
+
+// True when a stamp's date and time fields are all 0 (its fraction aside):
+// the zero date-time.
+bool NoDateNorTime(const TSQLTimeStamp& stamp) {
+  return stamp.year == 0 && stamp.month == 0 && stamp.day == 0 && stamp.hour == 0 && stamp.minute == 0 &&
+         stamp.second == 0;
+}
+
 }  // namespace
 
 std::string FloatText(double value) {
@@ -479,10 +489,7 @@ TDateTime EncodeTime(int hour, int minute, int second, int millisecond) {
 }
 
 TDateTime TimeStampToDateTime(const TSQLTimeStamp& stamp) {
-  if (stamp.year == 0 && stamp.month == 0 && stamp.day == 0 && stamp.hour == 0 && stamp.minute == 0 &&
-      stamp.second == 0 && stamp.fraction == 0) {
-    return 0;
-  }
+  if (NoDateNorTime(stamp) && stamp.fraction == 0) return 0;
   const TDateTime date = EncodeDate(stamp.year, stamp.month, stamp.day);
   if (stamp.fraction > 9999) throw EConvertError(kTimeEncodeMessage);
   const TDateTime time =
@@ -495,7 +502,7 @@ namespace {
 // The parts of day number day (checked by the caller) at the time of day in milliseconds.
 void FillParts(std::int64_t day, std::int64_t time, TDateTimeParts& parts) {
   CivilFromDays(day + kUnixDayOfZero, parts.Year, parts.Month, parts.Day);
-  parts.DayOfWeek = static_cast<int>(((day + 6) % 7 + 7) % 7) + 1;
+  parts.DayOfWeek = DayOfWeek(day);
   parts.Hour = static_cast<int>(time / 3600000);
   parts.Minute = static_cast<int>(time / 60000 % 60);
   parts.Second = static_cast<int>(time / 1000 % 60);
@@ -550,8 +557,7 @@ void AppendDayText(std::string& out, std::string_view pattern, std::int64_t day)
 void AppendTimeStampText(std::string& out, std::string_view pattern, const TSQLTimeStamp& stamp) {
   // Checked as TimeStampToDateTime checks the stamp without its fraction.
   TDateTimeParts parts;
-  if (stamp.year == 0 && stamp.month == 0 && stamp.day == 0 && stamp.hour == 0 && stamp.minute == 0 &&
-      stamp.second == 0) {
+  if (NoDateNorTime(stamp)) {
     FillParts(0, 0, parts);
   } else {
     const auto day = static_cast<std::int64_t>(EncodeDate(stamp.year, stamp.month, stamp.day));
@@ -560,7 +566,7 @@ void AppendTimeStampText(std::string& out, std::string_view pattern, const TSQLT
     parts.Year = stamp.year;
     parts.Month = stamp.month;
     parts.Day = stamp.day;
-    parts.DayOfWeek = static_cast<int>(((day + 6) % 7 + 7) % 7) + 1;
+    parts.DayOfWeek = DayOfWeek(day);
     parts.Hour = stamp.hour;
     parts.Minute = stamp.minute;
     parts.Second = stamp.second;

@@ -52,6 +52,29 @@ class TCTypeOfC {
   locale_t m_previous = nullptr;
 };
 
+// The handle of what the client's interfaces just made (a call that left
+// status failed makes nothing). When no handle can be had, what was made is
+// undone (undo(made, status): a detach or a rollback), or released if that
+// fails too.
+template <class Made, class Handle, class Undo>
+SQLResult TakeHandle(const FbClient& client, Firebird::CheckStatusWrapper& status, Made* made,
+                     ISC_STATUS (*take)(ISC_STATUS*, Handle*, void*), Handle* handle, Undo undo,
+                     Failure& error) {
+  *handle = 0;
+  if (status.getState() & Firebird::IStatus::STATE_ERRORS) {
+    error = StatusFailure(client, status.getErrors());
+    return kSQLServerError;
+  }
+  ISC_STATUS_ARRAY handleStatus{};
+  take(handleStatus, handle, made);
+  if (!Failed(handleStatus)) return kSQLSuccess;
+  error = StatusFailure(client, handleStatus);
+  *handle = 0;
+  undo(made, status);
+  if (status.getState() & Firebird::IStatus::STATE_ERRORS) made->release();
+  return kSQLServerError;
+}
+
 }  // namespace
 
 Attachment::Attachment(const FbClient& client, ConnectionSettings settings)
@@ -101,23 +124,10 @@ SQLResult Attachment::AttachThroughInterfaces(const std::string& database, const
                                           reinterpret_cast<const unsigned char*>(dpb.data()));
   }
   provider->release();
-  SQLResult result = kSQLSuccess;
-  if (status.getState() & Firebird::IStatus::STATE_ERRORS) {
-    error = StatusFailure(m_client, status.getErrors());
-    result = kSQLServerError;
-  } else {
-    ISC_STATUS_ARRAY handleStatus{};
-    m_client.databaseHandle(handleStatus, &m_handle, attachment);
-    if (Failed(handleStatus)) {
-      error = StatusFailure(m_client, handleStatus);
-      attachment->detach(&status);
-      if (status.getState() & Firebird::IStatus::STATE_ERRORS) attachment->release();
-      m_handle = 0;
-      result = kSQLServerError;
-    } else {
-      m_interface = attachment;
-    }
-  }
+  const SQLResult result = TakeHandle(
+      m_client, status, attachment, m_client.databaseHandle, &m_handle,
+      [](Firebird::IAttachment* made, Firebird::CheckStatusWrapper& undo) { made->detach(&undo); }, error);
+  if (result == kSQLSuccess) m_interface = attachment;
   status.dispose();
   return result;
 }
@@ -180,24 +190,10 @@ SQLResult Attachment::StartTransaction(bool readOnly, isc_tr_handle* transaction
     Firebird::CheckStatusWrapper status(m_client.masterInterface()->getStatus());
     Firebird::ITransaction* started =
         m_interface->startTransaction(&status, length, reinterpret_cast<const unsigned char*>(tpb));
-    SQLResult result = kSQLSuccess;
-    *transaction = 0;
-    if (status.getState() & Firebird::IStatus::STATE_ERRORS) {
-      error = StatusFailure(m_client, status.getErrors());
-      result = kSQLServerError;
-    } else {
-      ISC_STATUS_ARRAY handleStatus{};
-      m_client.transactionHandle(handleStatus, transaction, started);
-      if (Failed(handleStatus)) {
-        error = StatusFailure(m_client, handleStatus);
-        started->rollback(&status);
-        if (status.getState() & Firebird::IStatus::STATE_ERRORS) started->release();
-        *transaction = 0;
-        result = kSQLServerError;
-      } else {
-        m_transactions.emplace_back(*transaction, started);
-      }
-    }
+    const SQLResult result = TakeHandle(
+        m_client, status, started, m_client.transactionHandle, transaction,
+        [](Firebird::ITransaction* made, Firebird::CheckStatusWrapper& undo) { made->rollback(&undo); }, error);
+    if (result == kSQLSuccess) m_transactions.emplace_back(*transaction, started);
     status.dispose();
     return result;
   }

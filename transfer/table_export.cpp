@@ -257,15 +257,19 @@ TTransferResult ExportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
       return stopped();
     };
 
+    auto take = [&] {
+      TRowPipe::TBatch& taken = pipe.Take();
+      taken.images.resize(batchRows * imageSize);
+      return &taken;
+    };
     std::int64_t fetched = 0;
-    TRowPipe::TBatch* batch = &pipe.Take();
+    TRowPipe::TBatch* batch = take();
     while (!table.AtEnd()) {
       if (progress.StopRequested()) return stopHere();
-      batch->images.resize(batchRows * imageSize);
       table.CopyRow(batch->images.data() + batch->rows * imageSize);
       if (++batch->rows == batchRows) {
         pipe.Send(*batch);
-        batch = &pipe.Take();
+        batch = take();
       }
       table.Next();
       ++fetched;
