@@ -275,6 +275,23 @@ TEST_P(Commands, DisconnectEndsOpenCursorsFirst) {
   EXPECT_EQ(Count("SELECT COUNT(*) FROM PEOPLE"), 4);
 }
 
+// The client frees a cursor with the transaction it reads in: ending the
+// connection's open transaction closes its cursors first, and they answer
+// as closed afterwards.
+TEST_P(Commands, EndingTheOpenTransactionClosesItsCursors) {
+  for (const bool commit : {true, false}) {
+    ASSERT_EQ(m_session.connection->startTransaction(eTxnReadCommitted), 0);
+    auto cursor = m_session.Query("SELECT NAME FROM PEOPLE ORDER BY ID");
+    ASSERT_NE(cursor, nullptr);
+    ASSERT_EQ(cursor->next(), 0);
+    EXPECT_EQ(commit ? m_session.connection->commit() : m_session.connection->rollback(), 0) << commit;
+    EXPECT_EQ(cursor->next(), 3) << commit;
+    cursor.reset();
+    EXPECT_EQ(Column1(m_session.Query("SELECT NAME FROM PEOPLE ORDER BY ID").get()),
+              (std::vector<std::string>{"Ann", "Bob", "Cid"}));
+  }
+}
+
 DRIVER_ROUTES(Commands);
 
 }  // namespace
