@@ -28,6 +28,7 @@
 #include "db/table_port.h"
 #include "driver/connect_string.h"
 #include "transfer/csv_pieces.h"
+#include "transfer/folder_transfer.h"
 #include "transfer/table_transfer.h"
 
 namespace {
@@ -144,7 +145,9 @@ struct TUsageError {
   std::string text;
 };
 
-void Fail(const std::string& text) { std::fprintf(stderr, "%s: %s\n", kProgram, Printable(text, true).c_str()); }
+void Fail(const std::string& text) {
+  std::fprintf(stderr, "%s: %s\n", kProgram, Printable(text, true).c_str());
+}
 
 // A whole number of 1 or more; throws TUsageError with problem otherwise.
 std::int64_t PositiveNumber(const char* text, const char* problem) {
@@ -212,21 +215,31 @@ TCliOptions ParseArguments(int argc, char** argv) {
     kColumns,
     kLineEnd,
   };
-  static const option kOptions[] = {
-      {"server", required_argument, nullptr, 's'},   {"database", required_argument, nullptr, 'd'},
-      {"user", required_argument, nullptr, 'u'},     {"password-file", required_argument, nullptr, kPasswordFile},
-      {"portable", no_argument, nullptr, kPortable}, {"quiet", no_argument, nullptr, 'q'},
-      {"help", no_argument, nullptr, 'h'},           {"version", no_argument, nullptr, 'V'},
-      {"password", optional_argument, nullptr, kPassword}, {"from-line", required_argument, nullptr, kFromLine},
-      {"mode", required_argument, nullptr, kMode},         {"key", required_argument, nullptr, kKey},
-      {"atomic", no_argument, nullptr, kAtomic},           {"max-refusals", required_argument, nullptr, kMaxRefusals},
-      {"dry-run", no_argument, nullptr, kDryRun},          {"where", required_argument, nullptr, kWhere},
-      {"query", required_argument, nullptr, kQuery},
-      {"charset", required_argument, nullptr, kCharSet},
-      {"query", required_argument, nullptr, kQuery},       {"delimiter", required_argument, nullptr, kDelimiter},
-      {"null", required_argument, nullptr, kNull},         {"no-header", no_argument, nullptr, kNoHeader},
-      {"columns", required_argument, nullptr, kColumns},   {"line-end", required_argument, nullptr, kLineEnd},
-      {nullptr, 0, nullptr, 0}};
+  static const option kOptions[] = {{"server", required_argument, nullptr, 's'},
+                                    {"database", required_argument, nullptr, 'd'},
+                                    {"user", required_argument, nullptr, 'u'},
+                                    {"password-file", required_argument, nullptr, kPasswordFile},
+                                    {"portable", no_argument, nullptr, kPortable},
+                                    {"quiet", no_argument, nullptr, 'q'},
+                                    {"help", no_argument, nullptr, 'h'},
+                                    {"version", no_argument, nullptr, 'V'},
+                                    {"password", optional_argument, nullptr, kPassword},
+                                    {"from-line", required_argument, nullptr, kFromLine},
+                                    {"mode", required_argument, nullptr, kMode},
+                                    {"key", required_argument, nullptr, kKey},
+                                    {"atomic", no_argument, nullptr, kAtomic},
+                                    {"max-refusals", required_argument, nullptr, kMaxRefusals},
+                                    {"dry-run", no_argument, nullptr, kDryRun},
+                                    {"where", required_argument, nullptr, kWhere},
+                                    {"query", required_argument, nullptr, kQuery},
+                                    {"charset", required_argument, nullptr, kCharSet},
+                                    {"query", required_argument, nullptr, kQuery},
+                                    {"delimiter", required_argument, nullptr, kDelimiter},
+                                    {"null", required_argument, nullptr, kNull},
+                                    {"no-header", no_argument, nullptr, kNoHeader},
+                                    {"columns", required_argument, nullptr, kColumns},
+                                    {"line-end", required_argument, nullptr, kLineEnd},
+                                    {nullptr, 0, nullptr, 0}};
   TCliOptions options;
   opterr = 0;
   int option;
@@ -248,7 +261,8 @@ TCliOptions ParseArguments(int argc, char** argv) {
         options.portable = true;
         break;
       case kFromLine:
-        options.fromLine = PositiveNumber(optarg, "--from-line takes the number of a line of the file (1 or more)");
+        options.fromLine =
+            PositiveNumber(optarg, "--from-line takes the number of a line of the file (1 or more)");
         break;
       case kMaxRefusals:
         options.maxRefusals = PositiveNumber(optarg, "--max-refusals takes a number of lines (1 or more)");
@@ -322,8 +336,9 @@ TCliOptions ParseArguments(int argc, char** argv) {
         std::exit(kExitDone);
       case 'p':
       case kPassword:
-        throw TUsageError{"a password is not taken from the command line, where other users can read it; "
-                          "use ISC_PASSWORD or --password-file"};
+        throw TUsageError{
+            "a password is not taken from the command line, where other users can read it; "
+            "use ISC_PASSWORD or --password-file"};
       case ':':
         throw TUsageError{"option " + OptionName(argv[optind - 1]) + " needs a value"};
       default:
@@ -400,21 +415,6 @@ std::string Password(const TCliOptions& options, const std::string& user) {
   throw TUsageError{"no password: set ISC_PASSWORD, give --password-file, or run on a terminal"};
 }
 
-// The table as the database lists it: the exact name, else the one name that
-// differs from it only in letter case (CUSTOMER for customer).
-std::optional<std::string> FindTable(TSQLConnection& connection, const std::string& name) {
-  std::vector<std::string> tables;
-  connection.ListTableNames(tables);
-  if (std::find(tables.begin(), tables.end(), name) != tables.end()) return name;
-  std::optional<std::string> found;
-  for (const std::string& table : tables) {
-    if (!SameText(table, name)) continue;
-    if (found) return std::nullopt;
-    found = table;
-  }
-  return found;
-}
-
 int StoppedStatus() { return 128 + StopSignal(); }
 
 // The standard descriptors that were closed when the program started: they
@@ -489,150 +489,52 @@ int List(TSQLConnection& connection, const TCliOptions& options) {
   return kExitDone;
 }
 
-// A table's file in a folder of all tables: its name with the bytes a file
-// name should not hold (a "/", a leading ".", control characters, blanks
-// and "%") written as %XX, and ".csv".
-std::string TableFileName(const std::string& table) {
-  std::string name;
-  for (char c : table) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (std::isalnum(byte) || byte >= 0x80 || c == '_' || c == '$' || c == '-') {
-      name += c;
-    } else {
-      char escape[4];
-      std::snprintf(escape, sizeof escape, "%%%02X", byte);
-      name += escape;
-    }
-  }
-  return name + ".csv";
-}
-
-// The table a file of such a folder names ("" when it is none).
-std::string TableOfFileName(const std::string& file) {
-  if (!file.ends_with(".csv")) return {};
-  const std::string stem = file.substr(0, file.size() - 4);
-  std::string table;
-  for (std::size_t i = 0; i < stem.size(); ++i) {
-    if (stem[i] == '%' && i + 2 < stem.size() && std::isxdigit(static_cast<unsigned char>(stem[i + 1])) &&
-        std::isxdigit(static_cast<unsigned char>(stem[i + 2]))) {
-      table += static_cast<char>(std::stoi(stem.substr(i + 1, 2), nullptr, 16));
-      i += 2;
-    } else {
-      table += stem[i];
-    }
-  }
-  return table;
-}
-
-// Spreads the bars of many transfers over one: transfer `index` of `count`
-// moves its own share.
-class TShareOfProgress : public IProgress {
- public:
-  TShareOfProgress(IProgress& whole, int index, int count) : m_whole(whole), m_index(index), m_count(count) {}
-  void SetPosition(int position) override { m_whole.SetPosition((m_index * 100 + position) / m_count); }
-  void SetRowsDone(std::int64_t rows) override { m_whole.SetRowsDone(rows); }
-  bool StopRequested() override { return m_whole.StopRequested(); }
-
- private:
-  IProgress& m_whole;
-  int m_index;
-  int m_count;
-};
-
 // The worst of two exit statuses: a stop, then a failure, then refused lines.
 int Worse(int a, int b) {
-  auto rank = [](int status) { return status >= 128 ? 3 : status == kExitFailure ? 2 : status == kExitRefused ? 1 : 0; };
+  auto rank = [](int status) {
+    return status >= 128 ? 3 : status == kExitFailure ? 2 : status == kExitRefused ? 1 : 0;
+  };
   return rank(b) > rank(a) ? b : a;
 }
 
-int ExportAll(TSQLConnection& connection, const TCliOptions& options) {
-  const std::filesystem::path folder(options.operands[1]);
-  std::error_code error;
-  std::filesystem::create_directories(folder, error);
-  if (error) {
-    Fail("cannot make folder '" + folder.string() + "': " + error.message());
-    return kExitFailure;
+// Each table's messages under its file's name; each failure named with its
+// table and file.
+class TFolderTerminal : public IFolderMessages {
+ public:
+  TFolderTerminal(TTerminalProgress& progress, bool quiet) : m_progress(progress), m_quiet(quiet) {}
+  std::unique_ptr<IMessages> ForFile(const std::string& path) override {
+    return std::make_unique<TTerminalMessages>(m_progress, path, m_quiet);
   }
-  // One picture of the whole database: every table read in one snapshot.
-  connection.StartTransaction(eTxnSnapshot);
-  const std::vector<std::string> tables = UserTables(connection);
-  TTerminalProgress progress(!options.quiet && isatty(STDERR_FILENO));
-  TSQLDataSet dataSet("sdsTable", &connection);
-  std::string list = "FILE,TABLE\r\n";
-  int status = kExitDone;
-  for (std::size_t i = 0; i < tables.size() && status < 128; ++i) {
-    TTransferRequest request(folder.string(), TableFileName(tables[i]), tables[i]);
-    request.dialect = options.dialect;
-    TShareOfProgress share(progress, static_cast<int>(i), static_cast<int>(tables.size()));
-    TTerminalMessages messages(progress, request.fileName, options.quiet);
-    try {
-      const TTransferResult result = ExportTable(dataSet, request, share, messages);
-      status = Worse(status, ExitStatus(result));
-      AppendCsvPiece(list, request.fileName);
-      list += ',';
-      AppendCsvPiece(list, tables[i]);
-      list += "\r\n";
-    } catch (const std::exception& failure) {
-      progress.Clear();
-      Fail(failure.what());
-      status = Worse(status, kExitFailure);
-    }
+  void TableFailed(const std::string& table, const std::string& path, const std::string& failure) override {
+    m_progress.Clear();
+    Fail(table.empty() ? "'" + path + "': " + failure
+                       : "table '" + table + "', file '" + path + "': " + failure);
   }
-  progress.Clear();
-  connection.Rollback();
-  std::ofstream listFile(folder / "tables.list", std::ios::binary | std::ios::trunc);
-  listFile << list;
-  if (!listFile.flush()) {
-    Fail("cannot write the list of files into '" + (folder / "tables.list").string() + "'");
-    status = Worse(status, kExitFailure);
-  }
-  return status;
-}
 
-int ImportAll(TSQLConnection& connection, const TCliOptions& options) {
-  const std::filesystem::path folder(options.operands[1]);
-  std::error_code error;
-  std::vector<std::pair<std::string, std::string>> files;  // table, file
-  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-    if (!entry.is_regular_file() || entry.path().extension() != ".csv") continue;
-    const std::string file = entry.path().filename().string();
-    if (file.find(".rejected.") != std::string::npos) continue;
-    const auto table = FindTable(connection, TableOfFileName(file));
-    if (!table) {
-      Fail("file '" + (folder / file).string() + "' names no table of the database; nothing was imported");
-      return kExitFailure;
-    }
-    files.emplace_back(*table, file);
-  }
-  if (error) {
-    Fail("cannot read folder '" + folder.string() + "': " + error.message());
-    return kExitFailure;
-  }
-  std::vector<std::string> tables;
-  for (const auto& [table, file] : files) tables.push_back(table);
-  tables = ParentsFirst(connection, tables);
+ private:
+  TTerminalProgress& m_progress;
+  bool m_quiet;
+};
+
+int FolderTransfer(TSQLConnection& connection, const TCliOptions& options) {
+  TTransferRequest each;
+  each.mode = options.mode;
+  each.atomic = options.atomic;
+  each.dryRun = options.dryRun;
+  each.maxRefusals = options.maxRefusals;
+  each.dialect = options.dialect;
   TTerminalProgress progress(!options.quiet && isatty(STDERR_FILENO));
-  TSQLDataSet dataSet("sdsTable", &connection);
-  int status = kExitDone;
-  for (std::size_t i = 0; i < tables.size() && status < 128; ++i) {
-    const auto file = std::find_if(files.begin(), files.end(), [&](const auto& f) { return f.first == tables[i]; });
-    TTransferRequest request(folder.string(), file->second, tables[i]);
-    request.mode = options.mode;
-    request.atomic = options.atomic;
-    request.dryRun = options.dryRun;
-    request.maxRefusals = options.maxRefusals;
-    request.dialect = options.dialect;
-    TShareOfProgress share(progress, static_cast<int>(i), static_cast<int>(tables.size()));
-    TTerminalMessages messages(progress, (folder / file->second).string(), options.quiet);
-    try {
-      status = Worse(status, ExitStatus(ImportTable(dataSet, request, share, messages)));
-    } catch (const std::exception& failure) {
-      progress.Clear();
-      Fail(failure.what());
-      status = Worse(status, kExitFailure);
-    }
-  }
+  TFolderTerminal messages(progress, options.quiet);
+  const std::string& folder = options.operands[1];
+  const TFolderResult run = options.operands[0] == "export-all"
+                                ? ExportFolder(connection, folder, each, progress, messages)
+                                : ImportFolder(connection, folder, each, progress, messages);
   progress.Clear();
+  int status = kExitDone;
+  for (const TFolderTable& table : run.tables)
+    status = Worse(status, table.result ? ExitStatus(*table.result) : kExitFailure);
+  if (run.rolledBack && status == kExitRefused) status = kExitFailure;
+  for (const std::string& sentence : run.outcome) std::fprintf(stderr, "%s\n", Printable(sentence).c_str());
   return status;
 }
 
@@ -696,9 +598,10 @@ int Transfer(TSQLConnection& connection, const TCliOptions& options) {
     if (file == "-") return kExitFailure;
     const std::string resume = Printable(ResumeCommand(g_arguments, "import", failure.ResumeLine()));
     if (failure.UnknownEnd() > 0) {
-      std::fprintf(stderr, "If the rows of lines %lld to %lld are in the table:\n  %s\nIf they are not:\n  %s\n",
-                   static_cast<long long>(failure.ResumeLine()), static_cast<long long>(failure.UnknownEnd() - 1),
-                   Printable(ResumeCommand(g_arguments, "import", failure.UnknownEnd())).c_str(), resume.c_str());
+      std::fprintf(
+          stderr, "If the rows of lines %lld to %lld are in the table:\n  %s\nIf they are not:\n  %s\n",
+          static_cast<long long>(failure.ResumeLine()), static_cast<long long>(failure.UnknownEnd() - 1),
+          Printable(ResumeCommand(g_arguments, "import", failure.UnknownEnd())).c_str(), resume.c_str());
     } else {
       std::fprintf(stderr, "To import the lines that were not imported:\n  %s\n", resume.c_str());
     }
@@ -769,10 +672,9 @@ int main(int argc, char** argv) {
     status = kExitFailure;
   } else {
     try {
-      status = list                        ? List(connection, options)
-               : command == "export-all" ? ExportAll(connection, options)
-               : command == "import-all" ? ImportAll(connection, options)
-                                         : Transfer(connection, options);
+      status = list                                                 ? List(connection, options)
+               : command == "export-all" || command == "import-all" ? FolderTransfer(connection, options)
+                                                                    : Transfer(connection, options);
     } catch (const std::exception& failure) {
       // A Ctrl-C that cancelled the call is the stop, not a failure; it is
       // still said what the call ended with.

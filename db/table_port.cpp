@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "db/layer_text.h"
 #include "db/sql_command.h"
 #include "db/sql_connection.h"
 #include "db/sql_dataset.h"
@@ -62,6 +63,20 @@ std::vector<std::string> MarkedColumns(TSQLConnection& connection, const std::st
   return SplitList(query.ExecuteForText(), '\1');
 }
 
+// The character set each text blob column of the table is declared in, as
+// "NAME" \2 "SET" pieces.
+std::vector<std::string> TextBlobCharSets(TSQLConnection& connection, const std::string& tableName) {
+  TSQLCommand query(connection);
+  query.Prepare(
+      "SELECT LIST(TRIM(TRAILING FROM RF.RDB$FIELD_NAME) || ASCII_CHAR(2) || "
+      "COALESCE(TRIM(TRAILING FROM CS.RDB$CHARACTER_SET_NAME), 'NONE'), ASCII_CHAR(1)) "
+      "FROM RDB$RELATION_FIELDS RF JOIN RDB$FIELDS F ON F.RDB$FIELD_NAME = RF.RDB$FIELD_SOURCE "
+      "LEFT JOIN RDB$CHARACTER_SETS CS ON CS.RDB$CHARACTER_SET_ID = F.RDB$CHARACTER_SET_ID "
+      "WHERE RF.RDB$RELATION_NAME = ? AND F.RDB$FIELD_TYPE = 261 AND F.RDB$FIELD_SUB_TYPE = 1");
+  query.SetText(1, tableName);
+  return SplitList(query.ExecuteForText(), '\1');
+}
+
 // The characters of a text in a set of wider characters: counted in UTF-8,
 // else taken as one a byte, so that a text that may be too long goes alone.
 std::size_t Characters(const std::string& text, const std::string& charSet) {
@@ -84,18 +99,38 @@ void BindValue(TSQLCommand& command, int index, const TInsertValue& value) {
   }
 }
 
+// A query's file names its columns in its header, which an import matches
+// without regard to letter case: each name must be there, and only once.
+void CheckQueryColumns(const std::vector<std::string>& names) {
+  std::string problems;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (names[i].empty()) {
+      problems += " Column " + std::to_string(i + 1) + " has no name.";
+      continue;
+    }
+    // Said once, at its second place.
+    const auto before = std::count_if(names.begin(), names.begin() + static_cast<std::ptrdiff_t>(i),
+                                      [&](const std::string& name) { return SameText(name, names[i]); });
+    if (before == 1) problems += " Column '" + names[i] + "' is named more than once.";
+  }
+  if (!problems.empty())
+    throw Exception("The query's rows cannot be written:" + problems +
+                    " Give each column a name of its own with AS.");
+}
+
 }  // namespace
 
 TTableReader::TTableReader(TSQLDataSet& dataSet, const TSource& source)
     : m_dataSet(dataSet), m_connection(dataSet.SQLConnection()) {
   if (m_connection && !m_connection->InTransaction()) {
-    m_connection->StartTransaction(eTxnSnapshot);
+    // A read-only snapshot: whatever the user's SQL calls, an export changes nothing.
+    m_connection->StartTransaction(eTxnSnapshotReadOnly);
     m_ownTransaction = true;
   }
   try {
     if (!source.query.empty()) {
       OpenQuery(source.query);
-      m_countSql = "SELECT COUNT(*) FROM (" + source.query + ")";
+      m_ofQuery = true;
       if (source.choose) {
         // A query's rows come whole; only the chosen columns are read.
         const std::vector<std::string> names = std::move(m_names);
@@ -107,6 +142,7 @@ TTableReader::TTableReader(TSQLDataSet& dataSet, const TSource& source)
         }
         m_longColumn.assign(m_names.size(), -1);
       }
+      CheckQueryColumns(m_names);
     } else {
       std::string from = m_connection ? m_connection->QuoteObjectName(source.table) : source.table;
       if (!source.condition.empty()) from += " WHERE (" + source.condition + ")";
@@ -181,6 +217,16 @@ void TTableReader::OpenColumns(const TSource& source, const std::string& from, b
     return;
   }
   const std::string size = std::to_string(InlineBlobBytes());
+  // Text is cast in the set the column holds it in, so that the server has
+  // nothing to convert (or refuse) before the value reaches the connection's set.
+  std::vector<std::string> charSets;
+  if (inlineBlobs) charSets = TextBlobCharSets(connection, source.table);
+  auto charSetOf = [&](const std::string& column) {
+    for (const std::string& piece : charSets) {
+      if (piece.starts_with(column + '\2')) return piece.substr(column.size() + 1);
+    }
+    return std::string("NONE");
+  };
   std::string select;
   std::string longOnes;
   int longColumn = static_cast<int>(chosen.size());
@@ -194,9 +240,9 @@ void TTableReader::OpenColumns(const TSource& source, const std::string& from, b
       select += name;
       continue;
     }
-    // Text keeps the blob's character set; other blobs are plain bytes.
+    // Other blobs are plain bytes.
     const std::string type =
-        kinds[i] == fkMemo ? "VARCHAR(" + size + ")" : "VARCHAR(" + size + ") CHARACTER SET OCTETS";
+        "VARCHAR(" + size + ") CHARACTER SET " + (kinds[i] == fkMemo ? charSetOf(names[i]) : "OCTETS");
     select +=
         "CASE WHEN OCTET_LENGTH(" + name + ") <= " + size + " THEN CAST(" + name + " AS " + type + ") END";
     longOnes += ", CASE WHEN OCTET_LENGTH(" + name + ") > " + size + " THEN " + name + " END";
@@ -239,13 +285,14 @@ std::int64_t TTableReader::CountRows() {
     counter.SetActive(true);
     return counter.AtEnd() ? 0 : counter.FieldAt(0).AsLargeInt();
   } catch (const EDatabaseError&) {
-    // A query the server cannot count (an ORDER BY it takes only on the
-    // outside, say) is read all the same, without a bar.
+    // Read all the same, without a bar.
     return 0;
   }
 }
 
 std::unique_ptr<TRowCount> TTableReader::CountRowsAside() {
+  // A query runs once: counting its rows would run it a second time.
+  if (m_ofQuery) return nullptr;
   // A snapshot others share is counted in, as it stands.
   if (!m_ownTransaction) return std::make_unique<TRowCount>(CountRows());
   const std::string sql =
@@ -265,8 +312,7 @@ TRowCount::TRowCount(TTableReader& reader, const TSQLConnection& like, std::stri
           if (!m_abandoned) {
             m_counting = connection.get();
             lock.unlock();
-            // Rolled back, as the reader's snapshot is: a query's count changes nothing.
-            connection->StartTransaction(eTxnSnapshot);
+            connection->StartTransaction(eTxnSnapshotReadOnly);
             {
               TSQLDataSet counter(std::string(), connection.get());
               counter.SetCommandText(sql);
@@ -345,12 +391,15 @@ std::vector<TTableColumn> DescribeTable(TSQLDataSet& dataSet, const std::string&
 
 TBulkInserter::TBulkInserter(TSQLConnection& connection, const std::string& tableName,
                              const std::vector<std::string>& columns, std::int64_t firstLine,
-                             TRefusalSink onRefused, TCommitSink onCommitted, const TInsertOptions& options)
+                             TRefusalSink onRefused, TCommittingSink onCommitting, TCommitSink onCommitted,
+                             const TInsertOptions& options)
     : m_connection(connection),
       m_onRefused(std::move(onRefused)),
+      m_onCommitting(std::move(onCommitting)),
       m_onCommitted(std::move(onCommitted)),
       m_options(options),
       m_columns(columns.size()),
+      m_columnNames(columns),
       m_single(std::make_unique<TSQLCommand>(connection)),
       m_batch(std::make_unique<TSQLCommand>(connection)),
       m_settledEnd(firstLine),
@@ -360,7 +409,8 @@ TBulkInserter::TBulkInserter(TSQLConnection& connection, const std::string& tabl
     if (!columnList.empty()) columnList += ", ";
     columnList += connection.QuoteObjectName(column);
   }
-  if (m_options.replace || m_options.rollBackAtEnd) m_options.oneTransaction = true;
+  if (m_options.replace || m_options.rollBackAtEnd || m_options.sharedTransaction)
+    m_options.oneTransaction = true;
   const std::string table = connection.QuoteObjectName(tableName);
   const std::string insertHead = std::string(m_options.upsert ? "UPDATE OR INSERT INTO " : "INSERT INTO ") +
                                  table + " (" + columnList + ") VALUES (";
@@ -373,26 +423,10 @@ TBulkInserter::TBulkInserter(TSQLConnection& connection, const std::string& tabl
     insertTail += ")";
   }
 
-  connection.StartTransaction();
+  if (!m_options.sharedTransaction) connection.StartTransaction();
   try {
-    if (m_options.upsert && m_options.matchColumns.empty()) {
-      TSQLCommand keys(connection);
-      keys.Prepare(
-          "SELECT IIF(EXISTS (SELECT 1 FROM RDB$RELATION_CONSTRAINTS "
-          "WHERE RDB$CONSTRAINT_TYPE = 'PRIMARY KEY' AND RDB$RELATION_NAME = ?), 'Y', 'N') "
-          "FROM RDB$DATABASE");
-      keys.SetText(1, tableName);
-      if (keys.ExecuteForText() != "Y") {
-        throw EDatabaseError(
-            "Table '" + tableName +
-            "' has no primary key: name the columns that match a file's row to a table's row");
-      }
-    }
-    if (m_options.replace) {
-      TSQLCommand clear(connection);
-      clear.Prepare("DELETE FROM " + table);
-      clear.Execute();
-    }
+    if (m_options.upsert) FindKey(tableName, columns);
+    if (m_options.replace) DeleteAllRows(connection, tableName);
     std::string sql = insertHead;
     for (std::size_t c = 0; c < columns.size(); ++c) sql += c ? ", ?" : "?";
     m_single->Prepare(sql + insertTail);
@@ -422,10 +456,89 @@ TBulkInserter::TBulkInserter(TSQLConnection& connection, const std::string& tabl
 }
 
 TBulkInserter::~TBulkInserter() {
+  if (m_options.sharedTransaction) return;
   try {
     if (m_connection.InTransaction()) m_connection.Rollback();
   } catch (...) {
   }
+}
+
+void TBulkInserter::FindKey(const std::string& tableName, const std::vector<std::string>& columns) {
+  // Each active unique index of the table (those of its primary key and
+  // unique constraints among them) as "P" or "U", its name and a column.
+  TSQLCommand query(m_connection);
+  query.Prepare(
+      "SELECT LIST(IIF(RC.RDB$CONSTRAINT_TYPE = 'PRIMARY KEY', 'P', 'U') || ASCII_CHAR(2) || "
+      "TRIM(TRAILING FROM I.RDB$INDEX_NAME) || ASCII_CHAR(2) || TRIM(TRAILING FROM S.RDB$FIELD_NAME), "
+      "ASCII_CHAR(1)) "
+      "FROM RDB$INDICES I JOIN RDB$INDEX_SEGMENTS S ON S.RDB$INDEX_NAME = I.RDB$INDEX_NAME "
+      "LEFT JOIN RDB$RELATION_CONSTRAINTS RC ON RC.RDB$INDEX_NAME = I.RDB$INDEX_NAME "
+      "WHERE I.RDB$RELATION_NAME = ? AND I.RDB$UNIQUE_FLAG = 1 AND COALESCE(I.RDB$INDEX_INACTIVE, 0) = 0");
+  query.SetText(1, tableName);
+  struct TIndex {
+    bool primary = false;
+    std::vector<std::string> columns;
+  };
+  std::vector<std::pair<std::string, TIndex>> indexes;
+  for (const std::string& piece : SplitList(query.ExecuteForText(), '\1')) {
+    const std::vector<std::string> parts = SplitList(piece, '\2');
+    if (parts.size() != 3) continue;
+    auto found = std::find_if(indexes.begin(), indexes.end(),
+                              [&](const auto& index) { return index.first == parts[1]; });
+    if (found == indexes.end()) found = indexes.insert(indexes.end(), {parts[1], TIndex{}});
+    found->second.primary = parts[0] == "P";
+    found->second.columns.push_back(parts[2]);
+  }
+  std::vector<std::string> key = m_options.matchColumns;
+  if (key.empty()) {
+    const auto primary =
+        std::find_if(indexes.begin(), indexes.end(), [](const auto& index) { return index.second.primary; });
+    if (primary == indexes.end()) {
+      throw EDatabaseError("Table '" + tableName +
+                           "' has no primary key: name the columns that match a file's row to a table's row");
+    }
+    key = primary->second.columns;
+  } else {
+    // A key within which an index is unique matches one row at most.
+    const bool unique = std::any_of(indexes.begin(), indexes.end(), [&](const auto& index) {
+      return std::all_of(
+          index.second.columns.begin(), index.second.columns.end(),
+          [&](const std::string& column) { return std::find(key.begin(), key.end(), column) != key.end(); });
+    });
+    if (!unique) {
+      std::string names;
+      for (const std::string& column : key) names += (names.empty() ? "'" : ", '") + column + "'";
+      throw EDatabaseError("The columns " + names + " of table '" + tableName +
+                           "' are no key: no primary key, unique constraint or unique index of the table "
+                           "lies within them, so that a line could match several rows");
+    }
+  }
+  for (const std::string& column : key) {
+    const auto at = std::find(columns.begin(), columns.end(), column);
+    if (at == columns.end()) {
+      throw EDatabaseError("The key column '" + column +
+                           "' has no values in the file: a line cannot be matched to a row without it");
+    }
+    m_key.push_back(static_cast<std::size_t>(at - columns.begin()));
+  }
+}
+
+// A null in the key would match every row whose key holds one.
+bool TBulkInserter::RefuseNullKey(const TInsertRow& row) {
+  const auto nullAt = std::find_if(m_key.begin(), m_key.end(), [&](std::size_t column) {
+    return column < row.values.size() && row.values[column].kind == TInsertValue::ivNull;
+  });
+  if (nullAt == m_key.end()) return false;
+  Flush();
+  const EDataRefused refusal("The key column '" + m_columnNames[*nullAt] +
+                                 "' is empty (null): the line cannot be matched to one row",
+                             "23000");
+  if (!m_onRefused(row, refusal)) {
+    m_pending.clear();
+    m_dropped = true;
+  }
+  Settled(0, row.next);
+  return true;
 }
 
 // EXECUTE BLOCK of guarded INSERTs reading their values from the block's
@@ -517,6 +630,7 @@ bool TBulkInserter::FitsBatch(const TInsertRow& row) const {
 }
 
 void TBulkInserter::Add(TInsertRow row) {
+  if (!m_key.empty() && RefuseNullKey(row)) return;
   if (m_batchRows == 0 || !FitsBatch(row)) {
     Flush();
     RunAlone(row);
@@ -623,6 +737,7 @@ void TBulkInserter::Settled(std::int64_t inserted, std::int64_t next) {
 }
 
 void TBulkInserter::CommitTransaction() {
+  if (m_onCommitting) m_onCommitting();
   m_connection.Commit();
   m_committed = m_inserted;
   m_committedEnd = m_settledEnd;
@@ -647,6 +762,7 @@ void TBulkInserter::Commit(bool startNext) {
 
 void TBulkInserter::Complete() {
   Flush();
+  if (m_options.sharedTransaction) return;
   if (m_options.rollBackAtEnd) {
     m_connection.Rollback();
     m_rolledBack = true;
@@ -665,6 +781,10 @@ void TBulkInserter::RollBackAll() noexcept {
 }
 
 void TBulkInserter::KeepWhatWasSettled(bool connectionLost) noexcept {
+  if (m_options.sharedTransaction) {
+    m_pending.clear();
+    return;
+  }
   if (m_options.oneTransaction) return RollBackAll();
   m_pending.clear();
   try {
@@ -720,6 +840,12 @@ std::vector<std::string> UserTables(TSQLConnection& connection) {
   }
   std::sort(tables.begin(), tables.end());
   return tables;
+}
+
+void DeleteAllRows(TSQLConnection& connection, const std::string& tableName) {
+  TSQLCommand clear(connection);
+  clear.Prepare("DELETE FROM " + connection.QuoteObjectName(tableName));
+  clear.Execute();
 }
 
 std::vector<std::string> ParentsFirst(TSQLConnection& connection, const std::vector<std::string>& tables) {

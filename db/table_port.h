@@ -40,7 +40,10 @@ class TTableReader {
  public:
   // What to read: the rows of a table (those where condition holds, when
   // one is given), or the rows of a query (its columns named as the query
-  // names them). The user's own SQL runs as it stands, with the user's rights.
+  // names them). The user's own SQL runs as it stands, with the user's
+  // rights, in a read-only snapshot: a query that tries to write fails with
+  // the server's words. A query whose columns are not each named once (so
+  // that its file could not be read back) is refused before a row is read.
   struct TSource {
     std::string table;
     std::string condition;
@@ -72,11 +75,11 @@ class TTableReader {
   // The field holding column's value in the row last shown; null for a
   // column whose values cannot be read (an array). Ask again for each row.
   TField* ImageField(std::size_t column) const;
-  // The rows in the same snapshot; 0 when a query's rows cannot be counted.
+  // The rows in the same snapshot; 0 when they cannot be counted.
   std::int64_t CountRows();
   // The rows counted while this reader fetches (see TRowCount): on a
   // connection of their own when the reader has a snapshot of its own, else
-  // in the snapshot it shares, at once.
+  // in the snapshot it shares, at once. Null for a query, which runs once.
   std::unique_ptr<TRowCount> CountRowsAside();
   bool AtEnd() const;
   void Next();
@@ -93,6 +96,7 @@ class TTableReader {
   TSQLConnection* m_connection;
   std::string m_countSql;  // empty: the dataset counts the table
   bool m_ownTransaction = false;
+  bool m_ofQuery = false;
   std::vector<std::string> m_names;
   // Per column its dataset column, and for a blob read inline the column of
   // its long values (the inline one holds null then); -1 for none.
@@ -189,6 +193,9 @@ struct TInsertOptions {
   bool oneTransaction = false;
   // Everything is rolled back at the end, as a trial.
   bool rollBackAtEnd = false;
+  // The rows go into the transaction the connection has open, which the
+  // caller ends: nothing is committed or rolled back here.
+  bool sharedTransaction = false;
 };
 
 // Inserts rows into one table inside a transaction of its own, committed
@@ -202,6 +209,10 @@ class TBulkInserter {
   // Told of each refused row; answers false to drop the rows added after it
   // that are not sent yet (a Stop), true to go on.
   using TRefusalSink = std::function<bool(const TInsertRow& row, const EDataRefused& refusal)>;
+  // Told before each commit, to keep what must be kept before the rows are
+  // in the table (the refused rows, say); what it throws ends the commit
+  // unmade, as a failed commit does.
+  using TCommittingSink = std::function<void()>;
   // Told after each commit that succeeded: everything of the source before
   // settledEnd is now in the table or was refused.
   using TCommitSink = std::function<void(std::int64_t committedRows, std::int64_t settledEnd)>;
@@ -209,9 +220,14 @@ class TBulkInserter {
   // Starts the transaction and prepares the INSERT of columns (names exactly
   // as the catalogue lists them) into tableName. firstLine: where the rows of
   // the source begin, the settled end until a row is settled.
+  // An upsert matches on a key that can match one row at most: the primary
+  // key, or matchColumns when a primary key, unique constraint or unique
+  // index of the table lies within them; throws EDatabaseError saying why
+  // otherwise, or when a key column is not among columns. A row whose key
+  // holds a null is refused, since it would match every row whose key does.
   TBulkInserter(TSQLConnection& connection, const std::string& tableName,
                 const std::vector<std::string>& columns, std::int64_t firstLine, TRefusalSink onRefused,
-                TCommitSink onCommitted, const TInsertOptions& options = {});
+                TCommittingSink onCommitting, TCommitSink onCommitted, const TInsertOptions& options = {});
   // Rolls back what is not committed.
   ~TBulkInserter();
   TBulkInserter(const TBulkInserter&) = delete;
@@ -265,6 +281,8 @@ class TBulkInserter {
     std::uint32_t TextCharacters() const { return std::max<std::uint32_t>(textBytes / bytesPerChar, 1); }
   };
 
+  void FindKey(const std::string& tableName, const std::vector<std::string>& columns);
+  bool RefuseNullKey(const TInsertRow& row);
   void PrepareBatch(const std::string& insertHead, const std::string& insertTail);
   void RollBackAll() noexcept;
   bool FitsBatch(const TInsertRow& row) const;
@@ -276,10 +294,13 @@ class TBulkInserter {
 
   TSQLConnection& m_connection;
   TRefusalSink m_onRefused;
+  TCommittingSink m_onCommitting;
   TCommitSink m_onCommitted;
   TInsertOptions m_options;
   bool m_rolledBack = false;
   std::vector<TColumn> m_columns;
+  std::vector<std::size_t> m_key;  // upsert: the key's columns among m_columns
+  std::vector<std::string> m_columnNames;
   std::unique_ptr<TSQLCommand> m_single;
   std::unique_ptr<TSQLCommand> m_batch;
   int m_batchRows = 0;
@@ -290,7 +311,7 @@ class TBulkInserter {
   std::int64_t m_settledAtCommit = 0;  // m_settledRows at the last commit
   std::int64_t m_settledEnd;
   std::int64_t m_committedEnd;
-  bool m_dropped = false;       // a refusal asked to drop the rows waiting after it
+  bool m_dropped = false;  // a refusal asked to drop the rows waiting after it
   bool m_outcomeUnknown = false;
   std::int64_t m_unknownEnd = 0;
 };
@@ -298,6 +319,10 @@ class TBulkInserter {
 // The tables of the database that hold rows of their own (no views, no
 // system tables, no temporary tables), in name order.
 std::vector<std::string> UserTables(TSQLConnection& connection);
+
+// Deletes every row of tableName in the transaction the connection has
+// open (or in one of its own). Throws EDatabaseError.
+void DeleteAllRows(TSQLConnection& connection, const std::string& tableName);
 
 // tables ordered so that a table another one refers to by a foreign key
 // comes before it; tables in a cycle of references keep their order.

@@ -1,8 +1,7 @@
 #include "driver/fb_attachment.h"
 
-#include <locale.h>
-
 #include <firebird/Interface.h>
+#include <locale.h>
 
 #include <algorithm>
 
@@ -192,7 +191,8 @@ SQLResult Attachment::StartTransaction(bool readOnly, isc_tr_handle* transaction
         m_interface->startTransaction(&status, length, reinterpret_cast<const unsigned char*>(tpb));
     const SQLResult result = TakeHandle(
         m_client, status, started, m_client.transactionHandle, transaction,
-        [](Firebird::ITransaction* made, Firebird::CheckStatusWrapper& undo) { made->rollback(&undo); }, error);
+        [](Firebird::ITransaction* made, Firebird::CheckStatusWrapper& undo) { made->rollback(&undo); },
+        error);
     if (result == kSQLSuccess) m_transactions.emplace_back(*transaction, started);
     status.dispose();
     return result;
@@ -219,7 +219,8 @@ SQLResult Attachment::StartShared(int isolation, Failure& error) {
     error = {"A transaction is already active"};
     return kSQLTransactionActive;
   }
-  return StartTransaction(false, &m_shared, error, isolation);
+  const bool readOnly = isolation == eTxnSnapshotReadOnly;
+  return StartTransaction(readOnly, &m_shared, error, readOnly ? eTxnSnapshot : isolation);
 }
 
 SQLResult Attachment::EndShared(bool commit, Failure& error) {

@@ -81,7 +81,7 @@ SQLResult Connection::getSQLMetaData(ISQLMetaData** metaData) {
 
 SQLResult Connection::startTransaction(std::int32_t isolation) {
   if (!m_attachment || !m_attachment->Attached()) return Fail(kInvalidHandle, "The connection is not open");
-  if (isolation != eTxnReadCommitted && isolation != eTxnSnapshot) {
+  if (isolation != eTxnReadCommitted && isolation != eTxnSnapshot && isolation != eTxnSnapshotReadOnly) {
     return Fail(14, "Unknown transaction isolation level");
   }
   Failure error;

@@ -16,8 +16,8 @@
 using SQLResult = std::uint16_t;
 
 inline constexpr SQLResult kSQLSuccess = 0;
-inline constexpr SQLResult kSQLEof = 10;     // "result set at end"
-inline constexpr SQLResult kSQLNoData = 100; // no (more) rows
+inline constexpr SQLResult kSQLEof = 10;      // "result set at end"
+inline constexpr SQLResult kSQLNoData = 100;  // no (more) rows
 inline constexpr SQLResult kSQLServerError = 255;
 // A statement that the server refused for the values it was given
 // (conversion, range, length, constraint, duplicate key, an exception raised
@@ -40,31 +40,34 @@ enum TRefusalCode : std::int32_t {
 
 // Option codes of a driver connection (ISQLConnection::setOption*/getOption).
 enum TConnectionOption : std::uint16_t {
-  eConnAutoCommit = 0,          // integer, yes/no
-  eConnBlockingMode = 1,        // integer, yes/no
-  eConnBlobSize = 2,            // integer, -1 = whole blobs
-  eConnRoleName = 3,            // text
-  eConnWaitOnLocks = 4,         // integer, yes/no
-  eConnCommitRetain = 5,        // integer, yes/no
-  eConnTxnIsoLevel = 6,         // integer: 0 read committed, 1 repeatable read, 2 dirty read
-  eConnHostName = 10,           // text
-  eConnMaxActiveStatements = 14,// get: 4 bytes, 0 = no limit
-  eConnServerCharSet = 15,      // text
-  eConnSqlDialect = 16,         // integer
-  eConnOSAuthentication = 20,   // integer, yes/no
-  eConnMultipleTransaction = 22,// integer, yes/no
-  eConnServerPort = 23,         // text
-  eConnTrimChar = 25,           // integer, yes/no
-  eConnQualifiedName = 26,      // text: the name to quote with eConnQuotedObjectName
-  eConnQuotedObjectName = 30,   // get: zero-terminated text, buffer of 256 bytes
-  eConnCustomString = 31,       // text
-  eConnTimeout = 32,            // integer (seconds)
+  eConnAutoCommit = 0,            // integer, yes/no
+  eConnBlockingMode = 1,          // integer, yes/no
+  eConnBlobSize = 2,              // integer, -1 = whole blobs
+  eConnRoleName = 3,              // text
+  eConnWaitOnLocks = 4,           // integer, yes/no
+  eConnCommitRetain = 5,          // integer, yes/no
+  eConnTxnIsoLevel = 6,           // integer: 0 read committed, 1 repeatable read, 2 dirty read
+  eConnHostName = 10,             // text
+  eConnMaxActiveStatements = 14,  // get: 4 bytes, 0 = no limit
+  eConnServerCharSet = 15,        // text
+  eConnSqlDialect = 16,           // integer
+  eConnOSAuthentication = 20,     // integer, yes/no
+  eConnMultipleTransaction = 22,  // integer, yes/no
+  eConnServerPort = 23,           // text
+  eConnTrimChar = 25,             // integer, yes/no
+  eConnQualifiedName = 26,        // text: the name to quote with eConnQuotedObjectName
+  eConnQuotedObjectName = 30,     // get: zero-terminated text, buffer of 256 bytes
+  eConnCustomString = 31,         // text
+  eConnTimeout = 32,              // integer (seconds)
 };
 
 // Isolation of a transaction started with ISQLConnection::startTransaction.
 enum TTransactionIsolation : std::int32_t {
   eTxnReadCommitted = 0,  // sees what others committed, as each statement starts
   eTxnSnapshot = 1,       // sees the database as it stood when the transaction started
+  // A snapshot that may change nothing: the server refuses every write made
+  // in it, those of procedures and autonomous transactions included.
+  eTxnSnapshotReadOnly = 2,
 };
 
 // Driver codes of the transaction calls.

@@ -40,7 +40,8 @@ std::string EarlierContent(const std::string& path) {
   struct stat status;
   if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
     char buffer[65536];
-    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) content.append(buffer, static_cast<std::size_t>(n));
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;)
+      content.append(buffer, static_cast<std::size_t>(n));
   }
   ::close(fd);
   return content;
@@ -48,12 +49,12 @@ std::string EarlierContent(const std::string& path) {
 
 }  // namespace
 
-TRejectedFiles::TRejectedFiles(std::string base, std::string header, bool keepEarlier) : m_base(std::move(base)) {
+TRejectedFiles::TRejectedFiles(std::string base, std::string header, bool keepEarlier)
+    : m_base(std::move(base)), m_keepEarlier(keepEarlier) {
   m_csv.path = CsvPath();
   m_log.path = LogPath();
   if (!header.empty() && header.back() != '\n') header += "\r\n";
-  Make(m_csv, keepEarlier, header);
-  Make(m_log, keepEarlier, std::string());
+  m_csv.start = std::move(header);
 }
 
 TRejectedFiles::~TRejectedFiles() {
@@ -63,14 +64,47 @@ TRejectedFiles::~TRejectedFiles() {
   }
 }
 
-void TRejectedFiles::Make(TFile& file, bool keepEarlier, const std::string& start) {
-  file.fd = CreateFileBeside(file.path, file.temporary);
+// A file without a name where the platform makes one, so that nothing is
+// left behind when the import is killed before it is in place; else one
+// under a hidden temporary name.
+void TRejectedFiles::Make(TFile& file) {
+  const std::string folder = FolderPart(file.path).empty() ? std::string(".") : FolderPart(file.path);
+  file.fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (file.fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL))
+    file.fd = CreateFileBeside(file.path, file.temporary);
   if (file.fd < 0) {
     Fail(errno, "The refused lines cannot be kept in folder '" + FolderShown(file.path) + "' (for file '" +
                     file.path + "')");
   }
-  const std::string earlier = keepEarlier ? EarlierContent(file.path) : std::string();
-  Write(file, earlier.empty() ? start : earlier);
+  const std::string earlier = m_keepEarlier ? EarlierContent(file.path) : std::string();
+  Write(file, earlier.empty() ? file.start : earlier);
+  file.committed = ::lseek(file.fd, 0, SEEK_CUR);
+}
+
+void TRejectedFiles::Place(TFile& file) {
+  if (file.temporary.empty()) {
+    // A name for the file made without one, beside its place.
+    const std::string self = "/proc/self/fd/" + std::to_string(file.fd);
+    for (int attempt = 0; file.temporary.empty(); ++attempt) {
+      std::string candidate;
+      const int probe = CreateFileBeside(file.path, candidate);
+      if (probe < 0) Fail(errno, "Cannot put the refused lines into file '" + file.path + "'");
+      ::close(probe);
+      ::unlink(candidate.c_str());
+      if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        file.temporary = std::move(candidate);
+      } else if (errno != EEXIST || attempt > 100) {
+        Fail(errno, "Cannot put the refused lines into file '" + file.path + "'");
+      }
+    }
+  }
+  if (::rename(file.temporary.c_str(), file.path.c_str()) != 0) {
+    const int error = errno;
+    ::unlink(file.temporary.c_str());
+    file.temporary.clear();
+    Fail(error, "Cannot put the refused lines into file '" + file.path + "'");
+  }
+  file.temporary.clear();
 }
 
 void TRejectedFiles::Write(TFile& file, const std::string& bytes) {
@@ -86,12 +120,17 @@ void TRejectedFiles::Write(TFile& file, const std::string& bytes) {
 }
 
 void TRejectedFiles::Add(const std::string& record, std::int64_t lineNumber, const std::string& reason) {
+  if (!m_made) {
+    Make(m_csv);
+    Make(m_log);
+    m_made = true;
+  }
   std::string text = reason;
   std::replace(text.begin(), text.end(), '\n', ' ');
   m_waiting.push_back({record, "Line " + std::to_string(lineNumber) + ": " + text + "\r\n"});
 }
 
-void TRejectedFiles::Commit() {
+void TRejectedFiles::Stage() {
   if (m_waiting.empty()) return;
   std::string csv;
   std::string log;
@@ -99,18 +138,40 @@ void TRejectedFiles::Commit() {
     csv += line.record;
     log += line.logLine;
   }
-  m_waiting.clear();
-  Write(m_csv, csv);
-  Write(m_log, log);
-  if (m_placed) return;
-  // In place from the first refused line on, so that what a killed import
-  // committed has its refused lines beside it.
-  for (TFile* file : {&m_csv, &m_log}) {
-    if (::rename(file->temporary.c_str(), file->path.c_str()) != 0) {
-      Fail(errno, "Cannot put the refused lines into file '" + file->path + "'");
+  try {
+    // A stage tried again starts where the last commit left the files.
+    for (TFile* file : {&m_csv, &m_log}) {
+      if (::ftruncate(file->fd, file->committed) != 0 || ::lseek(file->fd, file->committed, SEEK_SET) < 0)
+        Fail(errno, "Cannot write the refused lines into file '" + file->path + "'");
     }
+    Write(m_csv, csv);
+    Write(m_log, log);
+    if (!m_placed) {
+      Place(m_csv);
+      Place(m_log);
+      m_placed = true;
+    }
+  } catch (...) {
+    for (TFile* file : {&m_csv, &m_log}) {
+      if (::ftruncate(file->fd, file->committed) == 0) ::lseek(file->fd, file->committed, SEEK_SET);
+    }
+    throw;
   }
-  m_placed = true;
+}
+
+void TRejectedFiles::Commit() {
+  if (m_waiting.empty()) return;
+  m_waiting.clear();
+  for (TFile* file : {&m_csv, &m_log}) file->committed = ::lseek(file->fd, 0, SEEK_CUR);
+}
+
+void TRejectedFiles::Discard() noexcept {
+  m_waiting.clear();
+  if (!m_made) return;
+  for (TFile* file : {&m_csv, &m_log}) {
+    if (file->fd >= 0 && ::ftruncate(file->fd, file->committed) == 0)
+      ::lseek(file->fd, file->committed, SEEK_SET);
+  }
 }
 
 void TRejectedFiles::Close() {
@@ -122,10 +183,13 @@ void TRejectedFiles::Close() {
   }
 }
 
-std::string RejectedBase(const std::string& folder, const std::string& fileName, bool standardStream) {
-  if (standardStream) return fileName;
+std::string RejectedBase(const std::string& folder, const std::string& fileName, bool standardStream,
+                         const std::string& rejectedFolder) {
   std::string name = fileName;
-  const std::size_t dot = name.rfind('.');
-  if (dot != std::string::npos && dot > 0) name.resize(dot);
-  return TransferPath(folder, name);
+  if (!standardStream) {
+    const std::size_t dot = name.rfind('.');
+    if (dot != std::string::npos && dot > 0) name.resize(dot);
+  }
+  if (!rejectedFolder.empty()) return TransferPath(rejectedFolder, name);
+  return standardStream ? name : TransferPath(folder, name);
 }

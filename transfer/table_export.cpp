@@ -196,7 +196,7 @@ TTransferResult ExportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
   std::optional<TReplacingFile> replacing;
   if (!request.standardStream) {
     CheckRegularFile(result.path);
-    replacing.emplace(result.path);
+    replacing.emplace(result.path, !request.replaceLinks);
   }
   // Failures name the file the user chose, not the new one beside it.
   TTextFile file(replacing ? replacing->TemporaryPath() : result.path, result.path);
@@ -226,7 +226,8 @@ TTransferResult ExportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
     progress.SetPosition(10);
 
     // The count comes from a second scan of the table, made while the rows
-    // are fetched; the bar moves once it is known, from the first row on.
+    // are fetched; the bar moves once it is known, from the first row on. A
+    // query has no count: its rows are shown as they come, without a total.
     const std::unique_ptr<TRowCount> count = table.CountRowsAside();
     std::int64_t recordCount = -1;
     std::int64_t shown = 0;
@@ -273,11 +274,17 @@ TTransferResult ExportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
       }
       table.Next();
       ++fetched;
+      if (!count) {
+        if (fetched % 1024 == 0) progress.SetRowsDone(fetched);
+        continue;
+      }
       if (recordCount < 0 && count->Ready()) recordCount = count->Get();
       if (recordCount >= 0) showRows(fetched);
     }
-    if (recordCount < 0) recordCount = count->Get();
-    showRows(fetched);
+    if (count) {
+      if (recordCount < 0) recordCount = count->Get();
+      showRows(fetched);
+    }
     if (progress.StopRequested()) return stopHere();
     if (batch->rows > 0) pipe.Send(*batch);
     pipe.Finish();

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/exceptions.h"
+#include "db/layer_text.h"
 #include "db/sql_dataset.h"
 #include "db/table_port.h"
 #include "transfer/check_entries.h"
@@ -123,12 +124,14 @@ class TImportRun {
         m_columns(std::move(columns)),
         m_headerPieces(headerPieces),
         m_fileSize(fileSize),
-        m_rejected(RejectedBase(request.folder, request.fileName, request.standardStream), reader.Record(),
-                   request.fromLine > 0) {}
+        m_rejected(
+            RejectedBase(request.folder, request.fileName, request.standardStream, request.rejectedFolder),
+            reader.Record(), request.fromLine > 0) {}
 
   // Imports every line, until the end of the file or a Stop; throws
   // EImportFailed for a failure, after keeping what was settled.
-  void Run(TSQLConnection& connection);
+  // key: an upsert's key columns as the table names them (empty: its primary key).
+  void Run(TSQLConnection& connection, const std::vector<std::string>& key);
   TRejectedFiles& Rejected() { return m_rejected; }
   int Position() const { return m_position; }
 
@@ -158,16 +161,18 @@ class TImportRun {
   bool m_stopAsked = false;
 };
 
-void TImportRun::Run(TSQLConnection& connection) {
+void TImportRun::Run(TSQLConnection& connection, const std::vector<std::string>& key) {
   std::vector<std::string> names;
   for (const auto& column : m_columns) names.push_back(column.name);
   TInsertOptions options;
   options.upsert = m_request.mode == TTransferRequest::TMode::mUpsert;
-  options.matchColumns = m_request.keyColumns;
+  options.matchColumns = key;
   options.replace = m_request.mode == TTransferRequest::TMode::mReplace;
   options.oneTransaction = m_request.atomic;
   options.rollBackAtEnd = m_request.dryRun;
-  const bool oneTransaction = options.replace || options.oneTransaction || options.rollBackAtEnd;
+  options.sharedTransaction = m_request.sharedTransaction;
+  const bool oneTransaction =
+      options.replace || options.oneTransaction || options.rollBackAtEnd || options.sharedTransaction;
   std::optional<TBulkInserter> inserter;
   try {
     inserter.emplace(
@@ -178,6 +183,10 @@ void TImportRun::Run(TSQLConnection& connection) {
           line.sqlState = refusal.SqlState();
           return Refuse(row.source, line);
         },
+        // The refused lines are written out before the rows around them are
+        // committed: after any failure, every line before the resume line is
+        // in the table or in the rejected file.
+        [&] { m_rejected.Stage(); },
         [&](std::int64_t committedRows, std::int64_t) {
           m_rejected.Commit();
           m_progress.SetRowsCommitted(committedRows);
@@ -211,7 +220,9 @@ void TImportRun::Run(TSQLConnection& connection) {
       m_rejected.Discard();
     } else {
       inserter->Complete();
-      if (m_request.dryRun) m_rejected.Commit();  // what a real import would keep
+      // What a real import would keep; or what the shared transaction's
+      // commit is to keep, written before it.
+      if (m_request.dryRun || m_request.sharedTransaction) m_rejected.Keep();
     }
   } catch (const std::exception& failure) {
     // A Stop may cancel a call that waits on the server; its failure is the stop.
@@ -226,22 +237,20 @@ void TImportRun::Run(TSQLConnection& connection) {
   }
   m_result.dryRun = m_request.dryRun;
   m_result.rolledBack = inserter->RolledBack() && !m_request.dryRun;
-  m_result.rows = m_request.dryRun && !m_result.stopped ? inserter->Inserted() : inserter->Committed();
+  m_result.rows = (m_request.dryRun || m_request.sharedTransaction) && !m_result.stopped
+                      ? inserter->Inserted()
+                      : inserter->Committed();
   if (m_result.stopped) m_result.stoppedAtLine = inserter->CommittedEnd();
 }
 
 void TImportRun::Fail(const std::exception& failure, TBulkInserter* found) {
   std::string text =
       std::string(failure.what()) + "\n\nThe import of table '" + m_request.tableName + "' ended at line ";
-  if (!found) {
-    m_rejected.Discard();
-    const std::int64_t line = m_reader.NextLineNumber();
-    throw EImportFailed(
-        text + std::to_string(line) +
-            ": 0 rows were committed before it and are in the table; that line and the ones after "
-            "it were not imported.",
-        0, line, 0);
-  }
+  // Nothing was sent yet (the key, the statement or the transaction were
+  // refused): there is nothing to go on from.
+  if (!found)
+    throw Exception(std::string(failure.what()) + "\n\nNothing was imported into table '" +
+                    m_request.tableName + "'.");
   TBulkInserter& inserter = *found;
   const auto* databaseError = dynamic_cast<const EDatabaseError*>(&failure);
   inserter.KeepWhatWasSettled(databaseError && databaseError->ConnectionLost());
@@ -259,7 +268,7 @@ void TImportRun::Fail(const std::exception& failure, TBulkInserter* found) {
   }
   // Refused lines are not in the table either way; keeping them loses none.
   try {
-    m_rejected.Commit();
+    m_rejected.Keep();
   } catch (const std::exception&) {
   }
   const std::int64_t end = inserter.UnknownEnd();
@@ -400,6 +409,27 @@ void TImportRun::MoveBar(std::int64_t rowsDone, std::int64_t bytesRead) {
   m_progress.SetRowsDone(rowsDone);
 }
 
+// The key columns the request names, matched as a header's names are.
+std::vector<std::string> KeyColumns(const TTransferRequest& request, const std::vector<TTableColumn>& table) {
+  std::vector<std::string> names;
+  for (const TTableColumn& column : table) names.push_back(column.name);
+  std::vector<bool> taken(names.size(), false);
+  std::vector<std::string> key;
+  for (const std::string& name : request.keyColumns) {
+    const std::size_t column = MatchColumnName(names, name, taken);
+    if (column == names.size()) {
+      const bool twice =
+          std::any_of(key.begin(), key.end(), [&](const std::string& k) { return SameText(k, name); });
+      throw Exception(twice ? "The key names column '" + name + "' twice."
+                            : "The key names a column that table '" + request.tableName +
+                                  "' does not have: '" + name + "'.");
+    }
+    taken[column] = true;
+    key.push_back(names[column]);
+  }
+  return key;
+}
+
 }  // namespace
 
 TTransferResult ImportTable(TSQLDataSet& dataSet, const TTransferRequest& request, IProgress& progress,
@@ -447,7 +477,7 @@ TTransferResult ImportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
   TImportRun run(result, request, progress, messages, reader, std::move(match.columns), header.size(),
                  fileSize);
   try {
-    run.Run(*dataSet.SQLConnection());
+    run.Run(*dataSet.SQLConnection(), KeyColumns(request, table));
   } catch (const EImportFailed&) {
     try {
       run.Rejected().Close();

@@ -32,6 +32,9 @@ struct TTransferRequest {
   // an import go to "stdin.rejected.csv" and "stdin.rejected.log" in the
   // current folder.
   bool standardStream = false;
+  // Export: a symbolic link at the file's name is replaced by the new file
+  // rather than followed to the file it leads to.
+  bool replaceLinks = false;
   // Import: the data lines before this line of the file are passed over
   // (an import that goes on where an earlier one ended); 0 for none.
   std::int64_t fromLine = 0;
@@ -57,6 +60,13 @@ struct TTransferRequest {
   bool dryRun = false;
   // Stop after this many refused lines, as the refusal box's Stop does; 0: never.
   std::int64_t maxRefusals = 0;
+  // The rows go into the transaction the connection has open (one of many
+  // tables imported together), which the caller commits or rolls back; the
+  // refused lines are written out at the end of the table.
+  bool sharedTransaction = false;
+  // Where the rejected files go; empty: beside the file (for standard input,
+  // the current folder).
+  std::string rejectedFolder;
 };
 
 // An import that ended with a failure other than a refused line. Its
@@ -86,7 +96,7 @@ class EImportFailed : public Exception {
 // dialect, moves the bar from 0 through 10 to 100, and shows the result.
 // Throws Exception for a column of the dialect the table (or query) lacks.
 TTransferResult ExportTable(TSQLDataSet& dataSet, const TTransferRequest& request, IProgress& progress,
-                         IMessages& messages);
+                            IMessages& messages);
 
 // Inserts each data line of folder/fileName, read in the request's dialect,
 // into the table; a line the database refuses is asked about
@@ -95,4 +105,4 @@ TTransferResult ExportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
 // ends it before the first line (headerMismatch). Throws EImportFailed
 // for any other failure after the first line was read.
 TTransferResult ImportTable(TSQLDataSet& dataSet, const TTransferRequest& request, IProgress& progress,
-                         IMessages& messages);
+                            IMessages& messages);

@@ -78,11 +78,11 @@ void CheckRegularFile(const std::string& path) {
       5, "Cannot use '" + ShownPath(path) + "': it is " + KindOf(status.st_mode) + ", not a regular file");
 }
 
-TReplacingFile::TReplacingFile(const std::string& target) {
+TReplacingFile::TReplacingFile(const std::string& target, bool followLinks) {
   if (target.find('\0') != std::string::npos) FailCreating(target, 3, "a file name cannot hold a zero byte");
-  m_target = FollowLinks(target);
+  m_target = followLinks ? FollowLinks(target) : target;
   struct stat earlier;
-  const bool replacing = ::stat(m_target.c_str(), &earlier) == 0 && S_ISREG(earlier.st_mode);
+  const bool replacing = ::lstat(m_target.c_str(), &earlier) == 0 && S_ISREG(earlier.st_mode);
   if (replacing) {
     // Held as a file open for writing is: nobody else may write it meanwhile,
     // and a program that has it open keeps us out.

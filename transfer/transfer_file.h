@@ -37,7 +37,9 @@ class TReplacingFile {
   // '/x/out.csv'): Permission denied"); 32 when the target is held by
   // another program ("Cannot create file '/x/out.csv': it is in use by
   // another program").
-  explicit TReplacingFile(const std::string& target);
+  // followLinks false: a symbolic link at target is replaced by the new
+  // file; the file it leads to is not touched.
+  explicit TReplacingFile(const std::string& target, bool followLinks = true);
   ~TReplacingFile();
   TReplacingFile(const TReplacingFile&) = delete;
   TReplacingFile& operator=(const TReplacingFile&) = delete;

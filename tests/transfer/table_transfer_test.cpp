@@ -11,21 +11,21 @@
 #include <algorithm>
 #include <clocale>
 #include <cstdlib>
-#include <functional>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
 
-#include "common/test_database.h"
 #include "base/exceptions.h"
+#include "common/test_database.h"
 #include "db/locale_charset.h"
 #include "db/locale_formats.h"
-#include "db/sql_connection.h"
 #include "db/sql_command.h"
+#include "db/sql_connection.h"
 #include "db/sql_dataset.h"
-#include "transfer/csv_pieces.h"
 #include "db/table_port.h"
+#include "transfer/csv_pieces.h"
 
 namespace {
 
@@ -187,7 +187,8 @@ TEST_P(TableTransferTest, AFileThatCannotBeCreatedEndsTheExportBeforeAnyRow) {
 // Only the target's own file is in the folder: no temporary file stays behind.
 std::vector<std::string> FolderEntries(const std::filesystem::path& folder) {
   std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    names.push_back(entry.path().filename());
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -219,7 +220,8 @@ TEST_P(TableTransferTest, AFailedOrStoppedExportLeavesTheEarlierFileAsItWas) {
     std::function<void()> run;
   };
   std::vector<Case> cases = {
-      {"missing table", folder / "out.csv", [this] { EXPECT_THROW(Export("NO_SUCH_TABLE"), EDatabaseError); }},
+      {"missing table", folder / "out.csv",
+       [this] { EXPECT_THROW(Export("NO_SUCH_TABLE"), EDatabaseError); }},
       {"stop after a row", folder / "out.csv",
        [this] {
          TStopAfter stopper(3);
@@ -346,7 +348,8 @@ TEST_P(TableTransferTest, ExportIsOneSnapshotWhileOthersInsert) {
   EXPECT_EQ(result.rows, 300);
   EXPECT_EQ(messages.texts.back().substr(0, 12), "300 records ");
   EXPECT_EQ(inserting.positions.back(), 100);
-  EXPECT_TRUE(std::all_of(inserting.positions.begin(), inserting.positions.end(), [](int p) { return p <= 100; }));
+  EXPECT_TRUE(
+      std::all_of(inserting.positions.begin(), inserting.positions.end(), [](int p) { return p <= 100; }));
   EXPECT_FALSE(connection.InTransaction());
 }
 
@@ -397,7 +400,8 @@ TEST_P(TableTransferTest, ImportInsertsEachLineAndReportsTheCount) {
   EXPECT_EQ(progress.positions.front(), 0);
   EXPECT_EQ(progress.positions.back(), 100);
   EXPECT_TRUE(std::is_sorted(progress.positions.begin(), progress.positions.end()));
-  EXPECT_EQ(std::adjacent_find(progress.positions.begin(), progress.positions.end()), progress.positions.end());
+  EXPECT_EQ(std::adjacent_find(progress.positions.begin(), progress.positions.end()),
+            progress.positions.end());
 }
 
 // The file is read ahead of the rows sent; a Stop keeps exactly the rows
@@ -419,19 +423,51 @@ TEST_P(TableTransferTest, AStopMidImportKeepsTheRowsSentAndNamesTheNextLine) {
 
 // A query's rows are read, and counted, without changing anything, even
 // when what it selects from writes.
-TEST_P(TableTransferTest, AQueryThatWritesIsExportedAndChangesNothing) {
+// An export runs its query once, in a snapshot that may change nothing: a
+// query that writes, even through an autonomous transaction, fails with the
+// server's words, and an earlier file stays.
+TEST_P(TableTransferTest, AnExportedQueryRunsOnceAndWritesNothing) {
   MakeDatabase(
       "CREATE TABLE TRAIL (N INTEGER);\n"
       "SET TERM ^;\n"
       "CREATE PROCEDURE NOISY RETURNS (N INTEGER) AS BEGIN INSERT INTO TRAIL VALUES (1); "
       "N = 1; SUSPEND; N = 2; SUSPEND; END^\n"
+      "CREATE PROCEDURE SIDE RETURNS (N INTEGER) AS BEGIN IN AUTONOMOUS TRANSACTION DO "
+      "INSERT INTO TRAIL VALUES (2); N = 1; SUSPEND; END^\n"
       "SET TERM ;^\n");
-  TTransferRequest request = Request("");
-  request.query = "SELECT N FROM NOISY";
-  EXPECT_EQ(ExportTable(dataSet, request, progress, messages).rows, 2);
-  EXPECT_EQ(ReadFile(folder / "out.csv"), "N\r\n1\r\n2\r\n");
-  EXPECT_EQ(progress.positions, (std::vector<int>{0, 10, 55, 100, 100}));
+  WriteFile(folder / "out.csv", "earlier");
+  for (const char* query : {"SELECT N FROM NOISY", "SELECT N FROM SIDE",
+                            "EXECUTE BLOCK RETURNS (N INTEGER) AS BEGIN IN AUTONOMOUS TRANSACTION DO INSERT "
+                            "INTO TRAIL VALUES (3); "
+                            "N = 3; SUSPEND; END"}) {
+    SCOPED_TRACE(query);
+    TTransferRequest request = Request("");
+    request.query = query;
+    try {
+      ExportTable(dataSet, request, progress, messages);
+      ADD_FAILURE() << "the query wrote";
+    } catch (const EDatabaseError& failure) {
+      EXPECT_NE(std::string(failure.what()).find("read-only transaction"), std::string::npos)
+          << failure.what();
+    }
+    EXPECT_EQ(ReadFile(folder / "out.csv"), "earlier");
+  }
   EXPECT_EQ(Query("SELECT COUNT(*) FROM TRAIL"), "0");
+  // Duplicate or unnamed columns could not be read back: refused.
+  TTransferRequest request = Request("");
+  request.query = "SELECT 1 AS A, 2 AS \"a\", 3 AS B FROM RDB$DATABASE";
+  try {
+    ExportTable(dataSet, request, progress, messages);
+    ADD_FAILURE() << "exported";
+  } catch (const Exception& failure) {
+    EXPECT_NE(std::string(failure.what()).find("Column 'a' is named more than once."), std::string::npos)
+        << failure.what();
+  }
+  // A query's bar shows no total: from 10 straight to 100.
+  request.query = "SELECT 1 AS N FROM RDB$DATABASE";
+  progress.positions.clear();
+  EXPECT_EQ(ExportTable(dataSet, request, progress, messages).rows, 1);
+  EXPECT_EQ(progress.positions, (std::vector<int>{0, 10, 100}));
 }
 
 TEST_P(TableTransferTest, ImportChecksTheHeaderAgainstTheFields) {
@@ -449,8 +485,7 @@ TEST_P(TableTransferTest, ImportChecksTheHeaderAgainstTheFields) {
       {"ID, NAME", false, "The table has no column ' NAME'."},
       {"ID,NAME,NOPE", false, "The table has no column 'NOPE'."},
       {"", false, "The first line is empty; it must name the columns, separated by commas."},
-      {"NAME,NOTE", false,
-       "Column 'ID' takes no null and has no default, but the header does not name it."},
+      {"NAME,NOTE", false, "Column 'ID' takes no null and has no default, but the header does not name it."},
       {"ID;NAME;NOTE", false,
        "The table has no column 'ID;NAME;NOTE'.\n"
        "Column 'ID' takes no null and has no default, but the header does not name it.\n"
@@ -465,8 +500,10 @@ TEST_P(TableTransferTest, ImportChecksTheHeaderAgainstTheFields) {
     if (c.accepted) {
       EXPECT_EQ(messages.texts[0].substr(0, 10), "0 records ") << c.header;
     } else {
-      EXPECT_EQ(messages.texts[0], std::string("Column header in source file does not match the database table "
-                                               "fields!\n\n") + c.problems)
+      EXPECT_EQ(messages.texts[0],
+                std::string("Column header in source file does not match the database table "
+                            "fields!\n\n") +
+                    c.problems)
           << c.header;
       EXPECT_EQ(progress.positions.back(), 10);
     }
@@ -492,8 +529,12 @@ TEST_P(TableTransferTest, ARefusedLineIsRefusedAloneExplainedAndKept) {
     good += std::to_string(id) + ",n" + std::to_string(id) + ",\r\n";
     if (id == 149) good += "1,dup in a block,z\r\n";
   }
-  const std::string lines[] = {"1,a,b\r\n", "2,too few\r\n", "3,too,many,pieces\r\n", "\r\n",
-                               "1,duplicate key,x\r\n", "x,not a number,y\r\n",
+  const std::string lines[] = {"1,a,b\r\n",
+                               "2,too few\r\n",
+                               "3,too,many,pieces\r\n",
+                               "\r\n",
+                               "1,duplicate key,x\r\n",
+                               "x,not a number,y\r\n",
                                "4,\"\"\"only quotes\"\"\",\"\"\n"};
   std::string file = "ID,NAME,NOTE\r\n";
   for (const auto& line : lines) file += line;
@@ -536,8 +577,9 @@ TEST_P(TableTransferTest, ARefusedLineIsRefusedAloneExplainedAndKept) {
     EXPECT_EQ(result.rejectedPath, (folder / "in.rejected.csv").string());
     EXPECT_NE(message.find("in.rejected.csv"), std::string::npos) << message;
     if (c.stoppedAtLine) {
-      EXPECT_NE(message.find(". The import stopped at line 4; that line and the ones after it were not imported"),
-                std::string::npos)
+      EXPECT_NE(
+          message.find(". The import stopped at line 4; that line and the ones after it were not imported"),
+          std::string::npos)
           << message;
       EXPECT_EQ(ReadFile(folder / "in.rejected.csv"), "ID,NAME,NOTE\r\n" + lines[1]);
       continue;
@@ -548,8 +590,9 @@ TEST_P(TableTransferTest, ARefusedLineIsRefusedAloneExplainedAndKept) {
     EXPECT_EQ(log.find("Line 3: The line has 2 values; the header names 3 columns"), 0u) << log;
     if (c.asked == 7) {
       const std::pair<std::int64_t, const char*> reasons[] = {
-          {3, "2 values"},   {4, "4 values"},          {5, "1 values"},
-          {6, "PRIMARY or UNIQUE KEY"}, {7, "conversion error"}, {59, "PRIMARY or UNIQUE KEY"},
+          {3, "2 values"},           {4, "4 values"},
+          {5, "1 values"},           {6, "PRIMARY or UNIQUE KEY"},
+          {7, "conversion error"},   {59, "PRIMARY or UNIQUE KEY"},
           {210, "opens on line 210"}};
       for (std::size_t i = 0; i < 7; ++i) {
         EXPECT_EQ(boxes.asked[i].lineNumber, reasons[i].first);
@@ -621,9 +664,9 @@ TEST_P(TableTransferTest, AFailedCommitCountsNothingOfItsRowsAndTheImportGoesOnF
   constexpr int kRows = 45000;
   // A commit comes every 20,000 lines settled, refused ones included.
   struct Case {
-    int marker;          // the row whose commit the trigger refuses
-    int committed;       // rows in the table after the failure
-    std::int64_t line;   // the line to import again from
+    int marker;         // the row whose commit the trigger refuses
+    int committed;      // rows in the table after the failure
+    std::int64_t line;  // the line to import again from
   } cases[] = {{10000, 0, 2}, {30000, 20000 - 2, 20002}, {kRows, 40000 - 5, 40002}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.marker);
@@ -650,7 +693,8 @@ TEST_P(TableTransferTest, AFailedCommitCountsNothingOfItsRowsAndTheImportGoesOnF
     EXPECT_EQ(Query("SELECT COUNT(*) FROM CUSTOMER"), std::to_string(c.committed));
     // Line 7001 holds a duplicate of row 1 (and so on every 7000 rows).
     const std::string rejected = c.line > 7001 ? ReadFile(folder / "in.rejected.csv") : "";
-    EXPECT_EQ(std::count(rejected.begin(), rejected.end(), '\n'), c.line > 7001 ? 1 + (c.line - 2) / 7000 : 0);
+    EXPECT_EQ(std::count(rejected.begin(), rejected.end(), '\n'),
+              c.line > 7001 ? 1 + (c.line - 2) / 7000 : 0);
 
     // Without the trigger's row, the rest goes in from the line named.
     file.replace(file.find(",refuse,"), 8, ",n,");
@@ -671,7 +715,8 @@ TEST_P(TableTransferTest, RowsReferringToLaterRowsAreRefusedInFileOrder) {
   MakeDatabase("CREATE TABLE NODE (ID INTEGER NOT NULL PRIMARY KEY, PARENT INTEGER REFERENCES NODE (ID));\n");
   std::string file = "ID,PARENT\r\n";
   for (int id = 1; id <= 300; ++id) {
-    file += std::to_string(id) + "," + (id == 1 ? "" : std::to_string(id % 50 == 0 ? id + 1 : id - 1)) + "\r\n";
+    file +=
+        std::to_string(id) + "," + (id == 1 ? "" : std::to_string(id % 50 == 0 ? id + 1 : id - 1)) + "\r\n";
   }
   WriteFile(folder / "in.csv", file);
   TRefusalRecorder boxes;
@@ -703,12 +748,14 @@ TEST_P(TableTransferTest, RejectedFilesAreMadeSafelyOrTheImportDoesNotStart) {
   const auto locked = folder / "locked";
   std::filesystem::create_directory(locked);
   WriteFile(locked / "in.csv", "ID,NAME,NOTE\r\n2,a,\r\n");
-  std::filesystem::permissions(locked, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  std::filesystem::permissions(locked,
+                               std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
   try {
     ImportTable(dataSet, TTransferRequest{locked.string(), "in.csv", "CUSTOMER"}, progress, boxes);
     ADD_FAILURE() << "no failure";
   } catch (const EInOutError& failure) {
-    EXPECT_NE(std::string(failure.what()).find("'" + locked.string() + "'"), std::string::npos) << failure.what();
+    EXPECT_NE(std::string(failure.what()).find("'" + locked.string() + "'"), std::string::npos)
+        << failure.what();
     EXPECT_NE(std::string(failure.what()).find("Permission denied"), std::string::npos) << failure.what();
   }
   std::filesystem::permissions(locked, std::filesystem::perms::owner_all);
@@ -785,9 +832,10 @@ TEST_P(TableTransferTest, BlobsOfEveryLengthComeOutAndBackByteForByte) {
   EXPECT_TRUE(ReadFile(folder / "blobs.csv") == expected);
   std::filesystem::copy_file(folder / "blobs.csv", folder / "in.csv");
   EXPECT_EQ(Import("COPY"), id + 1);
-  EXPECT_EQ(Query("SELECT COUNT(*) FROM SOURCE S JOIN COPY C ON C.ID = S.ID AND C.MEMO IS NOT DISTINCT FROM S.MEMO "
-                  "AND C.BIN IS NOT DISTINCT FROM S.BIN"),
-            std::to_string(id + 1));
+  EXPECT_EQ(
+      Query("SELECT COUNT(*) FROM SOURCE S JOIN COPY C ON C.ID = S.ID AND C.MEMO IS NOT DISTINCT FROM S.MEMO "
+            "AND C.BIN IS NOT DISTINCT FROM S.BIN"),
+      std::to_string(id + 1));
 }
 
 TEST_P(TableTransferTest, QuotedValuesComeBackByteForByte) {
@@ -922,8 +970,8 @@ TEST_P(RoundTripTest, EveryTypeComesBackUnderEachLocale) {
     EXPECT_EQ(Import("COPY"), 4);
     EXPECT_EQ(messages.texts.size(), 1u) << messages.texts.front();
 
-    const char* exact[] = {"S", "I",  "B",  "F", "D", "N4",   "N18", "DC",
-                           "DT", "TM", "TS", "BO", "C", "V", "MEMO", "BIN"};
+    const char* exact[] = {"S",  "I",  "B",  "F",  "D", "N4", "N18",  "DC",
+                           "DT", "TM", "TS", "BO", "C", "V",  "MEMO", "BIN"};
     for (const char* column : exact) {
       EXPECT_EQ(Query(std::string("SELECT COUNT(*) FROM SOURCE S JOIN COPY C ON C.ID = S.ID WHERE C.") +
                       column + " IS NOT DISTINCT FROM S." + column),
@@ -989,8 +1037,10 @@ TEST_P(RoundTripTest, DoublesTheServerRefusesAsTextComeBackExactly) {
 // Text columns of every kind of character set.
 const char* const kCharSetColumns =
     "(ID INTEGER NOT NULL, U VARCHAR(12) CHARACTER SET UTF8, W VARCHAR(12) CHARACTER SET WIN1252, "
-    "R VARCHAR(12) CHARACTER SET WIN1251, L VARCHAR(12) CHARACTER SET ISO8859_1, C CHAR(6) CHARACTER SET WIN1252, "
-    "N VARCHAR(12) CHARACTER SET NONE, O VARCHAR(12) CHARACTER SET OCTETS, B BLOB SUB_TYPE TEXT CHARACTER SET WIN1252)";
+    "R VARCHAR(12) CHARACTER SET WIN1251, L VARCHAR(12) CHARACTER SET ISO8859_1, C CHAR(6) CHARACTER SET "
+    "WIN1252, "
+    "N VARCHAR(12) CHARACTER SET NONE, O VARCHAR(12) CHARACTER SET OCTETS, B BLOB SUB_TYPE TEXT CHARACTER "
+    "SET WIN1252)";
 
 // Under a UTF-8 locale every text column comes out in UTF-8 whatever its
 // set, NONE and OCTETS byte for byte; through a connection of set NONE each
@@ -998,7 +1048,8 @@ const char* const kCharSetColumns =
 // three hundred rows, so that a server takes them in batches, and a text
 // blob of many segments.
 TEST_P(RoundTripTest, EachColumnsCharactersComeOutInTheConnectionsSetAndGoBackUnchanged) {
-  MakeDatabase(std::string("CREATE TABLE SOURCE ") + kCharSetColumns + ";\nCREATE TABLE COPY " + kCharSetColumns +
+  MakeDatabase(std::string("CREATE TABLE SOURCE ") + kCharSetColumns + ";\nCREATE TABLE COPY " +
+               kCharSetColumns +
                ";\n"
                "INSERT INTO SOURCE VALUES (1, _UTF8 'Grüße 日本', _UTF8 'café €', _UTF8 'Привет', "
                "_UTF8 'naïve', _UTF8 'çà', x'C3A9', x'C3B6', _UTF8 'Œuvre — «ok»');\n"
@@ -1020,7 +1071,8 @@ TEST_P(RoundTripTest, EachColumnsCharactersComeOutInTheConnectionsSetAndGoBackUn
   } cases[] = {
       {"UTF8", "1,Grüße 日本,café €,Привет,naïve,çà    ,é,ö,Œuvre — «ok»\r\n"},
       {"NONE",
-       "1,Grüße 日本,caf\xE9 \x80,\xCF\xF0\xE8\xE2\xE5\xF2,na\xEFve,\xE7\xE0    ,é,ö,\x8Cuvre \x97 \xABok\xBB\r\n"},
+       "1,Grüße 日本,caf\xE9 \x80,\xCF\xF0\xE8\xE2\xE5\xF2,na\xEFve,\xE7\xE0    ,é,ö,\x8Cuvre \x97 "
+       "\xABok\xBB\r\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.charSet);
@@ -1035,8 +1087,8 @@ TEST_P(RoundTripTest, EachColumnsCharactersComeOutInTheConnectionsSetAndGoBackUn
     messages.texts.clear();
     EXPECT_EQ(Import("COPY"), 301) << (messages.texts.empty() ? "" : messages.texts.back());
     for (const char* column : {"U", "W", "R", "L", "C", "N", "O", "B"}) {
-      EXPECT_EQ(Query(std::string("SELECT COUNT(*) FROM SOURCE S JOIN COPY C ON C.ID = S.ID WHERE C.") + column +
-                      " IS NOT DISTINCT FROM S." + column),
+      EXPECT_EQ(Query(std::string("SELECT COUNT(*) FROM SOURCE S JOIN COPY C ON C.ID = S.ID WHERE C.") +
+                      column + " IS NOT DISTINCT FROM S." + column),
                 "301")
           << column;
     }
@@ -1071,7 +1123,8 @@ TEST_P(RoundTripTest, ATextFromElsewhereIsStoredAsItsCharactersOrRefused) {
   for (const auto& w : words) {
     for (std::size_t c = 0; c < std::size(columns); ++c, ++id) {
       std::string line = std::to_string(id);
-      for (std::size_t other = 0; other < std::size(columns); ++other) line += "," + std::string(other == c ? w.word : "");
+      for (std::size_t other = 0; other < std::size(columns); ++other)
+        line += "," + std::string(other == c ? w.word : "");
       file += line + "\r\n";
       lines.push_back({151 + static_cast<std::int64_t>(lines.size()) + 1, id, columns[c], w.word,
                        std::string(w.heldBy).find(columns[c][0]) != std::string::npos});
@@ -1086,7 +1139,8 @@ TEST_P(RoundTripTest, ATextFromElsewhereIsStoredAsItsCharactersOrRefused) {
   std::vector<std::int64_t> refusedLines;
   for (const Line& line : lines) {
     SCOPED_TRACE(std::string(line.column) + " " + line.word);
-    const std::string stored = Query("SELECT " + std::string(line.column) + " FROM T WHERE ID = " + std::to_string(line.id));
+    const std::string stored =
+        Query("SELECT " + std::string(line.column) + " FROM T WHERE ID = " + std::to_string(line.id));
     if (!line.held) {
       refusedLines.push_back(line.number);
       EXPECT_EQ(stored, "(no row)");
@@ -1112,7 +1166,8 @@ void RoundTripTest::RunEach(const std::vector<std::pair<const char*, const char*
       "(ID INTEGER NOT NULL, N18 NUMERIC(18,4), N96 NUMERIC(9,6), D182 DECIMAL(18,2), "
       "VN VARCHAR(8) CHARACTER SET NONE, CN CHAR(4) CHARACTER SET NONE, VO VARCHAR(8) CHARACTER SET OCTETS, "
       "CO CHAR(16) CHARACTER SET OCTETS, D DOUBLE PRECISION, F FLOAT, TM TIME, TS TIMESTAMP)";
-  std::string setup = std::string("CREATE TABLE SOURCE ") + columns + ";\nCREATE TABLE COPY " + columns + ";\n";
+  std::string setup =
+      std::string("CREATE TABLE SOURCE ") + columns + ";\nCREATE TABLE COPY " + columns + ";\n";
   for (std::size_t i = 0; i < values.size(); ++i) {
     setup += "INSERT INTO SOURCE (ID, " + std::string(values[i].first) + ") VALUES (" + std::to_string(i) +
              ", " + values[i].second + ");\n";
