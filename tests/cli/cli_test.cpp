@@ -578,3 +578,171 @@ TEST_P(CliTest, CtrlCStopsALongExport) {
 }
 
 }  // namespace
+
+// An upsert changes one row a line or none: its key must be a key of the
+// table, and a line whose key is null (which would match every row whose
+// key is null) is refused as a line.
+TEST_P(CliTest, AnUpsertKeyMatchesOneRowAtMost) {
+  source->Execute(
+      "CREATE TABLE K (ID INTEGER NOT NULL PRIMARY KEY, B VARCHAR(5), N VARCHAR(10));\n"
+      "CREATE TABLE U (ID INTEGER NOT NULL PRIMARY KEY, B VARCHAR(5) UNIQUE, N VARCHAR(10));\n");
+  struct TCase {
+    std::string table;
+    std::string options;
+    std::string lines;
+    int status;
+    std::string rows;  // the table's rows afterwards, sorted
+    std::string inErr;
+  } cases[] = {
+      {"K", "--key B", "9,a,dupkey\r\n", 1, "1,a,x\r\n2,a,y\r\n3,,n1\r\n4,,n2\r\n", "are no key"},
+      {"K", "--key B,N", "9,a,x2\r\n", 1, "1,a,x\r\n2,a,y\r\n3,,n1\r\n4,,n2\r\n", "are no key"},
+      {"K", "--key NOPE", "9,a,x\r\n", 1, "1,a,x\r\n2,a,y\r\n3,,n1\r\n4,,n2\r\n", "does not have: 'NOPE'"},
+      {"K", "--key id", "1,a,new\r\n5,,n5\r\n", 0, "1,a,new\r\n2,a,y\r\n3,,n1\r\n4,,n2\r\n5,,n5\r\n", ""},
+      // A key within which a unique column lies is a key; the new row still may not repeat B.
+      {"U", "--key b,ID", "9,a,both\r\n", 3, "1,a,x\r\n3,,n1\r\n4,,n2\r\n", "violation of PRIMARY or UNIQUE"},
+      {"U", "--key b", "9,a,upd\r\n7,,nk1\r\n8,,nk2\r\n", 3, "3,,n1\r\n4,,n2\r\n9,a,upd\r\n",
+       "in.csv:3: The key column 'B' is empty"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.table + " " + c.options);
+    source->Execute(
+        "DELETE FROM K;\nDELETE FROM U;\n"
+        "INSERT INTO K VALUES (1, 'a', 'x');\nINSERT INTO K VALUES (2, 'a', 'y');\n"
+        "INSERT INTO K VALUES (3, NULL, 'n1');\nINSERT INTO K VALUES (4, NULL, 'n2');\n"
+        "INSERT INTO U VALUES (1, 'a', 'x');\n"
+        "INSERT INTO U VALUES (3, NULL, 'n1');\nINSERT INTO U VALUES (4, NULL, 'n2');\n");
+    WriteFile(dir / "in.csv", "ID,B,N\r\n" + c.lines);
+    TRun run = Cli("--mode upsert " + c.options + " import " + c.table + " in.csv");
+    EXPECT_EQ(run.status, c.status) << run.err;
+    EXPECT_NE(run.err.find(c.inErr), std::string::npos) << run.err;
+    EXPECT_EQ(
+        Shell("cli -q " + Target(*source) + " --no-header export " + c.table + " - | LC_ALL=C sort").out,
+        c.rows);
+  }
+}
+
+// Whole folders: each file feeds one table, tables.list says which, links
+// in the folder are replaced rather than written through, and a replace
+// empties children before parents, all in one transaction.
+TEST_P(CliTest, AFolderFeedsEachTableOnceAndNothingIsLostOnTheWay) {
+  source->Execute(
+      "CREATE TABLE PARENT (ID INTEGER NOT NULL PRIMARY KEY);\n"
+      "CREATE TABLE CHILD (ID INTEGER NOT NULL PRIMARY KEY, P INTEGER REFERENCES PARENT (ID));\n"
+      "INSERT INTO PARENT VALUES (1);\nINSERT INTO PARENT VALUES (2);\nINSERT INTO CHILD VALUES (10, 1);\n");
+  fs::create_directories(dir / "all");
+  WriteFile(dir / "outside.list", "keep");
+  WriteFile(dir / "outside.csv", "keep");
+  fs::create_symlink(dir / "outside.list", dir / "all" / "tables.list");
+  fs::create_symlink(dir / "outside.csv", dir / "all" / "PARENT.csv");
+  TRun run = Cli("-q export-all all");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(ReadFile(dir / "outside.list"), "keep");
+  EXPECT_EQ(ReadFile(dir / "outside.csv"), "keep");
+  EXPECT_FALSE(fs::is_symlink(dir / "all" / "PARENT.csv"));
+  EXPECT_EQ(ReadFile(dir / "all" / "PARENT.csv"), "ID\r\n1\r\n2\r\n");
+
+  // The same table under two names: nothing is imported, both are named.
+  const std::string listed = ReadFile(dir / "all" / "tables.list");
+  fs::remove(dir / "all" / "tables.list");
+  fs::copy_file(dir / "all" / "PARENT.csv", dir / "all" / "parent.csv");
+  run = Cli("import-all all");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("all/PARENT.csv' and '"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("both hold table 'PARENT'"), std::string::npos) << run.err;
+  // tables.list names the files that count; the stray copy is left alone.
+  WriteFile(dir / "all" / "tables.list", listed);
+
+  struct TCase {
+    std::string options;
+    std::string childFile;
+    int status;
+    std::string parents;
+    std::string children;
+    std::string inErr;
+  } cases[] = {
+      {"--mode replace", "ID,P\r\n20,2\r\n", 0, "1\r\n2\r\n", "20,2\r\n", ""},
+      // A refused line of an atomic run undoes every table.
+      {"--mode replace --atomic", "ID,P\r\n20,2\r\n21,7\r\n", 1, "1\r\n5\r\n", "10,1\r\n11,5\r\n",
+       "No table was changed"},
+      // A file that does not fit its table undoes the whole replace.
+      {"--mode replace", "ID,NOPE\r\n20,2\r\n", 1, "1\r\n5\r\n", "10,1\r\n11,5\r\n", "No table was changed"},
+      // The other tables' rows are there already: refused, and nothing changes.
+      {"--dry-run", "ID,P\r\n20,2\r\n", 3, "1\r\n5\r\n", "10,1\r\n11,5\r\n",
+       "Dry run: 1 records of table 'CHILD' would have been imported"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.options + " " + c.childFile);
+    source->Execute(
+        "DELETE FROM CHILD;\nDELETE FROM PARENT;\nINSERT INTO PARENT VALUES (1);\n"
+        "INSERT INTO PARENT VALUES (5);\nINSERT INTO CHILD VALUES (10, 1);\n"
+        "INSERT INTO CHILD VALUES (11, 5);\n");
+    WriteFile(dir / "all" / "CHILD.csv", c.childFile);
+    run = Cli(c.options + " import-all all");
+    EXPECT_EQ(run.status, c.status) << run.err;
+    EXPECT_NE(run.err.find(c.inErr), std::string::npos) << run.err;
+    EXPECT_EQ(Shell("cli -q " + Target(*source) + " --no-header export PARENT - | LC_ALL=C sort").out,
+              c.parents);
+    EXPECT_EQ(Shell("cli -q " + Target(*source) + " --no-header export CHILD - | LC_ALL=C sort").out,
+              c.children);
+  }
+}
+
+// A text blob of the set NONE holds any bytes; through a server a short one
+// travels inside its row, and must come out as it does embedded.
+TEST_P(CliTest, NoneTextBlobsComeOutByteForByte) {
+  source->Execute(
+      "CREATE TABLE NB (ID INTEGER, T BLOB SUB_TYPE TEXT CHARACTER SET NONE);\n"
+      "INSERT INTO NB VALUES (1, x'41FF42');\n"
+      "INSERT INTO NB VALUES (2, CAST(LPAD('', 1500, x'41FF42') AS BLOB SUB_TYPE TEXT CHARACTER SET "
+      "NONE));\n");
+  TRun run = Cli("-q --portable export NB -");
+  ASSERT_EQ(run.status, 0) << run.err;
+  std::string longer;
+  while (longer.size() < 1500)
+    longer +=
+        "A\xFF"
+        "B";
+  EXPECT_EQ(run.out,
+            "ID,T\r\n1,A\xFF"
+            "B\r\n2," +
+                longer + "\r\n");
+}
+
+// Where the disk refuses the refused lines, their rows are not committed
+// either: every line before the line to go on from is in the table or in
+// the rejected file. An import that refuses nothing needs no folder it may
+// write. Both need a file system of their own, which only root may mount.
+TEST_P(CliTest, RefusedLinesAreNeverLost) {
+  if (::geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
+  const fs::path small = dir / "small";
+  fs::create_directories(small);
+  if (Shell("mount -t tmpfs -o size=96k tmpfs " + Quoted(small.string())).status != 0)
+    GTEST_SKIP() << "cannot mount a tmpfs here";
+  struct TUnmount {
+    fs::path path;
+    ~TUnmount() { std::system(("umount -l " + Quoted(path.string())).c_str()); }
+  } unmount{small};
+  source->Execute(
+      "CREATE TABLE T (ID INTEGER NOT NULL PRIMARY KEY, V VARCHAR(40));\n"
+      "INSERT INTO T VALUES (0, 'there');\n");
+  // Every other line a key the table holds: the refused lines outgrow the disk.
+  std::string lines = "ID,V\r\n";
+  for (int i = 1; i <= 3000; ++i) lines += std::to_string(i % 2 ? 0 : i) + ",v\r\n";
+  WriteFile(small / "in.csv", lines);
+  TRun run = Shell("cli " + Target(*source) + " import T small/in.csv");
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_NE(run.err.find("No space left on device"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("ended at line 2: 0 rows were committed"), std::string::npos) << run.err;
+  EXPECT_EQ(Shell("cli -q " + Target(*source) + " --no-header export T -").out, "0,there\r\n");
+  EXPECT_EQ(std::distance(fs::directory_iterator(small), fs::directory_iterator()), 1) << "hidden files left";
+
+  // A read-only folder: a clean import, a dry run and standard input work.
+  WriteFile(small / "in.csv", "ID,V\r\n1,a\r\n");
+  ASSERT_EQ(Shell("mount -o remount,ro " + Quoted(small.string())).status, 0);
+  for (const char* command :
+       {"--dry-run import T in.csv", "import T in.csv", "--mode upsert import T - < in.csv"}) {
+    SCOPED_TRACE(command);
+    run = Shell("cd small && cli " + Target(*source) + " " + command);
+    EXPECT_EQ(run.status, 0) << run.err;
+  }
+}
