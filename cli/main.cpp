@@ -437,21 +437,18 @@ std::string ShellQuoted(const std::string& text) {
 }
 
 // The command line again, ready for a shell, with --from-line set to line
-// (in front of the command, where the options go).
-std::string ResumeCommand(const std::vector<std::string>& arguments, const std::string& command,
-                          std::int64_t line) {
-  std::string text = kProgram;
-  bool optionAdded = false;
+// (first, so that it stands before every operand).
+std::string ResumeCommand(const std::vector<std::string>& arguments, std::int64_t line) {
+  std::string text = std::string(kProgram) + " --from-line " + std::to_string(line);
+  bool options = true;
   for (std::size_t i = 1; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
-    if (argument == "--from-line") {
-      ++i;
+    if (argument == "--") options = false;
+    // The option as written, abbreviations included ("--from 7", "--from-l=7").
+    const std::string name = argument.substr(0, argument.find('='));
+    if (options && name.size() > 3 && std::string("--from-line").starts_with(name)) {
+      if (name.size() == argument.size()) ++i;
       continue;
-    }
-    if (argument.starts_with("--from-line=")) continue;
-    if (argument == command && !optionAdded) {
-      text += " --from-line " + std::to_string(line);
-      optionAdded = true;
     }
     text += " " + ShellQuoted(argument);
   }
@@ -596,12 +593,12 @@ int Transfer(TSQLConnection& connection, const TCliOptions& options) {
     progress.Clear();
     Fail(failure.what());
     if (file == "-") return kExitFailure;
-    const std::string resume = Printable(ResumeCommand(g_arguments, "import", failure.ResumeLine()));
+    const std::string resume = Printable(ResumeCommand(g_arguments, failure.ResumeLine()));
     if (failure.UnknownEnd() > 0) {
       std::fprintf(
           stderr, "If the rows of lines %lld to %lld are in the table:\n  %s\nIf they are not:\n  %s\n",
           static_cast<long long>(failure.ResumeLine()), static_cast<long long>(failure.UnknownEnd() - 1),
-          Printable(ResumeCommand(g_arguments, "import", failure.UnknownEnd())).c_str(), resume.c_str());
+          Printable(ResumeCommand(g_arguments, failure.UnknownEnd())).c_str(), resume.c_str());
     } else {
       std::fprintf(stderr, "To import the lines that were not imported:\n  %s\n", resume.c_str());
     }

@@ -30,6 +30,13 @@ std::int64_t FileSize(const std::string& path) {
   return ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) ? status.st_size : 0;
 }
 
+// The line to go on from (--from-line) is not where a record begins: no
+// line was sent yet when it is found.
+class EBadFromLine : public Exception {
+ public:
+  using Exception::Exception;
+};
+
 // A line of the file, read and checked, as the inserter takes it: a row, a
 // line refused before it reaches the table, or a line passed over.
 struct TReadLine {
@@ -211,6 +218,11 @@ void TImportRun::Run(TSQLConnection& connection, const std::vector<std::string>&
       Take(line, *inserter);
       MoveBar(inserter->Inserted(), line.bytesRead);
     }
+    if (m_request.fromLine > 0 && !m_result.stopped && m_reader.NextLineNumber() <= m_request.fromLine) {
+      throw EBadFromLine("The file has no line " + std::to_string(m_request.fromLine) +
+                         " to go on from: its last line is line " + std::to_string(m_reader.NextLineNumber() - 1) +
+                         ". Nothing was imported.");
+    }
     // The rows still waiting may be refused with a stop too.
     inserter->Flush();
     if (m_stopAsked) m_result.stopped = true;
@@ -224,6 +236,10 @@ void TImportRun::Run(TSQLConnection& connection, const std::vector<std::string>&
       // commit is to keep, written before it.
       if (m_request.dryRun || m_request.sharedTransaction) m_rejected.Keep();
     }
+  } catch (const EBadFromLine&) {
+    inserter->KeepWhatWasSettled();
+    m_rejected.Discard();
+    throw;
   } catch (const std::exception& failure) {
     // A Stop may cancel a call that waits on the server; its failure is the stop.
     if (!m_progress.StopRequested()) Fail(failure, inserter ? &*inserter : nullptr);
@@ -298,6 +314,12 @@ TReadLine TImportRun::ReadLine(const std::vector<TColumnInput>& inputs) {
     return std::move(line);
   };
   if (line.lineNumber < m_request.fromLine) {
+    if (line.next > m_request.fromLine) {
+      throw EBadFromLine("Line " + std::to_string(m_request.fromLine) + " is inside the record that begins on line " +
+                         std::to_string(line.lineNumber) + " and ends before line " + std::to_string(line.next) +
+                         ": go on from line " + std::to_string(line.lineNumber) + " or line " +
+                         std::to_string(line.next) + ". Nothing was imported.");
+    }
     line.kind = TReadLine::rlPassed;
     return line;
   }

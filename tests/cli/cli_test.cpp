@@ -745,4 +745,33 @@ TEST_P(CliTest, RefusedLinesAreNeverLost) {
     run = Shell("cd small && cli " + Target(*source) + " " + command);
     EXPECT_EQ(run.status, 0) << run.err;
   }
+  // A refused line that cannot be kept ends the import before its row is
+  // committed; the command to go on with replaces an abbreviated option.
+  run = Shell("cd small && cli " + Target(*source) + " import T in.csv --from 2");
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_NE(run.err.find("The refused lines cannot be kept in folder"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("varnelo-pelmora-cli --from-line 2 "), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find("'--from'"), std::string::npos) << run.err;
+}
+
+// --from-line must name a line where a record begins, inside the file.
+TEST_P(CliTest, AnImportGoesOnOnlyFromWhereARecordBegins) {
+  source->Execute("CREATE TABLE T (ID INTEGER, V VARCHAR(20));\n");
+  WriteFile(dir / "in.csv", "ID,V\r\n1,\"two\r\nlines\"\r\n2,b\r\n");
+  struct TCase {
+    std::string options;
+    int status;
+    std::string inErr;
+  } cases[] = {
+      {"--from-line 3", 1, "Line 3 is inside the record that begins on line 2"},
+      {"--from-line 5", 1, "The file has no line 5 to go on from: its last line is line 4"},
+      {"--from-line 4", 0, ""},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.options);
+    TRun run = Cli(c.options + " import T in.csv");
+    EXPECT_EQ(run.status, c.status) << run.err;
+    EXPECT_NE(run.err.find(c.inErr), std::string::npos) << run.err;
+  }
+  EXPECT_EQ(Shell("cli -q " + Target(*source) + " --no-header export T -").out, "2,b\r\n");
 }
