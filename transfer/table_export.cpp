@@ -11,6 +11,8 @@
 
 #include "base/exceptions.h"
 #include "db/layer_text.h"
+#include "db/sql_connection.h"
+#include "db/sql_dataset.h"
 #include "db/table_port.h"
 #include "transfer/check_entries.h"
 #include "transfer/csv_pieces.h"
@@ -218,7 +220,31 @@ TTransferResult ExportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
       source.choose = [&request](const std::vector<std::string>& names) {
         return ChosenColumns(names, request);
       };
-    TTableReader table(dataSet, source);
+    std::int64_t fetched = 0;
+    // A failure while rows are read names the row, and the character set
+    // the text was to be written in.
+    auto rowFailure = [&](const EDatabaseError& failure) {
+      const std::string source =
+          request.query.empty() ? "of table '" + request.tableName + "'" : "of the query";
+      std::string context = "Row " + std::to_string(fetched + 1) + " " + source +
+                            " cannot be written into file '" + result.path + "'";
+      const std::string charSet =
+          dataSet.SQLConnection() ? dataSet.SQLConnection()->Params().Value("ServerCharSet") : "";
+      if (failure.SqlState() == "22018" || failure.SqlState() == "22000") {
+        context += " in character set " + (charSet.empty() ? std::string("NONE") : charSet) +
+                   " (write it in the set its columns are declared in, or in NONE)";
+      }
+      return EDatabaseError(context + ": " + failure.what(), failure.SqlState());
+    };
+    // The first row is fetched as the reader opens.
+    std::optional<TTableReader> opened;
+    try {
+      opened.emplace(dataSet, source);
+    } catch (const EDatabaseError& failure) {
+      if (failure.SqlState() != "22018" && failure.SqlState() != "22000") throw;
+      throw rowFailure(failure);
+    }
+    TTableReader& table = *opened;
     if (request.dialect.header) {
       file.WriteLn(HeaderLine(table.ColumnNames(), request.dialect));
       IOCheck();
@@ -263,23 +289,27 @@ TTransferResult ExportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
       taken.images.resize(batchRows * imageSize);
       return &taken;
     };
-    std::int64_t fetched = 0;
     TRowPipe::TBatch* batch = take();
-    while (!table.AtEnd()) {
-      if (progress.StopRequested()) return stopHere();
-      table.CopyRow(batch->images.data() + batch->rows * imageSize);
-      if (++batch->rows == batchRows) {
-        pipe.Send(*batch);
-        batch = take();
+    try {
+      while (!table.AtEnd()) {
+        if (progress.StopRequested()) return stopHere();
+        table.CopyRow(batch->images.data() + batch->rows * imageSize);
+        if (++batch->rows == batchRows) {
+          pipe.Send(*batch);
+          batch = take();
+        }
+        table.Next();
+        ++fetched;
+        if (!count) {
+          if (fetched % 1024 == 0) progress.SetRowsDone(fetched);
+          continue;
+        }
+        if (recordCount < 0 && count->Ready()) recordCount = count->Get();
+        if (recordCount >= 0) showRows(fetched);
       }
-      table.Next();
-      ++fetched;
-      if (!count) {
-        if (fetched % 1024 == 0) progress.SetRowsDone(fetched);
-        continue;
-      }
-      if (recordCount < 0 && count->Ready()) recordCount = count->Get();
-      if (recordCount >= 0) showRows(fetched);
+    } catch (const EDatabaseError& failure) {
+      if (progress.StopRequested()) throw;
+      throw rowFailure(failure);
     }
     if (count) {
       if (recordCount < 0) recordCount = count->Get();

@@ -25,6 +25,41 @@
 
 namespace {
 
+// Whether text is well-formed UTF-8 (no overlong forms, no surrogates).
+bool IsUtf8(const std::string& text) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t size = text.size();
+  for (std::size_t i = 0; i < size;) {
+    const unsigned char lead = bytes[i];
+    std::size_t length;
+    std::uint32_t code;
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    } else if ((lead & 0xE0) == 0xC0) {
+      length = 2;
+      code = lead & 0x1F;
+    } else if ((lead & 0xF0) == 0xE0) {
+      length = 3;
+      code = lead & 0x0F;
+    } else if ((lead & 0xF8) == 0xF0) {
+      length = 4;
+      code = lead & 0x07;
+    } else {
+      return false;
+    }
+    if (i + length > size) return false;
+    for (std::size_t k = 1; k < length; ++k) {
+      if ((bytes[i + k] & 0xC0) != 0x80) return false;
+      code = (code << 6) | (bytes[i + k] & 0x3F);
+    }
+    static constexpr std::uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < kSmallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+    i += length;
+  }
+  return true;
+}
+
 std::int64_t FileSize(const std::string& path) {
   struct stat status;
   return ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) ? status.st_size : 0;
@@ -152,6 +187,8 @@ class TImportRun {
   bool Refuse(const std::string& record, const TRefusedLine& line);
   void MoveBar(std::int64_t rowsDone, std::int64_t bytesRead);
   [[noreturn]] void Fail(const std::exception& failure, TBulkInserter* inserter);
+  std::string CharSetContext(const EDataRefused& refusal, const TInsertRow& row,
+                             const std::string& charSet) const;
 
   TTransferResult& m_result;
   const TTransferRequest& m_request;
@@ -185,7 +222,9 @@ void TImportRun::Run(TSQLConnection& connection, const std::vector<std::string>&
     inserter.emplace(
         connection, m_request.tableName, names, m_reader.NextLineNumber(),
         [&](const TInsertRow& row, const EDataRefused& refusal) {
-          TRefusedLine line(m_request.fileName, row.tag, refusal.what());
+          TRefusedLine line(
+              m_request.fileName, row.tag,
+              refusal.what() + CharSetContext(refusal, row, connection.Params().Value("ServerCharSet")));
           line.kind = refusal.Kind();
           line.sqlState = refusal.SqlState();
           return Refuse(row.source, line);
@@ -220,8 +259,8 @@ void TImportRun::Run(TSQLConnection& connection, const std::vector<std::string>&
     }
     if (m_request.fromLine > 0 && !m_result.stopped && m_reader.NextLineNumber() <= m_request.fromLine) {
       throw EBadFromLine("The file has no line " + std::to_string(m_request.fromLine) +
-                         " to go on from: its last line is line " + std::to_string(m_reader.NextLineNumber() - 1) +
-                         ". Nothing was imported.");
+                         " to go on from: its last line is line " +
+                         std::to_string(m_reader.NextLineNumber() - 1) + ". Nothing was imported.");
     }
     // The rows still waiting may be refused with a stop too.
     inserter->Flush();
@@ -257,6 +296,24 @@ void TImportRun::Run(TSQLConnection& connection, const std::vector<std::string>&
                       ? inserter->Inserted()
                       : inserter->Committed();
   if (m_result.stopped) m_result.stoppedAtLine = inserter->CommittedEnd();
+}
+
+// Of a refusal for a character: the set the file's text was taken in, and
+// the column whose value is no text of that set, where that can be told.
+std::string TImportRun::CharSetContext(const EDataRefused& refusal, const TInsertRow& row,
+                                       const std::string& charSet) const {
+  const bool malformed = std::string_view(refusal.what()).find("Malformed string") != std::string_view::npos;
+  if (refusal.Kind() != TRefusalKind::rkTransliteration && !malformed) return {};
+  std::string context = " (the line's text is taken as " + (charSet.empty() ? std::string("NONE") : charSet);
+  if (malformed && charSet == "UTF8") {
+    for (std::size_t c = 0; c < row.values.size() && c < m_columns.size(); ++c) {
+      if (row.values[c].kind == TInsertValue::ivText && !IsUtf8(row.values[c].text)) {
+        context += "; the value of column '" + m_columns[c].name + "' is not";
+        break;
+      }
+    }
+  }
+  return context + ")";
 }
 
 void TImportRun::Fail(const std::exception& failure, TBulkInserter* found) {
@@ -315,10 +372,11 @@ TReadLine TImportRun::ReadLine(const std::vector<TColumnInput>& inputs) {
   };
   if (line.lineNumber < m_request.fromLine) {
     if (line.next > m_request.fromLine) {
-      throw EBadFromLine("Line " + std::to_string(m_request.fromLine) + " is inside the record that begins on line " +
-                         std::to_string(line.lineNumber) + " and ends before line " + std::to_string(line.next) +
-                         ": go on from line " + std::to_string(line.lineNumber) + " or line " +
-                         std::to_string(line.next) + ". Nothing was imported.");
+      throw EBadFromLine("Line " + std::to_string(m_request.fromLine) +
+                         " is inside the record that begins on line " + std::to_string(line.lineNumber) +
+                         " and ends before line " + std::to_string(line.next) + ": go on from line " +
+                         std::to_string(line.lineNumber) + " or line " + std::to_string(line.next) +
+                         ". Nothing was imported.");
     }
     line.kind = TReadLine::rlPassed;
     return line;
