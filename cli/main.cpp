@@ -20,12 +20,14 @@
 #include <vector>
 
 #include "cli/terminal.h"
+#include "db/bulk_inserter.h"
+#include "db/catalogue.h"
 #include "db/layer_text.h"
 #include "db/locale_charset.h"
 #include "db/locale_formats.h"
 #include "db/sql_connection.h"
 #include "db/sql_dataset.h"
-#include "db/table_port.h"
+#include "db/table_reader.h"
 #include "driver/connect_string.h"
 #include "transfer/csv_pieces.h"
 #include "transfer/folder_transfer.h"

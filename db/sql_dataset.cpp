@@ -357,3 +357,17 @@ void TRowImages::Show(const char* image) {
 TField* TRowImages::ColumnField(std::size_t column) const {
   return column < m_columnFields.size() ? m_columnFields[column] : nullptr;
 }
+
+void OpenTable(TSQLDataSet& dataSet, const std::string& tableName) {
+  dataSet.SetActive(false);
+  dataSet.SetCommandType(ctTable);
+  dataSet.SetCommandText(tableName);
+  dataSet.SetActive(true);
+}
+
+void CloseQuietly(TSQLDataSet& dataSet) noexcept {
+  try {
+    dataSet.SetActive(false);
+  } catch (...) {
+  }
+}

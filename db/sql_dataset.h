@@ -145,3 +145,10 @@ class TRowImages {
   std::string m_lastError;
   std::size_t m_size = 0;
 };
+
+// Opens every row of tableName in table mode, closing what was open.
+void OpenTable(TSQLDataSet& dataSet, const std::string& tableName);
+// Makes the dataset inactive on the way out, also after a failure; a
+// failure of the closing itself is swallowed then, since the one that got
+// us there is the one the user sees.
+void CloseQuietly(TSQLDataSet& dataSet) noexcept;

@@ -187,7 +187,8 @@ class TDateTimeScanner {
 
   // "." and one to four digits after the seconds, when they stand there.
   bool ReadFraction() {
-    if (!m_fractionAllowed || m_pos + 1 >= m_text.size() || m_text[m_pos] != '.' || !IsDigit(m_text[m_pos + 1]))
+    if (!m_fractionAllowed || m_pos + 1 >= m_text.size() || m_text[m_pos] != '.' ||
+        !IsDigit(m_text[m_pos + 1]))
       return true;
     ++m_pos;
     int value = 0;

@@ -562,7 +562,8 @@ void AppendTimeStampText(std::string& out, std::string_view pattern, const TSQLT
   } else {
     const auto day = static_cast<std::int64_t>(EncodeDate(stamp.year, stamp.month, stamp.day));
     TDateTime time = 0;
-    if (!TryEncodeTime(stamp.hour, stamp.minute, stamp.second, 0, time)) throw EConvertError(kTimeEncodeMessage);
+    if (!TryEncodeTime(stamp.hour, stamp.minute, stamp.second, 0, time))
+      throw EConvertError(kTimeEncodeMessage);
     parts.Year = stamp.year;
     parts.Month = stamp.month;
     parts.Day = stamp.day;

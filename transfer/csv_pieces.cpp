@@ -57,11 +57,13 @@ bool NeedsCsvQuotes(std::string_view piece, char delimiter) {
   std::size_t at = 0;
   if (piece.size() >= sizeof(TBytes)) {
     const auto each = [](char c) { return TBytes{} + static_cast<unsigned char>(c); };
-    const TBytes quote = each('"'), cr = each('\r'), lf = each('\n'), ctrlZ = each(kCtrlZ), delim = each(delimiter);
+    const TBytes quote = each('"'), cr = each('\r'), lf = each('\n'), ctrlZ = each(kCtrlZ),
+                 delim = each(delimiter);
     for (; at + sizeof(TBytes) <= piece.size(); at += sizeof(TBytes)) {
       TBytes bytes;
       std::memcpy(&bytes, piece.data() + at, sizeof bytes);
-      const auto found = (bytes == quote) | (bytes == cr) | (bytes == lf) | (bytes == ctrlZ) | (bytes == delim);
+      const auto found =
+          (bytes == quote) | (bytes == cr) | (bytes == lf) | (bytes == ctrlZ) | (bytes == delim);
       std::uint64_t halves[2];
       std::memcpy(halves, &found, sizeof halves);
       if ((halves[0] | halves[1]) != 0) return true;

@@ -10,10 +10,11 @@
 #include <map>
 
 #include "base/exceptions.h"
+#include "db/bulk_inserter.h"
+#include "db/catalogue.h"
 #include "db/layer_text.h"
 #include "db/sql_connection.h"
 #include "db/sql_dataset.h"
-#include "db/table_port.h"
 #include "transfer/check_entries.h"
 #include "transfer/csv_pieces.h"
 #include "transfer/text_file.h"
@@ -270,7 +271,7 @@ TFolderResult ImportFolder(TSQLConnection& connection, const std::string& folder
   TFolderResult run;
   // A replace empties parents only after their children, and fills them
   // first; in one transaction, so that a failure takes nothing away.
-  const bool oneTransaction = each.mode == TTransferRequest::TMode::mReplace || each.atomic || each.dryRun;
+  const bool oneTransaction = each.OneTransaction();
   TRollBackOnExit end{connection};
   if (oneTransaction) {
     connection.StartTransaction();

@@ -82,9 +82,8 @@ THeaderMatch MatchHeader(std::vector<TCsvPiece> header, const std::vector<TTable
     const std::string& name = header[p].text;
     const std::size_t index = MatchColumnName(names, name, taken);
     if (index == table.size()) {
-      const bool twice = std::any_of(table.begin(), table.end(), [&](const TTableColumn& column) {
-        return SameText(column.name, name);
-      });
+      const bool twice = std::any_of(table.begin(), table.end(),
+                                     [&](const TTableColumn& column) { return SameText(column.name, name); });
       match.problems.push_back(twice ? "Column '" + name + "' is named twice."
                                      : "The table has no column '" + name + "'.");
       continue;

@@ -7,12 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "db/table_port.h"
+#include "db/bulk_inserter.h"
+#include "db/catalogue.h"
 #include "transfer/csv_pieces.h"
 
 // A column named by the file's header.
 struct TImportColumn {
-  std::string name;  // as the table lists it
+  std::string name;       // as the table lists it
   std::size_t piece = 0;  // its piece in every line
   std::optional<TFieldKind> kind;
 };

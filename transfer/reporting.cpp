@@ -4,9 +4,10 @@ namespace {
 
 const char* const kHeaderMismatch = "Column header in source file does not match the database table fields!";
 
-std::string CountText(std::int64_t count, const std::string& tableName, const char* done, const std::string& path) {
-  return std::to_string(count) + " records of table '" + tableName + "' has been " + done + " into file '" + path +
-         "'";
+std::string CountText(std::int64_t count, const std::string& tableName, const char* done,
+                      const std::string& path) {
+  return std::to_string(count) + " records of table '" + tableName + "' has been " + done + " into file '" +
+         path + "'";
 }
 
 }  // namespace
@@ -18,7 +19,8 @@ std::string ResultText(const TTransferResult& result) {
       return "Export of " + what + " stopped: nothing was written into file '" + result.path + "'";
     }
     if (result.tableName.empty()) {
-      return std::to_string(result.rows) + " records of the query have been exported into file '" + result.path + "'";
+      return std::to_string(result.rows) + " records of the query have been exported into file '" +
+             result.path + "'";
     }
     return CountText(result.rows, result.tableName, "exported", result.path);
   }

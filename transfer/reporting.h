@@ -52,19 +52,19 @@ enum class TTransferDirection { tdExport, tdImport };
 // How a transfer ended, when it did not fail.
 struct TTransferResult {
   TTransferDirection direction = TTransferDirection::tdExport;
-  std::string tableName;           // empty for the export of a query
-  std::string path;                // the file as the transfer named it
+  std::string tableName;  // empty for the export of a query
+  std::string path;       // the file as the transfer named it
   // The file's header named something that is no column of the table:
   // nothing was imported.
   bool headerMismatch = false;
   std::vector<std::string> headerProblems;  // what did not match, one sentence each
-  std::int64_t rows = 0;           // rows written to the file, or inserted and committed
-  std::int64_t refused = 0;        // import: lines refused
-  bool stopped = false;            // ended by a Stop (the user's, or the refusal box's)
-  std::int64_t stoppedAtLine = 0;  // import stopped: the first line of the file not imported
-  std::string rejectedPath;        // import: the file of refused lines, when there was one
-  bool dryRun = false;             // import: rows counts what a real import would have done
-  bool rolledBack = false;         // import: nothing was changed (one transaction undone)
+  std::int64_t rows = 0;                    // rows written to the file, or inserted and committed
+  std::int64_t refused = 0;                 // import: lines refused
+  bool stopped = false;                     // ended by a Stop (the user's, or the refusal box's)
+  std::int64_t stoppedAtLine = 0;           // import stopped: the first line of the file not imported
+  std::string rejectedPath;                 // import: the file of refused lines, when there was one
+  bool dryRun = false;                      // import: rows counts what a real import would have done
+  bool rolledBack = false;                  // import: nothing was changed (one transaction undone)
 };
 
 // The message the window shows for a result: the count message ("25 records

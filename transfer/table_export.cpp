@@ -13,7 +13,7 @@
 #include "db/layer_text.h"
 #include "db/sql_connection.h"
 #include "db/sql_dataset.h"
-#include "db/table_port.h"
+#include "db/table_reader.h"
 #include "transfer/check_entries.h"
 #include "transfer/csv_pieces.h"
 #include "transfer/import_columns.h"

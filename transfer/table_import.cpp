@@ -11,9 +11,10 @@
 #include <vector>
 
 #include "base/exceptions.h"
+#include "db/bulk_inserter.h"
+#include "db/catalogue.h"
 #include "db/layer_text.h"
 #include "db/sql_dataset.h"
-#include "db/table_port.h"
 #include "transfer/check_entries.h"
 #include "transfer/csv_pieces.h"
 #include "transfer/import_columns.h"
@@ -215,8 +216,7 @@ void TImportRun::Run(TSQLConnection& connection, const std::vector<std::string>&
   options.oneTransaction = m_request.atomic;
   options.rollBackAtEnd = m_request.dryRun;
   options.sharedTransaction = m_request.sharedTransaction;
-  const bool oneTransaction =
-      options.replace || options.oneTransaction || options.rollBackAtEnd || options.sharedTransaction;
+  const bool oneTransaction = options.OneTransaction();
   std::optional<TBulkInserter> inserter;
   try {
     inserter.emplace(

@@ -60,6 +60,9 @@ struct TTransferRequest {
   bool dryRun = false;
   // Stop after this many refused lines, as the refusal box's Stop does; 0: never.
   std::int64_t maxRefusals = 0;
+
+  // Nothing is committed before the end: a failure or a stop changes nothing.
+  bool OneTransaction() const { return mode == TMode::mReplace || atomic || dryRun; }
   // The rows go into the transaction the connection has open (one of many
   // tables imported together), which the caller commits or rolls back; the
   // refused lines are written out at the end of the table.

@@ -106,8 +106,8 @@ bool TTextFile::OpenDescriptor(int flags, bool forReading) {
   // must not refuse itself.
   const bool lockable = S_ISREG(status.st_mode) && standard < 0;
   int lockResult = 0;
-  while (lockable &&
-         (lockResult = ::flock(fd, (forReading ? LOCK_SH : LOCK_EX) | LOCK_NB)) != 0 && errno == EINTR) {
+  while (lockable && (lockResult = ::flock(fd, (forReading ? LOCK_SH : LOCK_EX) | LOCK_NB)) != 0 &&
+         errno == EINTR) {
   }
   if (lockResult != 0 && errno == EWOULDBLOCK) {
     return fail(kIOErrorSharingViolation, "it is in use by another program");

@@ -722,7 +722,9 @@ TEST_P(CliTest, RefusedLinesAreNeverLost) {
     GTEST_SKIP() << "cannot mount a tmpfs here";
   struct TUnmount {
     fs::path path;
-    ~TUnmount() { std::system(("umount -l " + Quoted(path.string())).c_str()); }
+    ~TUnmount() {
+      if (std::system(("umount -l " + Quoted(path.string())).c_str()) != 0) ADD_FAILURE() << "cannot unmount";
+    }
   } unmount{small};
   source->Execute(
       "CREATE TABLE T (ID INTEGER NOT NULL PRIMARY KEY, V VARCHAR(40));\n"

@@ -19,12 +19,14 @@
 
 #include "base/exceptions.h"
 #include "common/test_database.h"
+#include "db/bulk_inserter.h"
+#include "db/catalogue.h"
 #include "db/locale_charset.h"
 #include "db/locale_formats.h"
 #include "db/sql_command.h"
 #include "db/sql_connection.h"
 #include "db/sql_dataset.h"
-#include "db/table_port.h"
+#include "db/table_reader.h"
 #include "transfer/csv_pieces.h"
 
 namespace {

@@ -1,0 +1,175 @@
+#include "db/catalogue.h"
+
+#include <algorithm>
+
+#include "db/sql_command.h"
+#include "db/sql_connection.h"
+#include "db/sql_dataset.h"
+
+namespace {
+
+std::vector<std::string> SplitList(const std::string& list, char separator) {
+  std::vector<std::string> items;
+  std::size_t begin = 0;
+  while (begin < list.size()) {
+    const std::size_t end = std::min(list.find(separator, begin), list.size());
+    items.push_back(list.substr(begin, end - begin));
+    begin = end + 1;
+  }
+  return items;
+}
+
+// The table's COMPUTED BY columns ("C" and the name) and the columns a row
+// needs a value for ("R" and the name).
+std::vector<std::string> MarkedColumns(TSQLConnection& connection, const std::string& tableName) {
+  TSQLCommand query(connection);
+  query.Prepare(
+      "SELECT LIST(CASE "
+      "WHEN F.RDB$COMPUTED_BLR IS NOT NULL THEN 'C' || TRIM(TRAILING FROM RF.RDB$FIELD_NAME) "
+      "WHEN COALESCE(RF.RDB$NULL_FLAG, F.RDB$NULL_FLAG, 0) = 1 AND RF.RDB$DEFAULT_SOURCE IS NULL "
+      "AND F.RDB$DEFAULT_SOURCE IS NULL AND RF.RDB$IDENTITY_TYPE IS NULL AND NOT EXISTS ("
+      "SELECT 1 FROM RDB$TRIGGERS T WHERE T.RDB$RELATION_NAME = RF.RDB$RELATION_NAME "
+      "AND MOD(T.RDB$TRIGGER_TYPE, 2) = 1 AND COALESCE(T.RDB$TRIGGER_INACTIVE, 0) = 0) "
+      "THEN 'R' || TRIM(TRAILING FROM RF.RDB$FIELD_NAME) END, ASCII_CHAR(1)) "
+      "FROM RDB$RELATION_FIELDS RF JOIN RDB$FIELDS F ON F.RDB$FIELD_NAME = RF.RDB$FIELD_SOURCE "
+      "WHERE RF.RDB$RELATION_NAME = ?");
+  query.SetText(1, tableName);
+  return SplitList(query.ExecuteForText(), '\1');
+}
+
+// The text columns of every row of a catalogue query.
+std::vector<std::vector<std::string>> CatalogueRows(TSQLConnection& connection, const std::string& sql) {
+  TSQLDataSet query(std::string(), &connection);
+  query.SetCommandText(sql);
+  query.SetActive(true);
+  std::vector<std::vector<std::string>> rows;
+  for (; !query.AtEnd(); query.MoveNext()) {
+    std::vector<std::string> row;
+    for (int i = 0; i < query.NumberOfFields(); ++i) row.push_back(query.FieldAt(i).ValueText());
+    rows.push_back(std::move(row));
+  }
+  query.SetActive(false);
+  return rows;
+}
+
+}  // namespace
+
+std::vector<TTableColumn> DescribeTable(TSQLDataSet& dataSet, const std::string& tableName) {
+  std::vector<TTableColumn> columns;
+  try {
+    OpenTable(dataSet, tableName);
+    const std::vector<std::string> marked = MarkedColumns(*dataSet.SQLConnection(), tableName);
+    auto isMarked = [&](char mark, const std::string& name) {
+      return std::find(marked.begin(), marked.end(), mark + name) != marked.end();
+    };
+    const std::vector<std::string>& names = dataSet.ColumnNames();
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      TTableColumn column;
+      column.name = names[i];
+      if (TField* field = dataSet.ColumnField(i)) column.kind = field->Kind();
+      column.computed = isMarked('C', column.name);
+      column.required = isMarked('R', column.name);
+      columns.push_back(std::move(column));
+    }
+  } catch (...) {
+    CloseQuietly(dataSet);
+    throw;
+  }
+  dataSet.SetActive(false);
+  return columns;
+}
+
+std::vector<TUniqueKey> UniqueKeys(TSQLConnection& connection, const std::string& tableName) {
+  // Each index as "P" or "U", its name and a column.
+  TSQLCommand query(connection);
+  query.Prepare(
+      "SELECT LIST(IIF(RC.RDB$CONSTRAINT_TYPE = 'PRIMARY KEY', 'P', 'U') || ASCII_CHAR(2) || "
+      "TRIM(TRAILING FROM I.RDB$INDEX_NAME) || ASCII_CHAR(2) || TRIM(TRAILING FROM S.RDB$FIELD_NAME), "
+      "ASCII_CHAR(1)) "
+      "FROM RDB$INDICES I JOIN RDB$INDEX_SEGMENTS S ON S.RDB$INDEX_NAME = I.RDB$INDEX_NAME "
+      "LEFT JOIN RDB$RELATION_CONSTRAINTS RC ON RC.RDB$INDEX_NAME = I.RDB$INDEX_NAME "
+      "WHERE I.RDB$RELATION_NAME = ? AND I.RDB$UNIQUE_FLAG = 1 AND COALESCE(I.RDB$INDEX_INACTIVE, 0) = 0");
+  query.SetText(1, tableName);
+  std::vector<std::string> names;
+  std::vector<TUniqueKey> keys;
+  for (const std::string& piece : SplitList(query.ExecuteForText(), '\1')) {
+    const std::vector<std::string> parts = SplitList(piece, '\2');
+    if (parts.size() != 3) continue;
+    const auto at = std::find(names.begin(), names.end(), parts[1]);
+    if (at == names.end()) {
+      names.push_back(parts[1]);
+      keys.push_back({parts[0] == "P", {}});
+    }
+    keys[static_cast<std::size_t>(std::find(names.begin(), names.end(), parts[1]) - names.begin())]
+        .columns.push_back(parts[2]);
+  }
+  return keys;
+}
+
+std::vector<std::pair<std::string, std::string>> TextBlobCharSets(TSQLConnection& connection,
+                                                                  const std::string& tableName) {
+  TSQLCommand query(connection);
+  query.Prepare(
+      "SELECT LIST(TRIM(TRAILING FROM RF.RDB$FIELD_NAME) || ASCII_CHAR(2) || "
+      "COALESCE(TRIM(TRAILING FROM CS.RDB$CHARACTER_SET_NAME), 'NONE'), ASCII_CHAR(1)) "
+      "FROM RDB$RELATION_FIELDS RF JOIN RDB$FIELDS F ON F.RDB$FIELD_NAME = RF.RDB$FIELD_SOURCE "
+      "LEFT JOIN RDB$CHARACTER_SETS CS ON CS.RDB$CHARACTER_SET_ID = F.RDB$CHARACTER_SET_ID "
+      "WHERE RF.RDB$RELATION_NAME = ? AND F.RDB$FIELD_TYPE = 261 AND F.RDB$FIELD_SUB_TYPE = 1");
+  query.SetText(1, tableName);
+  std::vector<std::pair<std::string, std::string>> sets;
+  for (const std::string& piece : SplitList(query.ExecuteForText(), '\1')) {
+    const std::vector<std::string> parts = SplitList(piece, '\2');
+    if (parts.size() == 2) sets.emplace_back(parts[0], parts[1]);
+  }
+  return sets;
+}
+
+std::vector<std::string> UserTables(TSQLConnection& connection) {
+  std::vector<std::string> tables;
+  for (auto& row : CatalogueRows(connection,
+                                 "SELECT TRIM(TRAILING FROM RDB$RELATION_NAME) FROM RDB$RELATIONS "
+                                 "WHERE COALESCE(RDB$SYSTEM_FLAG, 0) = 0 AND RDB$VIEW_BLR IS NULL "
+                                 "AND COALESCE(RDB$RELATION_TYPE, 0) IN (0, 2)")) {
+    tables.push_back(std::move(row[0]));
+  }
+  std::sort(tables.begin(), tables.end());
+  return tables;
+}
+
+std::vector<std::string> ParentsFirst(TSQLConnection& connection, const std::vector<std::string>& tables) {
+  const auto references =
+      CatalogueRows(connection,
+                    "SELECT TRIM(TRAILING FROM C.RDB$RELATION_NAME), TRIM(TRAILING FROM P.RDB$RELATION_NAME) "
+                    "FROM RDB$RELATION_CONSTRAINTS C "
+                    "JOIN RDB$REF_CONSTRAINTS R ON R.RDB$CONSTRAINT_NAME = C.RDB$CONSTRAINT_NAME "
+                    "JOIN RDB$RELATION_CONSTRAINTS P ON P.RDB$CONSTRAINT_NAME = R.RDB$CONST_NAME_UQ "
+                    "WHERE C.RDB$CONSTRAINT_TYPE = 'FOREIGN KEY'");
+  std::vector<std::string> ordered;
+  std::vector<bool> placed(tables.size(), false);
+  auto index = [&](const std::string& name) {
+    return static_cast<std::size_t>(std::find(tables.begin(), tables.end(), name) - tables.begin());
+  };
+  // Each round places every table whose parents are placed; a round that
+  // places none is a cycle, whose first table goes next.
+  while (ordered.size() < tables.size()) {
+    bool progress = false;
+    for (std::size_t t = 0; t < tables.size(); ++t) {
+      if (placed[t]) continue;
+      const bool ready = std::none_of(references.begin(), references.end(), [&](const auto& reference) {
+        const std::size_t parent = index(reference[1]);
+        return reference[0] == tables[t] && reference[1] != tables[t] && parent < tables.size() &&
+               !placed[parent];
+      });
+      if (!ready) continue;
+      placed[t] = true;
+      ordered.push_back(tables[t]);
+      progress = true;
+    }
+    if (progress) continue;
+    const std::size_t first =
+        static_cast<std::size_t>(std::find(placed.begin(), placed.end(), false) - placed.begin());
+    placed[first] = true;
+    ordered.push_back(tables[first]);
+  }
+  return ordered;
+}

@@ -1,0 +1,52 @@
+// What the database's catalogue says of its tables: their columns as an
+// import sees them, their unique keys and the sets of their text blobs, the
+// tables that hold rows of their own, and the order foreign keys ask for.
+// Failures are thrown as EDatabaseError.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "db/fields.h"
+
+class TSQLConnection;
+class TSQLDataSet;
+
+// A column of a table as an import sees it.
+struct TTableColumn {
+  std::string name;
+  // The kind of its field; none for a column without one (an array).
+  std::optional<TFieldKind> kind;
+  // COMPUTED BY: the server makes its values, it takes none.
+  bool computed = false;
+  // A row needs a value for it: NOT NULL, without a default, not an
+  // identity column, and no BEFORE trigger on the table that could fill it.
+  bool required = false;
+};
+
+// The columns of tableName in the table's order, read through dataSet
+// (which is inactive afterwards).
+std::vector<TTableColumn> DescribeTable(TSQLDataSet& dataSet, const std::string& tableName);
+
+// An active unique index of a table: those of its primary key and unique
+// constraints among them.
+struct TUniqueKey {
+  bool primary = false;
+  std::vector<std::string> columns;
+};
+std::vector<TUniqueKey> UniqueKeys(TSQLConnection& connection, const std::string& tableName);
+
+// The character set each text blob column of tableName is declared in, by
+// column name ("NONE" where none is).
+std::vector<std::pair<std::string, std::string>> TextBlobCharSets(TSQLConnection& connection,
+                                                                  const std::string& tableName);
+
+// The tables of the database that hold rows of their own (no views, no
+// system tables, no temporary tables), in name order.
+std::vector<std::string> UserTables(TSQLConnection& connection);
+
+// tables ordered so that a table another one refers to by a foreign key
+// comes before it; tables in a cycle of references keep their order.
+std::vector<std::string> ParentsFirst(TSQLConnection& connection, const std::vector<std::string>& tables);

@@ -1,0 +1,275 @@
+#include "db/table_reader.h"
+
+#include <algorithm>
+
+#include "db/catalogue.h"
+#include "db/layer_text.h"
+#include "db/sql_connection.h"
+#include "db/sql_dataset.h"
+#include "driver/connect_string.h"
+
+namespace {
+
+// A query's file names its columns in its header, which an import matches
+// without regard to letter case: each name must be there, and only once.
+void CheckQueryColumns(const std::vector<std::string>& names) {
+  std::string problems;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (names[i].empty()) {
+      problems += " Column " + std::to_string(i + 1) + " has no name.";
+      continue;
+    }
+    // Said once, at its second place.
+    const auto before = std::count_if(names.begin(), names.begin() + static_cast<std::ptrdiff_t>(i),
+                                      [&](const std::string& name) { return SameText(name, names[i]); });
+    if (before == 1) problems += " Column '" + names[i] + "' is named more than once.";
+  }
+  if (!problems.empty())
+    throw Exception("The query's rows cannot be written:" + problems +
+                    " Give each column a name of its own with AS.");
+}
+
+}  // namespace
+
+TTableReader::TTableReader(TSQLDataSet& dataSet, const TSource& source)
+    : m_dataSet(dataSet), m_connection(dataSet.SQLConnection()) {
+  if (m_connection && !m_connection->InTransaction()) {
+    // A read-only snapshot: whatever the user's SQL calls, an export changes nothing.
+    m_connection->StartTransaction(eTxnSnapshotReadOnly);
+    m_ownTransaction = true;
+  }
+  try {
+    if (!source.query.empty()) {
+      OpenQuery(source.query);
+      m_ofQuery = true;
+      if (source.choose) {
+        // A query's rows come whole; only the chosen columns are read.
+        const std::vector<std::string> names = std::move(m_names);
+        m_names.clear();
+        m_column.clear();
+        for (std::size_t i : source.choose(names)) {
+          m_names.push_back(names[i]);
+          m_column.push_back(static_cast<int>(i));
+        }
+        m_longColumn.assign(m_names.size(), -1);
+      }
+      CheckQueryColumns(m_names);
+    } else {
+      std::string from = m_connection ? m_connection->QuoteObjectName(source.table) : source.table;
+      if (!source.condition.empty()) from += " WHERE (" + source.condition + ")";
+      const bool server = m_connection && NamesServer(m_connection->Params().Value("Database"));
+      if (server || source.choose) {
+        OpenColumns(source, from, server);
+      } else if (!source.condition.empty()) {
+        OpenQuery("SELECT * FROM " + from);
+      } else {
+        OpenTable(dataSet, source.table);
+        m_names = dataSet.ColumnNames();
+        for (std::size_t i = 0; i < m_names.size(); ++i) m_column.push_back(static_cast<int>(i));
+        m_longColumn.assign(m_names.size(), -1);
+      }
+      if (m_dataSet.CommandType() != ctTable) m_countSql = "SELECT COUNT(*) FROM " + from;
+    }
+    dataSet.MoveFirst();
+  } catch (...) {
+    CloseQuietly(dataSet);
+    if (m_ownTransaction && m_connection->InTransaction()) m_connection->Rollback();
+    throw;
+  }
+}
+
+TTableReader::~TTableReader() {
+  m_images.reset();
+  CloseQuietly(m_dataSet);
+  if (!m_ownTransaction) return;
+  try {
+    if (m_connection->InTransaction()) m_connection->Rollback();
+  } catch (...) {
+  }
+}
+
+// The columns are read off a statement that gives no row, and the chosen
+// ones selected by name. Through a server, a blob column is selected twice:
+// as text where its value is short, as a blob where it is long.
+void TTableReader::OpenColumns(const TSource& source, const std::string& from, bool server) {
+  TSQLConnection& connection = *m_connection;
+  const bool filtered = !source.condition.empty();
+  m_dataSet.SetActive(false);
+  m_dataSet.SetCommandType(ctQuery);
+  m_dataSet.SetCommandText("SELECT * FROM " + from + (filtered ? " AND " : " WHERE ") + "1 = 0");
+  m_dataSet.SetActive(true);
+  const std::vector<std::string> names = m_dataSet.ColumnNames();
+  std::vector<std::optional<TFieldKind>> kinds;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    TField* field = m_dataSet.ColumnField(i);
+    kinds.push_back(field ? std::optional(field->Kind()) : std::nullopt);
+  }
+  m_dataSet.SetActive(false);
+  std::vector<std::size_t> chosen;
+  if (source.choose) {
+    chosen = source.choose(names);
+  } else {
+    for (std::size_t i = 0; i < names.size(); ++i) chosen.push_back(i);
+  }
+  auto isBlob = [&](std::size_t i) {
+    return kinds[i] == fkBlob || kinds[i] == fkMemo || kinds[i] == fkGraphic;
+  };
+  const bool inlineBlobs = server && std::any_of(chosen.begin(), chosen.end(), isBlob);
+  m_longColumn.assign(chosen.size(), -1);
+  if (!source.choose && !inlineBlobs) {
+    if (!filtered) {
+      OpenTable(m_dataSet, source.table);
+    } else {
+      m_dataSet.SetCommandText("SELECT * FROM " + from);
+      m_dataSet.SetActive(true);
+    }
+    m_names = names;
+    for (std::size_t i = 0; i < m_names.size(); ++i) m_column.push_back(static_cast<int>(i));
+    return;
+  }
+  const std::string size = std::to_string(InlineBlobBytes());
+  // Text is cast in the set the column holds it in, so that the server has
+  // nothing to convert (or refuse) before the value reaches the connection's set.
+  std::vector<std::pair<std::string, std::string>> charSets;
+  if (inlineBlobs) charSets = TextBlobCharSets(connection, source.table);
+  auto charSetOf = [&](const std::string& column) {
+    const auto found =
+        std::find_if(charSets.begin(), charSets.end(), [&](const auto& set) { return set.first == column; });
+    return found == charSets.end() ? std::string("NONE") : found->second;
+  };
+  std::string select;
+  std::string longOnes;
+  int longColumn = static_cast<int>(chosen.size());
+  for (std::size_t c = 0; c < chosen.size(); ++c) {
+    const std::size_t i = chosen[c];
+    const std::string name = connection.QuoteObjectName(names[i]);
+    if (!select.empty()) select += ", ";
+    m_names.push_back(names[i]);
+    m_column.push_back(static_cast<int>(c));
+    if (!inlineBlobs || !isBlob(i)) {
+      select += name;
+      continue;
+    }
+    // Other blobs are plain bytes.
+    const std::string type =
+        "VARCHAR(" + size + ") CHARACTER SET " + (kinds[i] == fkMemo ? charSetOf(names[i]) : "OCTETS");
+    select +=
+        "CASE WHEN OCTET_LENGTH(" + name + ") <= " + size + " THEN CAST(" + name + " AS " + type + ") END";
+    longOnes += ", CASE WHEN OCTET_LENGTH(" + name + ") > " + size + " THEN " + name + " END";
+    m_longColumn[c] = longColumn++;
+  }
+  m_dataSet.SetCommandText("SELECT " + select + longOnes + " FROM " + from);
+  m_dataSet.SetActive(true);
+}
+
+void TTableReader::OpenQuery(const std::string& sql) {
+  m_dataSet.SetActive(false);
+  m_dataSet.SetCommandType(ctQuery);
+  m_dataSet.SetCommandText(sql);
+  m_dataSet.SetActive(true);
+  m_names = m_dataSet.ColumnNames();
+  for (std::size_t i = 0; i < m_names.size(); ++i) m_column.push_back(static_cast<int>(i));
+  m_longColumn.assign(m_names.size(), -1);
+}
+
+std::size_t TTableReader::ImageSize() {
+  if (!m_images) m_images = std::make_unique<TRowImages>(m_dataSet);
+  return m_images->ImageSize();
+}
+
+void TTableReader::CopyRow(char* image) { m_images->Copy(image); }
+
+void TTableReader::ShowImage(const char* image) { m_images->Show(image); }
+
+TField* TTableReader::ImageField(std::size_t column) const {
+  TField* field = m_images->ColumnField(static_cast<std::size_t>(m_column[column]));
+  if (m_longColumn[column] < 0 || (field && !field->IsNull())) return field;
+  return m_images->ColumnField(static_cast<std::size_t>(m_longColumn[column]));
+}
+
+std::int64_t TTableReader::CountRows() {
+  if (m_countSql.empty()) return m_dataSet.CountRecords();
+  try {
+    TSQLDataSet counter(std::string(), m_connection);
+    counter.SetCommandText(m_countSql);
+    counter.SetActive(true);
+    return counter.AtEnd() ? 0 : counter.FieldAt(0).AsLargeInt();
+  } catch (const EDatabaseError&) {
+    // Read all the same, without a bar.
+    return 0;
+  }
+}
+
+std::unique_ptr<TRowCount> TTableReader::CountRowsAside() {
+  // A query runs once: counting its rows would run it a second time.
+  if (m_ofQuery) return nullptr;
+  // A snapshot others share is counted in, as it stands.
+  if (!m_ownTransaction) return std::make_unique<TRowCount>(CountRows());
+  const std::string sql =
+      m_countSql.empty() ? "SELECT COUNT(*) FROM " + m_connection->QuoteObjectName(m_dataSet.CommandText())
+                         : m_countSql;
+  return std::make_unique<TRowCount>(*this, *m_connection, sql);
+}
+
+TRowCount::TRowCount(TTableReader& reader, const TSQLConnection& like, std::string sql) : m_reader(&reader) {
+  auto connection = like.Like("scnCount");
+  m_thread = std::thread(
+      [this, connection = std::shared_ptr<TSQLConnection>(std::move(connection)), sql = std::move(sql)] {
+        std::optional<std::int64_t> rows;
+        try {
+          connection->SetConnected(true);
+          std::unique_lock lock(m_mutex);
+          if (!m_abandoned) {
+            m_counting = connection.get();
+            lock.unlock();
+            connection->StartTransaction(eTxnSnapshotReadOnly);
+            {
+              TSQLDataSet counter(std::string(), connection.get());
+              counter.SetCommandText(sql);
+              counter.SetActive(true);
+              rows = counter.AtEnd() ? 0 : counter.FieldAt(0).AsLargeInt();
+            }
+            connection->Rollback();
+          }
+        } catch (const std::exception&) {
+          // Counted in the reader's snapshot instead.
+        }
+        {
+          std::lock_guard lock(m_mutex);
+          m_counting = nullptr;
+          m_rows = rows;
+        }
+        try {
+          connection->SetConnected(false);
+        } catch (const std::exception&) {
+        }
+        m_ready.store(true, std::memory_order_release);
+      });
+}
+
+TRowCount::~TRowCount() {
+  if (!m_thread.joinable()) return;
+  {
+    std::lock_guard lock(m_mutex);
+    m_abandoned = true;
+    if (m_counting) m_counting->CancelOperation();
+  }
+  m_thread.join();
+}
+
+std::int64_t TRowCount::Get() {
+  if (m_thread.joinable()) m_thread.join();
+  if (!m_rows) m_rows = m_reader->CountRows();
+  return *m_rows;
+}
+
+bool TTableReader::AtEnd() const { return m_dataSet.AtEnd(); }
+
+void TTableReader::Next() { m_dataSet.MoveNext(); }
+
+void TTableReader::Close() {
+  m_images.reset();
+  m_dataSet.SetActive(false);
+  if (m_ownTransaction && m_connection->InTransaction()) m_connection->Rollback();
+  m_ownTransaction = false;
+}
