@@ -1,5 +1,7 @@
 #include "app/main_window.h"
 
+#include <langinfo.h>
+
 #include <QCloseEvent>
 #include <QFile>
 #include <QFontMetrics>
@@ -15,14 +17,13 @@
 #include <QStringDecoder>
 #include <QStyledItemDelegate>
 #include <QTimer>
-#include <langinfo.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
 
 #include "app/jpeg_image.h"
+#include "base/exceptions.h"
 #include "controls/colors.h"
 #include "controls/computer_name_dialog.h"
 #include "controls/font_styles.h"
@@ -30,8 +31,8 @@
 #include "controls/open_dialog.h"
 #include "controls/select_directory.h"
 #include "controls/special_progress.h"
-#include "base/exceptions.h"
 #include "db/locale_charset.h"
+#include "driver/connect_string.h"
 #include "transfer/check_entries.h"
 #include "transfer/table_transfer.h"
 
@@ -472,10 +473,9 @@ bool TfrmMain::TransferRunning() const { return m_runner && m_runner->Running();
 void TfrmMain::StartTransfer(QPushButton* button, TTransferRunner::TTransfer transfer) {
   // Until it ends, the transfer alone uses the connection, the dataset and the
   // file; nothing in the window may start anything else.
-  QWidget* const controls[] = {edtServerName, btnBrowseServer, edtDBFile,  btnBrowseDB, edtUserName,
-                               edtPassword,   btnConnect,      lbxTables,  lbxFields,   btnExport,
-                               btnImport,     btnExit,         edtFolder,  btnBrowseFolder,
-                               edtFilename};
+  QWidget* const controls[] = {edtServerName, btnBrowseServer, edtDBFile, btnBrowseDB,     edtUserName,
+                               edtPassword,   btnConnect,      lbxTables, lbxFields,       btnExport,
+                               btnImport,     btnExit,         edtFolder, btnBrowseFolder, edtFilename};
   m_savedFocus = focusWidget();
   m_savedControls.clear();
   for (QWidget* control : controls) {
@@ -544,15 +544,16 @@ void TfrmMain::btnConnectClick() {
     return;
   }
 
-  std::string database = ToText(edtDBFile);
   const std::string serverName = ToText(edtServerName);
-  if (!serverName.empty()) database = serverName + ":" + database;
+  const std::string databaseFile = ToText(edtDBFile);
   const std::string userName = ToText(edtUserName);
   const std::string password = ToText(edtPassword);
-  if (database.empty() || userName.empty() || password.empty()) {
+  if ((serverName.empty() && databaseFile.empty()) || userName.empty() || password.empty()) {
     Messages().ShowMessage("Please enter the necessary connection parameters to connect!");
     return;
   }
+  // A relative path names a file of the folder the program runs in.
+  const std::string database = ConnectString(serverName, databaseFile);
 
   scnDatabase.Params().SetValue("Database", database);
   scnDatabase.Params().SetValue("User_Name", userName);

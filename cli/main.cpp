@@ -380,14 +380,6 @@ TCliOptions ParseArguments(int argc, char** argv) {
   return options;
 }
 
-// "host:path" reaches a server even without --server.
-std::string ConnectString(const TCliOptions& options) {
-  if (!options.server.empty()) return ServerConnectString(options.server, options.database);
-  if (NamesServer(options.database)) return options.database;
-  // The embedded engine reads a relative path from its own folder, not ours.
-  return std::filesystem::absolute(options.database).lexically_normal().string();
-}
-
 std::string UserName(const TCliOptions& options) {
   if (!options.user.empty()) return options.user;
   const char* user = std::getenv("ISC_USER");
@@ -638,7 +630,7 @@ int main(int argc, char** argv) {
   SetUpProcessLocale(options.portable ? TFormatsSource::fsPortable : TFormatsSource::fsUserLocale);
 
   TSQLConnection connection("scnDatabase");
-  const std::string database = ConnectString(options);
+  const std::string database = ConnectString(options.server, options.database);
   connection.Params().SetValue("Database", database);
   connection.Params().SetValue("User_Name", user);
   connection.Params().SetValue("Password", password);

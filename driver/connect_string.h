@@ -6,6 +6,7 @@
 // the programs all decide it here.
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -25,4 +26,14 @@ inline std::string ServerConnectString(std::string_view server, std::string_view
   text += ':';
   text += database;
   return text;
+}
+
+// The connect string of database on server ("host" or "host/port"; empty: a
+// file opened in this process). "host:path" reaches a server even without
+// one given; a file's relative path is made absolute, since the embedded
+// engine would read it from its own folder, not ours.
+inline std::string ConnectString(std::string_view server, std::string_view database) {
+  if (!server.empty()) return ServerConnectString(server, database);
+  if (NamesServer(database)) return std::string(database);
+  return std::filesystem::absolute(std::filesystem::path(database)).lexically_normal().string();
 }
