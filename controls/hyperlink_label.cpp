@@ -47,12 +47,8 @@ void THyperlinkLabel::SetFontStyle(TFontStyles value) {
 
 void THyperlinkLabel::SetCaption(const QString& value) {
   setText(value);
-  if (m_autoSize) adjustSize();
-}
-
-void THyperlinkLabel::SetAutoSize(bool value) {
-  m_autoSize = value;
-  if (value) adjustSize();
+  // The label keeps the size of its text, also after a font change.
+  adjustSize();
 }
 
 void THyperlinkLabel::Navigate() {
@@ -111,5 +107,5 @@ void THyperlinkLabel::Click() {
 
 void THyperlinkLabel::changeEvent(QEvent* event) {
   QLabel::changeEvent(event);
-  if (m_autoSize && event->type() == QEvent::FontChange) adjustSize();
+  if (event->type() == QEvent::FontChange) adjustSize();
 }

@@ -57,9 +57,6 @@ class THyperlinkLabel : public QLabel {
   void SetFontColor(TColor value);
   TFontStyles FontStyle() const { return FontStylesOf(font()); }
   void SetFontStyle(TFontStyles value);
-  // True (the default): the label keeps the size of its text, also after a font change.
-  bool AutoSize() const { return m_autoSize; }
-  void SetAutoSize(bool value);
 
   // Opens HyperlinkPrefix + (TargetURL, or the caption when that is empty);
   // after a success takes ClickedHyperlinkColor when UseClickedHyperlinkColor.
@@ -100,7 +97,6 @@ class THyperlinkLabel : public QLabel {
   bool m_useHoverFontStyle = false;
   TFontStyles m_hoverFontStyle = fsUnderline;
 
-  bool m_autoSize = true;
   bool m_pressed = false;
   Opener m_opener;
   ErrorReporter m_errorReporter;

@@ -25,7 +25,7 @@ QStringList TOpenDialog::NameFilters(const QString& filter) {
 
 bool TOpenDialog::RunDialog() {
   QWidget* ownerWindow = m_owner ? m_owner->window() : nullptr;
-  QFileDialog dialog(ownerWindow, m_title.isEmpty() ? tr("Open") : m_title);
+  QFileDialog dialog(ownerWindow, tr("Open"));
   dialog.setOption(QFileDialog::DontUseNativeDialog);
   dialog.setOption(QFileDialog::HideNameFilterDetails);
   dialog.setFileMode(QFileDialog::AnyFile);

@@ -21,7 +21,6 @@ class TOpenDialog : public QObject {
   void SetFilter(const QString& value) { m_filter = value; }
   // The entry of Filter shown first, counted from 1; updated by a confirmed run.
   int FilterIndex() const { return m_filterIndex; }
-  void SetFilterIndex(int value) { m_filterIndex = value; }
   QString DefaultExt() const { return m_defaultExt; }
   void SetDefaultExt(const QString& value) { m_defaultExt = value; }
   // The full path chosen in the last confirmed run; a run starts from it.
@@ -29,8 +28,6 @@ class TOpenDialog : public QObject {
   void SetFileName(const QString& value) { m_fileName = value; }
   QString InitialDir() const { return m_initialDir; }
   void SetInitialDir(const QString& value) { m_initialDir = value; }
-  QString Title() const { return m_title; }
-  void SetTitle(const QString& value) { m_title = value; }
 
   // Shows the dialog; true when the user confirmed a file name.
   bool RunDialog();
@@ -45,5 +42,4 @@ class TOpenDialog : public QObject {
   QString m_defaultExt;
   QString m_fileName;
   QString m_initialDir;
-  QString m_title;
 };

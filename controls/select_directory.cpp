@@ -242,11 +242,11 @@ TSelectDirectory::TSelectDirectory(QWidget* owner) : QObject(owner), m_owner(own
 
 bool TSelectDirectory::RunDialog() {
   m_directory = m_initialDir;
-  TSelectDirDlg dialog(m_owner ? m_owner->window() : nullptr, m_options, m_helpContext);
+  TSelectDirDlg dialog(m_owner ? m_owner->window() : nullptr, kOptions);
   if (m_confirm) dialog.SetConfirm(m_confirm);
   if (!m_directory.isEmpty()) dialog.SetDirectory(m_directory);
   if (dialog.exec() != QDialog::Accepted) return false;
   m_directory = dialog.ChosenDirectory();
-  if (m_options & sdPerformCreate) ForceDirectories(m_directory);
+  if (kOptions & sdPerformCreate) ForceDirectories(m_directory);
   return true;
 }

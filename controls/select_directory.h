@@ -121,10 +121,6 @@ class TSelectDirectory : public QObject {
   // The dialog opens modally over the owner's window.
   explicit TSelectDirectory(QWidget* owner = nullptr);
 
-  TSelectDirOpts Options() const { return m_options; }
-  void SetOptions(TSelectDirOpts value) { m_options = value; }
-  int HelpContext() const { return m_helpContext; }
-  void SetHelpContext(int value) { m_helpContext = value; }
   // Where every run starts; empty: the process's current folder.
   QString InitialDir() const { return m_initialDir; }
   void SetInitialDir(const QString& value) { m_initialDir = value; }
@@ -140,8 +136,7 @@ class TSelectDirectory : public QObject {
 
  private:
   QWidget* m_owner;
-  TSelectDirOpts m_options = sdAllowCreate | sdPerformCreate | sdPrompt;
-  int m_helpContext = 0;
+  static constexpr TSelectDirOpts kOptions = sdAllowCreate | sdPerformCreate | sdPrompt;
   QString m_initialDir;
   QString m_directory;
   TSelectDirDlg::Confirm m_confirm;

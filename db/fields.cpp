@@ -542,37 +542,3 @@ std::string_view TField::AsBytes() const {
   // Character values keep NUL bytes: character set NONE and OCTETS hold them.
   return std::string_view(m_buffer.data(), m_length);
 }
-
-TVariant TField::AsVariant() const {
-  Load();
-  if (m_null) return TVariant();
-  switch (m_kind) {
-    case fkString:
-    case fkBytes:
-    case fkVarBytes:
-    case fkBlob:
-    case fkMemo:
-    case fkGraphic:
-      return TVariant(std::string(AsBytes()));
-    case fkSmallint:
-    case fkInteger:
-    case fkWord:
-    case fkAutoInc:
-    case fkLargeint:
-      return TVariant(m_integer);
-    case fkBoolean:
-      return TVariant(m_integer != 0);
-    case fkFloat:
-    case fkCurrency:
-    case fkDate:
-    case fkTime:
-    case fkDateTime:
-      return TVariant(m_float);
-    case fkBCD:
-    case fkFMTBCD:
-      return TVariant(AsBcd());
-    case fkSQLTimeStamp:
-      return TVariant(m_stamp);
-  }
-  return TVariant();
-}

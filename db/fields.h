@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
 
 #include "db/value_text.h"
@@ -47,21 +46,6 @@ struct TColumnDesc {
   std::uint32_t dataLength = 0;
   bool readOnly = false;
   bool nullable = true;
-};
-
-// A value of a row, as ValueNamed gives it: null, or a value of the field's
-// kind (see TField::AsVariant); a ";" list of names gives a list.
-class TVariant {
- public:
-  using List = std::vector<TVariant>;
-  TVariant() = default;
-  template <class T>
-  explicit TVariant(T value) : m_value(std::move(value)) {}
-  bool IsNull() const { return std::holds_alternative<std::monostate>(m_value); }
-  const auto& Value() const { return m_value; }
-
- private:
-  std::variant<std::monostate, bool, std::int64_t, double, std::string, TBcd, TSQLTimeStamp, List> m_value;
 };
 
 // What a column becomes when the dataset opens: a field of a kind, nothing
@@ -148,10 +132,6 @@ class TField {
   // Character, byte and blob kinds: the bytes as read, NUL bytes included.
   // Valid until the row changes.
   std::string_view AsBytes() const;
-  // The value as ValueNamed gives it: null; bool; int64 for integer kinds;
-  // double for float, date and time kinds; TBcd for both BCD kinds; text for
-  // character, byte and blob kinds; TSQLTimeStamp for time stamps.
-  TVariant AsVariant() const;
 
  private:
   void Load() const;

@@ -19,13 +19,9 @@ ISQLCommand* TSQLCommand::Command() const {
 
 void TSQLCommand::Prepare(const std::string& sql) {
   m_statement.reset();
-  m_paramCount = 0;
   auto statement = m_connection.NewStatement();
   ISQLCommand* command = statement->Command();
   CheckStatus(command->prepare(sql.c_str(), 0), command, m_lastError);
-  std::uint16_t count = 0;
-  CheckStatus(command->getParameterCount(&count), command, m_lastError);
-  m_paramCount = count;
   m_statement = std::move(statement);
 }
 

@@ -36,7 +36,6 @@ class TSQLCommand {
   // Prepares sql with its "?" parameters, connecting first when needed;
   // every parameter starts null.
   void Prepare(const std::string& sql);
-  int ParamCount() const { return m_paramCount; }
   // Parameters are numbered from 1; the values hold until set again.
   TSQLParamType ParamType(int index);
   void SetNull(int index);
@@ -59,6 +58,5 @@ class TSQLCommand {
 
   TSQLConnection& m_connection;
   std::unique_ptr<TSQLStatement> m_statement;
-  int m_paramCount = 0;
   std::string m_lastError;
 };

@@ -276,18 +276,6 @@ TField& TSQLDataSet::FieldNamed(const std::string& name) {
   Fail("Field '" + name + "' not found");
 }
 
-TVariant TSQLDataSet::ValueNamed(const std::string& name) {
-  if (name.find(';') == std::string::npos) return FieldNamed(name).AsVariant();
-  TVariant::List values;
-  std::size_t begin = 0;
-  while (begin < name.size()) {
-    std::size_t end = std::min(name.find(';', begin), name.size());
-    values.push_back(FieldNamed(TrimBlanks(std::string_view(name).substr(begin, end - begin))).AsVariant());
-    begin = end + 1;
-  }
-  return TVariant(std::move(values));
-}
-
 std::int64_t TSQLDataSet::CountRecords() {
   if (m_impl->recordCount != -1) return m_impl->recordCount;
   TSQLConnection& connection = Connection();

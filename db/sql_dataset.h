@@ -74,9 +74,6 @@ class TSQLDataSet {
   // The first field whose name equals name ignoring letter case; throws
   // "Field '%s' not found".
   TField& FieldNamed(const std::string& name);
-  // The current row's value; a name holding ";" yields the list of values.
-  // For a hot loop FieldAt(i).IsNull() and AppendValueText() avoid the copy.
-  TVariant ValueNamed(const std::string& name);
 
   // Rows of the table in table mode; one count query per open, then cached.
   // A failing count query throws the server's words; throws "Driver Error:

@@ -126,7 +126,6 @@ class TTextFile {
   bool Fill();
   bool DataReady();
   bool Flush();
-  void CloseDescriptor();
 
   std::string m_path;
   std::string m_nameInMessages;

@@ -353,16 +353,6 @@ TEST_P(FirebirdLayerTest, FieldsAreFoundByNameInAnyCase) {
   EXPECT_EQ(FailureText([&] { dataSet.FieldNamed("NOPE"); }), "sdsTable: Field 'NOPE' not found");
   EXPECT_EQ(FailureText([&] { dataSet.FieldAt(3); }), "sdsTable: List index out of bounds (3)");
   EXPECT_EQ(FailureText([&] { dataSet.FieldAt(-1); }), "sdsTable: List index out of bounds (-1)");
-
-  EXPECT_TRUE(dataSet.ValueNamed("NOTE").IsNull());
-  EXPECT_EQ(std::get<std::string>(dataSet.ValueNamed("name").Value()), "Anna");
-  TVariant list = dataSet.ValueNamed("ID; name;NOTE");
-  const auto& values = std::get<TVariant::List>(list.Value());
-  ASSERT_EQ(values.size(), 3u);
-  EXPECT_EQ(std::get<std::int64_t>(values[0].Value()), 7);
-  EXPECT_EQ(std::get<std::string>(values[1].Value()), "Anna");
-  EXPECT_TRUE(values[2].IsNull());
-  EXPECT_EQ(FailureText([&] { dataSet.ValueNamed("ID;NOPE"); }), "sdsTable: Field 'NOPE' not found");
 }
 
 TEST_P(FirebirdLayerTest, ARepeatedColumnNameGetsANumber) {

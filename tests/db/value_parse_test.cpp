@@ -371,10 +371,25 @@ TEST(ParseNumberText, RoundTripOfNumberTexts) {
 // suffices, 16 or 17 digits where it does not.
 TEST(ParseNumberTexts, EveryDoubleReadsBackExactly) {
   const double kFloatMax = 3.4028234663852886e38;
-  const std::vector<double> values = {
-      0.30000000000000004, 1.7976931348623157e308, -1.7976931348623157e308, 4.9e-324, -4.9e-324,
-      2.2250738585072014e-308, 2.2250738585072009e-308, 1.0 / 3, 2.0 / 3, kFloatMax, -kFloatMax,
-      1.1754943508222875e-38, 0.1, 1e15, 123456789012345.67, 9007199254740993.0, 0.00012, -2.5, 1e-5};
+  const std::vector<double> values = {0.30000000000000004,
+                                      1.7976931348623157e308,
+                                      -1.7976931348623157e308,
+                                      4.9e-324,
+                                      -4.9e-324,
+                                      2.2250738585072014e-308,
+                                      2.2250738585072009e-308,
+                                      1.0 / 3,
+                                      2.0 / 3,
+                                      kFloatMax,
+                                      -kFloatMax,
+                                      1.1754943508222875e-38,
+                                      0.1,
+                                      1e15,
+                                      123456789012345.67,
+                                      9007199254740993.0,
+                                      0.00012,
+                                      -2.5,
+                                      1e-5};
   std::vector<std::string> portableTexts;
   {
     TFormatsScope portable(PortableLocaleFormats());

@@ -241,7 +241,9 @@ TEST(TimeStampToDateTime, DateAndTimeParts) {
       {"all zero", {}, 0},
       {"afternoon", {2004, 3, 5, 14, 7, 9, 0}, 38051 + (14 * 3600 + 7 * 60 + 9) / 86400.0},
       {"before zero date subtracts", {1899, 12, 29, 6, 0, 0, 0}, -1.25},
-      {"fraction in ten-thousandths, cut to the millisecond", {1899, 12, 30, 0, 0, 0, 5009}, 500 / 86400000.0},
+      {"fraction in ten-thousandths, cut to the millisecond",
+       {1899, 12, 30, 0, 0, 0, 5009},
+       500 / 86400000.0},
   };
   for (const Row& row : rows) {
     EXPECT_DOUBLE_EQ(TimeStampToDateTime(row.stamp), row.value) << row.name;
@@ -463,8 +465,9 @@ TEST(DateTimeText, DaysAndStampsWriteAsTheirDateTimes) {
   const TFormatsScope scope(UsSample());
   for (const char* pattern : {"", "c", "dddd d mmmm yyyy hh:nn:ss.zzz ampm", "ddddd t"}) {
     for (std::int64_t day : {-693594LL, -693593LL, -1LL, 0LL, 1LL, 38051LL, 2958465LL, 2958466LL}) {
-      EXPECT_EQ(text([&](std::string& out) { AppendDayText(out, pattern, day); }),
-                text([&](std::string& out) { AppendDateTimeText(out, pattern, static_cast<double>(day), 0); }))
+      EXPECT_EQ(
+          text([&](std::string& out) { AppendDayText(out, pattern, day); }),
+          text([&](std::string& out) { AppendDateTimeText(out, pattern, static_cast<double>(day), 0); }))
           << pattern << " " << day;
     }
     const TSQLTimeStamp stamps[] = {
@@ -486,7 +489,8 @@ TEST(DateTimeText, DaysAndStampsWriteAsTheirDateTimes) {
       whole.fraction = 0;
       EXPECT_EQ(text([&](std::string& out) { AppendTimeStampText(out, pattern, stamp); }),
                 text([&](std::string& out) {
-                  AppendDateTimeText(out, pattern, TimeStampToDateTime(whole), static_cast<int>(stamp.fraction));
+                  AppendDateTimeText(out, pattern, TimeStampToDateTime(whole),
+                                     static_cast<int>(stamp.fraction));
                 }))
           << pattern << " " << stamp.year << "-" << stamp.month << "-" << stamp.day << " " << stamp.hour;
     }
