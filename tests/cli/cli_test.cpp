@@ -217,11 +217,17 @@ TEST_P(CliTest, ExitStatusesTellWhatHappened) {
       {Target(*source) + " --columns ID,NOPE export SOURCE x.csv", 1, "", "The table has no column 'NOPE'."},
       {Target(*source) + " --columns bin,memo,ID --where 'ID = 1' export SOURCE -", 0,
        "BIN,MEMO,ID\r\n\"" + std::string(1, '\0') + "\xFF\r\n,\"\"\",\"line\r\nbreak\",1\r\n", ""},
-      {Target(*source) + " --columns s --query 'SELECT ID, S FROM SOURCE WHERE ID = 1' export -", 0, "S\r\n-32768\r\n",
-       ""},
+      {Target(*source) + " --columns s --query 'SELECT ID, S FROM SOURCE WHERE ID = 1' export -", 0,
+       "S\r\n-32768\r\n", ""},
       {"tables", 2, "", "no database given"},
       {"--version", 0, "varnelo-pelmora-cli " VP_VERSION "\n", ""},
       {"--help", 0, "import TABLE FILE", ""},
+      {Target(*source) + " --mode replace --from-line 3 import SOURCE refused.csv", 2, "",
+       "--from-line does not go with --mode replace"},
+      {Target(*source) + " --key ID import SOURCE refused.csv", 2, "",
+       "--key names the columns an upsert matches"},
+      {Target(*source) + " --key ID --mode append import SOURCE refused.csv", 2, "",
+       "it needs --mode upsert"},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.commandLine);
@@ -231,6 +237,21 @@ TEST_P(CliTest, ExitStatusesTellWhatHappened) {
     EXPECT_NE(run.err.find(c.inErr), std::string::npos) << run.err;
     if (c.status == 2) {
       EXPECT_NE(run.err.find("Usage: varnelo-pelmora-cli"), std::string::npos);
+    }
+  }
+  // An export refuses each option of an import, naming it, and writes nothing.
+  for (const std::string option :
+       {"--mode upsert", "--key ID", "--atomic", "--max-refusals 1", "--from-line 2", "--dry-run"}) {
+    for (const std::string command : {"export SOURCE out.csv", "export-all all"}) {
+      SCOPED_TRACE(option + " " + command);
+      const TRun run = Shell("cli " + Target(*source) + " " + option + " " + command);
+      EXPECT_EQ(run.status, 2);
+      EXPECT_NE(run.err.find(option.substr(0, option.find(' ')) + " is for an import, not for '" +
+                             command.substr(0, command.find(' ')) + "'"),
+                std::string::npos)
+          << run.err;
+      EXPECT_FALSE(fs::exists(dir / "out.csv"));
+      EXPECT_FALSE(fs::exists(dir / "all"));
     }
   }
   // The lines the database took stay; the refused ones are in the rejected file.
@@ -330,7 +351,7 @@ TEST_P(CliTest, ImportModesChangeTheTableAsTheySay) {
       {"--mode upsert --key ID", 0, "1,a\r\n2,B\r\n3,c\r\n4,d\r\n", ""},
       {"--mode replace", 0, "2,B\r\n3,c\r\n4,d\r\n", ""},
       {"--atomic", 1, "1,a\r\n2,b\r\n", "the table is as it was"},
-      {"--mode replace --max-refusals 1 --key ID", 1, "1,a\r\n2,b\r\n", "the table is as it was"},
+      {"--mode replace --max-refusals 1", 1, "1,a\r\n2,b\r\n", "the table is as it was"},
       {"--dry-run", 3, "1,a\r\n2,b\r\n", "Dry run: 2 records of table 'T' would have been imported"},
       {"--max-refusals 1", 1, "1,a\r\n2,b\r\n", "The import stopped at line 3"},
   };
@@ -434,7 +455,8 @@ TEST_P(CliTest, TheFilesCharacterSetIsTheLocalesOrTheOnesGiven) {
     std::string out;  // standard output, exactly
     const char* inErr;
   } cases[] = {
-      {"C.UTF-8", "-q export WORDS -", 0, "ID,W,U\r\n1,caf\u00E9,\u041F\u0440\u0438\u0432\u0435\u0442\r\n", ""},
+      {"C.UTF-8", "-q export WORDS -", 0, "ID,W,U\r\n1,caf\u00E9,\u041F\u0440\u0438\u0432\u0435\u0442\r\n",
+       ""},
       {"C", "-q export WORDS -", 0, "ID,W,U\r\n1,caf\xE9,\u041F\u0440\u0438\u0432\u0435\u0442\r\n", ""},
       {"C.UTF-8", "-q --charset NONE export WORDS -", 0,
        "ID,W,U\r\n1,caf\xE9,\u041F\u0440\u0438\u0432\u0435\u0442\r\n", ""},
@@ -446,7 +468,8 @@ TEST_P(CliTest, TheFilesCharacterSetIsTheLocalesOrTheOnesGiven) {
       {"C.UTF-8", "-q export \u00C4PFEL -", 0, "GR\u00D6SSE\r\ngr\u00FC\u00DF\r\n", ""},
       // A file of bytes as stored, read in the set they were stored in; read
       // as UTF-8 the byte E9 is no character.
-      {"C.UTF-8", "-q import W1252 none.csv", 3, "", "none.csv:2: Dynamic SQL Error; SQL error code = -303; Malformed string"},
+      {"C.UTF-8", "-q import W1252 none.csv", 3, "",
+       "none.csv:2: Dynamic SQL Error; SQL error code = -303; Malformed string"},
       {"C.UTF-8", "-q --charset WIN1252 import W1252 none.csv", 0, "", ""},
       {"C.UTF-8", "-q export W1252 -", 0, "ID,W\r\n1,caf\u00E9\r\n", ""},
   };
