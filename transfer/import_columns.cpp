@@ -62,7 +62,7 @@ std::size_t MatchColumnName(const std::vector<std::string>& names, const std::st
   return names.size();
 }
 
-THeaderMatch MatchHeader(std::vector<TCsvPiece> header, const std::vector<TTableColumn>& table,
+THeaderMatch MatchHeader(const std::vector<TCsvPiece>& header, const std::vector<TTableColumn>& table,
                          const TCsvDialect& dialect) {
   THeaderMatch match;
   // Given names (a file without a header, or read as other columns) are no line of the file.
@@ -71,9 +71,6 @@ THeaderMatch MatchHeader(std::vector<TCsvPiece> header, const std::vector<TTable
   if (firstLine && header.size() == 1 && header[0].text.empty() && !header[0].quoted) {
     match.problems.push_back("The first line is empty; it must name the columns, " + separated + ".");
     return match;
-  }
-  if (firstLine && !header.empty() && !header[0].quoted && header[0].text.starts_with("\xEF\xBB\xBF")) {
-    header[0].text.erase(0, 3);  // a byte-order mark, as spreadsheets write it
   }
   std::vector<std::string> names;
   for (const TTableColumn& column : table) names.push_back(column.name);

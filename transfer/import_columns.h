@@ -36,10 +36,9 @@ std::size_t MatchColumnName(const std::vector<std::string>& names, const std::st
 // does not fit when it names something that is no column (or a column
 // twice), or lacks a column every row needs a value for. The header is the
 // file's first line unless the dialect gives the columns or has no header;
-// a first line is also wrong when empty, loses a byte-order mark before its
-// first name, and a delimiter it seems to use instead of the dialect's is
-// named among the problems.
-THeaderMatch MatchHeader(std::vector<TCsvPiece> header, const std::vector<TTableColumn>& table,
+// a first line is also wrong when empty, and a delimiter it seems to use
+// instead of the dialect's is named among the problems.
+THeaderMatch MatchHeader(const std::vector<TCsvPiece>& header, const std::vector<TTableColumn>& table,
                          const TCsvDialect& dialect = {});
 
 // A piece as the value for column: an unquoted piece equal to the null text

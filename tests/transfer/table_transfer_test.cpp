@@ -446,11 +446,11 @@ TEST_P(TableTransferTest, ImportChecksTheHeaderAgainstTheFields) {
       {"ID,ID", false, "Column 'ID' is named twice."},
       {"ID,id", false, "Column 'id' is named twice."},
       {"\xEF\xBB\xBFID,NAME", true, ""},
+      {"\xEF\xBB\xBF\"ID\",\"NAME\"", true, ""},
       {"ID, NAME", false, "The table has no column ' NAME'."},
       {"ID,NAME,NOPE", false, "The table has no column 'NOPE'."},
       {"", false, "The first line is empty; it must name the columns, separated by commas."},
-      {"NAME,NOTE", false,
-       "Column 'ID' takes no null and has no default, but the header does not name it."},
+      {"NAME,NOTE", false, "Column 'ID' takes no null and has no default, but the header does not name it."},
       {"ID;NAME;NOTE", false,
        "The table has no column 'ID;NAME;NOTE'.\n"
        "Column 'ID' takes no null and has no default, but the header does not name it.\n"
