@@ -380,7 +380,10 @@ bool TImportRun::Refuse(const std::string& record, const TRefusedLine& line) {
   ++m_result.refused;
   m_rejected.Add(record, line.lineNumber, line.reason);
   if (m_request.atomic || (m_request.maxRefusals > 0 && m_result.refused >= m_request.maxRefusals)) {
-    if (!m_stopAsked) m_messages.AskRefusedLine(line);
+    if (!m_stopAsked) {
+      m_messages.AskRefusedLine(line);
+      m_result.refusalStopLine = line.lineNumber;
+    }
     m_stopAsked = true;
     return false;
   }

@@ -350,9 +350,15 @@ TEST_P(CliTest, ImportModesChangeTheTableAsTheySay) {
       {"--mode upsert", 0, "1,a\r\n2,B\r\n3,c\r\n4,d\r\n", ""},
       {"--mode upsert --key ID", 0, "1,a\r\n2,B\r\n3,c\r\n4,d\r\n", ""},
       {"--mode replace", 0, "2,B\r\n3,c\r\n4,d\r\n", ""},
-      {"--atomic", 1, "1,a\r\n2,b\r\n", "the table is as it was"},
-      {"--mode replace --max-refusals 1", 1, "1,a\r\n2,b\r\n", "the table is as it was"},
-      {"--dry-run", 3, "1,a\r\n2,b\r\n", "Dry run: 2 records of table 'T' would have been imported"},
+      {"--atomic", 1, "1,a\r\n2,b\r\n",
+       "the table is as it was. Line 2 was refused, which ended the import; as the import was undone, no "
+       "refused line was kept\n"},
+      {"--mode replace --max-refusals 1", 1, "1,a\r\n2,b\r\n",
+       "the table is as it was. Line 3 was refused, which ended the import; as the import was undone, no "
+       "refused line was kept\n"},
+      {"--dry-run", 3, "1,a\r\n2,b\r\n",
+       "Dry run: 2 records of table 'T' would have been imported from file './in.csv'; nothing was changed, "
+       "except that generators and identity columns may have advanced"},
       {"--max-refusals 1", 1, "1,a\r\n2,b\r\n", "The import stopped at line 3"},
   };
   for (const TCase& c : cases) {
