@@ -461,6 +461,16 @@ std::string Password(const TCliOptions& options, const std::string& user) {
   throw TUsageError{"no password: set ISC_PASSWORD, give --password-file, or run on a terminal"};
 }
 
+// Why a connection failed, in words: the server's, unless it did not know
+// the character set asked for (SQLSTATE 2C000), which the server only calls
+// bad parameters.
+std::string ConnectFailureText(const EDatabaseError& failure, const TCliOptions& options) {
+  if (failure.SqlState() != "2C000") return failure.what();
+  const std::string charSet = options.charSet.empty() ? LocaleCharSet() : options.charSet;
+  return "unknown character set '" + charSet +
+         "'; --charset takes a Firebird character set, such as UTF8, WIN1252, ISO8859_1 or NONE";
+}
+
 // The table as the database lists it: the exact name, else the one name that
 // differs from it only in letter case (CUSTOMER for customer).
 std::optional<std::string> FindTable(TSQLConnection& connection, const std::string& name) {
@@ -819,6 +829,9 @@ int main(int argc, char** argv) {
   connection.Params().SetValue("ServerCharSet", options.charSet.empty() ? LocaleCharSet() : options.charSet);
   try {
     connection.SetConnected(true);
+  } catch (const EDatabaseError& failure) {
+    Fail("cannot connect to '" + database + "': " + ConnectFailureText(failure, options));
+    return kExitFailure;
   } catch (const std::exception& failure) {
     Fail("cannot connect to '" + database + "': " + failure.what());
     return kExitFailure;

@@ -468,7 +468,7 @@ TEST_P(CliTest, TheFilesCharacterSetIsTheLocalesOrTheOnesGiven) {
        "ID,W,U\r\n1,caf\xE9,\u041F\u0440\u0438\u0432\u0435\u0442\r\n", ""},
       {"C.UTF-8", "-q --charset WIN1252 export W1252 -", 0, "ID,W\r\n", ""},
       {"C.UTF-8", "-q --charset WIN1252 export WORDS -", 1, "", "Cannot transliterate"},
-      {"C.UTF-8", "--charset NO_SUCH_SET tables", 1, "", "cannot connect"},
+      {"C.UTF-8", "--charset NO_SUCH_SET tables", 1, "", "': unknown character set 'NO_SUCH_SET'"},
       {"C.UTF-8", "tables", 0, "COPY\nEMPTY_ONE\nMixed Case\nSOURCE\nW1252\nWORDS\n\u00C4PFEL\n", ""},
       {"C.UTF-8", "fields \u00C4PFEL", 0, "GR\u00D6SSE\n", ""},
       {"C.UTF-8", "-q export \u00C4PFEL -", 0, "GR\u00D6SSE\r\ngr\u00FC\u00DF\r\n", ""},
