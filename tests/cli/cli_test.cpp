@@ -61,7 +61,7 @@ const char* const kRows =
     "'line' || ASCII_CHAR(13) || ASCII_CHAR(10) || 'break', x'00FF0D0A2C22');\n"
     "INSERT INTO SOURCE VALUES (2, 32767, 9223372036854775807, 1.0E300, 0.5, 0.0001, '2024-02-12', "
     "'00:00:00', '1899-12-30 00:00:00', FALSE, '', '', '', '');\n"
-    "INSERT INTO SOURCE (ID) VALUES (3);\n";
+    "INSERT INTO SOURCE (ID, D) VALUES (3, -0E0);\n";
 
 class CliTest : public ::testing::TestWithParam<bool> {
  protected:
@@ -164,6 +164,8 @@ TEST_P(CliTest, APipeCopiesATableAndPortableFilesCrossLocales) {
   const std::string original = exportOf(Target(*source), "SOURCE");
   ASSERT_NE(original.find("2004-03-05 14:07:09"), std::string::npos) << original;
   ASSERT_NE(original.find(",0.1,"), std::string::npos) << original;
+  // A negative zero keeps its sign, there and back.
+  ASSERT_NE(original.find("\r\n3,,,-0,"), std::string::npos) << original;
 
   struct TCase {
     const char* exportFlags;
