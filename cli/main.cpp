@@ -471,11 +471,17 @@ std::string ConnectFailureText(const EDatabaseError& failure, const TCliOptions&
          "'; --charset takes a Firebird character set, such as UTF8, WIN1252, ISO8859_1 or NONE";
 }
 
-// The table as the database lists it: the exact name, else the one name that
+// The table as the database lists it: the one `tables` prints as name, when
+// it is typed after that list (printed: the name itself but for backslashes
+// and control characters), else the exact name, else the one name that
 // differs from it only in letter case (CUSTOMER for customer).
-std::optional<std::string> FindTable(TSQLConnection& connection, const std::string& name) {
+std::optional<std::string> FindTable(TSQLConnection& connection, const std::string& name,
+                                     bool printed = true) {
   std::vector<std::string> tables;
   connection.ListTableNames(tables);
+  for (const std::string& table : tables) {
+    if (printed && PrintableName(table) == name) return table;
+  }
   if (std::find(tables.begin(), tables.end(), name) != tables.end()) return name;
   std::optional<std::string> found;
   for (const std::string& table : tables) {
@@ -552,7 +558,7 @@ int List(TSQLConnection& connection, const TCliOptions& options) {
     connection.ListFieldNames(*table, names);
   }
   if (StopSignal()) return StoppedStatus();
-  for (const std::string& name : names) std::printf("%s\n", Printable(name).c_str());
+  for (const std::string& name : names) std::printf("%s\n", PrintableName(name).c_str());
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
     Fail("cannot write the list to standard output");
     return kExitFailure;
@@ -670,7 +676,7 @@ int ImportAll(TSQLConnection& connection, const TCliOptions& options) {
     if (!entry.is_regular_file() || entry.path().extension() != ".csv") continue;
     const std::string file = entry.path().filename().string();
     if (file.find(".rejected.") != std::string::npos) continue;
-    const auto table = FindTable(connection, TableOfFileName(file));
+    const auto table = FindTable(connection, TableOfFileName(file), false);
     if (!table) {
       Fail("file '" + (folder / file).string() + "' names no table of the database; nothing was imported");
       return kExitFailure;

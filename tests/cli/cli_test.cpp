@@ -278,7 +278,8 @@ TEST_P(CliTest, ExitStatusesTellWhatHappened) {
 // that may be a password, a reader that goes away.
 TEST_P(CliTest, DescriptorsTerminalAndOptionsAreSafe) {
   source->Execute(
-      "CREATE TABLE \"A\x1b[2JB\" (ID INTEGER);\nCREATE TABLE BIG (ID INTEGER, NAME VARCHAR(40));\nCOMMIT;\n"
+      "CREATE TABLE \"A\x1b[2JB\" (ID INTEGER);\nCREATE TABLE \"A\\x1b[2JB\" (LITERAL INTEGER);\n"
+      "CREATE TABLE BIG (ID INTEGER, NAME VARCHAR(40));\nCOMMIT;\n"
       "SET TERM ^ ;\nEXECUTE BLOCK AS DECLARE I INTEGER = 0; BEGIN WHILE (I < 50000) DO BEGIN "
       "INSERT INTO BIG VALUES (:I, 'name ' || :I); I = I + 1; END END^\nSET TERM ; ^\n");
   struct TCase {
@@ -290,7 +291,10 @@ TEST_P(CliTest, DescriptorsTerminalAndOptionsAreSafe) {
       {"cli " + Target(*source) + " tables >&-", 1, "", "standard output is closed"},
       {"cli " + Target(*source) + " export BIG - >&-", 1, "", "standard output is closed"},
       {"cli " + Target(*source) + " import BIG - <&-", 1, "", "standard input is closed"},
-      {"cli " + Target(*source) + " tables", 0, "A\\x1b[2JB\nBIG\n", ""},
+      // Every name printed can be typed back: a backslash is escaped too.
+      {"cli " + Target(*source) + " tables", 0, "A\\x1b[2JB\nA\\\\x1b[2JB\nBIG\n", ""},
+      {"cli " + Target(*source) + " fields 'A\\x1b[2JB'", 0, "ID\n", ""},
+      {"cli " + Target(*source) + " fields 'A\\\\x1b[2JB'", 0, "LITERAL\n", ""},
       {"cli " + Target(*source) + " --passw=secret tables", 2, "", "a password is not taken"},
       {"cli " + Target(*source) + " --portable=yes tables", 2, "", "option --portable takes no value"},
       {"cli " + Target(*source) + " --quiet=1 tables", 2, "", "option --quiet takes no value"},
