@@ -439,7 +439,7 @@ TTransferResult ImportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
     }
     reader.SetPiecesPerRecord(header.size());
   }
-  THeaderMatch match = MatchHeader(header, table, dialect);
+  THeaderMatch match = MatchHeader(header, table, dialect, dataSet.SQLConnection()->CharSet());
   if (!match.problems.empty()) {
     result.headerMismatch = true;
     result.headerProblems = std::move(match.problems);

@@ -460,6 +460,8 @@ TEST_P(CliTest, TheFilesCharacterSetIsTheLocalesOrTheOnesGiven) {
       "INSERT INTO WORDS VALUES (1, _UTF8 'caf\u00E9', _UTF8 '\u041F\u0440\u0438\u0432\u0435\u0442');\n"
       "INSERT INTO \"\u00C4PFEL\" VALUES (_UTF8 'gr\u00FC\u00DF');\n");
   WriteFile(dir / "none.csv", "ID,W\r\n1,caf\xE9\r\n");
+  WriteFile(dir / "lower.csv", "gr\u00F6sse\r\nutf-8\r\n");
+  WriteFile(dir / "lower1252.csv", "gr\xF6sse\r\nwin1252\r\n");
   const struct {
     const char* locale;
     std::string commandLine;  // after "cli TARGET"
@@ -478,6 +480,14 @@ TEST_P(CliTest, TheFilesCharacterSetIsTheLocalesOrTheOnesGiven) {
       {"C.UTF-8", "tables", 0, "COPY\nEMPTY_ONE\nMixed Case\nSOURCE\nW1252\nWORDS\n\u00C4PFEL\n", ""},
       {"C.UTF-8", "fields \u00C4PFEL", 0, "GR\u00D6SSE\n", ""},
       {"C.UTF-8", "-q export \u00C4PFEL -", 0, "GR\u00D6SSE\r\ngr\u00FC\u00DF\r\n", ""},
+      // Other letters than A-Z match regardless of their case too, in the file's set.
+      {"C.UTF-8", "-q import \u00E4pfel lower.csv", 0, "", ""},
+      {"C.UTF-8",
+       "-q --charset WIN1252 import \xC4"
+       "PFEL lower1252.csv",
+       0, "", ""},
+      {"C.UTF-8", "-q --columns gr\u00F6sse export \u00C4PFEL -", 0,
+       "GR\u00D6SSE\r\ngr\u00FC\u00DF\r\nutf-8\r\nwin1252\r\n", ""},
       // A file of bytes as stored, read in the set they were stored in; read
       // as UTF-8 the byte E9 is no character.
       {"C.UTF-8", "-q import W1252 none.csv", 3, "",
