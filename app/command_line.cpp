@@ -1,5 +1,6 @@
 #include "app/command_line.h"
 
+#include <cstdlib>
 #include <string_view>
 
 namespace {
@@ -37,4 +38,20 @@ std::optional<int> AnswerCommandLine(int argc, const char* const* argv, std::FIL
     }
   }
   return std::nullopt;
+}
+
+std::optional<int> RefuseWithoutDisplay(int argc, const char* const* argv, std::FILE* err) {
+  for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    const char* value = std::getenv(variable);
+    if (value && *value) return std::nullopt;
+  }
+  for (int i = 1; i + 1 < argc; ++i) {
+    const std::string_view argument = argv[i];
+    if (argument == "-platform" || argument == "--platform") return std::nullopt;
+  }
+  std::fputs(
+      "varnelo-pelmora: no display to open the window on: neither DISPLAY nor WAYLAND_DISPLAY is set "
+      "(varnelo-pelmora-cli needs none)\n",
+      err);
+  return 1;
 }

@@ -10,3 +10,8 @@
 // Qt's own among them, are then the window's). Arguments after "--" are not
 // options.
 std::optional<int> AnswerCommandLine(int argc, const char* const* argv, std::FILE* out);
+
+// When nothing names a display to open the window on (DISPLAY,
+// WAYLAND_DISPLAY, QT_QPA_PLATFORM or Qt's -platform argument), writes so to
+// err and gives the exit status 1; nullopt otherwise. (Qt would abort.)
+std::optional<int> RefuseWithoutDisplay(int argc, const char* const* argv, std::FILE* err);

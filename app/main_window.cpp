@@ -4,6 +4,7 @@
 
 #include <QCloseEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QFontMetrics>
 #include <QFrame>
 #include <QGroupBox>
@@ -14,12 +15,14 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QShortcut>
+#include <QStandardPaths>
 #include <QStringDecoder>
 #include <QStyledItemDelegate>
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include "app/jpeg_image.h"
@@ -361,8 +364,22 @@ void TfrmMain::ConnectHandlers() {
 }
 
 std::unique_ptr<QSettings> TfrmMain::UserSettings() {
-  return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
-                                     QStringLiteral("varnelo-pelmora"), QStringLiteral("varnelo-pelmora"));
+  const QString path = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                       QStringLiteral("/varnelo-pelmora/varnelo-pelmora.conf");
+  // QSettings reads the whole file at once: a huge one, or a device, would
+  // hold the window up or fill the memory before it shows.
+  const QFileInfo file(path);
+  const char* problem = !file.exists()                    ? nullptr
+                        : !file.isFile()                  ? "is no regular file"
+                        : file.size() > kMaxSettingsBytes ? "is larger than 1 MiB"
+                                                          : nullptr;
+  if (problem) {
+    std::fprintf(stderr,
+                 "varnelo-pelmora: the settings file '%s' %s, so it is not read; nothing is remembered\n",
+                 QFile::encodeName(path).constData(), problem);
+    return nullptr;
+  }
+  return std::make_unique<QSettings>(path, QSettings::IniFormat);
 }
 
 void TfrmMain::RememberIn(std::unique_ptr<QSettings> settings) {

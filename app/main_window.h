@@ -132,8 +132,11 @@ class TfrmMain : public QWidget {
   void RefreshTable();
 
   // The settings of the user running the program, where the desktop keeps
-  // them: $XDG_CONFIG_HOME/varnelo-pelmora/varnelo-pelmora.conf.
+  // them: $XDG_CONFIG_HOME/varnelo-pelmora/varnelo-pelmora.conf. None, after
+  // saying why on standard error, when that is larger than kMaxSettingsBytes
+  // (settings take a few hundred bytes) or no regular file: it is not read.
   static std::unique_ptr<QSettings> UserSettings();
+  static constexpr qint64 kMaxSettingsBytes = 1 << 20;
   // Fills the boxes with what settings remembers, and from now on keeps there
   // the server name, the database file and the user name of each connection
   // that opens, and the folder and the file name of each transfer that

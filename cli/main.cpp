@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <thread>
@@ -79,17 +80,19 @@ const char* const kHelp =
     "      --query QUERY         export the rows of a query (SQL) instead of a table:\n"
     "                            export --query QUERY FILE\n"
     "      --from-line N         import: pass over the data lines before line N of the\n"
-    "                            file (to go on where a failed import ended)\n"
+    "                            file (to go on where a failed import ended); not\n"
+    "                            with --mode replace, which imports all or nothing\n"
     "      --mode MODE           import: append (new rows, the default), replace (the\n"
     "                            table's rows deleted first, all in one transaction)\n"
     "                            or upsert (a line whose key matches a row updates it)\n"
-    "      --key A,B             upsert: the columns that match a line to a row\n"
-    "                            (default: the primary key)\n"
+    "      --key A,B             with --mode upsert: the columns that match a line to\n"
+    "                            a row (default: the primary key)\n"
     "      --atomic              import in one transaction: a failure, a refused line\n"
     "                            or a stop leaves the table as it was\n"
     "      --max-refusals N      stop the import after N refused lines\n"
     "      --dry-run             import every line, then undo it all: the counts and\n"
-    "                            refused lines of a real import, nothing changed\n"
+    "                            refused lines of a real import, nothing changed but\n"
+    "                            generators and identity columns, which may advance\n"
     "      --charset NAME        the Firebird character set of the file's text (UTF8,\n"
     "                            WIN1252, ISO8859_1, ...; default: the locale's, UTF8\n"
     "                            under a UTF-8 locale, NONE under the C locale)\n"
@@ -110,6 +113,9 @@ const char* const kHelp =
     "  -q, --quiet               no progress bar and no count message\n"
     "  -h, --help                show this text\n"
     "  -V, --version             show the version\n"
+    "\n"
+    "The import options (--from-line, --mode, --key, --atomic, --max-refusals,\n"
+    "--dry-run) are refused by export and export-all.\n"
     "\n"
     "Text is written and read in the --charset set and stored in each column's\n"
     "own; a character a column's set cannot hold is a refused line. --charset NONE\n"
@@ -140,7 +146,8 @@ struct TCliOptions {
   std::string where;
   std::string query;
   TCsvDialect dialect;
-  std::vector<std::string> operands;  // the command and its arguments
+  std::vector<std::string> importOnly;  // the options given that only an import takes ("--mode")
+  std::vector<std::string> operands;    // the command and its arguments
 };
 
 struct TUsageError {
@@ -197,175 +204,192 @@ std::string OptionProblem(const std::string& argument, int shortOption) {
   return "unknown option " + OptionName(argument);
 }
 
-TCliOptions ParseArguments(int argc, char** argv) {
-  enum {
-    kPasswordFile = 1000,
-    kPortable,
-    kPassword,
-    kFromLine,
-    kMode,
-    kKey,
-    kAtomic,
-    kMaxRefusals,
-    kDryRun,
-    kWhere,
-    kQuery,
-    kCharSet,
-    kDelimiter,
-    kNull,
-    kNoHeader,
-    kColumns,
-    kLineEnd,
-  };
-  static const option kOptions[] = {{"server", required_argument, nullptr, 's'},
-                                    {"database", required_argument, nullptr, 'd'},
-                                    {"user", required_argument, nullptr, 'u'},
-                                    {"password-file", required_argument, nullptr, kPasswordFile},
-                                    {"portable", no_argument, nullptr, kPortable},
-                                    {"quiet", no_argument, nullptr, 'q'},
-                                    {"help", no_argument, nullptr, 'h'},
-                                    {"version", no_argument, nullptr, 'V'},
-                                    {"password", optional_argument, nullptr, kPassword},
-                                    {"from-line", required_argument, nullptr, kFromLine},
-                                    {"mode", required_argument, nullptr, kMode},
-                                    {"key", required_argument, nullptr, kKey},
-                                    {"atomic", no_argument, nullptr, kAtomic},
-                                    {"max-refusals", required_argument, nullptr, kMaxRefusals},
-                                    {"dry-run", no_argument, nullptr, kDryRun},
-                                    {"where", required_argument, nullptr, kWhere},
-                                    {"query", required_argument, nullptr, kQuery},
-                                    {"charset", required_argument, nullptr, kCharSet},
-                                    {"query", required_argument, nullptr, kQuery},
-                                    {"delimiter", required_argument, nullptr, kDelimiter},
-                                    {"null", required_argument, nullptr, kNull},
-                                    {"no-header", no_argument, nullptr, kNoHeader},
-                                    {"columns", required_argument, nullptr, kColumns},
-                                    {"line-end", required_argument, nullptr, kLineEnd},
-                                    {nullptr, 0, nullptr, 0}};
-  TCliOptions options;
-  opterr = 0;
-  int option;
-  while ((option = getopt_long(argc, argv, ":s:d:u:p:qhV", kOptions, nullptr)) != -1) {
-    switch (option) {
-      case 's':
-        options.server = optarg;
-        break;
-      case 'd':
-        options.database = optarg;
-        break;
-      case 'u':
-        options.user = optarg;
-        break;
-      case kPasswordFile:
-        options.passwordFile = optarg;
-        break;
-      case kPortable:
-        options.portable = true;
-        break;
-      case kFromLine:
-        options.fromLine =
-            PositiveNumber(optarg, "--from-line takes the number of a line of the file (1 or more)");
-        break;
-      case kMaxRefusals:
-        options.maxRefusals = PositiveNumber(optarg, "--max-refusals takes a number of lines (1 or more)");
-        break;
-      case kMode:
-        if (std::string(optarg) == "append") {
-          options.mode = TTransferRequest::TMode::mAppend;
-        } else if (std::string(optarg) == "replace") {
-          options.mode = TTransferRequest::TMode::mReplace;
-        } else if (std::string(optarg) == "upsert") {
-          options.mode = TTransferRequest::TMode::mUpsert;
-        } else {
-          throw TUsageError{"--mode takes append, replace or upsert"};
-        }
-        break;
-      case kKey:
-        options.keyColumns = Names(optarg);
-        break;
-      case kAtomic:
-        options.atomic = true;
-        break;
-      case kDryRun:
-        options.dryRun = true;
-        break;
-      case kWhere:
-        options.where = optarg;
-        break;
-      case kQuery:
-        options.query = optarg;
-        break;
-      case kCharSet:
-        options.charSet = optarg;
-        break;
-      case kDelimiter: {
-        const std::string delimiter = optarg;
-        if (delimiter == "tab" || delimiter == "\t") {
-          options.dialect.delimiter = '\t';
-        } else if (delimiter == "," || delimiter == ";" || delimiter == "|") {
-          options.dialect.delimiter = delimiter[0];
-        } else {
-          throw TUsageError{"--delimiter takes , ; | or tab"};
-        }
-        break;
-      }
-      case kNull:
-        options.dialect.nullText = optarg;
-        break;
-      case kNoHeader:
-        options.dialect.header = false;
-        break;
-      case kColumns:
-        options.dialect.columns = Names(optarg);
-        break;
-      case kLineEnd:
-        if (std::string(optarg) == "lf") {
-          options.dialect.lineEnd = TLineEnd::leLf;
-        } else if (std::string(optarg) == "crlf") {
-          options.dialect.lineEnd = TLineEnd::leCrLf;
-        } else {
-          throw TUsageError{"--line-end takes lf or crlf"};
-        }
-        break;
-      case 'q':
-        options.quiet = true;
-        break;
-      case 'h':
-        std::printf("%s\n%s", kUsage, kHelp);
-        std::exit(kExitDone);
-      case 'V':
-        std::printf("%s %s\n", kProgram, VP_VERSION);
-        std::exit(kExitDone);
-      case 'p':
-      case kPassword:
-        throw TUsageError{
-            "a password is not taken from the command line, where other users can read it; "
-            "use ISC_PASSWORD or --password-file"};
-      case ':':
-        throw TUsageError{"option " + OptionName(argv[optind - 1]) + " needs a value"};
-      default:
-        throw TUsageError{OptionProblem(argv[optind - 1], optopt)};
-    }
-  }
-  for (int i = optind; i < argc; ++i) options.operands.emplace_back(argv[i]);
+enum TLongOption {
+  kPasswordFile = 1000,
+  kPortable,
+  kPassword,
+  kFromLine,
+  kMode,
+  kKey,
+  kAtomic,
+  kMaxRefusals,
+  kDryRun,
+  kWhere,
+  kQuery,
+  kCharSet,
+  kDelimiter,
+  kNull,
+  kNoHeader,
+  kColumns,
+  kLineEnd,
+};
 
-  if (options.operands.empty()) throw TUsageError{"no command given"};
+const option kOptions[] = {{"server", required_argument, nullptr, 's'},
+                           {"database", required_argument, nullptr, 'd'},
+                           {"user", required_argument, nullptr, 'u'},
+                           {"password-file", required_argument, nullptr, kPasswordFile},
+                           {"portable", no_argument, nullptr, kPortable},
+                           {"quiet", no_argument, nullptr, 'q'},
+                           {"help", no_argument, nullptr, 'h'},
+                           {"version", no_argument, nullptr, 'V'},
+                           {"password", optional_argument, nullptr, kPassword},
+                           {"from-line", required_argument, nullptr, kFromLine},
+                           {"mode", required_argument, nullptr, kMode},
+                           {"key", required_argument, nullptr, kKey},
+                           {"atomic", no_argument, nullptr, kAtomic},
+                           {"max-refusals", required_argument, nullptr, kMaxRefusals},
+                           {"dry-run", no_argument, nullptr, kDryRun},
+                           {"where", required_argument, nullptr, kWhere},
+                           {"query", required_argument, nullptr, kQuery},
+                           {"charset", required_argument, nullptr, kCharSet},
+                           {"delimiter", required_argument, nullptr, kDelimiter},
+                           {"null", required_argument, nullptr, kNull},
+                           {"no-header", no_argument, nullptr, kNoHeader},
+                           {"columns", required_argument, nullptr, kColumns},
+                           {"line-end", required_argument, nullptr, kLineEnd},
+                           {nullptr, 0, nullptr, 0}};
+
+TTransferRequest::TMode ModeOf(const std::string& value) {
+  if (value == "append") return TTransferRequest::TMode::mAppend;
+  if (value == "replace") return TTransferRequest::TMode::mReplace;
+  if (value == "upsert") return TTransferRequest::TMode::mUpsert;
+  throw TUsageError{"--mode takes append, replace or upsert"};
+}
+
+char DelimiterOf(const std::string& value) {
+  if (value == "tab" || value == "\t") return '\t';
+  if (value == "," || value == ";" || value == "|") return value[0];
+  throw TUsageError{"--delimiter takes , ; | or tab"};
+}
+
+TLineEnd LineEndOf(const std::string& value) {
+  if (value == "lf") return TLineEnd::leLf;
+  if (value == "crlf") return TLineEnd::leCrLf;
+  throw TUsageError{"--line-end takes lf or crlf"};
+}
+
+// Takes an option only an import takes into options, and notes it there by
+// its name; false for any other option.
+bool TakeImportOption(TCliOptions& options, int option) {
+  switch (option) {
+    case kFromLine:
+      options.fromLine =
+          PositiveNumber(optarg, "--from-line takes the number of a line of the file (1 or more)");
+      break;
+    case kMaxRefusals:
+      options.maxRefusals = PositiveNumber(optarg, "--max-refusals takes a number of lines (1 or more)");
+      break;
+    case kMode:
+      options.mode = ModeOf(optarg);
+      break;
+    case kKey:
+      options.keyColumns = Names(optarg);
+      break;
+    case kAtomic:
+      options.atomic = true;
+      break;
+    case kDryRun:
+      options.dryRun = true;
+      break;
+    default:
+      return false;
+  }
+  const auto entry = std::find_if(std::begin(kOptions), std::end(kOptions),
+                                  [option](const struct option& o) { return o.val == option; });
+  options.importOnly.push_back(std::string("--") + entry->name);
+  return true;
+}
+
+// Takes an option of the file's form into options; false for any other.
+bool TakeDialectOption(TCliOptions& options, int option) {
+  switch (option) {
+    case kDelimiter:
+      options.dialect.delimiter = DelimiterOf(optarg);
+      return true;
+    case kNull:
+      options.dialect.nullText = optarg;
+      return true;
+    case kNoHeader:
+      options.dialect.header = false;
+      return true;
+    case kColumns:
+      options.dialect.columns = Names(optarg);
+      return true;
+    case kLineEnd:
+      options.dialect.lineEnd = LineEndOf(optarg);
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Takes one option getopt_long found into options; argument is the word of
+// the command line it came from. --help and --version answer and end here.
+void TakeOption(TCliOptions& options, int option, const char* argument) {
+  if (TakeImportOption(options, option) || TakeDialectOption(options, option)) return;
+  switch (option) {
+    case 's':
+      options.server = optarg;
+      break;
+    case 'd':
+      options.database = optarg;
+      break;
+    case 'u':
+      options.user = optarg;
+      break;
+    case 'q':
+      options.quiet = true;
+      break;
+    case kPasswordFile:
+      options.passwordFile = optarg;
+      break;
+    case kPortable:
+      options.portable = true;
+      break;
+    case kCharSet:
+      options.charSet = optarg;
+      break;
+    case kWhere:
+      options.where = optarg;
+      break;
+    case kQuery:
+      options.query = optarg;
+      break;
+    case 'h':
+      std::printf("%s\n%s", kUsage, kHelp);
+      std::exit(kExitDone);
+    case 'V':
+      std::printf("%s %s\n", kProgram, VP_VERSION);
+      std::exit(kExitDone);
+    case 'p':
+    case kPassword:
+      throw TUsageError{
+          "a password is not taken from the command line, where other users can read it; "
+          "use ISC_PASSWORD or --password-file"};
+    case ':':
+      throw TUsageError{"option " + OptionName(argument) + " needs a value"};
+    default:
+      throw TUsageError{OptionProblem(argument, optopt)};
+  }
+}
+
+// How many arguments the command takes after its name; throws TUsageError
+// for a command that is none.
+std::size_t ArgumentCount(const std::string& command, const TCliOptions& options) {
+  if (command == "tables") return 0;
+  if (command == "fields" || command == "export-all" || command == "import-all") return 1;
+  // A query stands for the table.
+  if (command == "export" && !options.query.empty()) return 1;
+  if (command == "export" || command == "import") return 2;
+  throw TUsageError{"unknown command '" + command + "'"};
+}
+
+// Refuses options that do not go with the command or with each other, rather
+// than leave one of them without effect.
+void CheckCombinations(const TCliOptions& options) {
   const std::string& command = options.operands[0];
-  std::size_t arguments;
-  if (command == "tables")
-    arguments = 0;
-  else if (command == "fields" || command == "export-all" || command == "import-all")
-    arguments = 1;
-  else if (command == "export" && !options.query.empty())
-    arguments = 1;
-  else if (command == "export" || command == "import")
-    arguments = 2;
-  else
-    throw TUsageError{"unknown command '" + command + "'"};
-  if (options.operands.size() != arguments + 1)
-    throw TUsageError{"'" + command + "' takes " + std::to_string(arguments) +
-                      (arguments == 1 ? " argument" : " arguments")};
-  if (options.database.empty()) throw TUsageError{"no database given (--database PATH)"};
+  if (command.starts_with("export") && !options.importOnly.empty())
+    throw TUsageError{options.importOnly.front() + " is for an import, not for '" + command + "'"};
   if ((!options.where.empty() || !options.query.empty()) && command != "export")
     throw TUsageError{"--where and --query choose the rows of an export"};
   // Each table of a whole database has columns and keys of its own.
@@ -374,9 +398,32 @@ TCliOptions ParseArguments(int argc, char** argv) {
     throw TUsageError{"--columns, --key and --from-line name one table's columns or lines, not all tables'"};
   if (!options.where.empty() && !options.query.empty())
     throw TUsageError{"--where is for a table; put the condition into the --query"};
+  if (!options.keyColumns.empty() && options.mode != TTransferRequest::TMode::mUpsert)
+    throw TUsageError{"--key names the columns an upsert matches; it needs --mode upsert"};
+  // A replace that failed left the table as it was: it starts again from the first line.
+  if (options.fromLine > 0 && options.mode == TTransferRequest::TMode::mReplace)
+    throw TUsageError{"--from-line does not go with --mode replace, which imports the whole file or nothing"};
   // Written as it stands, the null text must read back as one unquoted piece.
   if (NeedsCsvQuotes(options.dialect.nullText, options.dialect.delimiter))
     throw TUsageError{"--null takes a text without the delimiter, double quotes or line ends"};
+}
+
+TCliOptions ParseArguments(int argc, char** argv) {
+  TCliOptions options;
+  opterr = 0;
+  for (int option; (option = getopt_long(argc, argv, ":s:d:u:p:qhV", kOptions, nullptr)) != -1;) {
+    TakeOption(options, option, argv[optind - 1]);
+  }
+  for (int i = optind; i < argc; ++i) options.operands.emplace_back(argv[i]);
+
+  if (options.operands.empty()) throw TUsageError{"no command given"};
+  const std::string& command = options.operands[0];
+  const std::size_t arguments = ArgumentCount(command, options);
+  if (options.operands.size() != arguments + 1)
+    throw TUsageError{"'" + command + "' takes " + std::to_string(arguments) +
+                      (arguments == 1 ? " argument" : " arguments")};
+  if (options.database.empty()) throw TUsageError{"no database given (--database PATH)"};
+  CheckCombinations(options);
   return options;
 }
 
@@ -409,6 +456,28 @@ std::string Password(const TCliOptions& options, const std::string& user) {
   throw TUsageError{"no password: set ISC_PASSWORD, give --password-file, or run on a terminal"};
 }
 
+// Why a connection failed, in words: the server's, unless it did not know
+// the character set asked for (SQLSTATE 2C000), which the server only calls
+// bad parameters.
+std::string ConnectFailureText(const EDatabaseError& failure, const TCliOptions& options) {
+  if (failure.SqlState() != "2C000") return failure.what();
+  const std::string charSet = options.charSet.empty() ? LocaleCharSet() : options.charSet;
+  return "unknown character set '" + charSet +
+         "'; --charset takes a Firebird character set, such as UTF8, WIN1252, ISO8859_1 or NONE";
+}
+
+// The table as the database lists it: the one `tables` prints as name, when
+// it is typed after that list (printed: the name itself but for backslashes
+// and control characters), else as FindTable finds it.
+std::optional<std::string> FindTypedTable(TSQLConnection& connection, const std::string& name) {
+  std::vector<std::string> tables;
+  connection.ListTableNames(tables);
+  for (const std::string& table : tables) {
+    if (PrintableName(table) == name) return table;
+  }
+  return FindTable(connection, name);
+}
+
 int StoppedStatus() { return 128 + StopSignal(); }
 
 // The standard descriptors that were closed when the program started: they
@@ -431,9 +500,10 @@ std::string ShellQuoted(const std::string& text) {
 }
 
 // The command line again, ready for a shell, with --from-line set to line
-// (first, so that it stands before every operand).
+// (first, so that it stands before every operand), or without one for 0.
 std::string ResumeCommand(const std::vector<std::string>& arguments, std::int64_t line) {
-  std::string text = std::string(kProgram) + " --from-line " + std::to_string(line);
+  std::string text = kProgram;
+  if (line > 0) text += " --from-line " + std::to_string(line);
   bool options = true;
   for (std::size_t i = 1; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
@@ -464,7 +534,7 @@ int List(TSQLConnection& connection, const TCliOptions& options) {
   if (options.operands[0] == "tables") {
     connection.ListTableNames(names);
   } else {
-    const auto table = FindTable(connection, options.operands[1]);
+    const auto table = FindTypedTable(connection, options.operands[1]);
     if (!table) {
       Fail("no table '" + options.operands[1] + "' in the database");
       return kExitFailure;
@@ -472,7 +542,7 @@ int List(TSQLConnection& connection, const TCliOptions& options) {
     connection.ListFieldNames(*table, names);
   }
   if (StopSignal()) return StoppedStatus();
-  for (const std::string& name : names) std::printf("%s\n", Printable(name).c_str());
+  for (const std::string& name : names) std::printf("%s\n", PrintableName(name).c_str());
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
     Fail("cannot write the list to standard output");
     return kExitFailure;
@@ -533,7 +603,8 @@ int Transfer(TSQLConnection& connection, const TCliOptions& options) {
   const bool isExport = options.operands[0] == "export";
   const bool ofQuery = !options.query.empty();
   const std::string& file = options.operands.back();
-  const auto table = ofQuery ? std::optional<std::string>("") : FindTable(connection, options.operands[1]);
+  const auto table =
+      ofQuery ? std::optional<std::string>("") : FindTypedTable(connection, options.operands[1]);
   if (!table) {
     Fail("no table '" + options.operands[1] + "' in the database");
     return kExitFailure;
@@ -587,8 +658,18 @@ int Transfer(TSQLConnection& connection, const TCliOptions& options) {
     progress.Clear();
     Fail(failure.what());
     if (file == "-") return kExitFailure;
-    const std::string resume = Printable(ResumeCommand(g_arguments, failure.ResumeLine()));
-    if (failure.UnknownEnd() > 0) {
+    // A replace is one transaction: it imported the whole file or nothing.
+    const bool replace = options.mode == TTransferRequest::TMode::mReplace;
+    const std::string resume = Printable(ResumeCommand(g_arguments, replace ? 0 : failure.ResumeLine()));
+    if (failure.UnknownEnd() > 0 && replace) {
+      std::fprintf(
+          stderr,
+          "If the rows of lines %lld to %lld are in the table, the import is done. If they are not:\n  %s\n",
+          static_cast<long long>(failure.ResumeLine()), static_cast<long long>(failure.UnknownEnd() - 1),
+          resume.c_str());
+    } else if (replace) {
+      std::fprintf(stderr, "To import the file again:\n  %s\n", resume.c_str());
+    } else if (failure.UnknownEnd() > 0) {
       std::fprintf(
           stderr, "If the rows of lines %lld to %lld are in the table:\n  %s\nIf they are not:\n  %s\n",
           static_cast<long long>(failure.ResumeLine()), static_cast<long long>(failure.UnknownEnd() - 1),
@@ -637,6 +718,9 @@ int main(int argc, char** argv) {
   connection.Params().SetValue("ServerCharSet", options.charSet.empty() ? LocaleCharSet() : options.charSet);
   try {
     connection.SetConnected(true);
+  } catch (const EDatabaseError& failure) {
+    Fail("cannot connect to '" + database + "': " + ConnectFailureText(failure, options));
+    return kExitFailure;
   } catch (const std::exception& failure) {
     Fail("cannot connect to '" + database + "': " + failure.what());
     return kExitFailure;

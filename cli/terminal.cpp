@@ -79,13 +79,17 @@ int StopSignal() { return g_stopSignal; }
 
 void CatchBrokenPipe() { CatchAsStop(SIGPIPE); }
 
-std::string Printable(const std::string& text, bool keepLineFeeds) {
+namespace {
+
+std::string Escaped(const std::string& text, bool keepLineFeeds, bool doubleBackslashes) {
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
     const auto byte = static_cast<unsigned char>(text[i]);
     char escape[8];
-    if ((byte < 0x20 && !(keepLineFeeds && byte == '\n')) || byte == 0x7f) {
+    if (byte == '\\' && doubleBackslashes) {
+      out += "\\\\";
+    } else if ((byte < 0x20 && !(keepLineFeeds && byte == '\n')) || byte == 0x7f) {
       std::snprintf(escape, sizeof escape, "\\x%02x", byte);
       out += escape;
     } else if (byte == 0xc2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
@@ -99,6 +103,14 @@ std::string Printable(const std::string& text, bool keepLineFeeds) {
   }
   return out;
 }
+
+}  // namespace
+
+std::string Printable(const std::string& text, bool keepLineFeeds) {
+  return Escaped(text, keepLineFeeds, false);
+}
+
+std::string PrintableName(const std::string& name) { return Escaped(name, false, true); }
 
 TTerminalProgress::TTerminalProgress(bool visible)
     : m_visible(visible), m_start(std::chrono::steady_clock::now()), m_lastDraw(m_start) {}

@@ -25,6 +25,10 @@ void CatchBrokenPipe();
 // "\u009b"), so that names and values from a database or a file cannot
 // drive the terminal; line feeds stay when keepLineFeeds.
 std::string Printable(const std::string& text, bool keepLineFeeds = false);
+// A name as Printable shows it, with each backslash doubled too, so that
+// every escape stands for one name only and a printed name can be typed
+// back where a TABLE goes.
+std::string PrintableName(const std::string& name);
 
 // A bar on standard error with the rows done, the rate and the time left,
 // redrawn at most ten times a second; nothing at all when hidden.

@@ -59,6 +59,9 @@ class TSQLConnection {
 
   TSQLParams& Params() { return m_params; }
   const TSQLParams& Params() const { return m_params; }
+  // The character set texts and names travel in: the ServerCharSet
+  // parameter ("" for none, which is NONE).
+  std::string CharSet() const { return m_params.Value("ServerCharSet"); }
 
   // True only while a driver connection is held and the state is open.
   bool Connected() const;

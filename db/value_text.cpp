@@ -353,7 +353,8 @@ bool NoDateNorTime(const TSQLTimeStamp& stamp) {
 }  // namespace
 
 std::string FloatText(double value) {
-  if (value == 0) return "0";
+  // A negative zero keeps its sign, so that it reads back as the same double.
+  if (value == 0) return std::signbit(value) ? "-0" : "0";
   if (std::isnan(value)) return "NAN";
   if (std::isinf(value)) return value < 0 ? "-INF" : "INF";
 

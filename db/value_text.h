@@ -13,7 +13,7 @@
 // midnight: -1.25 is 29 December 1899, 06:00.
 using TDateTime = double;
 
-// General form with 15 significant digits: "0", "-2.5", "1E15", "1.5E-7", "INF", "NAN".
+// General form with 15 significant digits: "0", "-0", "-2.5", "1E15", "1.5E-7", "INF", "NAN".
 // Fixed form from 0.0001 up to 15 integer digits, otherwise scientific with "E"
 // and no "+". The decimal separator is the one of LocaleFormats(). When the
 // 15 digits would read back as another double, the fewest digits (16 or 17)

@@ -98,7 +98,7 @@ bool TCsvRecordReader::AtEnd() {
   std::int64_t blankLines = 0;
   for (;;) {
     if (m_file.Eof()) break;
-    m_file.ReadRawLine(m_ahead, m_maxRecordBytes + 1);
+    ReadFileLine(m_ahead, m_maxRecordBytes + 1);
     if (PendingIOCode() != 0) break;
     if (m_ahead.size() > m_maxRecordBytes) FailTooLarge(m_nextLine + blankLines);
     if (!linerules::IsBlank(m_ahead)) {
@@ -130,6 +130,19 @@ void TCsvRecordReader::FailTooLarge(std::int64_t lineNumber) const {
                   "' is larger than " + limit + ", the most one record may take");
 }
 
+// The file's next line, without the byte-order mark that may start the file
+// (its bytes counted as read).
+void TCsvRecordReader::ReadFileLine(std::string& line, std::size_t maxBytes) {
+  m_file.ReadRawLine(line, maxBytes);
+  if (!m_atStart) return;
+  m_atStart = false;
+  constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+  if (line.starts_with(kByteOrderMark)) {
+    line.erase(0, kByteOrderMark.size());
+    m_bytesRead += static_cast<std::int64_t>(kByteOrderMark.size());
+  }
+}
+
 // The record's next line into m_raw: a line read ahead, else the file's next.
 void TCsvRecordReader::TakeLine() {
   if (!m_blanks.empty()) {
@@ -139,7 +152,7 @@ void TCsvRecordReader::TakeLine() {
     m_raw.swap(m_ahead);
     m_hasAhead = false;
   } else {
-    m_file.ReadRawLine(m_raw, m_maxRecordBytes - m_record.size() + 1);
+    ReadFileLine(m_raw, m_maxRecordBytes - m_record.size() + 1);
   }
   if (m_record.size() + m_raw.size() > m_maxRecordBytes) FailTooLarge(m_lineNumber);
   m_record += m_raw;

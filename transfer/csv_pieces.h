@@ -72,6 +72,10 @@ struct TCsvPiece {
 // null as a blank line then. The records have as many pieces as the first
 // one, the header, unless SetPiecesPerRecord says otherwise.
 //
+// A UTF-8 byte-order mark (EF BB BF) that starts the file is no data, as
+// spreadsheets write one in front of the first line, a header or a row; the
+// first record's bytes are those after it.
+//
 // Failures of the file are left pending for IOCheck. A record larger than
 // maxRecordBytes throws Exception naming the line it starts on.
 class TCsvRecordReader {
@@ -104,6 +108,7 @@ class TCsvRecordReader {
 
  private:
   void TakeLine();
+  void ReadFileLine(std::string& line, std::size_t maxBytes);
   [[noreturn]] void FailTooLarge(std::int64_t lineNumber) const;
   void ReadPieces(std::vector<TCsvPiece>& pieces);
 
@@ -128,4 +133,5 @@ class TCsvRecordReader {
   std::int64_t m_nextLine = 1;
   std::int64_t m_bytesRead = 0;
   bool m_unterminated = false;
+  bool m_atStart = true;  // nothing read from the file yet
 };

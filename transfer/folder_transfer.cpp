@@ -204,7 +204,7 @@ std::optional<std::string> FindTable(TSQLConnection& connection, const std::stri
   if (std::find(tables.begin(), tables.end(), name) != tables.end()) return name;
   std::optional<std::string> found;
   for (const std::string& table : tables) {
-    if (!SameText(table, name)) continue;
+    if (!SameName(table, name, connection.CharSet())) continue;
     if (found) return std::nullopt;
     found = table;
   }

@@ -51,19 +51,19 @@ const char* DelimiterName(char delimiter) {
 }  // namespace
 
 std::size_t MatchColumnName(const std::vector<std::string>& names, const std::string& name,
-                            const std::vector<bool>& taken) {
+                            const std::vector<bool>& taken, std::string_view charSet) {
   const auto exact = std::find(names.begin(), names.end(), name);
   if (exact != names.end() && !taken[static_cast<std::size_t>(exact - names.begin())]) {
     return static_cast<std::size_t>(exact - names.begin());
   }
   for (std::size_t i = 0; i < names.size(); ++i) {
-    if (!taken[i] && SameText(names[i], name)) return i;
+    if (!taken[i] && SameName(names[i], name, charSet)) return i;
   }
   return names.size();
 }
 
-THeaderMatch MatchHeader(std::vector<TCsvPiece> header, const std::vector<TTableColumn>& table,
-                         const TCsvDialect& dialect) {
+THeaderMatch MatchHeader(const std::vector<TCsvPiece>& header, const std::vector<TTableColumn>& table,
+                         const TCsvDialect& dialect, std::string_view charSet) {
   THeaderMatch match;
   // Given names (a file without a header, or read as other columns) are no line of the file.
   const bool firstLine = dialect.header && dialect.columns.empty();
@@ -72,18 +72,16 @@ THeaderMatch MatchHeader(std::vector<TCsvPiece> header, const std::vector<TTable
     match.problems.push_back("The first line is empty; it must name the columns, " + separated + ".");
     return match;
   }
-  if (firstLine && !header.empty() && !header[0].quoted && header[0].text.starts_with("\xEF\xBB\xBF")) {
-    header[0].text.erase(0, 3);  // a byte-order mark, as spreadsheets write it
-  }
   std::vector<std::string> names;
   for (const TTableColumn& column : table) names.push_back(column.name);
   std::vector<bool> taken(table.size(), false);
   for (std::size_t p = 0; p < header.size(); ++p) {
     const std::string& name = header[p].text;
-    const std::size_t index = MatchColumnName(names, name, taken);
+    const std::size_t index = MatchColumnName(names, name, taken, charSet);
     if (index == table.size()) {
-      const bool twice = std::any_of(table.begin(), table.end(),
-                                     [&](const TTableColumn& column) { return SameText(column.name, name); });
+      const bool twice = std::any_of(table.begin(), table.end(), [&](const TTableColumn& column) {
+        return SameName(column.name, name, charSet);
+      });
       match.problems.push_back(twice ? "Column '" + name + "' is named twice."
                                      : "The table has no column '" + name + "'.");
       continue;

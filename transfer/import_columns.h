@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "db/bulk_inserter.h"
@@ -29,19 +30,19 @@ struct THeaderMatch {
 
 // The column of names that name goes to: the one written exactly so, so that
 // columns whose names differ only in letter case stay apart; otherwise a
-// column not yet taken that differs only in letter case. names.size() for none.
+// column not yet taken that differs only in letter case (SameName, the names
+// being in the connection's character set charSet). names.size() for none.
 std::size_t MatchColumnName(const std::vector<std::string>& names, const std::string& name,
-                            const std::vector<bool>& taken);
+                            const std::vector<bool>& taken, std::string_view charSet);
 
 // Each name of the header goes to its column by MatchColumnName. The header
 // does not fit when it names something that is no column (or a column
 // twice), or lacks a column every row needs a value for. The header is the
 // file's first line unless the dialect gives the columns or has no header;
-// a first line is also wrong when empty, loses a byte-order mark before its
-// first name, and a delimiter it seems to use instead of the dialect's is
-// named among the problems.
-THeaderMatch MatchHeader(std::vector<TCsvPiece> header, const std::vector<TTableColumn>& table,
-                         const TCsvDialect& dialect = {});
+// a first line is also wrong when empty, and a delimiter it seems to use
+// instead of the dialect's is named among the problems.
+THeaderMatch MatchHeader(const std::vector<TCsvPiece>& header, const std::vector<TTableColumn>& table,
+                         const TCsvDialect& dialect = {}, std::string_view charSet = {});
 
 // A piece as the value for column: an unquoted piece equal to the null text
 // (by default the empty one) is null; a date, time or number that reads

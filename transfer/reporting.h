@@ -65,12 +65,16 @@ struct TTransferResult {
   std::string rejectedPath;                 // import: the file of refused lines, when there was one
   bool dryRun = false;                      // import: rows counts what a real import would have done
   bool rolledBack = false;                  // import: nothing was changed (one transaction undone)
+  // Import: the refused line that ended it (atomic, or the most refusals reached); 0 for none.
+  std::int64_t refusalStopLine = 0;
 };
 
 // The message the window shows for a result: the count message ("25 records
 // of table 'T' has been exported into file '/data/t.csv'"), with the refused
 // lines and a stop of an import after it, or the header message, or the
-// message of a stopped export.
+// message of a stopped export. A dry run says that generators and identity
+// columns may have advanced; an import undone names the refused line that
+// ended it and says that no refused line was kept.
 std::string ResultText(const TTransferResult& result);
 
 // What the user answers to a refused line.

@@ -26,16 +26,16 @@ namespace {
 
 // The columns the file takes, in the file's order: those the dialect names,
 // matched as an import matches its header.
-std::vector<std::size_t> ChosenColumns(const std::vector<std::string>& names,
-                                       const TTransferRequest& request) {
+std::vector<std::size_t> ChosenColumns(const std::vector<std::string>& names, const TTransferRequest& request,
+                                       const std::string& charSet) {
   std::vector<std::size_t> chosen;
   const std::string source = request.query.empty() ? "table" : "query";
   std::vector<bool> taken(names.size(), false);
   for (const std::string& name : request.dialect.columns) {
-    const std::size_t column = MatchColumnName(names, name, taken);
+    const std::size_t column = MatchColumnName(names, name, taken, charSet);
     if (column == names.size()) {
-      const bool twice =
-          std::any_of(names.begin(), names.end(), [&](const std::string& n) { return SameText(n, name); });
+      const bool twice = std::any_of(names.begin(), names.end(),
+                                     [&](const std::string& n) { return SameName(n, name, charSet); });
       throw Exception(twice ? "Column '" + name + "' is named twice."
                             : "The " + source + " has no column '" + name + "'.");
     }
@@ -216,10 +216,12 @@ TTransferResult ExportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
 
   try {
     TTableReader::TSource source{request.tableName, request.where, request.query, {}};
-    if (!request.dialect.columns.empty())
-      source.choose = [&request](const std::vector<std::string>& names) {
-        return ChosenColumns(names, request);
+    if (!request.dialect.columns.empty()) {
+      const std::string charSet = dataSet.SQLConnection()->CharSet();
+      source.choose = [&request, charSet](const std::vector<std::string>& names) {
+        return ChosenColumns(names, request, charSet);
       };
+    }
     std::int64_t fetched = 0;
     // A failure while rows are read names the row, and the character set
     // the text was to be written in.

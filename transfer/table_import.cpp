@@ -469,7 +469,10 @@ bool TImportRun::Refuse(const std::string& record, const TRefusedLine& line) {
   ++m_result.refused;
   m_rejected.Add(record, line.lineNumber, line.reason);
   if (m_request.atomic || (m_request.maxRefusals > 0 && m_result.refused >= m_request.maxRefusals)) {
-    if (!m_stopAsked) m_messages.AskRefusedLine(line);
+    if (!m_stopAsked) {
+      m_messages.AskRefusedLine(line);
+      m_result.refusalStopLine = line.lineNumber;
+    }
     m_stopAsked = true;
     return false;
   }
@@ -490,16 +493,17 @@ void TImportRun::MoveBar(std::int64_t rowsDone, std::int64_t bytesRead) {
 }
 
 // The key columns the request names, matched as a header's names are.
-std::vector<std::string> KeyColumns(const TTransferRequest& request, const std::vector<TTableColumn>& table) {
+std::vector<std::string> KeyColumns(const TTransferRequest& request, const std::vector<TTableColumn>& table,
+                                    std::string_view charSet) {
   std::vector<std::string> names;
   for (const TTableColumn& column : table) names.push_back(column.name);
   std::vector<bool> taken(names.size(), false);
   std::vector<std::string> key;
   for (const std::string& name : request.keyColumns) {
-    const std::size_t column = MatchColumnName(names, name, taken);
+    const std::size_t column = MatchColumnName(names, name, taken, charSet);
     if (column == names.size()) {
-      const bool twice =
-          std::any_of(key.begin(), key.end(), [&](const std::string& k) { return SameText(k, name); });
+      const bool twice = std::any_of(key.begin(), key.end(),
+                                     [&](const std::string& k) { return SameName(k, name, charSet); });
       throw Exception(twice ? "The key names column '" + name + "' twice."
                             : "The key names a column that table '" + request.tableName +
                                   "' does not have: '" + name + "'.");
@@ -546,7 +550,7 @@ TTransferResult ImportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
     }
     reader.SetPiecesPerRecord(header.size());
   }
-  THeaderMatch match = MatchHeader(header, table, dialect);
+  THeaderMatch match = MatchHeader(header, table, dialect, dataSet.SQLConnection()->CharSet());
   if (!match.problems.empty()) {
     result.headerMismatch = true;
     result.headerProblems = std::move(match.problems);
@@ -557,7 +561,7 @@ TTransferResult ImportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
   TImportRun run(result, request, progress, messages, reader, std::move(match.columns), header.size(),
                  fileSize);
   try {
-    run.Run(*dataSet.SQLConnection(), KeyColumns(request, table));
+    run.Run(*dataSet.SQLConnection(), KeyColumns(request, table, dataSet.SQLConnection()->CharSet()));
   } catch (const EImportFailed&) {
     try {
       run.Rejected().Close();

@@ -37,6 +37,16 @@ done
 run -style Fusion --version
 [ "$out" = "varnelo-pelmora $version" ] || fail "-style Fusion --version wrote: $out"
 
+# Without a display, or with one that cannot be opened, the program says so
+# and ends with 1 instead of an abort.
+run
+[ "$status" -eq 1 ] || fail "without a display it ended with $status: $err"
+[[ $err == *"no display to open the window on"* ]] || fail "without a display it wrote: $err"
+status=0
+err=$(env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM DISPLAY=:987 timeout 10 "$program" 2>&1 >/dev/null) || status=$?
+[ "$status" -eq 1 ] || fail "on a display that is not there it ended with $status: $err"
+[[ $err == *"the window cannot be opened"* ]] || fail "on a display that is not there it wrote: $err"
+
 # A full standard output is a failure, not a silent success.
 if [ -w /dev/full ]; then
   env -u DISPLAY -u WAYLAND_DISPLAY timeout 10 "$program" --help >/dev/full 2>/dev/null

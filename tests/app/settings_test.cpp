@@ -4,6 +4,7 @@
 // never reaches the disk.
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -100,6 +101,31 @@ class SettingsTest : public QObject {
       QVERIFY(file.open(QIODevice::ReadOnly));
       QVERIFY2(!file.readAll().contains(kPassword.toUtf8()), qPrintable(file.fileName()));
     }
+  }
+
+  // A settings file larger than settings ever are is not read (QSettings
+  // would read all of it before the window shows), nor written over.
+  void aSettingsFileLargerThanTheBoundIsNotRead() {
+    const QString settingsFile = m_root + QStringLiteral("/config/varnelo-pelmora/varnelo-pelmora.conf");
+    const struct {
+      qint64 size;
+      QString serverShown;
+    } cases[] = {{TfrmMain::kMaxSettingsBytes, QStringLiteral("from-the-file")},
+                 {TfrmMain::kMaxSettingsBytes + 1, QStringLiteral("localhost")}};
+    for (const auto& c : cases) {
+      QByteArray bytes = "[Connection]\nServerName=from-the-file\n;";
+      bytes += QByteArray(c.size - bytes.size() - 1, 'x') + '\n';
+      QFile file(settingsFile);
+      QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+      QCOMPARE(file.write(bytes), c.size);
+      file.close();
+      {
+        auto w = OpenWindow();
+        QCOMPARE(w->edtServerName->text(), c.serverShown);
+      }
+      QCOMPARE(QFileInfo(settingsFile).size(), c.size);
+    }
+    QFile::remove(settingsFile);
   }
 
  private:

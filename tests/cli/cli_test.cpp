@@ -63,7 +63,7 @@ const char* const kRows =
     "'line' || ASCII_CHAR(13) || ASCII_CHAR(10) || 'break', x'00FF0D0A2C22');\n"
     "INSERT INTO SOURCE VALUES (2, 32767, 9223372036854775807, 1.0E300, 0.5, 0.0001, '2024-02-12', "
     "'00:00:00', '1899-12-30 00:00:00', FALSE, '', '', '', '');\n"
-    "INSERT INTO SOURCE (ID) VALUES (3);\n";
+    "INSERT INTO SOURCE (ID, D) VALUES (3, -0E0);\n";
 
 class CliTest : public ::testing::TestWithParam<bool> {
  protected:
@@ -169,6 +169,8 @@ TEST_P(CliTest, APipeCopiesATableAndPortableFilesCrossLocales) {
   const std::string original = exportOf(Target(*source), "SOURCE");
   ASSERT_NE(original.find("2004-03-05 14:07:09"), std::string::npos) << original;
   ASSERT_NE(original.find(",0.1,"), std::string::npos) << original;
+  // A negative zero keeps its sign, there and back.
+  ASSERT_NE(original.find("\r\n3,,,-0,"), std::string::npos) << original;
 
   struct TCase {
     const char* exportFlags;
@@ -226,6 +228,12 @@ TEST_P(CliTest, ExitStatusesTellWhatHappened) {
       {"tables", 2, "", "no database given"},
       {"--version", 0, "varnelo-pelmora-cli " VP_VERSION "\n", ""},
       {"--help", 0, "import TABLE FILE", ""},
+      {Target(*source) + " --mode replace --from-line 3 import SOURCE refused.csv", 2, "",
+       "--from-line does not go with --mode replace"},
+      {Target(*source) + " --key ID import SOURCE refused.csv", 2, "",
+       "--key names the columns an upsert matches"},
+      {Target(*source) + " --key ID --mode append import SOURCE refused.csv", 2, "",
+       "it needs --mode upsert"},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.commandLine);
@@ -235,6 +243,21 @@ TEST_P(CliTest, ExitStatusesTellWhatHappened) {
     EXPECT_NE(run.err.find(c.inErr), std::string::npos) << run.err;
     if (c.status == 2) {
       EXPECT_NE(run.err.find("Usage: varnelo-pelmora-cli"), std::string::npos);
+    }
+  }
+  // An export refuses each option of an import, naming it, and writes nothing.
+  for (const std::string option :
+       {"--mode upsert", "--key ID", "--atomic", "--max-refusals 1", "--from-line 2", "--dry-run"}) {
+    for (const std::string command : {"export SOURCE out.csv", "export-all all"}) {
+      SCOPED_TRACE(option + " " + command);
+      const TRun run = Shell("cli " + Target(*source) + " " + option + " " + command);
+      EXPECT_EQ(run.status, 2);
+      EXPECT_NE(run.err.find(option.substr(0, option.find(' ')) + " is for an import, not for '" +
+                             command.substr(0, command.find(' ')) + "'"),
+                std::string::npos)
+          << run.err;
+      EXPECT_FALSE(fs::exists(dir / "out.csv"));
+      EXPECT_FALSE(fs::exists(dir / "all"));
     }
   }
   // The lines the database took stay; the refused ones are in the rejected file.
@@ -259,7 +282,8 @@ TEST_P(CliTest, ExitStatusesTellWhatHappened) {
 // that may be a password, a reader that goes away.
 TEST_P(CliTest, DescriptorsTerminalAndOptionsAreSafe) {
   source->Execute(
-      "CREATE TABLE \"A\x1b[2JB\" (ID INTEGER);\nCREATE TABLE BIG (ID INTEGER, NAME VARCHAR(40));\nCOMMIT;\n"
+      "CREATE TABLE \"A\x1b[2JB\" (ID INTEGER);\nCREATE TABLE \"A\\x1b[2JB\" (LITERAL INTEGER);\n"
+      "CREATE TABLE BIG (ID INTEGER, NAME VARCHAR(40));\nCOMMIT;\n"
       "SET TERM ^ ;\nEXECUTE BLOCK AS DECLARE I INTEGER = 0; BEGIN WHILE (I < 50000) DO BEGIN "
       "INSERT INTO BIG VALUES (:I, 'name ' || :I); I = I + 1; END END^\nSET TERM ; ^\n");
   struct TCase {
@@ -271,7 +295,10 @@ TEST_P(CliTest, DescriptorsTerminalAndOptionsAreSafe) {
       {"cli " + Target(*source) + " tables >&-", 1, "", "standard output is closed"},
       {"cli " + Target(*source) + " export BIG - >&-", 1, "", "standard output is closed"},
       {"cli " + Target(*source) + " import BIG - <&-", 1, "", "standard input is closed"},
-      {"cli " + Target(*source) + " tables", 0, "A\\x1b[2JB\nBIG\n", ""},
+      // Every name printed can be typed back: a backslash is escaped too.
+      {"cli " + Target(*source) + " tables", 0, "A\\x1b[2JB\nA\\\\x1b[2JB\nBIG\n", ""},
+      {"cli " + Target(*source) + " fields 'A\\x1b[2JB'", 0, "ID\n", ""},
+      {"cli " + Target(*source) + " fields 'A\\\\x1b[2JB'", 0, "LITERAL\n", ""},
       {"cli " + Target(*source) + " --passw=secret tables", 2, "", "a password is not taken"},
       {"cli " + Target(*source) + " --portable=yes tables", 2, "", "option --portable takes no value"},
       {"cli " + Target(*source) + " --quiet=1 tables", 2, "", "option --quiet takes no value"},
@@ -335,9 +362,15 @@ TEST_P(CliTest, ImportModesChangeTheTableAsTheySay) {
       {"--mode upsert", 0, "1,a\r\n2,B\r\n3,c\r\n4,d\r\n", ""},
       {"--mode upsert --key ID", 0, "1,a\r\n2,B\r\n3,c\r\n4,d\r\n", ""},
       {"--mode replace", 0, "2,B\r\n3,c\r\n4,d\r\n", ""},
-      {"--atomic", 1, "1,a\r\n2,b\r\n", "the table is as it was"},
-      {"--mode replace --max-refusals 1 --key ID", 1, "1,a\r\n2,b\r\n", "the table is as it was"},
-      {"--dry-run", 3, "1,a\r\n2,b\r\n", "Dry run: 2 records of table 'T' would have been imported"},
+      {"--atomic", 1, "1,a\r\n2,b\r\n",
+       "the table is as it was. Line 2 was refused, which ended the import; as the import was undone, no "
+       "refused line was kept\n"},
+      {"--mode replace --max-refusals 1", 1, "1,a\r\n2,b\r\n",
+       "the table is as it was. Line 3 was refused, which ended the import; as the import was undone, no "
+       "refused line was kept\n"},
+      {"--dry-run", 3, "1,a\r\n2,b\r\n",
+       "Dry run: 2 records of table 'T' would have been imported from file './in.csv'; nothing was changed, "
+       "except that generators and identity columns may have advanced"},
       {"--max-refusals 1", 1, "1,a\r\n2,b\r\n", "The import stopped at line 3"},
   };
   for (const TCase& c : cases) {
@@ -438,6 +471,8 @@ TEST_P(CliTest, TheFilesCharacterSetIsTheLocalesOrTheOnesGiven) {
       "INSERT INTO WORDS VALUES (1, _UTF8 'caf\u00E9', _UTF8 '\u041F\u0440\u0438\u0432\u0435\u0442');\n"
       "INSERT INTO \"\u00C4PFEL\" VALUES (_UTF8 'gr\u00FC\u00DF');\n");
   WriteFile(dir / "none.csv", "ID,W\r\n1,caf\xE9\r\n");
+  WriteFile(dir / "lower.csv", "gr\u00F6sse\r\nutf-8\r\n");
+  WriteFile(dir / "lower1252.csv", "gr\xF6sse\r\nwin1252\r\n");
   const struct {
     const char* locale;
     std::string commandLine;  // after "cli TARGET"
@@ -453,10 +488,18 @@ TEST_P(CliTest, TheFilesCharacterSetIsTheLocalesOrTheOnesGiven) {
       {"C.UTF-8", "-q --charset WIN1252 export W1252 -", 0, "ID,W\r\n", ""},
       {"C.UTF-8", "-q --charset WIN1252 export WORDS -", 1, "",
        "Row 1 of table 'WORDS' cannot be written into file '/dev/stdout' in character set WIN1252"},
-      {"C.UTF-8", "--charset NO_SUCH_SET tables", 1, "", "cannot connect"},
+      {"C.UTF-8", "--charset NO_SUCH_SET tables", 1, "", "': unknown character set 'NO_SUCH_SET'"},
       {"C.UTF-8", "tables", 0, "COPY\nEMPTY_ONE\nMixed Case\nSOURCE\nW1252\nWORDS\n\u00C4PFEL\n", ""},
       {"C.UTF-8", "fields \u00C4PFEL", 0, "GR\u00D6SSE\n", ""},
       {"C.UTF-8", "-q export \u00C4PFEL -", 0, "GR\u00D6SSE\r\ngr\u00FC\u00DF\r\n", ""},
+      // Other letters than A-Z match regardless of their case too, in the file's set.
+      {"C.UTF-8", "-q import \u00E4pfel lower.csv", 0, "", ""},
+      {"C.UTF-8",
+       "-q --charset WIN1252 import \xC4"
+       "PFEL lower1252.csv",
+       0, "", ""},
+      {"C.UTF-8", "-q --columns gr\u00F6sse export \u00C4PFEL -", 0,
+       "GR\u00D6SSE\r\ngr\u00FC\u00DF\r\nutf-8\r\nwin1252\r\n", ""},
       // A file of bytes as stored, read in the set they were stored in; read
       // as UTF-8 the byte E9 is no character.
       {"C.UTF-8", "-q import W1252 none.csv", 3, "",

@@ -95,4 +95,36 @@ TEST(LayerText, TrimmingTakesEveryCharacterUpToCode32) {
   EXPECT_EQ(WithObjectName("sdsTable", "text"), "sdsTable: text");
 }
 
+// Names match regardless of the case of every letter that has one, read in
+// the connection's character set; bytes that are no character match only
+// themselves.
+TEST(LayerText, NamesMatchRegardlessOfLetterCaseInTheirCharacterSet) {
+  const struct {
+    const char* a;
+    const char* b;
+    const char* charSet;
+    bool same;
+  } cases[] = {
+      {"CUSTOMER", "customer", "UTF8", true},
+      {"\u00C4RGER", "\u00E4rger", "UTF8", true},
+      {"\u00C4RGER", "\u00E4rger", "utf8", true},
+      {"\u00C4RGER", "\u00E4rger", "NONE", true},  // the catalogue's UTF-8, as it stands
+      {"\u00C4RGER", "\u00E4rger", "", true},
+      {"\u041F\u0420\u0418\u0412\u0415\u0422", "\u043F\u0440\u0438\u0432\u0435\u0442", "UTF8", true},
+      {"\u00C4RGER", "\u00E4rgern", "UTF8", false},
+      {"\u00C4RGER", "ARGER", "UTF8", false},
+      {"STRASSE", "stra\u00DFe", "UTF8", false},
+      {"\xC4RGER", "\xE4rger", "UTF8", false},  // no UTF-8: the bytes differ
+      {"\xC4RGER", "\xE4rger", "WIN1252", true},
+      {"\xC4RGER", "\xE4rger", "ISO8859_1", true},
+      {"\xF0\xD2\xC9", "\xD0\xF2\xE9", "KOI8R", true},  // При and пРИ
+      {"\xC4RGER", "\xE4rger", "SJIS_0208", false},     // a set without cases here: A-Z alone
+      {"Table_Name", "TABLE_NAME", "SJIS_0208", true},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(SameName(c.a, c.b, c.charSet), c.same) << c.a << " " << c.b << " " << c.charSet;
+    EXPECT_EQ(SameName(c.b, c.a, c.charSet), c.same) << c.b << " " << c.a << " " << c.charSet;
+  }
+}
+
 }  // namespace

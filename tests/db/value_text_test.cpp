@@ -90,7 +90,7 @@ TEST(FloatText, GeneralFormWithFifteenDigits) {
       {"large", 1e300, '.', "1E300"},
       {"denormal", 5e-324, '.', "4.94065645841247E-324"},
       {"zero", 0.0, '.', "0"},
-      {"negative zero", -0.0, '.', "0"},
+      {"negative zero keeps its sign", -0.0, '.', "-0"},
       {"infinity", inf, '.', "INF"},
       {"negative infinity", -inf, '.', "-INF"},
       {"not a number", std::nan(""), '.', "NAN"},

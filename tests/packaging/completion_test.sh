@@ -48,6 +48,12 @@ options=$("$program" --help | grep -oE -- '--[a-z][a-z-]*' | sort -u)
 expect "$options" "$program" --
 expect "--password-file
 --portable" "$program" -d x.fdb --p
+# An export refuses the options of an import: they are not offered there.
+expect "--database
+--delimiter" "$program" -d x.fdb export --d
+expect "--database
+--delimiter
+--dry-run" "$program" -d x.fdb import --d
 
 commands="export
 export-all

@@ -126,6 +126,19 @@ TEST(CsvPieces, RecordsAreReadBackAsWritten) {
       {"blank lines in between are records", "a,b\r\n\r\n\n1,2\r\n\r\n", R{"a|b", "", "", "1|2"}},
       {"after a one-piece header blank lines are records", "a\r\n1\r\n\r\n\r\n", R{"a", "1", "", ""}},
       {"unterminated quote runs to the end", "\"abc\r\ndef", R{"q:abc\r\ndef"}},
+      {"a byte-order mark before a quoted first piece is no data", "\xEF\xBB\xBF\"ID\",\"VU\"\r\n1,x\r\n",
+       R{"q:ID|q:VU", "1|x"}},
+      {"a byte-order mark before a first line of values is no data",
+       "\xEF\xBB\xBF"
+       "5,y\r\n",
+       R{"5|y"}},
+      {"a byte-order mark before blank lines is no data", "\xEF\xBB\xBF\r\n\r\n1\r\n", R{"", "", "1"}},
+      {"a byte-order mark after the start is data",
+       "a\r\n\xEF\xBB\xBF"
+       "b\r\n",
+       R{"a",
+         "\xEF\xBB\xBF"
+         "b"}},
   };
   for (const auto& c : cases) EXPECT_EQ(Records(c.bytes), c.records) << c.name;
 }

@@ -484,6 +484,7 @@ TEST_P(TableTransferTest, ImportChecksTheHeaderAgainstTheFields) {
       {"ID,ID", false, "Column 'ID' is named twice."},
       {"ID,id", false, "Column 'id' is named twice."},
       {"\xEF\xBB\xBFID,NAME", true, ""},
+      {"\xEF\xBB\xBF\"ID\",\"NAME\"", true, ""},
       {"ID, NAME", false, "The table has no column ' NAME'."},
       {"ID,NAME,NOPE", false, "The table has no column 'NOPE'."},
       {"", false, "The first line is empty; it must name the columns, separated by commas."},
