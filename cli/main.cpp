@@ -90,6 +90,7 @@ const char* const kHelp =
     "      --atomic              import in one transaction: a failure, a refused line\n"
     "                            or a stop leaves the table as it was\n"
     "      --max-refusals N      stop the import after N refused lines\n"
+    "      --rejected-dir DIR    keep the refused lines in DIR, not beside the file\n"
     "      --dry-run             import every line, then undo it all: the counts and\n"
     "                            refused lines of a real import, nothing changed but\n"
     "                            generators and identity columns, which may advance\n"
@@ -115,7 +116,7 @@ const char* const kHelp =
     "  -V, --version             show the version\n"
     "\n"
     "The import options (--from-line, --mode, --key, --atomic, --max-refusals,\n"
-    "--dry-run) are refused by export and export-all.\n"
+    "--rejected-dir, --dry-run) are refused by export and export-all.\n"
     "\n"
     "Text is written and read in the --charset set and stored in each column's\n"
     "own; a character a column's set cannot hold is a refused line. --charset NONE\n"
@@ -143,6 +144,7 @@ struct TCliOptions {
   bool atomic = false;
   bool dryRun = false;
   std::int64_t maxRefusals = 0;
+  std::string rejectedDir;
   std::string where;
   std::string query;
   TCsvDialect dialect;
@@ -213,6 +215,7 @@ enum TLongOption {
   kKey,
   kAtomic,
   kMaxRefusals,
+  kRejectedDir,
   kDryRun,
   kWhere,
   kQuery,
@@ -238,6 +241,7 @@ const option kOptions[] = {{"server", required_argument, nullptr, 's'},
                            {"key", required_argument, nullptr, kKey},
                            {"atomic", no_argument, nullptr, kAtomic},
                            {"max-refusals", required_argument, nullptr, kMaxRefusals},
+                           {"rejected-dir", required_argument, nullptr, kRejectedDir},
                            {"dry-run", no_argument, nullptr, kDryRun},
                            {"where", required_argument, nullptr, kWhere},
                            {"query", required_argument, nullptr, kQuery},
@@ -287,6 +291,10 @@ bool TakeImportOption(TCliOptions& options, int option) {
       break;
     case kAtomic:
       options.atomic = true;
+      break;
+    case kRejectedDir:
+      if (*optarg == '\0') throw TUsageError{"--rejected-dir takes a folder"};
+      options.rejectedDir = optarg;
       break;
     case kDryRun:
       options.dryRun = true;
@@ -583,6 +591,7 @@ int FolderTransfer(TSQLConnection& connection, const TCliOptions& options) {
   each.atomic = options.atomic;
   each.dryRun = options.dryRun;
   each.maxRefusals = options.maxRefusals;
+  each.rejectedFolder = options.rejectedDir;
   each.dialect = options.dialect;
   TTerminalProgress progress(!options.quiet && isatty(STDERR_FILENO));
   TFolderTerminal messages(progress, options.quiet);
@@ -620,6 +629,7 @@ int Transfer(TSQLConnection& connection, const TCliOptions& options) {
   request.atomic = options.atomic;
   request.dryRun = options.dryRun;
   request.maxRefusals = options.maxRefusals;
+  request.rejectedFolder = options.rejectedDir;
   request.dialect = options.dialect;
   if (file == "-" && g_closedAtStart[isExport ? 1 : 0]) {
     Fail(std::string("standard ") + (isExport ? "output" : "input") + " is closed: there is nothing to " +

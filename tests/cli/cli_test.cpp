@@ -799,6 +799,10 @@ TEST_P(CliTest, RefusedLinesAreNeverLost) {
   EXPECT_NE(run.err.find("The refused lines cannot be kept in folder"), std::string::npos) << run.err;
   EXPECT_NE(run.err.find("varnelo-pelmora-cli --from-line 2 "), std::string::npos) << run.err;
   EXPECT_EQ(run.err.find("'--from'"), std::string::npos) << run.err;
+  // Or they go to a folder of their own.
+  run = Shell("cd small && cli " + Target(*source) + " --rejected-dir .. import T in.csv");
+  EXPECT_EQ(run.status, 3) << run.err;
+  EXPECT_NE(ReadFile(dir / "in.rejected.csv").find("1,a"), std::string::npos);
 }
 
 // --from-line must name a line where a record begins, inside the file.
