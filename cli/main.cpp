@@ -585,14 +585,24 @@ class TFolderTerminal : public IFolderMessages {
   bool m_quiet;
 };
 
+// What the options ask of every transfer; the table, the file and the
+// lines are each command's own.
+TTransferRequest RequestOf(const TCliOptions& options) {
+  TTransferRequest request;
+  request.where = options.where;
+  request.query = options.query;
+  request.mode = options.mode;
+  request.keyColumns = options.keyColumns;
+  request.atomic = options.atomic;
+  request.dryRun = options.dryRun;
+  request.maxRefusals = options.maxRefusals;
+  request.rejectedFolder = options.rejectedDir;
+  request.dialect = options.dialect;
+  return request;
+}
+
 int FolderTransfer(TSQLConnection& connection, const TCliOptions& options) {
-  TTransferRequest each;
-  each.mode = options.mode;
-  each.atomic = options.atomic;
-  each.dryRun = options.dryRun;
-  each.maxRefusals = options.maxRefusals;
-  each.rejectedFolder = options.rejectedDir;
-  each.dialect = options.dialect;
+  const TTransferRequest each = RequestOf(options);
   TTerminalProgress progress(!options.quiet && isatty(STDERR_FILENO));
   TFolderTerminal messages(progress, options.quiet);
   const std::string& folder = options.operands[1];
@@ -619,18 +629,9 @@ int Transfer(TSQLConnection& connection, const TCliOptions& options) {
     return kExitFailure;
   }
 
-  TTransferRequest request;
+  TTransferRequest request = RequestOf(options);
   request.tableName = *table;
-  request.where = options.where;
-  request.query = options.query;
   request.fromLine = options.fromLine;
-  request.mode = options.mode;
-  request.keyColumns = options.keyColumns;
-  request.atomic = options.atomic;
-  request.dryRun = options.dryRun;
-  request.maxRefusals = options.maxRefusals;
-  request.rejectedFolder = options.rejectedDir;
-  request.dialect = options.dialect;
   if (file == "-" && g_closedAtStart[isExport ? 1 : 0]) {
     Fail(std::string("standard ") + (isExport ? "output" : "input") + " is closed: there is nothing to " +
          (isExport ? "write the table into" : "read the lines from"));
