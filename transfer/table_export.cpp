@@ -1,9 +1,6 @@
 #include <algorithm>
-#include <condition_variable>
-#include <deque>
 #include <exception>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -14,6 +11,7 @@
 #include "db/sql_connection.h"
 #include "db/sql_dataset.h"
 #include "db/table_reader.h"
+#include "transfer/batch_pipe.h"
 #include "transfer/check_entries.h"
 #include "transfer/csv_pieces.h"
 #include "transfer/import_columns.h"
@@ -56,86 +54,15 @@ std::string HeaderLine(const std::vector<std::string>& columnNames, const TCsvDi
 }
 
 // Rows on their way from the thread that fetches them to the one that turns
-// them into lines and writes them, as row images in a few batches whose room
-// is used again: a batch holds at most kRows rows and about kBytes bytes, so
-// that memory stays flat however wide the rows are.
-class TRowPipe {
- public:
-  static constexpr std::size_t kRows = 512;
-  static constexpr std::size_t kBytes = 1 << 20;
-
-  struct TBatch {
-    std::vector<char> images;  // row after row
-    std::size_t rows = 0;
-  };
-
-  TRowPipe() {
-    for (auto& batch : m_batches) m_free.push_back(&batch);
-  }
-
-  // A batch to fill, once one is free; throws what ended the writing.
-  TBatch& Take() {
-    std::unique_lock lock(m_mutex);
-    m_changed.wait(lock, [&] { return !m_free.empty() || m_failure; });
-    if (m_failure) std::rethrow_exception(m_failure);
-    TBatch* batch = m_free.front();
-    m_free.pop_front();
-    batch->rows = 0;
-    return *batch;
-  }
-  void Send(TBatch& batch) {
-    std::lock_guard lock(m_mutex);
-    m_full.push_back(&batch);
-    m_changed.notify_all();
-  }
-  // No more rows: waits until every row sent is written; throws what ended the writing.
-  void Finish() {
-    std::unique_lock lock(m_mutex);
-    m_finished = true;
-    m_changed.notify_all();
-    m_changed.wait(lock, [&] { return m_ended; });
-    if (m_failure) std::rethrow_exception(m_failure);
-  }
-  // The rows not written yet are dropped (a stop, or a failure of the fetching).
-  void Abandon() {
-    std::unique_lock lock(m_mutex);
-    m_abandoned = true;
-    m_changed.notify_all();
-    m_changed.wait(lock, [&] { return m_ended; });
-  }
-
-  // The writer's side: the next batch to write, null when there is none.
-  TBatch* Receive() {
-    std::unique_lock lock(m_mutex);
-    m_changed.wait(lock, [&] { return !m_full.empty() || m_finished || m_abandoned; });
-    if (m_abandoned || m_full.empty()) return nullptr;
-    TBatch* batch = m_full.front();
-    m_full.pop_front();
-    return batch;
-  }
-  void Return(TBatch& batch) {
-    std::lock_guard lock(m_mutex);
-    m_free.push_back(&batch);
-    m_changed.notify_all();
-  }
-  void End(std::exception_ptr failure) {
-    std::lock_guard lock(m_mutex);
-    m_failure = failure;
-    m_ended = true;
-    m_changed.notify_all();
-  }
-
- private:
-  std::mutex m_mutex;
-  std::condition_variable m_changed;
-  TBatch m_batches[4];
-  std::deque<TBatch*> m_free;
-  std::deque<TBatch*> m_full;
-  bool m_finished = false;
-  bool m_abandoned = false;
-  bool m_ended = false;
-  std::exception_ptr m_failure;
+// them into lines and writes them, as row images: a batch holds at most
+// kBatchRows rows and about kBatchBytes bytes.
+struct TRowBatch {
+  std::vector<char> images;  // row after row
+  std::size_t rows = 0;
 };
+using TRowPipe = TBatchPipe<TRowBatch>;
+constexpr std::size_t kBatchRows = 512;
+constexpr std::size_t kBatchBytes = 1 << 20;
 
 // The row last shown as one line. A column without a field (an array)
 // gives a null, so that every line stays aligned with the header.
@@ -167,7 +94,7 @@ void WriteLines(TRowPipe& pipe, TTextFile& file, TTableReader& table, std::size_
   try {
     const std::size_t columns = table.ColumnNames().size();
     std::string line;
-    while (TRowPipe::TBatch* batch = pipe.Receive()) {
+    while (TRowBatch* batch = pipe.Receive()) {
       for (std::size_t row = 0; row < batch->rows; ++row) {
         table.ShowImage(batch->images.data() + row * imageSize);
         line.clear();
@@ -177,9 +104,9 @@ void WriteLines(TRowPipe& pipe, TTextFile& file, TTableReader& table, std::size_
       }
       pipe.Return(*batch);
     }
-    pipe.End(nullptr);
+    pipe.Quit();
   } catch (...) {
-    pipe.End(std::current_exception());
+    pipe.Quit(std::current_exception());
   }
 }
 
@@ -274,7 +201,7 @@ TTransferResult ExportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
     // writes them (reading long blobs, too), while the next rows are fetched.
     const std::size_t imageSize = table.ImageSize();
     const std::size_t batchRows =
-        std::clamp<std::size_t>(TRowPipe::kBytes / std::max<std::size_t>(imageSize, 1), 1, TRowPipe::kRows);
+        std::clamp<std::size_t>(kBatchBytes / std::max<std::size_t>(imageSize, 1), 1, kBatchRows);
     TRowPipe pipe;
     std::thread writer(WriteLines, std::ref(pipe), std::ref(file), std::ref(table), imageSize,
                        std::cref(request.dialect));
@@ -286,12 +213,15 @@ TTransferResult ExportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
       return stopped();
     };
 
+    // The writer takes every batch until the end, or fails: Take never
+    // gives null here.
     auto take = [&] {
-      TRowPipe::TBatch& taken = pipe.Take();
-      taken.images.resize(batchRows * imageSize);
-      return &taken;
+      TRowBatch* taken = pipe.Take();
+      taken->rows = 0;
+      taken->images.resize(batchRows * imageSize);
+      return taken;
     };
-    TRowPipe::TBatch* batch = take();
+    TRowBatch* batch = take();
     try {
       while (!table.AtEnd()) {
         if (progress.StopRequested()) return stopHere();

@@ -1,10 +1,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <condition_variable>
-#include <deque>
 #include <exception>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -15,6 +12,7 @@
 #include "db/catalogue.h"
 #include "db/layer_text.h"
 #include "db/sql_dataset.h"
+#include "transfer/batch_pipe.h"
 #include "transfer/check_entries.h"
 #include "transfer/csv_pieces.h"
 #include "transfer/import_columns.h"
@@ -87,66 +85,34 @@ struct TReadLine {
 };
 
 // Lines on their way from the thread that reads the file to the one that
-// sends them to the server, in a few batches of at most kLines lines and
-// about kBytes bytes, so that memory stays flat however long the lines are.
-class TLinePipe {
+// sends them to the server: a batch holds at most kBatchLines lines and
+// about kBatchBytes bytes.
+using TLineBatch = std::vector<TReadLine>;
+using TLinePipe = TBatchPipe<TLineBatch>;
+constexpr std::size_t kBatchLines = 256;
+constexpr std::size_t kBatchBytes = 1 << 20;
+
+// The lines of a pipe one by one, on the taker's side.
+class TPipedLines {
  public:
-  static constexpr std::size_t kLines = 256;
-  static constexpr std::size_t kBytes = 1 << 20;
-  static constexpr std::size_t kBatches = 4;
-
-  // The reader's side: false once the lines are no longer wanted.
-  bool Send(std::vector<TReadLine>& batch) {
-    std::unique_lock lock(m_mutex);
-    m_changed.wait(lock, [&] { return m_full.size() < kBatches || m_abandoned; });
-    if (m_abandoned) return false;
-    m_full.push_back(std::move(batch));
-    batch.clear();
-    m_changed.notify_all();
-    return true;
-  }
-  // The reader is done: at the end of the file, or with what failed.
-  void End(std::exception_ptr failure) {
-    std::lock_guard lock(m_mutex);
-    m_failure = failure;
-    m_ended = true;
-    m_changed.notify_all();
-  }
-
+  explicit TPipedLines(TLinePipe& pipe) : m_pipe(pipe) {}
   // The next line; false at the end; throws what ended the reading, after
   // every line read before it.
   bool Next(TReadLine& line) {
-    if (m_at == m_batch.size()) {
-      std::unique_lock lock(m_mutex);
-      m_changed.wait(lock, [&] { return !m_full.empty() || m_ended; });
-      if (m_full.empty()) {
-        if (m_failure) std::rethrow_exception(m_failure);
-        return false;
-      }
-      m_batch = std::move(m_full.front());
-      m_full.pop_front();
+    while (!m_batch || m_at == m_batch->size()) {
+      if (m_batch) m_pipe.Return(*m_batch);
+      m_batch = m_pipe.Receive();
       m_at = 0;
-      m_changed.notify_all();
+      if (!m_batch) return false;
     }
-    line = std::move(m_batch[m_at++]);
+    line = std::move((*m_batch)[m_at++]);
     return true;
-  }
-  // No more lines are wanted; the reader stops at its next batch.
-  void Abandon() {
-    std::lock_guard lock(m_mutex);
-    m_abandoned = true;
-    m_changed.notify_all();
   }
 
  private:
-  std::mutex m_mutex;
-  std::condition_variable m_changed;
-  std::deque<std::vector<TReadLine>> m_full;
-  std::vector<TReadLine> m_batch;  // the consumer's own
+  TLinePipe& m_pipe;
+  TLineBatch* m_batch = nullptr;
   std::size_t m_at = 0;
-  bool m_ended = false;
-  bool m_abandoned = false;
-  std::exception_ptr m_failure;
 };
 
 // The lines of one open file after its header, into the table: each record
@@ -247,13 +213,14 @@ void TImportRun::Run(TSQLConnection& connection, const std::vector<std::string>&
     std::thread reading;
     if (readAside) reading = std::thread(&TImportRun::ReadLines, this, std::ref(pipe), std::cref(inputs));
     TJoinOnExit join{reading, [&pipe] { pipe.Abandon(); }};
+    TPipedLines piped(pipe);
     TReadLine line;
     for (;;) {
       if (m_progress.StopRequested() || m_stopAsked) {
         m_result.stopped = true;
         break;
       }
-      if (!(readAside ? pipe.Next(line) : NextLine(line, inputs))) break;
+      if (!(readAside ? piped.Next(line) : NextLine(line, inputs))) break;
       Take(line, *inserter);
       MoveBar(inserter->Inserted(), line.bytesRead);
     }
@@ -422,23 +389,30 @@ bool TImportRun::NextLine(TReadLine& line, const std::vector<TColumnInput>& inpu
 // Reads every line into the pipe, until the end of the file, a failure or
 // the pipe's abandoning.
 void TImportRun::ReadLines(TLinePipe& pipe, const std::vector<TColumnInput>& inputs) {
+  TLineBatch* batch = nullptr;
   try {
-    std::vector<TReadLine> batch;
+    if (!(batch = pipe.Take())) return;
+    batch->clear();
     std::size_t bytes = 0;
     TReadLine line;
     while (NextLine(line, inputs)) {
-      batch.push_back(std::move(line));
+      batch->push_back(std::move(line));
       // A line is held twice: as the file has it and as its values.
       bytes += 2 * m_reader.Record().size();
-      if (batch.size() == TLinePipe::kLines || bytes >= TLinePipe::kBytes) {
-        if (!pipe.Send(batch)) return;
+      if (batch->size() == kBatchLines || bytes >= kBatchBytes) {
+        pipe.Send(*batch);
+        batch = nullptr;
+        if (!(batch = pipe.Take())) return;
+        batch->clear();
         bytes = 0;
       }
     }
-    if (!batch.empty() && !pipe.Send(batch)) return;
-    pipe.End(nullptr);
+    if (!batch->empty()) pipe.Send(*batch);
+    pipe.Close();
   } catch (...) {
-    pipe.End(std::current_exception());
+    // The lines read before the failure go first.
+    if (batch && !batch->empty()) pipe.Send(*batch);
+    pipe.Close(std::current_exception());
   }
 }
 
