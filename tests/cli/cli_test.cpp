@@ -730,6 +730,20 @@ TEST_P(CliTest, AFolderFeedsEachTableOnceAndNothingIsLostOnTheWay) {
     EXPECT_EQ(Shell("cli -q " + Target(*source) + " --no-header export CHILD - | LC_ALL=C sort").out,
               c.children);
   }
+
+  // A table that cannot be written is named with its file, and an earlier
+  // run's file of it goes, so that no import takes it for this run's.
+  source->Execute("CREATE TABLE RU (W VARCHAR(10) CHARACTER SET UTF8);\nINSERT INTO RU VALUES ('\u041F');\n");
+  fs::create_directories(dir / "bad");
+  WriteFile(dir / "bad" / "RU.csv", "W\r\nold\r\n");
+  run = Cli("-q --charset WIN1252 export-all bad");
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_NE(run.err.find("table 'RU', file 'bad/RU.csv': Row 1 of table 'RU' cannot be written"),
+            std::string::npos)
+      << run.err;
+  EXPECT_FALSE(fs::exists(dir / "bad" / "RU.csv"));
+  EXPECT_TRUE(fs::exists(dir / "bad" / "PARENT.csv"));
+  EXPECT_EQ(ReadFile(dir / "bad" / "tables.list").find("RU"), std::string::npos);
 }
 
 // A text blob of the set NONE holds any bytes; through a server a short one
