@@ -12,6 +12,7 @@
 #include "db/sql_dataset.h"
 #include "db/sql_statement.h"
 #include "db/status_text.h"
+#include "driver/fb_quote.h"
 
 namespace {
 
@@ -253,14 +254,7 @@ bool TSQLConnection::InTransaction() const {
 }
 
 std::string TSQLConnection::QuoteObjectName(const std::string& name) {
-  EnsureConnected();
-  CheckStatus(m_connection->setOptionText(eConnQualifiedName, name.c_str()), m_connection, m_lastError);
-  char buffer[256] = {};
-  std::int32_t length = 0;
-  CheckStatus(m_connection->getOption(eConnQuotedObjectName, buffer, sizeof buffer, &length), m_connection,
-              m_lastError);
-  buffer[sizeof buffer - 1] = '\0';
-  return buffer;
+  return fbdriver::QuoteObjectName(name);
 }
 
 void TSQLConnection::ListTableNames(std::vector<std::string>& list) { ListNames(nullptr, list); }

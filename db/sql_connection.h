@@ -81,9 +81,10 @@ class TSQLConnection {
   void ListTableNames(std::vector<std::string>& list);
   // The same for the table's column names, in column order.
   void ListFieldNames(const std::string& tableName, std::vector<std::string>& list);
-  // The name as the server must see it to mean exactly that object (at most
-  // 255 characters); connects first when needed; throws the driver's failure.
-  std::string QuoteObjectName(const std::string& name);
+  // The name as the server must see it to mean exactly that object: as it
+  // stands when it is a regular name and no reserved word, else in double
+  // quotes. A rule of its own; nothing is asked of the server.
+  static std::string QuoteObjectName(const std::string& name);
 
   // Ends the statement or fetch that another thread is running on this
   // connection (for instance one waiting on the server): that call then fails

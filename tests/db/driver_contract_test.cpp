@@ -348,17 +348,12 @@ TEST_F(FakeDriverTest, RowsPerFetchComeFromRowsetSize) {
   }
 }
 
-TEST_F(FakeDriverTest, APrepareFailureWithoutItsOwnTextIsTableNotFound) {
+TEST_F(FakeDriverTest, APrepareFailureOfATableGivesTheServersWords) {
   connection.SetConnected(true);
   TSQLDataSet dataSet("sdsTable", &connection);
   dataSet.SetCommandType(ctTable);
   dataSet.SetCommandText("T");
 
-  Fake().quoteStatus = 3;  // recorded by the connection, not the dataset
-  EXPECT_EQ(FailureText([&] { dataSet.SetActive(true); }), "Table/Procedure not found");
-  EXPECT_EQ(connection.LastError(), "Driver Error: Invalid Handle");
-
-  Fake().quoteStatus = 0;
   Fake().prepareStatus = 255;
   Fake().errorText = "Table unknown\nT";
   EXPECT_EQ(FailureText([&] { dataSet.SetActive(true); }), "Table unknown\nT");

@@ -159,7 +159,6 @@ class TFakeCursor final : public TFakeObject<ISQLCursor> {
   SQLResult getImageReader(ISQLCursor**) override { return 5; }
   SQLResult showRowImage(const void*) override { return 5; }
 
-
  private:
   const TFakeColumn& Column(std::uint16_t column) const { return m_result.columns.at(column - 1u); }
 
@@ -230,7 +229,9 @@ class TFakeCommand final : public TFakeObject<ISQLCommand> {
     *count = 0;
     return kSQLSuccess;
   }
-  SQLResult getParameterType(std::uint16_t, std::uint16_t*, std::uint16_t*, std::uint32_t*) override { return 8; }
+  SQLResult getParameterType(std::uint16_t, std::uint16_t*, std::uint16_t*, std::uint32_t*) override {
+    return 8;
+  }
   SQLResult getParameterCharSet(std::uint16_t, char*, std::uint16_t*) override { return 8; }
   SQLResult setParameterNull(std::uint16_t) override { return 8; }
   SQLResult setParameterText(std::uint16_t, const char*, std::uint32_t) override { return 8; }
@@ -304,30 +305,14 @@ class TFakeConnection final : public TFakeObject<ISQLConnection> {
     return kSQLSuccess;
   }
   SQLResult setOptionText(TConnectionOption option, const char* value) override {
-    if (option == eConnQualifiedName) {
-      m_qualifiedName = value;
-      return kSQLSuccess;
-    }
     Log(m_number, "option " + std::to_string(option) + "='" + value + "'");
     return kSQLSuccess;
   }
-  SQLResult getOption(TConnectionOption option, void* buffer, std::int32_t bufferSize,
+  SQLResult getOption(TConnectionOption option, void* buffer, std::int32_t /*bufferSize*/,
                       std::int32_t* length) override {
     if (option == eConnMaxActiveStatements) {
       std::memcpy(buffer, &g_state.statementLimit, sizeof(std::int32_t));
       *length = sizeof(std::int32_t);
-      return kSQLSuccess;
-    }
-    if (option == eConnQuotedObjectName) {
-      if (g_state.quoteStatus != 0) return g_state.quoteStatus;
-      // Upper-case names stand as they are; others are quoted.
-      bool plain = !m_qualifiedName.empty();
-      for (char c : m_qualifiedName) {
-        if (!((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_')) plain = false;
-      }
-      std::string quoted = plain ? m_qualifiedName : "\"" + m_qualifiedName + "\"";
-      std::strncpy(static_cast<char*>(buffer), quoted.c_str(), static_cast<std::size_t>(bufferSize));
-      *length = static_cast<std::int32_t>(quoted.size());
       return kSQLSuccess;
     }
     return 5;
@@ -354,7 +339,6 @@ class TFakeConnection final : public TFakeObject<ISQLConnection> {
   }
 
   int m_number;
-  std::string m_qualifiedName;
   bool m_inTransaction = false;
 };
 

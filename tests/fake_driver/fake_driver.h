@@ -44,7 +44,6 @@ struct TFakeDriverState {
   SQLResult connectStatus = 0;
   SQLResult prepareStatus = 0;
   SQLResult executeStatus = 0;
-  SQLResult quoteStatus = 0;      // getOption(30)
   SQLResult catalogueStatus = 0;  // getTables / getColumns
   int nextFailsAfterRows = -1;    // next() answers 255 after that many rows
   std::string errorText = "fake failure";
