@@ -106,13 +106,6 @@ void TSQLConnection::Connect() {
     CheckStatus(m_connection->connect(database.c_str(), user.c_str(), password.c_str()), m_connection,
                 m_lastError);
 
-    std::int32_t length = 0;
-    m_maxStatements = 0;
-    if (m_connection->getOption(eConnMaxActiveStatements, &m_maxStatements, sizeof m_maxStatements,
-                                &length) != kSQLSuccess) {
-      m_maxStatements = 0;
-    }
-
     CheckStatus(m_connection->getSQLMetaData(&m_metaData), m_connection, m_lastError);
     const std::string schema = TrimBlanks(user);
     if (!schema.empty()) m_metaData->setOptionText(eMetaSchemaName, schema.c_str());
@@ -205,7 +198,6 @@ void TSQLConnection::Disconnect() {
   m_state = csStateClosed;
   if (m_driver) m_driver->release();
   m_driver = nullptr;
-  m_activeStatements = 0;
 }
 
 std::unique_ptr<TSQLConnection> TSQLConnection::Like(std::string name) const {
@@ -221,16 +213,9 @@ std::unique_ptr<TSQLConnection> TSQLConnection::Like(std::string name) const {
 
 std::unique_ptr<TSQLStatement> TSQLConnection::NewStatement() {
   EnsureConnected();
-  if (m_maxStatements > 0 && m_activeStatements >= m_maxStatements) {
-    auto clone = Like(m_name + "Clone1");
-    clone->Connect();
-    auto statement = clone->NewStatement();
-    statement->AdoptConnection(std::move(clone));
-    return statement;
-  }
   ISQLCommand* command = nullptr;
   CheckStatus(m_connection->getSQLCommand(&command), m_connection, m_lastError);
-  return std::make_unique<TSQLStatement>(command, this);
+  return std::make_unique<TSQLStatement>(command);
 }
 
 void TSQLConnection::StartTransaction(TTransactionIsolation isolation) {

@@ -122,9 +122,7 @@ class TSQLConnection {
   void SetConnectionOptions();
   // Connects when not connected.
   void EnsureConnected();
-  // A statement object for a dataset of this connection; on a second
-  // connection "<name>Clone1" when the driver's limit of active statements
-  // is reached.
+  // A statement object for a dataset of this connection.
   std::unique_ptr<TSQLStatement> NewStatement();
   // Fills list from a catalogue listing (tables when tableName is null).
   void ListNames(const std::string* tableName, std::vector<std::string>& list);
@@ -143,8 +141,6 @@ class TSQLConnection {
   ISQLDriver* m_driver = nullptr;
   ISQLConnection* m_connection = nullptr;
   ISQLMetaData* m_metaData = nullptr;
-  std::int32_t m_maxStatements = 0;  // 0: no limit
-  std::int32_t m_activeStatements = 0;
   // The driver connection while it is open, for CancelOperation from another
   // thread; set and cleared under the mutex.
   std::mutex m_cancelMutex;

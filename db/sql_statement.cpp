@@ -1,12 +1,5 @@
 #include "db/sql_statement.h"
 
-TSQLStatement::TSQLStatement(ISQLCommand* command, TSQLConnection* counted)
-    : m_command(command), m_counted(counted) {
-  ++m_counted->m_activeStatements;
-}
+TSQLStatement::TSQLStatement(ISQLCommand* command) : m_command(command) {}
 
-TSQLStatement::~TSQLStatement() {
-  m_command->release();
-  if (m_counted->m_activeStatements > 0) --m_counted->m_activeStatements;
-  // m_ownConnection, if any, disconnects as it goes.
-}
+TSQLStatement::~TSQLStatement() { m_command->release(); }

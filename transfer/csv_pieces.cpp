@@ -45,8 +45,11 @@ std::string PlainLineText(const std::string& raw, char delimiter) {
 
 // An empty piece equal to the empty null text is left to the caller: a
 // header has no empty names, and the export writes an empty value as "".
+// A piece that starts with a byte-order mark is quoted too: as a file's
+// first bytes the import would take the mark for the file's own.
 bool QuotedInDialect(std::string_view piece, const TCsvDialect& dialect) {
-  return NeedsCsvQuotes(piece, dialect.delimiter) || (!dialect.nullText.empty() && piece == dialect.nullText);
+  return NeedsCsvQuotes(piece, dialect.delimiter) ||
+         (!dialect.nullText.empty() && piece == dialect.nullText) || piece.starts_with("\xEF\xBB\xBF");
 }
 
 }  // namespace

@@ -34,8 +34,9 @@ struct TCsvDialect {
 // delimiter, a double quote, a carriage return, a line feed or a Ctrl-Z.
 bool NeedsCsvQuotes(std::string_view piece, char delimiter);
 // Appends a piece to a line: in double quotes, each inner double quote
-// doubled, when it needs quotes or equals a null text that is not empty (a
-// header name too, harmlessly); every other piece as it stands.
+// doubled, when it needs quotes, equals a null text that is not empty or
+// starts with a byte-order mark (a header name too, harmlessly); every other
+// piece as it stands.
 void AppendCsvPiece(std::string& line, std::string_view piece, const TCsvDialect& dialect = {});
 // Quotes, in place, the piece that starts at `from` in line when it needs it
 // (as AppendCsvPiece would have written it).

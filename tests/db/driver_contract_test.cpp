@@ -254,37 +254,6 @@ TEST_F(FakeDriverTest, AnErrorTextThatCannotBeHadFallsBack) {
   EXPECT_EQ(FailureText([&] { fresh.SetConnected(true); }), "Driver Error: Invalid Parameter");
 }
 
-TEST_F(FakeDriverTest, AStatementLimitPutsTheCountOnASecondConnection) {
-  Fake().statementLimit = 1;
-  TFakeResult table;
-  table.columns = {FakeColumn("ID", fldINT32)};
-  table.rows = {{FakeInteger(1)}, {FakeInteger(2)}};
-  AddTable("T", table, 2);
-
-  TSQLDataSet dataSet("sdsTable", &connection);
-  dataSet.SetCommandType(ctTable);
-  dataSet.SetCommandText("T");
-  dataSet.SetActive(true);
-  EXPECT_EQ(dataSet.CountRecords(), 2);
-
-  EXPECT_EQ(LogLines("c1 prepare"), std::vector<std::string>{"c1 prepare  select * from T (0)"});
-  EXPECT_EQ(LogLines("c2 prepare"), std::vector<std::string>{"c2 prepare select count(*) from T (0)"});
-  // The second connection has the same parameters, and it is gone again.
-  EXPECT_EQ(LogLines("c2 connect"), std::vector<std::string>{"c2 connect fake.fdb sysdba quillbank"});
-  EXPECT_EQ(LogLines("c2 disconnect").size(), 1u);
-  EXPECT_EQ(Fake().liveConnections, 1);
-  EXPECT_EQ(Fake().liveCommands, 1);  // the table's prepared statement
-
-  // RunDirect gives up the prepared statement first, so it needs no second connection.
-  dataSet.SetActive(false);
-  dataSet.SetCommandType(ctQuery);
-  dataSet.SetCommandText("delete from T");
-  EXPECT_EQ(dataSet.RunDirect(), 1);
-  EXPECT_EQ(LogLines("c1 immediate"), std::vector<std::string>{"c1 immediate delete from T"});
-  EXPECT_EQ(Fake().connectionsMade, 2);
-  EXPECT_EQ(Fake().liveCommands, 0);
-}
-
 TEST_F(FakeDriverTest, DisconnectClosesDatasetsAndReleasesTheirStatements) {
   TFakeResult table;
   table.columns = {FakeColumn("ID", fldINT32)};

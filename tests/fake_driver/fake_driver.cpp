@@ -308,15 +308,7 @@ class TFakeConnection final : public TFakeObject<ISQLConnection> {
     Log(m_number, "option " + std::to_string(option) + "='" + value + "'");
     return kSQLSuccess;
   }
-  SQLResult getOption(TConnectionOption option, void* buffer, std::int32_t /*bufferSize*/,
-                      std::int32_t* length) override {
-    if (option == eConnMaxActiveStatements) {
-      std::memcpy(buffer, &g_state.statementLimit, sizeof(std::int32_t));
-      *length = sizeof(std::int32_t);
-      return kSQLSuccess;
-    }
-    return 5;
-  }
+  SQLResult getOption(TConnectionOption, void*, std::int32_t, std::int32_t*) override { return 5; }
   SQLResult startTransaction(std::int32_t isolation) override {
     Log(m_number, "start transaction " + std::to_string(isolation));
     if (m_inTransaction) return kSQLTransactionActive;

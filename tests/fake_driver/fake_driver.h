@@ -39,8 +39,7 @@ struct TFakeResult {
 
 struct TFakeDriverState {
   // Behaviour.
-  SQLResult entryStatus = 0;        // the entry's answer (from 255 on, with an object giving errorText)
-  std::int32_t statementLimit = 0;  // option 14
+  SQLResult entryStatus = 0;  // the entry's answer (from 255 on, with an object giving errorText)
   SQLResult connectStatus = 0;
   SQLResult prepareStatus = 0;
   SQLResult executeStatus = 0;

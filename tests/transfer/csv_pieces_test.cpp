@@ -27,6 +27,9 @@ TEST(CsvPieces, PiecesThatWouldBreakTheLineAreQuoted) {
       {"it's", "it's"},
       {" spaced ", " spaced "},
       {std::string("nul\0byte", 8), std::string("nul\0byte", 8)},
+      // As a file's first bytes, a mark would be taken for the file's own.
+      {"\xEF\xBB\xBFmark", "\"\xEF\xBB\xBFmark\""},
+      {"in\xEF\xBB\xBFside", "in\xEF\xBB\xBFside"},
   };
   for (const auto& c : cases) {
     std::string line = "x,";
@@ -42,7 +45,8 @@ TEST(CsvPieces, PiecesThatWouldBreakTheLineAreQuoted) {
 // wherever it stands, and bytes that only resemble one are not.
 TEST(CsvPieces, ASpecialByteIsFoundAnywhereInALongPiece) {
   // Each special byte with its high bit set, and its neighbours.
-  const std::string plain = "\xA2\x8D\x8A\x9A\xAC!#\x0B\x0C\x0E\x1B\x19+-:a b\t\x01\x7F\xFF" + std::string(19, 'x');
+  const std::string plain =
+      "\xA2\x8D\x8A\x9A\xAC!#\x0B\x0C\x0E\x1B\x19+-:a b\t\x01\x7F\xFF" + std::string(19, 'x');
   for (char delimiter : {',', ';'}) {
     EXPECT_FALSE(NeedsCsvQuotes(plain, delimiter));
     for (char special : {delimiter, '"', '\r', '\n', '\x1A'}) {
