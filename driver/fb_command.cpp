@@ -116,7 +116,7 @@ SQLResult Command::Run(const std::shared_ptr<Statement>& statement, Transaction 
   return kSQLSuccess;
 }
 
-SQLResult Command::getRowsAffected(std::uint32_t* rows) {
+SQLResult Command::getRowsAffected(std::uint64_t* rows) {
   if (!rows) return Fail(kInvalidParameter, "No place for the count given");
   if (m_countFrom) {
     Failure error;
@@ -124,7 +124,7 @@ SQLResult Command::getRowsAffected(std::uint32_t* rows) {
     m_countFrom.reset();
     if (status != kSQLSuccess) return Fail(status, error);
   }
-  *rows = static_cast<std::uint32_t>(std::min<std::uint64_t>(m_rowsAffected, UINT32_MAX));
+  *rows = m_rowsAffected;
   return kSQLSuccess;
 }
 

@@ -106,7 +106,7 @@ class Command final : public DriverObject<ISQLCommand> {
   SQLResult prepare(const char* sql, std::uint16_t paramCount) override;
   SQLResult execute(ISQLCursor** cursor) override;
   SQLResult executeImmediate(const char* sql, ISQLCursor** cursor) override;
-  SQLResult getRowsAffected(std::uint32_t* rows) override;
+  SQLResult getRowsAffected(std::uint64_t* rows) override;
   SQLResult getParameterCount(std::uint16_t* count) override;
   SQLResult getParameterType(std::uint16_t index, std::uint16_t* type, std::uint16_t* subtype,
                              std::uint32_t* length) override;

@@ -68,7 +68,7 @@ TEST_P(Commands, ChangesCountTheirRowsAndStayCommitted) {
     ASSERT_EQ(command->executeImmediate(change.sql, &cursor), 0)
         << change.sql << ": " << ErrorText(command.get());
     EXPECT_EQ(cursor, nullptr) << change.sql;
-    std::uint32_t rows = 99;
+    std::uint64_t rows = 99;
     EXPECT_EQ(command->getRowsAffected(&rows), 0);
     EXPECT_EQ(rows, change.rows) << change.sql;
     EXPECT_EQ(Count("SELECT COUNT(*) FROM PEOPLE"), change.peopleAfter) << change.sql;
@@ -85,7 +85,7 @@ TEST_P(Commands, ChangesInAnOpenTransactionCountTheirRows) {
     ASSERT_EQ(command->setParameterText(1, last, 1), 0);
     ISQLCursor* cursor = nullptr;
     ASSERT_EQ(command->execute(&cursor), 0) << ErrorText(command.get());
-    std::uint32_t rows = 99;
+    std::uint64_t rows = 99;
     EXPECT_EQ(command->getRowsAffected(&rows), 0);
     EXPECT_EQ(rows, expected) << last;
   }
@@ -96,7 +96,7 @@ TEST_P(Commands, InsertStaysAfterALaterStatementFails) {
   auto command = NewCommand(m_session);
   ISQLCursor* cursor = nullptr;
   ASSERT_EQ(command->executeImmediate("INSERT INTO PEOPLE VALUES (10, 'Eve')", &cursor), 0);
-  std::uint32_t rows = 0;
+  std::uint64_t rows = 0;
   ASSERT_EQ(command->getRowsAffected(&rows), 0);
   EXPECT_EQ(rows, 1u);
 
