@@ -59,9 +59,9 @@ void TSQLCommand::SetDouble(int index, double value) {
 std::int64_t TSQLCommand::Execute() {
   Run();
   ISQLCommand* command = Command();
-  std::uint32_t rows = 0;
+  std::uint64_t rows = 0;
   CheckStatus(command->getRowsAffected(&rows), command, m_lastError);
-  return rows;
+  return static_cast<std::int64_t>(rows);
 }
 
 void TSQLCommand::Run() {

@@ -309,9 +309,9 @@ std::int64_t TSQLDataSet::RunDirect() {
   SQLResult status = command->executeImmediate(m_commandText.c_str(), &cursor);
   TDriverPtr<ISQLCursor> owned(cursor);
   CheckStatus(status, command, m_lastError);
-  std::uint32_t rows = 0;
+  std::uint64_t rows = 0;
   CheckStatus(command->getRowsAffected(&rows), command, m_lastError);
-  return rows;
+  return static_cast<std::int64_t>(rows);
 }
 
 TRowImages::TRowImages(TSQLDataSet& dataSet) : m_dataSet(dataSet) {

@@ -51,33 +51,10 @@ class TCTypeOfC {
   locale_t m_previous = nullptr;
 };
 
-// The handle of what the client's interfaces just made (a call that left
-// status failed makes nothing). When no handle can be had, what was made is
-// undone (undo(made, status): a detach or a rollback), or released if that
-// fails too.
-template <class Made, class Handle, class Undo>
-SQLResult TakeHandle(const FbClient& client, Firebird::CheckStatusWrapper& status, Made* made,
-                     ISC_STATUS (*take)(ISC_STATUS*, Handle*, void*), Handle* handle, Undo undo,
-                     Failure& error) {
-  *handle = 0;
-  if (status.getState() & Firebird::IStatus::STATE_ERRORS) {
-    error = StatusFailure(client, status.getErrors());
-    return kSQLServerError;
-  }
-  ISC_STATUS_ARRAY handleStatus{};
-  take(handleStatus, handle, made);
-  if (!Failed(handleStatus)) return kSQLSuccess;
-  error = StatusFailure(client, handleStatus);
-  *handle = 0;
-  undo(made, status);
-  if (status.getState() & Firebird::IStatus::STATE_ERRORS) made->release();
-  return kSQLServerError;
-}
-
 }  // namespace
 
 Attachment::Attachment(const FbClient& client, ConnectionSettings settings)
-    : m_client(client), m_settings(std::move(settings)) {}
+    : m_client(client), m_settings(std::move(settings)), m_status(client) {}
 
 Attachment::~Attachment() { Detach(); }
 
@@ -96,58 +73,50 @@ SQLResult Attachment::Attach(const std::string& database, const std::string& use
   // client would quietly fall back to a server on this machine.
   if (!NamesServer(database)) AddDpbText(dpb, isc_dpb_config, "Providers = Engine12");
 
-  if (m_client.HasInterfaces()) return AttachThroughInterfaces(database, dpb, error);
-  ISC_STATUS_ARRAY status{};
-  {
-    TCTypeOfC cType;
-    m_client.attachDatabase(status, 0, database.c_str(), &m_handle, static_cast<short>(dpb.size()),
-                            dpb.data());
-  }
-  if (Failed(status)) {
-    error = StatusFailure(m_client, status);
-    m_handle = 0;
-    return kSQLServerError;
-  }
-  return kSQLSuccess;
-}
-
-SQLResult Attachment::AttachThroughInterfaces(const std::string& database, const std::string& dpb,
-                                              Failure& error) {
-  Firebird::IMaster* master = m_client.masterInterface();
-  Firebird::CheckStatusWrapper status(master->getStatus());
-  Firebird::IProvider* provider = master->getDispatcher();
+  Firebird::IProvider* provider = m_client.master->getDispatcher();
   Firebird::IAttachment* attachment = nullptr;
   {
     TCTypeOfC cType;
-    attachment = provider->attachDatabase(&status, database.c_str(), static_cast<unsigned>(dpb.size()),
-                                          reinterpret_cast<const unsigned char*>(dpb.data()));
+    attachment =
+        provider->attachDatabase(m_status.Next(), database.c_str(), static_cast<unsigned>(dpb.size()),
+                                 reinterpret_cast<const unsigned char*>(dpb.data()));
   }
   provider->release();
-  const SQLResult result = TakeHandle(
-      m_client, status, attachment, m_client.databaseHandle, &m_handle,
-      [](Firebird::IAttachment* made, Firebird::CheckStatusWrapper& undo) { made->detach(&undo); }, error);
-  if (result == kSQLSuccess) m_interface = attachment;
-  status.dispose();
-  return result;
-}
-
-Firebird::ITransaction* Attachment::TransactionInterface(isc_tr_handle transaction) const {
-  for (const auto& [handle, found] : m_transactions) {
-    if (handle == transaction) return found;
+  if (m_status.Failed()) {
+    error = StatusFailure(m_client, m_status);
+    return kSQLServerError;
   }
-  return nullptr;
+  m_attachment = attachment;
+  return kSQLSuccess;
 }
 
-void Attachment::EndTransaction(isc_tr_handle* transaction, bool commit, ISC_STATUS* status) {
-  // The cursors opened in it through the interfaces are closed first: the
-  // client frees them with the transaction. Its interface goes with it.
+bool Attachment::Cancel() {
+  // The client's one call meant for another thread; it gets a status of its
+  // own, since the attachment's belongs to the thread being cancelled.
+  Status status(m_client);
+  m_attachment->cancelOperation(status.Next(), fb_cancel_raise);
+  return !status.Failed() || status.Errors()[1] == isc_nothing_to_cancel;
+}
+
+SQLResult Attachment::EndTransaction(Firebird::ITransaction** transaction, bool commit, Failure* error) {
+  // The cursors opened in it are closed first: the client frees them with it.
   for (Statement* statement : m_statements) statement->TransactionEnds(*transaction);
-  std::erase_if(m_transactions, [&](const auto& entry) { return entry.first == *transaction; });
   if (commit) {
-    m_client.commitTransaction(status, transaction);
+    (*transaction)->commit(m_status.Next());
   } else {
-    m_client.rollbackTransaction(status, transaction);
+    (*transaction)->rollback(m_status.Next());
   }
+  if (!m_status.Failed()) {
+    // Ending it released the interface.
+    *transaction = nullptr;
+    return kSQLSuccess;
+  }
+  if (error) *error = StatusFailure(m_client, m_status);
+  if (commit) return kSQLServerError;
+  // A transaction whose attachment is gone cannot be rolled back; forget it.
+  (*transaction)->release();
+  *transaction = nullptr;
+  return kSQLServerError;
 }
 
 void Attachment::Detach() {
@@ -158,23 +127,22 @@ void Attachment::Detach() {
   std::vector<Statement*> statements;
   statements.swap(m_statements);
   for (Statement* statement : statements) statement->Drop();
-  m_transactions.clear();
-  m_interface = nullptr;
-  if (m_handle) {
-    ISC_STATUS_ARRAY status{};
-    m_client.detachDatabase(status, &m_handle);
-    m_handle = 0;
+  if (m_attachment) {
+    m_attachment->detach(m_status.Next());
+    if (m_status.Failed()) m_attachment->release();
+    m_attachment = nullptr;
   }
 }
 
-SQLResult Attachment::StartTransaction(bool readOnly, isc_tr_handle* transaction, Failure& error,
+SQLResult Attachment::StartTransaction(bool readOnly, Firebird::ITransaction** transaction, Failure& error,
                                        int isolation) {
-  if (!m_handle) {
+  *transaction = nullptr;
+  if (!m_attachment) {
     error = {"The connection is closed"};
     return 3;
   }
-  char tpb[8];
-  unsigned short length = 0;
+  unsigned char tpb[8];
+  unsigned length = 0;
   tpb[length++] = isc_tpb_version3;
   tpb[length++] = readOnly ? isc_tpb_read : isc_tpb_write;
   if ((isolation < 0 ? m_settings.isolation : isolation) == 1) {
@@ -185,32 +153,12 @@ SQLResult Attachment::StartTransaction(bool readOnly, isc_tr_handle* transaction
   }
   tpb[length++] = m_settings.waitOnLocks ? isc_tpb_wait : isc_tpb_nowait;
 
-  if (m_interface) {
-    Firebird::CheckStatusWrapper status(m_client.masterInterface()->getStatus());
-    Firebird::ITransaction* started =
-        m_interface->startTransaction(&status, length, reinterpret_cast<const unsigned char*>(tpb));
-    const SQLResult result = TakeHandle(
-        m_client, status, started, m_client.transactionHandle, transaction,
-        [](Firebird::ITransaction* made, Firebird::CheckStatusWrapper& undo) { made->rollback(&undo); },
-        error);
-    if (result == kSQLSuccess) m_transactions.emplace_back(*transaction, started);
-    status.dispose();
-    return result;
-  }
-  // The transaction existence block isc_start_multiple reads.
-  struct {
-    isc_db_handle* database;
-    int tpbLength;
-    char* tpb;
-  } teb{&m_handle, length, tpb};
-  ISC_STATUS_ARRAY status{};
-  *transaction = 0;
-  m_client.startMultiple(status, transaction, 1, &teb);
-  if (Failed(status)) {
-    error = StatusFailure(m_client, status);
-    *transaction = 0;
+  Firebird::ITransaction* started = m_attachment->startTransaction(m_status.Next(), length, tpb);
+  if (m_status.Failed()) {
+    error = StatusFailure(m_client, m_status);
     return kSQLServerError;
   }
+  *transaction = started;
   return kSQLSuccess;
 }
 
@@ -229,19 +177,8 @@ SQLResult Attachment::EndShared(bool commit, Failure& error) {
     return kSQLNoTransaction;
   }
   for (Statement* statement : m_statements) statement->CloseSharedResult();
-  ISC_STATUS_ARRAY status{};
-  if (commit) {
-    EndTransaction(&m_shared, true, status);
-    if (!Failed(status)) {
-      m_shared = 0;
-      return kSQLSuccess;
-    }
-    error = StatusFailure(m_client, status);
-  }
-  ISC_STATUS_ARRAY ignored{};
-  if (m_shared) EndTransaction(&m_shared, false, commit ? ignored : status);
-  // A transaction whose attachment is gone cannot be ended; forget it.
-  m_shared = 0;
+  if (commit && EndTransaction(&m_shared, true, &error) == kSQLSuccess) return kSQLSuccess;
+  if (m_shared) EndTransaction(&m_shared, false, commit ? nullptr : &error);
   return commit ? kSQLServerError : kSQLSuccess;
 }
 
@@ -258,45 +195,34 @@ void Attachment::Register(Statement* statement) { m_statements.push_back(stateme
 void Attachment::Unregister(Statement* statement) { std::erase(m_statements, statement); }
 
 Transaction::Transaction(Transaction&& other) noexcept
-    : m_attachment(std::move(other.m_attachment)), m_handle(other.m_handle) {
-  other.m_handle = 0;
+    : m_attachment(std::move(other.m_attachment)), m_transaction(other.m_transaction) {
+  other.m_transaction = nullptr;
 }
 
 Transaction& Transaction::operator=(Transaction&& other) noexcept {
   if (this != &other) {
     Rollback();
     m_attachment = std::move(other.m_attachment);
-    m_handle = other.m_handle;
-    other.m_handle = 0;
+    m_transaction = other.m_transaction;
+    other.m_transaction = nullptr;
   }
   return *this;
 }
 
 SQLResult Transaction::Start(bool readOnly, Failure& error) {
   Rollback();
-  return m_attachment->StartTransaction(readOnly, &m_handle, error);
+  return m_attachment->StartTransaction(readOnly, &m_transaction, error);
 }
 
 SQLResult Transaction::Commit(Failure& error) {
-  // A statement such as COMMIT may have ended the transaction already.
-  if (!m_handle) return kSQLSuccess;
-  ISC_STATUS_ARRAY status{};
-  m_attachment->EndTransaction(&m_handle, true, status);
-  if (Failed(status)) {
-    error = StatusFailure(m_attachment->Client(), status);
-    Rollback();
-    return kSQLServerError;
-  }
-  m_handle = 0;
-  return kSQLSuccess;
+  if (!m_transaction) return kSQLSuccess;
+  if (m_attachment->EndTransaction(&m_transaction, true, &error) == kSQLSuccess) return kSQLSuccess;
+  Rollback();
+  return kSQLServerError;
 }
 
 void Transaction::Rollback() {
-  if (!m_handle) return;
-  ISC_STATUS_ARRAY status{};
-  m_attachment->EndTransaction(&m_handle, false, status);
-  // A transaction whose attachment is gone cannot be rolled back; forget it.
-  m_handle = 0;
+  if (m_transaction) m_attachment->EndTransaction(&m_transaction, false, nullptr);
 }
 
 }  // namespace fbdriver

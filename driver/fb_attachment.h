@@ -12,11 +12,6 @@
 #include "driver/fb_client.h"
 #include "driver/sql_driver.h"
 
-namespace Firebird {
-class IAttachment;
-class ITransaction;
-}
-
 namespace fbdriver {
 
 class Statement;
@@ -47,23 +42,34 @@ class Attachment {
   // Ends every statement's open result (its transaction is committed),
   // frees the statements, then detaches. Safe to call more than once.
   void Detach();
-  bool Attached() const { return m_handle != 0; }
+  bool Attached() const { return m_attachment != nullptr; }
+  // Ends the call that another thread runs on the attachment (nothing when
+  // none runs); false when the client refuses.
+  bool Cancel();
 
   const FbClient& Client() const { return m_client; }
-  isc_db_handle* Handle() { return &m_handle; }
+  // The attachment itself; null once detached. Like the rest of the
+  // attachment, used by one thread at a time (Cancel aside).
+  Firebird::IAttachment* Interface() const { return m_attachment; }
   const ConnectionSettings& Settings() const { return m_settings; }
   // Options changed after connecting apply to later transactions and
   // cursors; the dialect, role and character set stay as attached.
   void Reconfigure(const ConnectionSettings& settings);
-  unsigned short Dialect() const { return static_cast<unsigned short>(m_settings.dialect); }
+  unsigned Dialect() const { return static_cast<unsigned>(m_settings.dialect); }
 
   // Starts a transaction with the lock wait of the settings and their
   // isolation, or the one given (0 read committed, 1 snapshot).
-  SQLResult StartTransaction(bool readOnly, isc_tr_handle* transaction, Failure& error, int isolation = -1);
+  SQLResult StartTransaction(bool readOnly, Firebird::ITransaction** transaction, Failure& error,
+                             int isolation = -1);
+  // Commits or rolls back a transaction of this attachment, after closing
+  // the cursors opened in it; the one way a transaction ends here. When it
+  // ends (and always on a rollback, which cannot be retried) *transaction
+  // becomes null; a failed commit leaves it active, with *error set.
+  SQLResult EndTransaction(Firebird::ITransaction** transaction, bool commit, Failure* error);
 
   // The transaction that spans many statements, or null when none is active:
   // statements run inside it instead of a transaction of their own.
-  isc_tr_handle* SharedTransaction() { return m_shared ? &m_shared : nullptr; }
+  Firebird::ITransaction* SharedTransaction() const { return m_shared; }
   SQLResult StartShared(int isolation, Failure& error);
   // Commits or rolls back the shared transaction after closing the cursors
   // that run inside it. A failed commit rolls back; either way no shared
@@ -73,27 +79,13 @@ class Attachment {
   void Register(Statement* statement);
   void Unregister(Statement* statement);
 
-  // The attachment and an active transaction started here as interfaces of
-  // the client library, for cursors; null when the client has none. Like
-  // the rest of the attachment, used by one thread at a time.
-  Firebird::IAttachment* Interface() const { return m_interface; }
-  Firebird::ITransaction* TransactionInterface(isc_tr_handle transaction) const;
-  // Commits or rolls back a transaction of this attachment through its
-  // handle; the one way a transaction ends here.
-  void EndTransaction(isc_tr_handle* transaction, bool commit, ISC_STATUS* status);
-
  private:
-  SQLResult AttachThroughInterfaces(const std::string& database, const std::string& dpb, Failure& error);
-
   const FbClient& m_client;
   ConnectionSettings m_settings;
-  isc_db_handle m_handle = 0;
-  isc_tr_handle m_shared = 0;
+  Status m_status;
+  Firebird::IAttachment* m_attachment = nullptr;
+  Firebird::ITransaction* m_shared = nullptr;
   std::vector<Statement*> m_statements;
-  // Not counted references: ending the transaction or detaching through the
-  // handle releases them.
-  Firebird::IAttachment* m_interface = nullptr;
-  std::vector<std::pair<isc_tr_handle, Firebird::ITransaction*>> m_transactions;
 };
 
 // A transaction that is rolled back unless it was committed.
@@ -110,12 +102,12 @@ class Transaction {
   SQLResult Start(bool readOnly, Failure& error);
   SQLResult Commit(Failure& error);
   void Rollback();
-  bool Active() const { return m_handle != 0; }
-  isc_tr_handle* Handle() { return &m_handle; }
+  bool Active() const { return m_transaction != nullptr; }
+  Firebird::ITransaction* Get() const { return m_transaction; }
 
  private:
   std::shared_ptr<Attachment> m_attachment;
-  isc_tr_handle m_handle = 0;
+  Firebird::ITransaction* m_transaction = nullptr;
 };
 
 }  // namespace fbdriver

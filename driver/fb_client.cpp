@@ -62,35 +62,14 @@ const FbClient* FbClient::Load(const char* libraryName, std::string* error) {
     return nullptr;
   }
   auto client = std::make_unique<FbClient>();
-  bool complete = Resolve(library, "isc_attach_database", client->attachDatabase, error) &&
-                  Resolve(library, "isc_detach_database", client->detachDatabase, error) &&
-                  Resolve(library, "isc_start_multiple", client->startMultiple, error) &&
-                  Resolve(library, "isc_commit_transaction", client->commitTransaction, error) &&
-                  Resolve(library, "isc_rollback_transaction", client->rollbackTransaction, error) &&
-                  Resolve(library, "isc_dsql_allocate_statement", client->allocateStatement, error) &&
-                  Resolve(library, "isc_dsql_prepare", client->prepare, error) &&
-                  Resolve(library, "isc_dsql_describe", client->describe, error) &&
-                  Resolve(library, "isc_dsql_describe_bind", client->describeBind, error) &&
-                  Resolve(library, "isc_dsql_execute", client->execute, error) &&
-                  Resolve(library, "isc_dsql_execute2", client->execute2, error) &&
-                  Resolve(library, "isc_dsql_fetch", client->fetch, error) &&
-                  Resolve(library, "isc_dsql_free_statement", client->freeStatement, error) &&
-                  Resolve(library, "isc_dsql_sql_info", client->sqlInfo, error) &&
-                  Resolve(library, "isc_open_blob2", client->openBlob, error) &&
-                  Resolve(library, "isc_get_segment", client->getSegment, error) &&
-                  Resolve(library, "isc_close_blob", client->closeBlob, error) &&
-                  Resolve(library, "isc_create_blob2", client->createBlob, error) &&
-                  Resolve(library, "isc_put_segment", client->putSegment, error) &&
-                  Resolve(library, "fb_sqlstate", client->sqlState, error) &&
-                  Resolve(library, "fb_interpret", client->interpret, error);
-  if (!complete) {
+  Firebird::IMaster* (*master)() = nullptr;
+  if (!Resolve(library, "fb_get_master_interface", master, error) ||
+      !Resolve(library, "fb_interpret", client->interpret, error) ||
+      !Resolve(library, "fb_sqlstate", client->sqlState, error)) {
     dlclose(library);
     return nullptr;
   }
-  Resolve(library, "fb_cancel_operation", client->cancelOperation, nullptr);
-  Resolve(library, "fb_get_master_interface", client->masterInterface, nullptr);
-  Resolve(library, "fb_get_database_handle", client->databaseHandle, nullptr);
-  Resolve(library, "fb_get_transaction_handle", client->transactionHandle, nullptr);
+  client->master = master();
   return loaded.emplace(libraryName, std::move(client)).first->second.get();
 }
 
@@ -110,7 +89,7 @@ Failure StatusFailure(const FbClient& client, const ISC_STATUS* status) {
 }
 
 bool RefusedValues(const ISC_STATUS* status, const std::string& sqlState) {
-  if (!Failed(status)) return false;
+  if (status[1] == 0) return false;
   if (status[1] == isc_except) return true;  // raised by a trigger or procedure (SQLSTATE HY000)
   // 22: data exception, 23: integrity constraint, 27: triggered data change,
   // 40001: update conflict with a concurrent transaction.

@@ -24,11 +24,11 @@ SQLResult Command::prepare(const char* sql, std::uint16_t) {
   // short transaction of its own: it is run later, each time in a new one.
   Failure error;
   Transaction own(m_attachment);
-  isc_tr_handle* transaction = m_attachment->SharedTransaction();
+  Firebird::ITransaction* transaction = m_attachment->SharedTransaction();
   if (!transaction) {
     SQLResult status = own.Start(true, error);
     if (status != kSQLSuccess) return Fail(status, error);
-    transaction = own.Handle();
+    transaction = own.Get();
   }
   auto statement = std::make_shared<Statement>(m_attachment);
   SQLResult status = statement->Prepare(sql, transaction, true, error);
@@ -71,9 +71,10 @@ SQLResult Command::executeImmediate(const char* sql, ISQLCursor** cursor) {
     SQLResult status = transaction.Start(false, error);
     if (status != kSQLSuccess) return Fail(status, error);
   }
-  isc_tr_handle* handle = transaction.Active() ? transaction.Handle() : m_attachment->SharedTransaction();
+  Firebird::ITransaction* running =
+      transaction.Active() ? transaction.Get() : m_attachment->SharedTransaction();
   auto statement = std::make_shared<Statement>(m_attachment);
-  SQLResult status = statement->Prepare(sql, handle, true, error);
+  SQLResult status = statement->Prepare(sql, running, true, error);
   if (status != kSQLSuccess) return Fail(status, error);
   return Run(statement, std::move(transaction), cursor);
 }
@@ -87,16 +88,16 @@ SQLResult Command::Run(const std::shared_ptr<Statement>& statement, Transaction 
   }
   // Without a transaction of its own the statement runs inside the shared one.
   const bool shared = !transaction.Active();
-  isc_tr_handle* handle = shared ? m_attachment->SharedTransaction() : transaction.Handle();
-  if (!handle) return Fail(kInvalidHandle, "The connection is closed");
+  Firebird::ITransaction* running = shared ? m_attachment->SharedTransaction() : transaction.Get();
+  if (!running) return Fail(kInvalidHandle, "The connection is closed");
   Failure error;
   // A failure undoes the statement alone: its own transaction rolls back,
   // the shared one stays with what ran before.
-  SQLResult status = statement->Execute(handle, error);
+  SQLResult status = statement->Execute(running, error);
   if (status != kSQLSuccess) return Fail(status, error);
   if (statement->ReturnsRows()) {
     std::uint64_t result =
-        shared ? statement->OpenSharedResult(handle) : statement->OpenResult(std::move(transaction));
+        shared ? statement->OpenSharedResult(running) : statement->OpenResult(std::move(transaction));
     *cursor = new Cursor(statement, result);
     return kSQLSuccess;
   }
@@ -106,7 +107,7 @@ SQLResult Command::Run(const std::shared_ptr<Statement>& statement, Transaction 
     m_countFrom = statement;
     return kSQLSuccess;
   }
-  std::uint32_t rows = 0;
+  std::uint64_t rows = 0;
   status = statement->RowsAffected(&rows, error);
   if (status != kSQLSuccess) return Fail(status, error);
   status = transaction.Commit(error);
@@ -115,7 +116,7 @@ SQLResult Command::Run(const std::shared_ptr<Statement>& statement, Transaction 
   return kSQLSuccess;
 }
 
-SQLResult Command::getRowsAffected(std::uint32_t* rows) {
+SQLResult Command::getRowsAffected(std::uint64_t* rows) {
   if (!rows) return Fail(kInvalidParameter, "No place for the count given");
   if (m_countFrom) {
     Failure error;

@@ -51,16 +51,11 @@ void Connection::Disconnect() {
 }
 
 SQLResult Connection::cancel() {
-  // Only the attachment handle is read here; the thread that runs the call
-  // being cancelled does not change it, and fb_cancel_operation is the
-  // client's one call meant for another thread. The error text belongs to
-  // that thread, so a failure here answers a code alone.
+  // Only the attachment is read here; the thread that runs the call being
+  // cancelled does not change it. The error text belongs to that thread, so
+  // a failure here answers a code alone.
   if (!m_attachment || !m_attachment->Attached()) return kSQLSuccess;
-  if (!m_client.cancelOperation) return kNotSupported;
-  ISC_STATUS_ARRAY status{};
-  m_client.cancelOperation(status, m_attachment->Handle(), fb_cancel_raise);
-  if (Failed(status) && status[1] != isc_nothing_to_cancel) return kNotSupported;
-  return kSQLSuccess;
+  return m_attachment->Cancel() ? kSQLSuccess : kNotSupported;
 }
 
 SQLResult Connection::getSQLCommand(ISQLCommand** command) {

@@ -46,6 +46,7 @@ bool FitsInteger(const Column& column, std::size_t width) {
 Cursor::Cursor(std::shared_ptr<Statement> statement, std::uint64_t result)
     : m_statement(std::move(statement)),
       m_result(result),
+      m_status(m_statement->Owner().Client()),
       m_trimChar(m_statement->Owner().Settings().trimChar),
       m_blobs(m_statement->Columns().size()) {}
 
@@ -354,49 +355,45 @@ SQLResult Cursor::ReadBlob(std::uint16_t column, const std::string** content) {
 
   const Column& found = Columns()[column - 1];
   Attachment& attachment = m_statement->Owner();
-  const FbClient& api = attachment.Client();
+  if (!attachment.Attached()) return Fail(kInvalidHandle, "The connection is closed");
   ISC_QUAD id = Load<ISC_QUAD>(found.data);
-  isc_blob_handle blob = 0;
-  ISC_STATUS_ARRAY status{};
   cache.content.clear();
   cache.row = 0;
-  api.openBlob(status, attachment.Handle(), m_statement->ResultTransaction(), &blob, &id, 0, nullptr);
-  if (Failed(status)) return Fail(kSQLServerError, StatusFailure(api, status));
+  Firebird::IBlob* blob =
+      attachment.Interface()->openBlob(m_status.Next(), m_statement->ResultTransaction(), &id, 0, nullptr);
+  if (m_status.Failed()) return Fail(kSQLServerError, StatusFailure(attachment.Client(), m_status));
 
-  constexpr unsigned short kSegment = 65535;
+  constexpr unsigned kSegment = 65535;
   for (;;) {
     std::size_t used = cache.content.size();
     cache.content.resize(used + kSegment);
-    unsigned short got = 0;
-    ISC_STATUS result = api.getSegment(status, &blob, &got, kSegment, cache.content.data() + used);
+    unsigned got = 0;
+    const int result = blob->getSegment(m_status.Next(), kSegment, cache.content.data() + used, &got);
     cache.content.resize(used + got);
-    if (result == 0 || result == isc_segment) continue;
-    if (result == isc_segstr_eof) break;
-    Failure failure = StatusFailure(api, status);
-    ISC_STATUS_ARRAY ignored{};
-    api.closeBlob(ignored, &blob);
+    if (result == Firebird::IStatus::RESULT_OK || result == Firebird::IStatus::RESULT_SEGMENT) continue;
+    if (result == Firebird::IStatus::RESULT_NO_DATA) break;
+    Failure failure = StatusFailure(attachment.Client(), m_status);
+    blob->close(m_status.Next());
+    if (m_status.Failed()) blob->release();
     cache.content.clear();
     return Fail(kSQLServerError, std::move(failure));
   }
-  api.closeBlob(status, &blob);
+  blob->close(m_status.Next());
+  if (m_status.Failed()) blob->release();
   cache.row = m_row;
   return kSQLSuccess;
 }
 
 SQLResult Cursor::getRowImageSize(std::uint32_t* size) {
   if (!size) return Fail(kInvalidParameter, "No place for the size given");
-  *size = static_cast<std::uint32_t>(m_statement->RowBytes() + m_statement->RowIndicators().size() * sizeof(short));
+  *size = static_cast<std::uint32_t>(m_statement->RowBytes());
   return kSQLSuccess;
 }
 
 SQLResult Cursor::copyRowImage(void* image) {
   if (m_imageReader || m_row == 0) return Fail(kSQLEof, "No row has been fetched");
   if (!image) return Fail(kInvalidParameter, "No place for the image given");
-  char* out = static_cast<char*>(image);
-  std::memcpy(out, m_statement->RowValues(), m_statement->RowBytes());
-  const auto& indicators = m_statement->RowIndicators();
-  if (!indicators.empty())
-    std::memcpy(out + m_statement->RowBytes(), indicators.data(), indicators.size() * sizeof(short));
+  std::memcpy(image, m_statement->RowValues(), m_statement->RowBytes());
   return kSQLSuccess;
 }
 
@@ -404,21 +401,17 @@ SQLResult Cursor::getImageReader(ISQLCursor** reader) {
   if (!reader) return Fail(kInvalidParameter, "No place for the reader given");
   auto* made = new Cursor(m_statement, m_result);
   made->m_imageReader = true;
-  const std::size_t valueBytes = m_statement->RowBytes();
-  const auto& columns = m_statement->Columns();
-  const std::size_t flags = m_statement->RowIndicators().size();
-  made->m_imageBytes = valueBytes + flags * sizeof(short);
+  // The image is the row's message: every value and null flag lies at its
+  // own offset there.
+  made->m_imageBytes = m_statement->RowBytes();
   made->m_image.assign((made->m_imageBytes + 7) / 8, 0);
-  char* base = reinterpret_cast<char*>(made->m_image.data());
+  const char* base = reinterpret_cast<const char*>(made->m_image.data());
   const char* values = m_statement->RowValues();
-  made->m_imageColumns = columns;
-  for (std::size_t i = 0; i < columns.size(); ++i) {
-    made->m_imageColumns[i].data = base + (columns[i].data - values);
-    // A null flag lies among the values, or in the block after them.
-    const auto* flag = reinterpret_cast<const char*>(columns[i].indicator);
-    made->m_imageColumns[i].indicator =
-        flags == 0 ? reinterpret_cast<const short*>(base + (flag - values))
-                   : reinterpret_cast<const short*>(base + valueBytes) + i;
+  made->m_imageColumns = m_statement->Columns();
+  for (Column& column : made->m_imageColumns) {
+    column.data = base + (column.data - values);
+    column.indicator =
+        reinterpret_cast<const short*>(base + (reinterpret_cast<const char*>(column.indicator) - values));
   }
   *reader = made;
   return kSQLSuccess;

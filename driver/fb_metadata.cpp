@@ -78,8 +78,8 @@ SQLResult MetaData::Query(const std::string& sql, ISQLCursor** cursor) {
   SQLResult status = transaction.Start(true, error);
   if (status != kSQLSuccess) return Fail(status, error);
   auto statement = std::make_shared<Statement>(m_attachment);
-  status = statement->Prepare(sql.c_str(), transaction.Handle(), false, error);
-  if (status == kSQLSuccess) status = statement->Execute(transaction.Handle(), error);
+  status = statement->Prepare(sql.c_str(), transaction.Get(), false, error);
+  if (status == kSQLSuccess) status = statement->Execute(transaction.Get(), error);
   if (status != kSQLSuccess) return Fail(status, error);
   std::uint64_t result = statement->OpenResult(std::move(transaction));
   *cursor = new Cursor(statement, result);

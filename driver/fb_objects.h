@@ -106,7 +106,7 @@ class Command final : public DriverObject<ISQLCommand> {
   SQLResult prepare(const char* sql, std::uint16_t paramCount) override;
   SQLResult execute(ISQLCursor** cursor) override;
   SQLResult executeImmediate(const char* sql, ISQLCursor** cursor) override;
-  SQLResult getRowsAffected(std::uint32_t* rows) override;
+  SQLResult getRowsAffected(std::uint64_t* rows) override;
   SQLResult getParameterCount(std::uint16_t* count) override;
   SQLResult getParameterType(std::uint16_t index, std::uint16_t* type, std::uint16_t* subtype,
                              std::uint32_t* length) override;
@@ -122,7 +122,7 @@ class Command final : public DriverObject<ISQLCommand> {
 
   std::shared_ptr<Attachment> m_attachment;
   std::shared_ptr<Statement> m_prepared;
-  std::uint32_t m_rowsAffected = 0;
+  std::uint64_t m_rowsAffected = 0;
   // The statement last run in the shared transaction, its rows not counted yet.
   std::shared_ptr<Statement> m_countFrom;
 };
@@ -211,10 +211,13 @@ class Cursor final : public DriverObject<ISQLCursor> {
 
   std::shared_ptr<Statement> m_statement;
   std::uint64_t m_result;
+  // Blobs are read on the thread that reads the cursor's values, which for
+  // an image reader is not the one that fetches.
+  Status m_status;
   // An image reader reads its own copy of the row, through columns of its own.
   bool m_imageReader = false;
   std::vector<std::int64_t> m_image;
-  std::size_t m_imageBytes = 0;  // of a row image: the values, then null flags kept apart
+  std::size_t m_imageBytes = 0;
   std::vector<Column> m_imageColumns;
   std::uint64_t m_row = 0;  // 0 before the first row
   bool m_atEnd = false;

@@ -257,7 +257,7 @@ class ISQLCommand : public ISQLObject {
   // Runs sql at once, without preparing it for reuse; *cursor as above.
   virtual SQLResult executeImmediate(const char* sql, ISQLCursor** cursor) = 0;
   // Rows inserted, changed or deleted by the last execution.
-  virtual SQLResult getRowsAffected(std::uint32_t* rows) = 0;
+  virtual SQLResult getRowsAffected(std::uint64_t* rows) = 0;
 
   // Input parameters of the prepared statement (its "?" marks), numbered
   // from 1. Each starts null; a value holds for every later execution until

@@ -558,8 +558,8 @@ TEST_F(FakeDriverTest, CountsBeyond32BitsComeBackWhole) {
 
   dataSet.SetCommandType(ctQuery);
   dataSet.SetCommandText("delete from T");
-  Fake().rowsAffected = 3'000'000'000u;
-  EXPECT_EQ(dataSet.RunDirect(), 3'000'000'000);
+  Fake().rowsAffected = 5'000'000'000u;
+  EXPECT_EQ(dataSet.RunDirect(), 5'000'000'000);
 }
 
 TEST_F(FakeDriverTest, AFailedRunDirectKeepsNothing) {

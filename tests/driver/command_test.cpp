@@ -68,7 +68,7 @@ TEST_P(Commands, ChangesCountTheirRowsAndStayCommitted) {
     ASSERT_EQ(command->executeImmediate(change.sql, &cursor), 0)
         << change.sql << ": " << ErrorText(command.get());
     EXPECT_EQ(cursor, nullptr) << change.sql;
-    std::uint32_t rows = 99;
+    std::uint64_t rows = 99;
     EXPECT_EQ(command->getRowsAffected(&rows), 0);
     EXPECT_EQ(rows, change.rows) << change.sql;
     EXPECT_EQ(Count("SELECT COUNT(*) FROM PEOPLE"), change.peopleAfter) << change.sql;
@@ -85,7 +85,7 @@ TEST_P(Commands, ChangesInAnOpenTransactionCountTheirRows) {
     ASSERT_EQ(command->setParameterText(1, last, 1), 0);
     ISQLCursor* cursor = nullptr;
     ASSERT_EQ(command->execute(&cursor), 0) << ErrorText(command.get());
-    std::uint32_t rows = 99;
+    std::uint64_t rows = 99;
     EXPECT_EQ(command->getRowsAffected(&rows), 0);
     EXPECT_EQ(rows, expected) << last;
   }
@@ -96,7 +96,7 @@ TEST_P(Commands, InsertStaysAfterALaterStatementFails) {
   auto command = NewCommand(m_session);
   ISQLCursor* cursor = nullptr;
   ASSERT_EQ(command->executeImmediate("INSERT INTO PEOPLE VALUES (10, 'Eve')", &cursor), 0);
-  std::uint32_t rows = 0;
+  std::uint64_t rows = 0;
   ASSERT_EQ(command->getRowsAffected(&rows), 0);
   EXPECT_EQ(rows, 1u);
 
@@ -176,6 +176,64 @@ TEST_P(Commands, PreparedChangeRunsEachTimeItIsExecuted) {
   }
   auto cursor = m_session.Query("SELECT NAME FROM PEOPLE WHERE ID = 1");
   EXPECT_EQ(Column1(cursor.get()), std::vector<std::string>{"Ann+++"});
+}
+
+// One prepared statement run again and again, each parameter given another
+// kind of value or another length each time (text, double, null, a blob's
+// text of several segments): every row stores what it was given.
+TEST_P(Commands, ParametersTakeAnyKindAndLengthAtEachExecution) {
+  m_session.Execute(
+      "CREATE TABLE VALS (ID INTEGER, NAME VARCHAR(20), AMOUNT DOUBLE PRECISION, NOTE BLOB SUB_TYPE TEXT)");
+  struct Value {
+    enum { kNull, kText, kDouble } kind;
+    std::string text = {};
+    double real = 0;
+  };
+  const Value null{Value::kNull};
+  auto text = [](std::string t) { return Value{Value::kText, std::move(t)}; };
+  auto real = [](double d) { return Value{Value::kDouble, {}, d}; };
+  struct Row {
+    Value name, amount, note;
+    const char* stored;
+  };
+  const Row rows[] = {
+      {text("Ann"), real(1.5), text("first"), "Ann|1.5000|5"},
+      {null, text("2.25"), null, "-|2.2500|-"},
+      {text("a longer name here"), null, text(""), "a longer name here|-|0"},
+      {text(""), real(-3), text(std::string(70000, 'n')), "|-3.0000|70000"},
+      {text("Bo"), text("7"), text("x"), "Bo|7.0000|1"},
+  };
+  auto command = NewCommand(m_session);
+  ASSERT_EQ(command->prepare("INSERT INTO VALS VALUES (?, ?, ?, ?)", 4), 0) << ErrorText(command.get());
+  int id = 0;
+  for (const Row& row : rows) {
+    const std::string key = std::to_string(++id);
+    ASSERT_EQ(command->setParameterText(1, key.data(), static_cast<std::uint32_t>(key.size())), 0);
+    std::uint16_t index = 2;
+    for (const Value* value : {&row.name, &row.amount, &row.note}) {
+      if (value->kind == Value::kNull) {
+        ASSERT_EQ(command->setParameterNull(index), 0);
+      }
+      if (value->kind == Value::kDouble) {
+        ASSERT_EQ(command->setParameterDouble(index, value->real), 0);
+      }
+      if (value->kind == Value::kText) {
+        ASSERT_EQ(command->setParameterText(index, value->text.data(),
+                                            static_cast<std::uint32_t>(value->text.size())),
+                  0);
+      }
+      ++index;
+    }
+    ISQLCursor* cursor = nullptr;
+    ASSERT_EQ(command->execute(&cursor), 0) << row.stored << ": " << ErrorText(command.get());
+  }
+  auto cursor = m_session.Query(
+      "SELECT COALESCE(NAME, '-') || '|' || COALESCE(CAST(CAST(AMOUNT AS NUMERIC(18, 4)) AS VARCHAR(30)), "
+      "'-')"
+      " || '|' || COALESCE(OCTET_LENGTH(NOTE), '-') FROM VALS ORDER BY ID");
+  std::vector<std::string> expected;
+  for (const Row& row : rows) expected.push_back(row.stored);
+  EXPECT_EQ(Column1(cursor.get()), expected);
 }
 
 TEST_P(Commands, ExecuteWithoutPreparedStatementFails) {

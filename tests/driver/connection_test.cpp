@@ -13,7 +13,7 @@ namespace {
 TEST(DriverEntry, AClientLibraryThatDoesNotLoadGivesOnlyTheReason) {
   const std::pair<const char*, const char*> cases[] = {
       {"libno-such-client.so.9", "libno-such-client.so.9: cannot open shared object file"},
-      {"libm.so.6", "The client library has no function isc_attach_database"},
+      {"libm.so.6", "The client library has no function fb_get_master_interface"},
       {"", "No client library name given"},
   };
   for (const auto& [vendorLib, reason] : cases) {

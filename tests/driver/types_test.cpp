@@ -288,18 +288,15 @@ TEST_P(Types, ReadsEveryValue) {
   }
 }
 
-// A query without parameters is read through the client's interfaces, one
-// with parameters through the statement handle (the two lay a row out
-// differently); row images copy either layout. Every value reads the same
-// four ways.
-TEST_P(Types, EveryValueReadsAlikeEitherWayAndFromRowImages) {
+// Every value reads the same from the cursor and from a copy of its row, in
+// a query with parameters and in one without.
+TEST_P(Types, EveryValueReadsAlikeFromRowImagesWithOrWithoutParameters) {
   const std::string columns =
       "ID, C_CHAR, C_VARCHAR, C_SMALLINT, C_INTEGER, C_BIGINT, C_FLOAT, C_DOUBLE, C_NUMERIC, C_DECIMAL, "
       "C_NUMERIC_SMALL, C_NUMERIC_WHOLE, C_DATE, C_TIME, C_TIMESTAMP, C_BOOLEAN, C_MEMO, C_BINARY, "
       "CAST(C_MEMO AS BLOB SUB_TYPE TEXT CHARACTER SET UTF8)";
   constexpr std::uint16_t kColumns = 19;
   std::vector<std::string> ways[4];
-  std::uint32_t imageSizes[2] = {};
   for (const bool withParameter : {false, true}) {
     ISQLCommand* made = nullptr;
     ASSERT_EQ(m_session.connection->getSQLCommand(&made), 0);
@@ -313,7 +310,7 @@ TEST_P(Types, EveryValueReadsAlikeEitherWayAndFromRowImages) {
     ISQLCursor* opened = nullptr;
     ASSERT_EQ(command->execute(&opened), 0) << ErrorText(command.get());
     Owned<ISQLCursor> cursor(opened);
-    std::uint32_t& size = imageSizes[withParameter ? 1 : 0];
+    std::uint32_t size = 0;
     ASSERT_EQ(cursor->getRowImageSize(&size), 0);
     ISQLCursor* reader = nullptr;
     ASSERT_EQ(cursor->getImageReader(&reader), 0);
@@ -332,7 +329,6 @@ TEST_P(Types, EveryValueReadsAlikeEitherWayAndFromRowImages) {
   }
   EXPECT_EQ(ways[0].size(), 4u * kColumns);
   for (const auto& way : ways) EXPECT_EQ(way, ways[0]);
-  EXPECT_NE(imageSizes[0], imageSizes[1]);
 }
 
 TEST_P(Types, NullCharColumnReadsAsNull) {
@@ -517,18 +513,40 @@ TEST_P(Types, ACharHoldsItsDeclaredCharactersInEveryConnectionSet) {
     std::uint32_t length;
     std::string value;
   } cases[] = {
-      {"NONE", "CU FROM U WHERE ID = 1", 3, 12, "\xC3\xA4" "b "},
-      {"NONE", "CW FROM U WHERE ID = 1", 3, 3, "\xE4" "b "},
-      {"UTF8", "CU FROM U WHERE ID = 1", 3, 12, "\xC3\xA4" "b "},
-      {"UTF8", "CW FROM U WHERE ID = 1", 3, 12, "\xC3\xA4" "b "},
+      {"NONE", "CU FROM U WHERE ID = 1", 3, 12,
+       "\xC3\xA4"
+       "b "},
+      {"NONE", "CW FROM U WHERE ID = 1", 3, 3,
+       "\xE4"
+       "b "},
+      {"UTF8", "CU FROM U WHERE ID = 1", 3, 12,
+       "\xC3\xA4"
+       "b "},
+      {"UTF8", "CW FROM U WHERE ID = 1", 3, 12,
+       "\xC3\xA4"
+       "b "},
       {"UTF8", "VU FROM U WHERE ID = 1", 3, 12, "\xC3\xA4"},
-      {"WIN1252", "CU FROM U WHERE ID = 1", 3, 3, "\xE4" "b "},
-      {"GBK", "CU FROM U WHERE ID = 2", 3, 6, "\xD6\xD0" "b "},
-      {"GB18030", "CU FROM U WHERE ID = 2", 3, 12, "\xD6\xD0" "b "},
-      {"GB18030", "CU FROM U WHERE ID = 1", 3, 12, "\x81\x30\x8A\x31" "b "},
-      {"SJIS_0208", "CU FROM U WHERE ID = 2", 3, 6, "\x92\x86" "b "},
-      {"EUCJ_0208", "CU FROM U WHERE ID = 2", 3, 6, "\xC3\xE6" "b "},
-      {"BIG_5", "CU FROM U WHERE ID = 2", 3, 6, "\xA4\xA4" "b "},
+      {"WIN1252", "CU FROM U WHERE ID = 1", 3, 3,
+       "\xE4"
+       "b "},
+      {"GBK", "CU FROM U WHERE ID = 2", 3, 6,
+       "\xD6\xD0"
+       "b "},
+      {"GB18030", "CU FROM U WHERE ID = 2", 3, 12,
+       "\xD6\xD0"
+       "b "},
+      {"GB18030", "CU FROM U WHERE ID = 1", 3, 12,
+       "\x81\x30\x8A\x31"
+       "b "},
+      {"SJIS_0208", "CU FROM U WHERE ID = 2", 3, 6,
+       "\x92\x86"
+       "b "},
+      {"EUCJ_0208", "CU FROM U WHERE ID = 2", 3, 6,
+       "\xC3\xE6"
+       "b "},
+      {"BIG_5", "CU FROM U WHERE ID = 2", 3, 6,
+       "\xA4\xA4"
+       "b "},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.connectionSet) + ": " + c.select);

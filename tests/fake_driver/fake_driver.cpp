@@ -221,7 +221,7 @@ class TFakeCommand final : public TFakeObject<ISQLCommand> {
     *cursor = CursorFor(sql);
     return kSQLSuccess;
   }
-  SQLResult getRowsAffected(std::uint32_t* rows) override {
+  SQLResult getRowsAffected(std::uint64_t* rows) override {
     *rows = g_state.rowsAffected;
     return kSQLSuccess;
   }

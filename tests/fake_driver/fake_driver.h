@@ -48,7 +48,7 @@ struct TFakeDriverState {
   std::string errorText = "fake failure";
   bool errorLengthFails = false;
   bool errorTextFails = false;
-  std::uint32_t rowsAffected = 1;
+  std::uint64_t rowsAffected = 1;
   // Results by SQL text; "TABLES" for the table listing, "COLUMNS <table>" for
   // a column listing. A statement without a result gives no cursor.
   std::map<std::string, TFakeResult> results;
