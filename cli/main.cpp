@@ -483,7 +483,7 @@ std::optional<std::string> FindTypedTable(TSQLConnection& connection, const std:
   for (const std::string& table : tables) {
     if (PrintableName(table) == name) return table;
   }
-  return FindTable(connection, name);
+  return FindTable(tables, name, connection.CharSet());
 }
 
 int StoppedStatus() { return 128 + StopSignal(); }

@@ -7,7 +7,6 @@
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
-#include <map>
 
 #include "base/exceptions.h"
 #include "db/bulk_inserter.h"
@@ -73,6 +72,8 @@ void WriteList(const std::string& path, const std::string& list) {
 std::vector<std::pair<std::string, std::string>> FilesOfFolder(TSQLConnection& connection,
                                                                const std::string& folder) {
   std::vector<std::pair<std::string, std::string>> files;  // table, file name
+  std::vector<std::string> tables;
+  connection.ListTableNames(tables);
   const std::string listPath = TransferPath(folder, kListName);
   if (IsRegularFile(listPath)) {
     TTextFile list(listPath);
@@ -90,7 +91,7 @@ std::vector<std::pair<std::string, std::string>> FilesOfFolder(TSQLConnection& c
         throw Exception("Line " + std::to_string(reader.LineNumber()) + " of '" + listPath +
                         "' is not a file and its table; nothing was imported.");
       }
-      const auto table = FindTable(connection, pieces[1].text);
+      const auto table = FindTable(tables, pieces[1].text, connection.CharSet());
       if (!table || *table != pieces[1].text) {
         throw Exception("'" + listPath + "' names table '" + pieces[1].text +
                         "', which the database does not have; nothing was imported.");
@@ -111,7 +112,7 @@ std::vector<std::pair<std::string, std::string>> FilesOfFolder(TSQLConnection& c
       if (!entry.is_regular_file() || entry.path().extension() != ".csv") continue;
       const std::string file = entry.path().filename().string();
       if (file.find(".rejected.") != std::string::npos) continue;
-      const auto table = FindTable(connection, TableOfFileName(file));
+      const auto table = FindTable(tables, TableOfFileName(file), connection.CharSet());
       if (!table) {
         throw Exception("File '" + TransferPath(folder, file) +
                         "' names no table of the database; nothing was imported.");
@@ -198,13 +199,12 @@ std::string TableOfFileName(const std::string& file) {
   return table;
 }
 
-std::optional<std::string> FindTable(TSQLConnection& connection, const std::string& name) {
-  std::vector<std::string> tables;
-  connection.ListTableNames(tables);
+std::optional<std::string> FindTable(const std::vector<std::string>& tables, const std::string& name,
+                                     std::string_view charSet) {
   if (std::find(tables.begin(), tables.end(), name) != tables.end()) return name;
   std::optional<std::string> found;
   for (const std::string& table : tables) {
-    if (!SameName(table, name, connection.CharSet())) continue;
+    if (!SameName(table, name, charSet)) continue;
     if (found) return std::nullopt;
     found = table;
   }

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "transfer/reporting.h"
@@ -22,10 +23,11 @@ std::string TableFileName(const std::string& table);
 // The table a file name of such a folder names ("" when it is none).
 std::string TableOfFileName(const std::string& file);
 
-// The table as the database lists it: the exact name, else the one name that
-// differs from it only in letter case (CUSTOMER for customer); none when no
-// table or several match.
-std::optional<std::string> FindTable(TSQLConnection& connection, const std::string& name);
+// The table of tables (as the database lists them) that name means: the
+// exact name, else the one name that differs from it only in letter case in
+// charSet (CUSTOMER for customer); none when no table or several match.
+std::optional<std::string> FindTable(const std::vector<std::string>& tables, const std::string& name,
+                                     std::string_view charSet);
 
 // What a folder transfer did with one table.
 struct TFolderTable {
