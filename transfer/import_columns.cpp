@@ -62,6 +62,24 @@ std::size_t MatchColumnName(const std::vector<std::string>& names, const std::st
   return names.size();
 }
 
+std::vector<std::size_t> MatchColumnNames(
+    const std::vector<std::string>& names, const std::vector<std::string>& wanted, std::string_view charSet,
+    const std::function<std::string(const std::string&, bool)>& problem) {
+  std::vector<std::size_t> chosen;
+  std::vector<bool> taken(names.size(), false);
+  for (const std::string& name : wanted) {
+    const std::size_t column = MatchColumnName(names, name, taken, charSet);
+    if (column == names.size()) {
+      const bool twice = std::any_of(names.begin(), names.end(),
+                                     [&](const std::string& n) { return SameName(n, name, charSet); });
+      throw Exception(problem(name, twice));
+    }
+    taken[column] = true;
+    chosen.push_back(column);
+  }
+  return chosen;
+}
+
 THeaderMatch MatchHeader(const std::vector<TCsvPiece>& header, const std::vector<TTableColumn>& table,
                          const TCsvDialect& dialect, std::string_view charSet) {
   THeaderMatch match;

@@ -3,6 +3,7 @@
 // the inserter sends.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,6 +35,13 @@ struct THeaderMatch {
 // being in the connection's character set charSet). names.size() for none.
 std::size_t MatchColumnName(const std::vector<std::string>& names, const std::string& name,
                             const std::vector<bool>& taken, std::string_view charSet);
+
+// The columns of names that wanted names, in wanted's order, each matched
+// by MatchColumnName. Throws Exception with problem(name, twice) for a name
+// that no column has, or (twice) one whose column is named already.
+std::vector<std::size_t> MatchColumnNames(
+    const std::vector<std::string>& names, const std::vector<std::string>& wanted, std::string_view charSet,
+    const std::function<std::string(const std::string&, bool)>& problem);
 
 // Each name of the header goes to its column by MatchColumnName. The header
 // does not fit when it names something that is no column (or a column

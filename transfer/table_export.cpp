@@ -26,21 +26,11 @@ namespace {
 // matched as an import matches its header.
 std::vector<std::size_t> ChosenColumns(const std::vector<std::string>& names, const TTransferRequest& request,
                                        const std::string& charSet) {
-  std::vector<std::size_t> chosen;
   const std::string source = request.query.empty() ? "table" : "query";
-  std::vector<bool> taken(names.size(), false);
-  for (const std::string& name : request.dialect.columns) {
-    const std::size_t column = MatchColumnName(names, name, taken, charSet);
-    if (column == names.size()) {
-      const bool twice = std::any_of(names.begin(), names.end(),
-                                     [&](const std::string& n) { return SameName(n, name, charSet); });
-      throw Exception(twice ? "Column '" + name + "' is named twice."
-                            : "The " + source + " has no column '" + name + "'.");
-    }
-    taken[column] = true;
-    chosen.push_back(column);
-  }
-  return chosen;
+  return MatchColumnNames(names, request.dialect.columns, charSet, [&](const std::string& name, bool twice) {
+    return twice ? "Column '" + name + "' is named twice."
+                 : "The " + source + " has no column '" + name + "'.";
+  });
 }
 
 std::string HeaderLine(const std::vector<std::string>& columnNames, const TCsvDialect& dialect) {

@@ -471,18 +471,13 @@ std::vector<std::string> KeyColumns(const TTransferRequest& request, const std::
                                     std::string_view charSet) {
   std::vector<std::string> names;
   for (const TTableColumn& column : table) names.push_back(column.name);
-  std::vector<bool> taken(names.size(), false);
   std::vector<std::string> key;
-  for (const std::string& name : request.keyColumns) {
-    const std::size_t column = MatchColumnName(names, name, taken, charSet);
-    if (column == names.size()) {
-      const bool twice = std::any_of(key.begin(), key.end(),
-                                     [&](const std::string& k) { return SameName(k, name, charSet); });
-      throw Exception(twice ? "The key names column '" + name + "' twice."
-                            : "The key names a column that table '" + request.tableName +
-                                  "' does not have: '" + name + "'.");
-    }
-    taken[column] = true;
+  for (const std::size_t column :
+       MatchColumnNames(names, request.keyColumns, charSet, [&](const std::string&name, bool twice) {
+         return twice ? "The key names column '" + name + "' twice."
+                      : "The key names a column that table '" + request.tableName + "' does not have: '" +
+                            name + "'.";
+       })) {
     key.push_back(names[column]);
   }
   return key;
