@@ -86,11 +86,7 @@ void TRejectedFiles::Place(TFile& file) {
     // A name for the file made without one, beside its place.
     const std::string self = "/proc/self/fd/" + std::to_string(file.fd);
     for (int attempt = 0; file.temporary.empty(); ++attempt) {
-      std::string candidate;
-      const int probe = CreateFileBeside(file.path, candidate);
-      if (probe < 0) Fail(errno, "Cannot put the refused lines into file '" + file.path + "'");
-      ::close(probe);
-      ::unlink(candidate.c_str());
+      std::string candidate = TemporaryNameBeside(file.path);
       if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
         file.temporary = std::move(candidate);
       } else if (errno != EEXIST || attempt > 100) {

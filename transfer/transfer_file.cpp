@@ -108,16 +108,18 @@ TReplacingFile::TReplacingFile(const std::string& target, bool followLinks) {
   ::close(fd);
 }
 
-int CreateFileBeside(const std::string& target, std::string& temporary) {
-  std::random_device seed;
-  std::mt19937 random(seed());
+std::string TemporaryNameBeside(const std::string& target) {
+  static thread_local std::mt19937 random{std::random_device{}()};
   static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   const std::string folder = FolderOf(target);
-  const std::string name = target.substr(folder.size());
+  std::string suffix;
+  for (int i = 0; i < 8; ++i) suffix += kLetters[random() % 36];
+  return folder + "." + target.substr(folder.size()) + "." + suffix + ".tmp";
+}
+
+int CreateFileBeside(const std::string& target, std::string& temporary) {
   for (int attempt = 0;; ++attempt) {
-    std::string suffix;
-    for (int i = 0; i < 8; ++i) suffix += kLetters[random() % 36];
-    std::string candidate = folder + "." + name + "." + suffix + ".tmp";
+    std::string candidate = TemporaryNameBeside(target);
     const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
     if (fd >= 0) {
       temporary = std::move(candidate);

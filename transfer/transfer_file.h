@@ -13,6 +13,9 @@
 // what it is: "Cannot use '/x/sub': it is a folder, not a regular file".
 void CheckRegularFile(const std::string& path);
 
+// A hidden name beside target that is likely not taken (".NAME.xxxxxxxx.tmp").
+std::string TemporaryNameBeside(const std::string& target);
+
 // Creates a new file beside target under a unique hidden name
 // (".NAME.xxxxxxxx.tmp"), open for writing: its descriptor, with its path in
 // temporary; -1 with errno set when none can be made there.
