@@ -52,11 +52,34 @@ void AppendInteger(std::string& out, std::int64_t value) {
   out.append(buffer, result.ptr);
 }
 
+// Kinds whose value is the text the server sent.
+bool IsServerTextKind(TFieldKind kind) {
+  return kind == fkString || kind == fkWideDecimal || kind == fkDecFloat || kind == fkZoned;
+}
+
+// A number as the server writes it ("-12.3400", "1.5E+300", "Infinity"),
+// with the locale's decimal separator and, as a double's text, no "+" in
+// its exponent. Every digit stays.
+void AppendServerNumberText(std::string& out, std::string_view text) {
+  const char separator = LocaleFormats().DecimalSeparator;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '.') {
+      out += separator;
+    } else if (!(c == '+' && i > 0 && (text[i - 1] == 'E' || text[i - 1] == 'e'))) {
+      out += c;
+    }
+  }
+}
+
 bool IsByteKind(TFieldKind kind) {
   switch (kind) {
     case fkString:
     case fkBytes:
     case fkVarBytes:
+    case fkWideDecimal:
+    case fkDecFloat:
+    case fkZoned:
     case fkBlob:
     case fkMemo:
     case fkGraphic:
@@ -112,6 +135,7 @@ const char* FieldKindName(TFieldKind kind) {
       "TLargeintField", "TFloatField",    "TCurrencyField", "TBCDField",      "TFMTBCDField",
       "TBooleanField",  "TDateField",     "TTimeField",     "TDateTimeField", "TSQLTimeStampField",
       "TBlobField",     "TMemoField",     "TGraphicField",  "TBytesField",    "TVarBytesField",
+      "TWideDecimalField", "TDecFloatField", "TZonedField",
   };
   return kNames[kind];
 }
@@ -139,7 +163,10 @@ TFieldDef ChooseFieldKind(const TColumnDesc& column, const std::vector<std::stri
 
   switch (column.typeCode) {
     case fldZSTRING:
-      sized(fkString);
+      sized(column.subtypeCode == fldstWIDEDECIMAL ? fkWideDecimal
+            : column.subtypeCode == fldstDECFLOAT  ? fkDecFloat
+            : column.subtypeCode == fldstZONED     ? fkZoned
+                                                   : fkString);
       break;
     case fldDATE:
       field(fkDate);
@@ -275,7 +302,7 @@ TField::TField(const TFieldDef& def, std::uint16_t columnNumber, const TRowSourc
       m_fixedChar(def.fixedChar),
       m_row(row),
       m_loadedRow(row->rowSerial) {
-  if (m_kind == fkString || m_kind == fkBytes || m_kind == fkVarBytes) {
+  if (IsServerTextKind(m_kind) || m_kind == fkBytes || m_kind == fkVarBytes) {
     // The driver's widest value plus a closing zero, so most rows need no second call.
     std::size_t width = def.dataLength > 0 ? def.dataLength : static_cast<std::uint32_t>(def.size);
     m_buffer.resize(width + 1);
@@ -298,6 +325,9 @@ void TField::Fetch() const {
     case fkString:
     case fkBytes:
     case fkVarBytes:
+    case fkWideDecimal:
+    case fkDecFloat:
+    case fkZoned:
       status = FetchString(*cursor, isNull);
       break;
     case fkSmallint:
@@ -414,11 +444,16 @@ void TField::AppendValueText(std::string& out) const {
     case fkVarBytes:
     case fkBlob:
     case fkMemo:
-    case fkGraphic: {
+    case fkGraphic:
+    case fkZoned: {
       std::string_view bytes = AsBytes();
       out.append(bytes.data(), bytes.size());
       break;
     }
+    case fkWideDecimal:
+    case fkDecFloat:
+      AppendServerNumberText(out, AsBytes());
+      break;
     case fkSmallint:
     case fkInteger:
     case fkWord:

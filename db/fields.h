@@ -31,6 +31,11 @@ enum TFieldKind {
   fkGraphic,
   fkBytes,
   fkVarBytes,
+  // Values of types newer than the client library, carried as the server's
+  // exact texts (see the fldst subtypes of the driver):
+  fkWideDecimal,  // INT128, NUMERIC and DECIMAL of 19 to 38 digits
+  fkDecFloat,     // DECFLOAT(16) and DECFLOAT(34)
+  fkZoned,        // TIME and TIMESTAMP WITH TIME ZONE
 };
 
 // The class name of a kind ("TStringField", "TFMTBCDField", ...).
@@ -129,7 +134,8 @@ class TField {
   TSQLTimeStamp AsTimeStamp() const;
   // Date, time, date-time and time stamp kinds.
   TDateTime AsDateTime() const;
-  // Character, byte and blob kinds: the bytes as read, NUL bytes included.
+  // Character, byte, blob and server-text kinds: the bytes as read, NUL
+  // bytes included.
   // Valid until the row changes.
   std::string_view AsBytes() const;
 

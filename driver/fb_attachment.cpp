@@ -87,6 +87,44 @@ SQLResult Attachment::Attach(const std::string& database, const std::string& use
     return kSQLServerError;
   }
   m_attachment = attachment;
+  if (SQLResult bound = BindNewTypesAsText(error); bound != kSQLSuccess) {
+    Detach();
+    return bound;
+  }
+  return kSQLSuccess;
+}
+
+SQLResult Attachment::BindNewTypesAsText(Failure& error) {
+  // Firebird 4 made the on-disk structure 13; a server of 3 refuses the
+  // statements below, so only a database of 13 or later is asked.
+  const unsigned char item = isc_info_ods_version;
+  unsigned char info[16] = {};
+  m_attachment->getInfo(m_status.Next(), 1, &item, sizeof info, info);
+  if (m_status.Failed()) {
+    error = StatusFailure(m_client, m_status);
+    return kSQLServerError;
+  }
+  if (info[0] != isc_info_ods_version) return kSQLSuccess;
+  const unsigned length = info[1] | (info[2] << 8);
+  unsigned ods = 0;
+  for (unsigned i = 0; i < length && i < 4; ++i) ods |= unsigned{info[3 + i]} << (8 * i);
+  if (ods < 13) return kSQLSuccess;
+
+  // The texts are exact: every digit of an INT128, a NUMERIC(38,4) or a
+  // DECFLOAT(34), and a zone as it was given ("Europe/Berlin", "+05:30").
+  // Their lengths in bytes tell the three kinds apart (see the statement's
+  // description of its columns); bytes, since they are ASCII in every
+  // character set the connection may use.
+  for (const char* sql : {"SET BIND OF INT128 TO VARCHAR(47) CHARACTER SET OCTETS",
+                          "SET BIND OF DECFLOAT TO VARCHAR(42) CHARACTER SET OCTETS",
+                          "SET BIND OF TIME ZONE TO VARCHAR(58) CHARACTER SET OCTETS"}) {
+    m_attachment->execute(m_status.Next(), nullptr, 0, sql, Dialect(), nullptr, nullptr, nullptr, nullptr);
+    if (m_status.Failed()) {
+      error = StatusFailure(m_client, m_status);
+      return kSQLServerError;
+    }
+  }
+  m_newTypesAsText = true;
   return kSQLSuccess;
 }
 

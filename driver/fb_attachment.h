@@ -56,6 +56,11 @@ class Attachment {
   // cursors; the dialect, role and character set stay as attached.
   void Reconfigure(const ConnectionSettings& settings);
   unsigned Dialect() const { return static_cast<unsigned>(m_settings.dialect); }
+  // True on a server of Firebird 4 or later: it sends the types this client
+  // cannot describe (INT128, NUMERIC and DECIMAL of 19 to 38 digits,
+  // DECFLOAT, times and time stamps with a zone) as VARCHARs of their exact
+  // texts, and takes them back as texts.
+  bool NewTypesAsText() const { return m_newTypesAsText; }
 
   // Starts a transaction with the lock wait of the settings and their
   // isolation, or the one given (0 read committed, 1 snapshot).
@@ -80,12 +85,16 @@ class Attachment {
   void Unregister(Statement* statement);
 
  private:
+  // Asks a server of Firebird 4 or later for the new types as texts.
+  SQLResult BindNewTypesAsText(Failure& error);
+
   const FbClient& m_client;
   ConnectionSettings m_settings;
   Status m_status;
   Firebird::IAttachment* m_attachment = nullptr;
   Firebird::ITransaction* m_shared = nullptr;
   std::vector<Statement*> m_statements;
+  bool m_newTypesAsText = false;
 };
 
 // A transaction that is rolled back unless it was committed.

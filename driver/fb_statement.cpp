@@ -20,10 +20,27 @@ std::int64_t InfoInteger(const unsigned char* p, int length) {
   return static_cast<std::int64_t>(value);
 }
 
+// A Firebird 4 server asked for the new types as texts describes them as
+// VARCHARs of character set OCTETS of these lengths (see the attachment);
+// 0 for any other column.
+std::uint16_t NewTypeSubtype(const Column& column) {
+  if (column.sqlType != SQL_VARYING || column.charSet != kCharSetOctets) return 0;
+  switch (column.sqlLength) {
+    case 47:
+      return fldstWIDEDECIMAL;
+    case 42:
+      return fldstDECFLOAT;
+    case 58:
+      return fldstZONED;
+    default:
+      return 0;
+  }
+}
+
 // Fills the description of field i of a message from what the server
 // describes; a failure leaves the status failed.
 void Describe(Firebird::IMessageMetadata* metadata, unsigned i, Firebird::CheckStatusWrapper* status,
-              Column& column) {
+              bool newTypesAsText, Column& column) {
   const char* alias = metadata->getAlias(status, i);
   const char* relation = metadata->getRelation(status, i);
   std::size_t nameLength = alias ? std::min(std::strlen(alias), sizeof column.name - 1) : 0;
@@ -45,6 +62,7 @@ void Describe(Firebird::IMessageMetadata* metadata, unsigned i, Firebird::CheckS
       column.charSet = charSet;
       column.length = column.sqlLength;
       column.precision = static_cast<std::int16_t>(column.sqlLength / BytesPerChar(column.charSet));
+      if (newTypesAsText && column.sqlType == SQL_VARYING) column.subtype = NewTypeSubtype(column);
       break;
     case SQL_SHORT:
     case SQL_LONG:
@@ -187,7 +205,7 @@ void Statement::DescribeColumns(Firebird::ITransaction* transaction, bool lookUp
   char* message = reinterpret_cast<char*>(m_row.data());
   for (unsigned i = 0; i < count && !m_status.Failed(); ++i) {
     Column& column = m_columns[i];
-    Describe(m_output, i, status, column);
+    Describe(m_output, i, status, m_attachment->NewTypesAsText(), column);
     column.data = message + m_output->getOffset(status, i);
     column.indicator = reinterpret_cast<const short*>(message + m_output->getNullOffset(status, i));
   }
@@ -201,7 +219,7 @@ void Statement::DescribeParameters() {
   m_sent.assign(count, Sent{});
   for (unsigned i = 0; i < count && !m_status.Failed(); ++i) {
     Column& description = m_params[i].description;
-    Describe(m_input, i, status, description);
+    Describe(m_input, i, status, m_attachment->NewTypesAsText(), description);
     m_sent[i] = {description.sqlType, description.sqlSubtype, description.sqlLength, description.sqlScale,
                  m_input->getCharSet(status, i)};
   }
@@ -212,16 +230,21 @@ void Statement::DescribeParameters() {
 }
 
 void Statement::LookUpPrecisions(Firebird::ITransaction* transaction) {
+  // Decimal columns get their declared precision; a text that looks like a
+  // value of a newer type keeps that reading only when its column is of
+  // such a type (an expression has no column to ask).
   struct Wanted {
     std::size_t column;
     std::string relation;
     std::string field;
+    bool confirmed = false;
   };
   std::vector<Wanted> wanted;
   std::vector<std::string> relations;
   Firebird::CheckStatusWrapper* status = m_status.Next();
   for (unsigned i = 0; i < m_columns.size(); ++i) {
-    if (m_columns[i].type != fldBCD) continue;
+    const bool newType = m_columns[i].type == fldZSTRING && m_columns[i].subtype >= fldstWIDEDECIMAL;
+    if (m_columns[i].type != fldBCD && !newType) continue;
     const char* relation = m_output->getRelation(status, i);
     const char* field = m_output->getField(status, i);
     if (m_status.Failed()) return;
@@ -234,14 +257,17 @@ void Statement::LookUpPrecisions(Firebird::ITransaction* transaction) {
   }
   if (wanted.empty()) return;
 
+  // Field types of INT128, DECFLOAT(16), DECFLOAT(34), TIME and TIMESTAMP
+  // WITH TIME ZONE in the catalogue.
   std::string sql =
-      "SELECT RF.RDB$RELATION_NAME, RF.RDB$FIELD_NAME, F.RDB$FIELD_PRECISION"
+      "SELECT RF.RDB$RELATION_NAME, RF.RDB$FIELD_NAME, F.RDB$FIELD_PRECISION, F.RDB$FIELD_TYPE"
       " FROM RDB$RELATION_FIELDS RF JOIN RDB$FIELDS F ON F.RDB$FIELD_NAME = RF.RDB$FIELD_SOURCE"
-      " WHERE F.RDB$FIELD_PRECISION IS NOT NULL AND RF.RDB$RELATION_NAME IN (";
+      " WHERE (F.RDB$FIELD_PRECISION IS NOT NULL OR F.RDB$FIELD_TYPE IN (24, 25, 26, 28, 29))"
+      " AND RF.RDB$RELATION_NAME IN (";
   for (std::size_t i = 0; i < relations.size(); ++i) sql += (i ? ", " : "") + SqlLiteral(relations[i]);
   sql += ")";
 
-  // Without the declared precision the one inferred from the storage stands.
+  // Without the catalogue's answer the description as given stands.
   Failure ignored;
   Statement lookup(m_attachment);
   if (lookup.Prepare(sql.c_str(), transaction, false, ignored) != kSQLSuccess ||
@@ -249,18 +275,28 @@ void Statement::LookUpPrecisions(Firebird::ITransaction* transaction) {
     return;
   }
   const auto& columns = lookup.Columns();
-  if (columns.size() != 3 || columns[2].sqlType != SQL_SHORT) return;
+  if (columns.size() != 4 || columns[2].sqlType != SQL_SHORT || columns[3].sqlType != SQL_SHORT) return;
   while (lookup.Fetch(ignored) == kSQLSuccess) {
-    if (columns[2].IsNull()) continue;
     std::string relation = ColumnText(columns[0]);
     std::string field = ColumnText(columns[1]);
-    short precision;
-    std::memcpy(&precision, columns[2].data, sizeof precision);
-    for (const Wanted& item : wanted) {
-      if (item.relation == relation && item.field == field && precision > 0) {
-        m_columns[item.column].precision = precision;
+    short precision = 0;
+    short fieldType = 0;
+    if (!columns[2].IsNull()) std::memcpy(&precision, columns[2].data, sizeof precision);
+    std::memcpy(&fieldType, columns[3].data, sizeof fieldType);
+    for (Wanted& item : wanted) {
+      if (item.relation != relation || item.field != field) continue;
+      Column& column = m_columns[item.column];
+      if (column.type == fldBCD && precision > 0) column.precision = precision;
+      if (column.type == fldZSTRING) {
+        item.confirmed = (column.subtype == fldstWIDEDECIMAL && fieldType == 26) ||
+                         (column.subtype == fldstDECFLOAT && (fieldType == 24 || fieldType == 25)) ||
+                         (column.subtype == fldstZONED && (fieldType == 28 || fieldType == 29));
       }
     }
+  }
+  for (const Wanted& item : wanted) {
+    Column& column = m_columns[item.column];
+    if (column.type == fldZSTRING && !item.confirmed) column.subtype = 0;
   }
 }
 

@@ -131,6 +131,11 @@ enum TFieldSubtypeCode : std::uint16_t {
   fldstAUTOINC = 29,
   fldstFIXED = 31,
   fldstHMEMO = 33,
+  // Text columns holding values of types newer than the client library,
+  // as a Firebird 4 or later server writes them:
+  fldstWIDEDECIMAL = 40,  // INT128, NUMERIC and DECIMAL of 19 to 38 digits: "-12.3400"
+  fldstDECFLOAT = 41,     // DECFLOAT(16) and (34): "1.5E+300", "-0", "Infinity", "NaN"
+  fldstZONED = 42,        // TIME and TIMESTAMP WITH TIME ZONE: "2026-12-09 23:49:30.4850 Europe/Berlin"
 };
 
 // A packed decimal: up to 64 digits, two per byte, most significant first.

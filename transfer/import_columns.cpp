@@ -29,6 +29,8 @@ std::optional<std::string> ServerForm(std::optional<TFieldKind> kind, const std:
     case fkCurrency:
     case fkBCD:
     case fkFMTBCD:
+    case fkWideDecimal:
+    case fkDecFloat:
       return ParseNumberText(piece);
     default:
       return std::nullopt;
