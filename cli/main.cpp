@@ -74,6 +74,7 @@ const char* const kHelp =
     "  -d, --database PATH       the database file (its path on the server with --server)\n"
     "  -u, --user NAME           user name (default: $ISC_USER, else SYSDBA)\n"
     "      --password-file FILE  read the password from the first line of FILE\n"
+    "      --role NAME           the SQL role to work in (default: $ISC_ROLE)\n"
     "      --portable            dates, times and numbers in the server's own forms\n"
     "                            (2004-03-05, 14:07:09, 12.5), whatever the locale\n"
     "      --where CONDITION     export: only the rows where CONDITION (SQL) holds\n"
@@ -135,6 +136,7 @@ struct TCliOptions {
   std::string database;
   std::string user;
   std::string passwordFile;
+  std::string role;
   bool portable = false;
   std::string charSet;  // empty: the locale's
   bool quiet = false;
@@ -225,6 +227,7 @@ enum TLongOption {
   kNoHeader,
   kColumns,
   kLineEnd,
+  kRole,
 };
 
 const option kOptions[] = {{"server", required_argument, nullptr, 's'},
@@ -251,6 +254,7 @@ const option kOptions[] = {{"server", required_argument, nullptr, 's'},
                            {"no-header", no_argument, nullptr, kNoHeader},
                            {"columns", required_argument, nullptr, kColumns},
                            {"line-end", required_argument, nullptr, kLineEnd},
+                           {"role", required_argument, nullptr, kRole},
                            {nullptr, 0, nullptr, 0}};
 
 TTransferRequest::TMode ModeOf(const std::string& value) {
@@ -344,6 +348,9 @@ void TakeOption(TCliOptions& options, int option, const char* argument) {
       break;
     case 'u':
       options.user = optarg;
+      break;
+    case kRole:
+      options.role = optarg;
       break;
     case 'q':
       options.quiet = true;
@@ -726,6 +733,8 @@ int main(int argc, char** argv) {
   connection.Params().SetValue("Database", database);
   connection.Params().SetValue("User_Name", user);
   connection.Params().SetValue("Password", password);
+  if (const char* role = std::getenv("ISC_ROLE"); options.role.empty() && role) options.role = role;
+  connection.Params().SetValue("RoleName", options.role);
   connection.Params().SetValue("ServerCharSet", options.charSet.empty() ? LocaleCharSet() : options.charSet);
   try {
     connection.SetConnected(true);

@@ -31,9 +31,16 @@ inline std::string ServerConnectString(std::string_view server, std::string_view
 // The connect string of database on server ("host" or "host/port"; empty: a
 // file opened in this process). "host:path" reaches a server even without
 // one given; a file's relative path is made absolute, since the embedded
-// engine would read it from its own folder, not ours.
+// engine would read it from its own folder, not ours. A bare name without a
+// file of that name here ("employee") stays as it is: the engine looks it up
+// among the aliases of its databases.conf.
 inline std::string ConnectString(std::string_view server, std::string_view database) {
   if (!server.empty()) return ServerConnectString(server, database);
   if (NamesServer(database)) return std::string(database);
-  return std::filesystem::absolute(std::filesystem::path(database)).lexically_normal().string();
+  const std::filesystem::path path(database);
+  std::error_code ignored;
+  if (database.find('/') == std::string_view::npos && !std::filesystem::exists(path, ignored)) {
+    return std::string(database);
+  }
+  return std::filesystem::absolute(path).lexically_normal().string();
 }

@@ -2,11 +2,13 @@
 
 #include <dlfcn.h>
 
+#include <cctype>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string_view>
+#include <utility>
 
 namespace fbdriver {
 
@@ -36,6 +38,66 @@ std::string_view LastText(const ISC_STATUS* argument, const ISC_STATUS* end) {
     }
   }
   return text;
+}
+
+// A line the client library has no words for: the code of a newer server.
+bool Unworded(const char* line) { return std::strncmp(line, "unknown ISC error ", 18) == 0; }
+
+// Codes of Firebird 4 and later that a value in a file can meet, with their
+// SQLSTATE (the client library, not knowing them, reports 42000).
+struct TNewerCode {
+  long code;
+  const char* sqlState;
+  const char* words;
+};
+constexpr TNewerCode kNewerCodes[] = {
+    {335545142, "22003", "A DECFLOAT value is out of its range"},
+    {335545213, "22009", "Invalid time zone offset: it must lie between -14:00 and +14:00"},
+    {335545214, "22009", "Invalid time zone region"},
+};
+
+// Words for a code of a newer server: our own for the known ones, else by
+// the class of its SQLSTATE; with the code itself for looking it up.
+std::string NewerServerWords(const char* line, const std::string& sqlState) {
+  const long code = std::strtol(line + 18, nullptr, 10);
+  for (const TNewerCode& known : kNewerCodes) {
+    if (known.code == code) return std::string(known.words) + " (Firebird error " + std::to_string(code) + ")";
+  }
+  static const std::pair<const char*, const char*> kWords[] = {
+      {"22", "The server refused a value"},
+      {"23", "A constraint refused the row"},
+      {"28", "The user name or password was refused"},
+      {"08", "The connection to the server failed"},
+      {"40", "A concurrent transaction holds the row"},
+      {"42", "The statement is not valid, or the user may not do it"},
+  };
+  std::string words = "The server refused the request";
+  for (const auto& [state, text] : kWords) {
+    if (sqlState.starts_with(state)) {
+      words = text;
+      break;
+    }
+  }
+  return words + " (Firebird error " + std::to_string(code) + " of a newer server; SQLSTATE " +
+         (sqlState.empty() ? "unknown" : sqlState) + ")";
+}
+
+// The SQLSTATE of a status holding a code of a newer server, which the
+// client library gets wrong: the known code's own, or, for a failed
+// conversion (SQL error -303), a data exception, so that the value is
+// refused and the connection goes on.
+std::string NewerServerState(const ISC_STATUS* status, const std::string& sqlState) {
+  const ISC_STATUS* const end = status + ISC_STATUS_LENGTH;
+  bool conversion = false;
+  for (const ISC_STATUS* argument = status; argument + 1 < end && *argument != isc_arg_end;
+       argument += ArgumentSize(argument[0])) {
+    if (argument[0] == isc_arg_number && argument[1] == -303) conversion = true;
+    if (argument[0] != isc_arg_gds) continue;
+    for (const TNewerCode& known : kNewerCodes) {
+      if (known.code == argument[1]) return known.sqlState;
+    }
+  }
+  return conversion && sqlState == "42000" ? "22000" : sqlState;
 }
 
 }  // namespace
@@ -75,16 +137,20 @@ const FbClient* FbClient::Load(const char* libraryName, std::string* error) {
 
 Failure StatusFailure(const FbClient& client, const ISC_STATUS* status) {
   Failure failure;
+  char state[6] = {};
+  client.sqlState(state, status);
+  failure.sqlState.assign(state, strnlen(state, 5));
   const ISC_STATUS* cursor = status;
   char line[1024];
   while (client.interpret(line, sizeof line, &cursor) > 0) {
     if (!failure.text.empty()) failure.text += '\n';
-    failure.text += line;
+    if (Unworded(line)) {
+      failure.text += NewerServerWords(line, failure.sqlState = NewerServerState(status, failure.sqlState));
+    } else {
+      failure.text += line;
+    }
   }
   if (failure.text.empty()) failure.text = "Unknown Firebird error";
-  char state[6] = {};
-  client.sqlState(state, status);
-  failure.sqlState.assign(state, strnlen(state, 5));
   return failure;
 }
 

@@ -33,11 +33,15 @@ prepare() {
     echo "A Firebird 4 tree needs root to be made (debootstrap, chroot)." >&2
     return 1
   fi
+  mkdir -p "$(dirname "$tree")"
+  # Two runs at once make it once.
+  exec 8>"$tree.lock"
+  flock 8
+  [ -x "$tree$server" ] && return 0
   command -v debootstrap >/dev/null || DEBIAN_FRONTEND=noninteractive apt-get install -y -q debootstrap >/dev/null
   local work="$tree.tmp"
   mountpoint -q "$work/proc" 2>/dev/null && umount "$work/proc"
   rm -rf "$work"
-  mkdir -p "$(dirname "$tree")"
   # libre2-11 is named since debootstrap's resolver misses it, and without
   # it the server's packages stay unconfigured.
   debootstrap --variant=minbase --include=firebird4.0-server,firebird4.0-utils,libre2-11 \

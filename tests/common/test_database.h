@@ -18,14 +18,27 @@ inline std::string Server() {
   return server ? server : "";
 }
 
+// The Firebird 4 test server (scripts/fb4server.sh): "localhost/PORT", and
+// the tree it runs in, where its paths lie for this program.
+inline std::string Firebird4Server() {
+  const char* server = std::getenv("FB4_TEST_SERVER");
+  return server ? server : "";
+}
+inline std::string Firebird4Root() {
+  const char* root = std::getenv("FB4_TEST_ROOT");
+  return root ? root : "";
+}
+
 inline std::string Password() {
   const char* password = std::getenv("FB_TEST_PASSWORD");
   return password && *password ? password : "masterkey";
 }
 
-// A new empty folder under the system's temporary folder.
-inline std::filesystem::path MakeTempDir(const std::string& prefix = "vp-test") {
-  std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
+// A new empty folder under the system's temporary folder, or under base.
+inline std::filesystem::path MakeTempDir(const std::string& prefix = "vp-test",
+                                         const std::filesystem::path& base = {}) {
+  std::string pattern =
+      ((base.empty() ? std::filesystem::temp_directory_path() : base) / (prefix + "-XXXXXX")).string();
   if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
   return pattern;
 }
@@ -50,14 +63,25 @@ inline std::string RunIsql(const std::string& script, const std::string& databas
   return output;
 }
 
+enum class TServerKind { kEmbedded, kServer, kFirebird4 };
+
 // A database file made fresh for one test, removed again at the end.
 // Connect() is what the program would be given: "host:path" through the
-// server, or the path alone (embedded).
+// server, or the path alone (embedded). On the Firebird 4 server Path() is
+// the path inside its tree, and Dir() where this program sees the folder.
 class TestDatabase {
  public:
   explicit TestDatabase(bool throughServer = false, const std::string& setupSql = {})
-      : m_dir(MakeTempDir("vp-db")), m_path((m_dir / "test.fdb").string()),
-        m_server(throughServer ? Server() : std::string()) {
+      : TestDatabase(throughServer ? TServerKind::kServer : TServerKind::kEmbedded, setupSql) {}
+  TestDatabase(TServerKind kind, const std::string& setupSql)
+      : m_dir(kind == TServerKind::kFirebird4 ? MakeTempDir("vp-db", Firebird4Root() + "/tmp")
+                                               : MakeTempDir("vp-db")),
+        m_path(kind == TServerKind::kFirebird4
+                   ? (m_dir.string().substr(Firebird4Root().size()) + "/test.fdb")
+                   : (m_dir / "test.fdb").string()),
+        m_server(kind == TServerKind::kServer      ? Server()
+                 : kind == TServerKind::kFirebird4 ? Firebird4Server()
+                                                   : std::string()) {
     // The server may run as another user: let it reach the folder.
     std::filesystem::permissions(m_dir, std::filesystem::perms::all);
     try {
