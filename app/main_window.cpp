@@ -26,6 +26,7 @@
 #include <thread>
 
 #include "app/jpeg_image.h"
+#include "app/transfer_options_dialog.h"
 #include "base/exceptions.h"
 #include "controls/colors.h"
 #include "controls/computer_name_dialog.h"
@@ -35,6 +36,7 @@
 #include "controls/select_directory.h"
 #include "controls/special_progress.h"
 #include "db/locale_charset.h"
+#include "db/locale_formats.h"
 #include "driver/connect_string.h"
 #include "transfer/check_entries.h"
 #include "transfer/table_transfer.h"
@@ -48,6 +50,7 @@ namespace {
 const QString kConnectCaption = QStringLiteral("&Connect");
 const QString kDisconnectCaption = QStringLiteral("&Disconnect");
 const QString kStopCaption = QStringLiteral("&Stop");
+const QString kOptionsCaption = QStringLiteral("&Options...");
 // A transfer sees a stop between rows at once; one that has not ended this
 // long after the stop is waiting on the server, and that call is cancelled.
 // (Cancelling at once could end a statement that was about to finish.)
@@ -243,6 +246,7 @@ void TfrmMain::CreateTransferButtons() {
   btnExport = MakeButton(this, "btnExport", QStringLiteral("Export ->"), 320, 8, 65, 25);
   btnImport = MakeButton(this, "btnImport", QStringLiteral("<- Import"), 320, 40, 65, 25);
   btnExit = MakeButton(this, "btnExit", QStringLiteral("E&xit"), 320, 72, 65, 25);
+  btnOptions = MakeButton(this, "btnOptions", kOptionsCaption, 320, 104, 65, 25);
 }
 
 void TfrmMain::CreateFileGroup() {
@@ -333,9 +337,10 @@ void TfrmMain::CreateDialogs() {
 }
 
 void TfrmMain::SetTabOrder() {
-  const QWidget* order[] = {edtServerName,   btnBrowseServer, edtDBFile,   btnBrowseDB, btnConnect,
-                            lbxTables,       lbxFields,       edtUserName, edtPassword, edtFolder,
-                            btnBrowseFolder, edtFilename,     btnExport,   btnImport,   btnExit};
+  const QWidget* order[] = {edtServerName, btnBrowseServer, edtDBFile,       btnBrowseDB,
+                            btnConnect,    lbxTables,       lbxFields,       edtUserName,
+                            edtPassword,   edtFolder,       btnBrowseFolder, edtFilename,
+                            btnExport,     btnImport,       btnExit,         btnOptions};
   for (size_t i = 1; i < std::size(order); ++i)
     setTabOrder(const_cast<QWidget*>(order[i - 1]), const_cast<QWidget*>(order[i]));
 }
@@ -353,6 +358,7 @@ void TfrmMain::ConnectHandlers() {
   ConnectClick(btnExport, &TfrmMain::btnExportClick);
   ConnectClick(btnImport, &TfrmMain::btnImportClick);
   ConnectClick(btnExit, &TfrmMain::btnExitClick);
+  ConnectClick(btnOptions, &TfrmMain::btnOptionsClick);
   // A selection change by mouse or keyboard chooses the table.
   connect(lbxTables, &QListWidget::itemSelectionChanged, this,
           [this] { RunHandler([this] { lbxTablesClick(); }); });
@@ -394,6 +400,8 @@ void TfrmMain::RememberIn(std::unique_ptr<QSettings> settings) {
   for (const auto& [key, box] : boxes) {
     if (m_settings->contains(key)) box->setText(m_settings->value(key).toString());
   }
+  m_options = LoadOptions(*m_settings);
+  ShowOptionsInEffect();
 }
 
 void TfrmMain::RememberConnection() {
@@ -466,7 +474,55 @@ bool TfrmMain::CheckEntries() {
 }
 
 TTransferRequest TfrmMain::TransferRequest() const {
-  return {edtFolder->text().toStdString(), edtFilename->text().toStdString(), CurrentTableName};
+  TTransferRequest request = m_options.request;
+  request.folder = edtFolder->text().toStdString();
+  request.fileName = edtFilename->text().toStdString();
+  request.tableName = CurrentTableName;
+  return request;
+}
+
+TTransferOptionsDialog* TfrmMain::OptionsDialog() const { return m_optionsDialog; }
+
+void TfrmMain::btnOptionsClick() {
+  if (m_optionsDialog) {
+    m_optionsDialog->raise();
+    return;
+  }
+  m_optionsDialog = new TTransferOptionsDialog(m_options, Messages(), this);
+  m_optionsDialog->setAttribute(Qt::WA_DeleteOnClose);
+  connect(m_optionsDialog, &QDialog::accepted, this, [this, dialog = m_optionsDialog] {
+    const bool otherCharSet = dialog->Options().charSet != m_options.charSet;
+    m_options = dialog->Options();
+    if (m_settings) SaveOptions(*m_settings, m_options);
+    ShowOptionsInEffect();
+    if (otherCharSet && scnDatabase.Connected())
+      Messages().ShowMessage("The character set is used from the next connect on.");
+  });
+  m_optionsDialog->open();
+}
+
+// The button counts the options that differ from the defaults.
+void TfrmMain::ShowOptionsInEffect() {
+  const int changed = ChangedOptions(m_options);
+  const QString caption = changed ? kOptionsCaption + QStringLiteral(" (%1)").arg(changed) : kOptionsCaption;
+  btnOptions->setFont(font());
+  btnOptions->setText(caption);
+  QString shown = caption;
+  shown.remove(QLatin1Char('&'));
+  CondenseToFit(btnOptions, shown, btnOptions->width() - 2 * kButtonPadding);
+}
+
+// The forms dates, times and numbers are written and read in: the server's
+// own with the portable option, else the locale's (read again only after a
+// portable transfer, so that a window that never used the option leaves the
+// process's formats alone).
+void TfrmMain::SetUpFormats() {
+  if (m_options.portable) {
+    SetUpProcessLocale(TFormatsSource::fsPortable);
+  } else if (m_portableFormats) {
+    SetUpProcessLocale(TFormatsSource::fsUserLocale);
+  }
+  m_portableFormats = m_options.portable;
 }
 
 void TfrmMain::btnExportClick() {
@@ -490,9 +546,10 @@ bool TfrmMain::TransferRunning() const { return m_runner && m_runner->Running();
 void TfrmMain::StartTransfer(QPushButton* button, TTransferRunner::TTransfer transfer) {
   // Until it ends, the transfer alone uses the connection, the dataset and the
   // file; nothing in the window may start anything else.
-  QWidget* const controls[] = {edtServerName, btnBrowseServer, edtDBFile, btnBrowseDB,     edtUserName,
-                               edtPassword,   btnConnect,      lbxTables, lbxFields,       btnExport,
-                               btnImport,     btnExit,         edtFolder, btnBrowseFolder, edtFilename};
+  QWidget* const controls[] = {edtServerName, btnBrowseServer, edtDBFile,       btnBrowseDB,
+                               edtUserName,   edtPassword,     btnConnect,      lbxTables,
+                               lbxFields,     btnExport,       btnImport,       btnExit,
+                               btnOptions,    edtFolder,       btnBrowseFolder, edtFilename};
   m_savedFocus = focusWidget();
   m_savedControls.clear();
   for (QWidget* control : controls) {
@@ -505,6 +562,7 @@ void TfrmMain::StartTransfer(QPushButton* button, TTransferRunner::TTransfer tra
   button->setText(kStopCaption);
   m_stopShortcut->setEnabled(true);
   RememberTransferFile();
+  SetUpFormats();
   ++m_transferNumber;
   m_runner->Start(std::move(transfer), Progress(), Messages(),
                   [this](std::exception_ptr failure) { TransferEnded(failure); });
@@ -575,10 +633,19 @@ void TfrmMain::btnConnectClick() {
   scnDatabase.Params().SetValue("Database", database);
   scnDatabase.Params().SetValue("User_Name", userName);
   scnDatabase.Params().SetValue("Password", password);
-  scnDatabase.Params().SetValue("ServerCharSet", LocaleCharSet());
+  const std::string charSet = m_options.charSet.empty() ? LocaleCharSet() : m_options.charSet;
+  scnDatabase.Params().SetValue("ServerCharSet", charSet);
   // A connection that does not open throws here, and the button keeps its
   // "&Connect" caption; from here on the connection is open.
-  scnDatabase.SetConnected(true);
+  try {
+    scnDatabase.SetConnected(true);
+  } catch (const EDatabaseError& failure) {
+    // The server calls a character set it does not know only bad parameters.
+    if (failure.SqlState() != "2C000") throw;
+    throw Exception("Unknown character set '" + charSet +
+                    "'; choose a Firebird character set, such as UTF8, WIN1252, ISO8859_1 or NONE, under "
+                    "Options.");
+  }
   btnConnect->setText(kDisconnectCaption);
   RememberConnection();
   RefreshTable();

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/message_boxes.h"
+#include "app/transfer_options.h"
 #include "app/transfer_runner.h"
 #include "db/sql_connection.h"
 #include "db/sql_dataset.h"
@@ -30,6 +31,7 @@ class THyperlinkLabel;
 class TOpenDialog;
 class TSelectDirectory;
 class TSpecialProgress;
+class TTransferOptionsDialog;
 class QPushButton;
 class QShortcut;
 
@@ -71,6 +73,7 @@ class TfrmMain : public QWidget {
   QPushButton* btnExport = nullptr;
   QPushButton* btnImport = nullptr;
   QPushButton* btnExit = nullptr;
+  QPushButton* btnOptions = nullptr;
   QGroupBox* GroupBox2 = nullptr;
   QLabel* Label7 = nullptr;
   QLineEdit* edtFolder = nullptr;
@@ -127,6 +130,13 @@ class TfrmMain : public QWidget {
   bool CheckEntries();
   // Closes the window, which ends the program.
   void btnExitClick();
+  // Opens the Options dialog over the window; what it accepts holds for the
+  // transfers from then on and is remembered.
+  void btnOptionsClick();
+  // The Options dialog while it is open, else nullptr.
+  TTransferOptionsDialog* OptionsDialog() const;
+  // The transfer options in effect: the defaults until the dialog changes them.
+  const TTransferOptions& TransferOptions() const { return m_options; }
   // Fills the table list with the database's tables and views; a failed
   // listing leaves the list as it was.
   void RefreshTable();
@@ -139,9 +149,9 @@ class TfrmMain : public QWidget {
   static constexpr qint64 kMaxSettingsBytes = 1 << 20;
   // Fills the boxes with what settings remembers, and from now on keeps there
   // the server name, the database file and the user name of each connection
-  // that opens, and the folder and the file name of each transfer that
-  // starts; never the password. A window without settings reads and writes
-  // none.
+  // that opens, the folder and the file name of each transfer that starts,
+  // and the transfer options the Options dialog accepts; never the password. A window without settings reads
+  // and writes none.
   void RememberIn(std::unique_ptr<QSettings> settings);
 
   // Runs handler; a failure it throws is shown in the error box (a silent
@@ -182,6 +192,8 @@ class TfrmMain : public QWidget {
   void RememberConnection();
   void RememberTransferFile();
   TTransferRequest TransferRequest() const;
+  void ShowOptionsInEffect();
+  void SetUpFormats();
   void StartTransfer(QPushButton* button, TTransferRunner::TTransfer transfer);
   void TransferEnded(std::exception_ptr failure);
 
@@ -189,6 +201,10 @@ class TfrmMain : public QWidget {
   IMessageBoxes* m_messages = &m_screenMessages;
   std::unique_ptr<IProgress> m_progress;
   std::unique_ptr<QSettings> m_settings;
+  TTransferOptions m_options;
+  QPointer<TTransferOptionsDialog> m_optionsDialog;
+  // The last transfer read and wrote portable forms: the locale's are to be read again.
+  bool m_portableFormats = false;
 
   // The running transfer and what it changed in the window.
   struct TSavedControl {

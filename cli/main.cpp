@@ -32,6 +32,8 @@
 #include "driver/connect_string.h"
 #include "transfer/csv_pieces.h"
 #include "transfer/folder_transfer.h"
+#include "transfer/import_columns.h"
+#include "transfer/option_words.h"
 #include "transfer/table_transfer.h"
 
 namespace {
@@ -108,8 +110,12 @@ const char* const kHelp =
     "                            has none, its values are the table's columns in the\n"
     "                            table's order, or those of --columns\n"
     "      --columns A,B         export: these columns in this order; import: the\n"
-    "                            file's values are these columns, in this order (a\n"
-    "                            header line is passed over, whatever it names)\n"
+    "                            table column of each of the file's columns, in file\n"
+    "                            order, whatever a header line names; - passes a file\n"
+    "                            column over\n"
+    "      --ignore-unknown-columns\n"
+    "                            import: pass over the file's columns the table lacks\n"
+    "                            (and name them) instead of refusing the file\n"
     "      --line-end lf|crlf    export: what ends a line (default crlf); the import\n"
     "                            reads either\n"
     "  -q, --quiet               no progress bar and no count message\n"
@@ -117,7 +123,8 @@ const char* const kHelp =
     "  -V, --version             show the version\n"
     "\n"
     "The import options (--from-line, --mode, --key, --atomic, --max-refusals,\n"
-    "--rejected-dir, --dry-run) are refused by export and export-all.\n"
+    "--rejected-dir, --dry-run, --ignore-unknown-columns) are refused by export\n"
+    "and export-all.\n"
     "\n"
     "Text is written and read in the --charset set and stored in each column's\n"
     "own; a character a column's set cannot hold is a refused line. --charset NONE\n"
@@ -164,22 +171,8 @@ void Fail(const std::string& text) {
 
 // A whole number of 1 or more; throws TUsageError with problem otherwise.
 std::int64_t PositiveNumber(const char* text, const char* problem) {
-  char* end = nullptr;
-  errno = 0;
-  const long long number = std::strtoll(text, &end, 10);
-  if (errno != 0 || end == text || *end != '\0' || number < 1) throw TUsageError{problem};
-  return number;
-}
-
-// "A,B" as {"A", "B"}; names are used exactly as given.
-std::vector<std::string> Names(const std::string& list) {
-  std::vector<std::string> names;
-  std::size_t begin = 0;
-  for (std::size_t end; (end = list.find(',', begin)) != std::string::npos; begin = end + 1) {
-    names.push_back(list.substr(begin, end - begin));
-  }
-  names.push_back(list.substr(begin));
-  return names;
+  if (const auto number = PositiveNumberOfWord(text)) return *number;
+  throw TUsageError{problem};
 }
 
 // An option as written, without a value given with "=" (which may be a
@@ -197,8 +190,8 @@ std::string OptionProblem(const std::string& argument, int shortOption) {
            "use ISC_PASSWORD or --password-file";
   }
   if (name.starts_with("--") && name.size() > 2 && name.size() < argument.size()) {
-    for (const char* flag :
-         {"--portable", "--quiet", "--help", "--version", "--atomic", "--dry-run", "--no-header"}) {
+    for (const char* flag : {"--portable", "--quiet", "--help", "--version", "--atomic", "--dry-run",
+                             "--no-header", "--ignore-unknown-columns"}) {
       if (std::string(flag).starts_with(name)) return "option " + std::string(flag) + " takes no value";
     }
   }
@@ -228,6 +221,7 @@ enum TLongOption {
   kColumns,
   kLineEnd,
   kRole,
+  kIgnoreUnknownColumns,
 };
 
 const option kOptions[] = {{"server", required_argument, nullptr, 's'},
@@ -255,24 +249,21 @@ const option kOptions[] = {{"server", required_argument, nullptr, 's'},
                            {"columns", required_argument, nullptr, kColumns},
                            {"line-end", required_argument, nullptr, kLineEnd},
                            {"role", required_argument, nullptr, kRole},
+                           {"ignore-unknown-columns", no_argument, nullptr, kIgnoreUnknownColumns},
                            {nullptr, 0, nullptr, 0}};
 
 TTransferRequest::TMode ModeOf(const std::string& value) {
-  if (value == "append") return TTransferRequest::TMode::mAppend;
-  if (value == "replace") return TTransferRequest::TMode::mReplace;
-  if (value == "upsert") return TTransferRequest::TMode::mUpsert;
+  if (const auto mode = ModeOfWord(value)) return *mode;
   throw TUsageError{"--mode takes append, replace or upsert"};
 }
 
 char DelimiterOf(const std::string& value) {
-  if (value == "tab" || value == "\t") return '\t';
-  if (value == "," || value == ";" || value == "|") return value[0];
+  if (const auto delimiter = DelimiterOfWord(value)) return *delimiter;
   throw TUsageError{"--delimiter takes , ; | or tab"};
 }
 
 TLineEnd LineEndOf(const std::string& value) {
-  if (value == "lf") return TLineEnd::leLf;
-  if (value == "crlf") return TLineEnd::leCrLf;
+  if (const auto lineEnd = LineEndOfWord(value)) return *lineEnd;
   throw TUsageError{"--line-end takes lf or crlf"};
 }
 
@@ -291,7 +282,7 @@ bool TakeImportOption(TCliOptions& options, int option) {
       options.mode = ModeOf(optarg);
       break;
     case kKey:
-      options.keyColumns = Names(optarg);
+      options.keyColumns = NamesOfList(optarg);
       break;
     case kAtomic:
       options.atomic = true;
@@ -302,6 +293,9 @@ bool TakeImportOption(TCliOptions& options, int option) {
       break;
     case kDryRun:
       options.dryRun = true;
+      break;
+    case kIgnoreUnknownColumns:
+      options.dialect.ignoreUnknownColumns = true;
       break;
     default:
       return false;
@@ -325,7 +319,7 @@ bool TakeDialectOption(TCliOptions& options, int option) {
       options.dialect.header = false;
       return true;
     case kColumns:
-      options.dialect.columns = Names(optarg);
+      options.dialect.columns = NamesOfList(optarg);
       return true;
     case kLineEnd:
       options.dialect.lineEnd = LineEndOf(optarg);
@@ -411,6 +405,8 @@ void CheckCombinations(const TCliOptions& options) {
   if ((command == "export-all" || command == "import-all") &&
       (!options.dialect.columns.empty() || !options.keyColumns.empty() || options.fromLine > 0))
     throw TUsageError{"--columns, --key and --from-line name one table's columns or lines, not all tables'"};
+  if (command.starts_with("export") && std::ranges::count(options.dialect.columns, kSkippedColumn) > 0)
+    throw TUsageError{"- in --columns passes a file column over on an import; an export writes columns"};
   if (!options.where.empty() && !options.query.empty())
     throw TUsageError{"--where is for a table; put the condition into the --query"};
   if (!options.keyColumns.empty() && options.mode != TTransferRequest::TMode::mUpsert)

@@ -23,9 +23,14 @@ struct TCsvDialect {
   // The file's first line names its columns.
   bool header = true;
   // Export: these columns in this order (matched to the table's as the
-  // import matches a header); import: the file's columns, in their order,
-  // whatever a header line names. Empty: the header's, else all the table's.
+  // import matches a header); import: the table column of each of the
+  // file's columns, in file order, whatever a header line names. Empty: the
+  // header's, else all the table's.
+  // A column named "-" there is a file column passed over.
   std::vector<std::string> columns;
+  // Import: a file column the table has no column for is passed over (and
+  // named) rather than ending the import before its first line.
+  bool ignoreUnknownColumns = false;
   // Export: what ends a line; the import reads either.
   TLineEnd lineEnd = TLineEnd::leCrLf;
 };

@@ -50,6 +50,10 @@ const char* DelimiterName(char delimiter) {
   }
 }
 
+std::string Columns(std::size_t count) {
+  return std::to_string(count) + (count == 1 ? " column" : " columns");
+}
+
 }  // namespace
 
 std::size_t MatchColumnName(const std::vector<std::string>& names, const std::string& name,
@@ -82,26 +86,48 @@ std::vector<std::size_t> MatchColumnNames(
   return chosen;
 }
 
-THeaderMatch MatchHeader(const std::vector<TCsvPiece>& header, const std::vector<TTableColumn>& table,
+THeaderMatch MatchHeader(const std::vector<TCsvPiece>& firstLine, const std::vector<TTableColumn>& table,
                          const TCsvDialect& dialect, std::string_view charSet) {
   THeaderMatch match;
+  const bool given = !dialect.columns.empty();
   // Given names (a file without a header, or read as other columns) are no line of the file.
-  const bool firstLine = dialect.header && dialect.columns.empty();
+  const bool namedByFirstLine = dialect.header && !given;
   const std::string separated = std::string("separated by ") + DelimiterName(dialect.delimiter);
-  if (firstLine && header.size() == 1 && header[0].text.empty() && !header[0].quoted) {
+  const bool blankFirstLine = firstLine.size() == 1 && firstLine[0].text.empty() && !firstLine[0].quoted;
+  if (namedByFirstLine && blankFirstLine) {
     match.problems.push_back("The first line is empty; it must name the columns, " + separated + ".");
     return match;
+  }
+  std::vector<std::string> header;
+  if (given) {
+    header = dialect.columns;
+  } else if (dialect.header) {
+    for (const TCsvPiece& piece : firstLine) header.push_back(piece.text);
+  } else {
+    for (const TTableColumn& column : table) header.push_back(column.name);
+  }
+  match.pieces = header.size();
+  // (A blank first line, or an empty file, names nothing to count.)
+  if (given && dialect.header && !blankFirstLine && firstLine.size() != header.size()) {
+    match.problems.push_back("The header names " + Columns(firstLine.size()) + ", but " +
+                             Columns(header.size()) + (header.size() == 1 ? " is" : " are") +
+                             " given for them.");
   }
   std::vector<std::string> names;
   for (const TTableColumn& column : table) names.push_back(column.name);
   std::vector<bool> taken(table.size(), false);
   for (std::size_t p = 0; p < header.size(); ++p) {
-    const std::string& name = header[p].text;
+    const std::string& name = header[p];
+    if (given && name == kSkippedColumn) continue;
     const std::size_t index = MatchColumnName(names, name, taken, charSet);
     if (index == table.size()) {
       const bool twice = std::any_of(table.begin(), table.end(), [&](const TTableColumn& column) {
         return SameName(column.name, name, charSet);
       });
+      if (!twice && dialect.ignoreUnknownColumns) {
+        match.skipped.push_back(name);
+        continue;
+      }
       match.problems.push_back(twice ? "Column '" + name + "' is named twice."
                                      : "The table has no column '" + name + "'.");
       continue;
@@ -114,18 +140,27 @@ THeaderMatch MatchHeader(const std::vector<TCsvPiece>& header, const std::vector
     if (table[i].required && !taken[i]) {
       match.problems.push_back(
           "Column '" + table[i].name + "' takes no null and has no default, but " +
-          (firstLine ? "the header does not name it." : "it is not among the columns given."));
+          (namedByFirstLine ? "the header does not name it." : "it is not among the columns given."));
     }
   }
-  if (firstLine && !match.problems.empty() && header.size() == 1) {
+  if (namedByFirstLine && !match.problems.empty() && firstLine.size() == 1) {
     for (char other : {',', ';', '\t'}) {
-      if (other != dialect.delimiter && header[0].text.find(other) != std::string::npos) {
+      if (other != dialect.delimiter && firstLine[0].text.find(other) != std::string::npos) {
         match.problems.push_back(std::string("The header looks separated by ") + DelimiterName(other) +
                                  "; the values of a line must be " + separated + ".");
       }
     }
   }
   return match;
+}
+
+std::string SkippedColumnsText(const std::string& path, const std::string& table,
+                               const std::vector<std::string>& skipped) {
+  std::string names;
+  for (const std::string& name : skipped) names += (names.empty() ? "'" : ", '") + name + "'";
+  return "File '" + path + "': table '" + table + "' has no " +
+         (skipped.size() == 1 ? "column " : "columns ") + names + "; " +
+         (skipped.size() == 1 ? "its values are" : "their values are") + " passed over.";
 }
 
 TInsertValue ImportValue(const TImportColumn& column, TColumnInput input, const TCsvPiece& piece,

@@ -20,6 +20,9 @@ struct TImportColumn {
   std::optional<TFieldKind> kind;
 };
 
+// The name that, among the columns a dialect gives, passes a file column over.
+inline constexpr std::string_view kSkippedColumn = "-";
+
 // The file's header against the table.
 struct THeaderMatch {
   // The columns the header names, in the header's order, without the
@@ -27,6 +30,10 @@ struct THeaderMatch {
   std::vector<TImportColumn> columns;
   // What does not match, one sentence each; empty when the header fits.
   std::vector<std::string> problems;
+  // The pieces every record of the file has.
+  std::size_t pieces = 0;
+  // Names of file columns the table lacks, passed over as the dialect allows.
+  std::vector<std::string> skipped;
 };
 
 // The column of names that name goes to: the one written exactly so, so that
@@ -43,14 +50,23 @@ std::vector<std::size_t> MatchColumnNames(
     const std::vector<std::string>& names, const std::vector<std::string>& wanted, std::string_view charSet,
     const std::function<std::string(const std::string&, bool)>& problem);
 
-// Each name of the header goes to its column by MatchColumnName. The header
-// does not fit when it names something that is no column (or a column
-// twice), or lacks a column every row needs a value for. The header is the
-// file's first line unless the dialect gives the columns or has no header;
-// a first line is also wrong when empty, and a delimiter it seems to use
-// instead of the dialect's is named among the problems.
-THeaderMatch MatchHeader(const std::vector<TCsvPiece>& header, const std::vector<TTableColumn>& table,
+// Each name of the header goes to its column by MatchColumnName. The names
+// are the dialect's columns when it gives them (each file column, in file
+// order, goes into the column given for it, or nowhere for kSkippedColumn);
+// else those of firstLine, the file's first line, when the dialect has a
+// header; else every column of the table. The header does not fit when it
+// names something that is no column (unless the dialect ignores unknown
+// columns, which are then skipped), a column twice, or lacks a column every
+// row needs a value for; also when a first line names another number of
+// columns than the dialect gives. A first line that is to name the columns
+// is also wrong when empty, and a delimiter it seems to use instead of the
+// dialect's is named among the problems.
+THeaderMatch MatchHeader(const std::vector<TCsvPiece>& firstLine, const std::vector<TTableColumn>& table,
                          const TCsvDialect& dialect = {}, std::string_view charSet = {});
+
+// The message that the file columns skipped of table's file path were passed over.
+std::string SkippedColumnsText(const std::string& path, const std::string& table,
+                               const std::vector<std::string>& skipped);
 
 // A piece as the value for column: an unquoted piece equal to the null text
 // (by default the empty one) is null; a date, time or number that reads

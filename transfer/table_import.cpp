@@ -504,30 +504,23 @@ TTransferResult ImportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
   IOCheck();
   const TCsvDialect& dialect = request.dialect;
   TCsvRecordReader reader(file, dialect);
-  std::vector<TCsvPiece> header;
+  std::vector<TCsvPiece> firstLine;
   if (dialect.header) {
-    reader.Read(header);
+    reader.Read(firstLine);
     IOCheck();
   }
-  // Columns given name the pieces, whatever a header line names.
-  if (!dialect.columns.empty() || !dialect.header) {
-    header.clear();
-    if (dialect.columns.empty()) {
-      for (const TTableColumn& column : table) header.push_back({column.name, true});
-    } else {
-      for (const std::string& name : dialect.columns) header.push_back({name, true});
-    }
-    reader.SetPiecesPerRecord(header.size());
-  }
-  THeaderMatch match = MatchHeader(header, table, dialect, dataSet.SQLConnection()->CharSet());
+  THeaderMatch match = MatchHeader(firstLine, table, dialect, dataSet.SQLConnection()->CharSet());
   if (!match.problems.empty()) {
     result.headerMismatch = true;
     result.headerProblems = std::move(match.problems);
     messages.ShowResult(result);
     return result;
   }
+  reader.SetPiecesPerRecord(match.pieces);
+  if (!match.skipped.empty())
+    messages.ShowMessage(SkippedColumnsText(result.path, request.tableName, match.skipped));
 
-  TImportRun run(result, request, progress, messages, reader, std::move(match.columns), header.size(),
+  TImportRun run(result, request, progress, messages, reader, std::move(match.columns), match.pieces,
                  fileSize);
   try {
     run.Run(*dataSet.SQLConnection(), KeyColumns(request, table, dataSet.SQLConnection()->CharSet()));

@@ -50,6 +50,7 @@ const TControlRow kControls[] = {
     {"btnExport", "QPushButton", "frmMain", {320, 8, 65, 25}, "Export ->"},
     {"btnImport", "QPushButton", "frmMain", {320, 40, 65, 25}, "<- Import"},
     {"btnExit", "QPushButton", "frmMain", {320, 72, 65, 25}, "E&xit"},
+    {"btnOptions", "QPushButton", "frmMain", {320, 104, 65, 25}, "&Options..."},
     {"GroupBox2", "QGroupBox", "frmMain", {392, 8, 313, 89}, "CSV File"},
     {"Label7", "QLabel", "GroupBox2", {8, 24, 32, 13}, "Folder:", true},
     {"edtFolder", "QLineEdit", "GroupBox2", {56, 24, 169, 21}, kNoText},
@@ -154,7 +155,7 @@ class LayoutTest : public QObject {
     const QStringList expected = {"edtServerName", "btnBrowseServer", "edtDBFile",       "btnBrowseDB",
                                   "btnConnect",    "lbxTables",       "lbxFields",       "edtUserName",
                                   "edtPassword",   "edtFolder",       "btnBrowseFolder", "edtFilename",
-                                  "btnExport",     "btnImport",       "btnExit"};
+                                  "btnExport",     "btnImport",       "btnExit",         "btnOptions"};
     QStringList order;
     QWidget* widget = m_window->edtServerName;
     do {
@@ -254,6 +255,7 @@ class LayoutTest : public QObject {
     QTest::newRow("Connect") << "btnConnect" << int(Qt::Key_C);
     QTest::newRow("Browse Folder") << "btnBrowseFolder" << int(Qt::Key_F);
     QTest::newRow("Exit") << "btnExit" << int(Qt::Key_X);
+    QTest::newRow("Options") << "btnOptions" << int(Qt::Key_O);
   }
   void accelerators() {
     QFETCH(QString, button);

@@ -76,7 +76,7 @@ void VerifyBusy(TfrmMain& w, QPushButton* button) {
   const QWidget* idle[] = {w.edtServerName, w.btnBrowseServer, w.edtDBFile,  w.btnBrowseDB,
                            w.edtUserName,   w.edtPassword,     w.btnConnect, w.lbxTables,
                            w.lbxFields,     w.btnExport,       w.btnImport,  w.btnExit,
-                           w.edtFolder,     w.btnBrowseFolder, w.edtFilename};
+                           w.edtFolder,     w.btnBrowseFolder, w.edtFilename, w.btnOptions};
   for (const QWidget* control : idle)
     if (control != button) QVERIFY2(!control->isEnabled(), qPrintable(control->objectName()));
 }

@@ -571,6 +571,55 @@ TEST_P(CliTest, DialectsReadAndWriteOtherFormsOfFiles) {
   }
 }
 
+// Files of other programs: --columns names the table column of each file
+// column, "-" passes one over, and --ignore-unknown-columns passes over what
+// the table lacks and says so; everything else about a header still refuses
+// the file before its first line.
+TEST_P(CliTest, FileColumnsAreSkippedAndMappedIntoTheTable) {
+  source->Execute("CREATE TABLE T (ID INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(20), PHONE VARCHAR(20));\n");
+  struct TCase {
+    const char* name;
+    std::string options;  // "import" or "export" follows
+    std::string file;
+    int status;
+    std::string table;  // the table exported afterwards; unchanged ("") when nothing went in
+    std::string inErr;
+  } cases[] = {
+      {"a header mapped, a column skipped", "--columns ID,NAME,- import",
+       "Number,Customer Name,Fax\r\n1,Ann,f1\r\n2,\"Bo, B\",\r\n", 0,
+       "ID,NAME,PHONE\r\n1,Ann,\r\n2,\"Bo, B\",\r\n", ""},
+      {"no header, the first column skipped", "--no-header --columns -,phone,id import", "x,555,1\r\ny,,2\r\n",
+       0, "ID,NAME,PHONE\r\n1,,555\r\n2,,\r\n", ""},
+      {"unknown columns passed over and named", "--ignore-unknown-columns import",
+       "Fax,ID,NAME,Extra\r\nf,1,Ann,e\r\n", 0, "ID,NAME,PHONE\r\n1,Ann,\r\n",
+       "File './in.csv': table 'T' has no columns 'Fax', 'Extra'; their values are passed over."},
+      {"an unknown given column passed over too", "--ignore-unknown-columns --columns ID,FAX import",
+       "a,b\r\n1,f\r\n", 0, "ID,NAME,PHONE\r\n1,,\r\n", "has no column 'FAX'; its values are passed over."},
+      {"an unknown column refuses the file by default", "import", "ID,Fax\r\n1,f\r\n", 1, "",
+       "The table has no column 'Fax'."},
+      {"a column named twice refuses it all the same", "--ignore-unknown-columns import",
+       "ID,Fax,id\r\n1,f,1\r\n", 1, "", "Column 'id' is named twice."},
+      {"a required column missing refuses it all the same", "--ignore-unknown-columns import",
+       "Fax,NAME\r\nf,Ann\r\n", 1, "",
+       "Column 'ID' takes no null and has no default, but the header does not name it."},
+      {"a header naming more columns than given", "--columns ID,NAME import", "ID,NAME,PHONE\r\n1,a,b\r\n", 1,
+       "", "The header names 3 columns, but 2 columns are given for them."},
+      {"an export writes no skipped column", "--columns ID,- export", "", 2, "", "- in --columns"},
+      {"an export refuses the import's option", "--ignore-unknown-columns export", "", 2, "",
+       "--ignore-unknown-columns is for an import"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    source->Execute("DELETE FROM T;\n");
+    WriteFile(dir / "in.csv", c.file);
+    const std::string file = c.options.ends_with("export") ? " T out.csv" : " T in.csv";
+    TRun run = Cli("-q " + c.options + file);
+    EXPECT_EQ(run.status, c.status) << run.err;
+    EXPECT_NE(run.err.find(c.inErr), std::string::npos) << run.err;
+    EXPECT_EQ(Cli("-q --portable export T -").out, c.table.empty() ? "ID,NAME,PHONE\r\n" : c.table);
+  }
+}
+
 // Ctrl-C in the middle of a long export: the program stops the transfer
 // (the embedded engine's own signal handlers notwithstanding) and ends.
 TEST_P(CliTest, CtrlCStopsALongExport) {
