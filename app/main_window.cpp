@@ -491,12 +491,13 @@ void TfrmMain::btnOptionsClick() {
   m_optionsDialog = new TTransferOptionsDialog(m_options, Messages(), this);
   m_optionsDialog->setAttribute(Qt::WA_DeleteOnClose);
   connect(m_optionsDialog, &QDialog::accepted, this, [this, dialog = m_optionsDialog] {
-    const bool otherCharSet = dialog->Options().charSet != m_options.charSet;
+    const bool otherCharSet =
+        dialog->Options().charSet != m_options.charSet || dialog->Options().role != m_options.role;
     m_options = dialog->Options();
     if (m_settings) SaveOptions(*m_settings, m_options);
     ShowOptionsInEffect();
     if (otherCharSet && scnDatabase.Connected())
-      Messages().ShowMessage("The character set is used from the next connect on.");
+      Messages().ShowMessage("The character set and the role are used from the next connect on.");
   });
   m_optionsDialog->open();
 }
@@ -635,6 +636,7 @@ void TfrmMain::btnConnectClick() {
   scnDatabase.Params().SetValue("Password", password);
   const std::string charSet = m_options.charSet.empty() ? LocaleCharSet() : m_options.charSet;
   scnDatabase.Params().SetValue("ServerCharSet", charSet);
+  scnDatabase.Params().SetValue("RoleName", m_options.role);
   // A connection that does not open throws here, and the button keeps its
   // "&Connect" caption; from here on the connection is open.
   try {

@@ -33,6 +33,11 @@ const std::vector<TOptionWord> kOptionWords = {
        o.charSet = word;
        return {};
      }},
+    {"role", [](const TTransferOptions& o) { return o.role; },
+     [](TTransferOptions& o, const std::string& word) -> std::string {
+       o.role = word;
+       return {};
+     }},
     {"delimiter", [](const TTransferOptions& o) { return DelimiterWord(o.request.dialect.delimiter); },
      [](TTransferOptions& o, const std::string& word) -> std::string {
        const auto delimiter = DelimiterOfWord(word);

@@ -19,6 +19,8 @@ struct TTransferOptions {
   std::string charSet;
   // Dates, times and numbers in the server's own forms, whatever the locale.
   bool portable = false;
+  // The SQL role the connection works in; empty: none.
+  std::string role;
 };
 
 // One option as a word: how the dialog shows it and the settings keep it.

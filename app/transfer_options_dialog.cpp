@@ -22,6 +22,7 @@ TTransferOptionsDialog::TTransferOptionsDialog(const TTransferOptions& options, 
   AddRow("charset", TKind::kEditableChoice, QStringLiteral("&Character set:"),
          {QString(), QStringLiteral("UTF8"), QStringLiteral("WIN1252"), QStringLiteral("ISO8859_1"),
           QStringLiteral("NONE")});
+  AddRow("role", TKind::kText, QStringLiteral("R&ole:"));
   AddRow("delimiter", TKind::kEditableChoice, QStringLiteral("&Delimiter:"),
          {QStringLiteral(","), QStringLiteral(";"), QStringLiteral("|"), QStringLiteral("tab")});
   AddRow("null", TKind::kText, QStringLiteral("&NULL text:"));

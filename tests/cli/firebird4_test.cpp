@@ -183,3 +183,34 @@ TEST_F(Firebird4Test, QueriesRefusalsAndRolesWorkAsOnFirebird3) {
 }
 
 }  // namespace
+
+namespace {
+
+// A database of SQL dialect 1: its DATE is a time stamp and its wide
+// NUMERIC a double; both come back equal.
+TEST(OlderDialectTest, ADialectOneDatabaseMovesExactly) {
+  const fs::path dir = testdb::MakeTempDir("vp-dialect1");
+  const std::string path = (dir / "d1.fdb").string();
+  testdb::RunIsql("SET SQL DIALECT 1;\nCREATE DATABASE '" + path + "' USER 'SYSDBA' PASSWORD '" +
+                  testdb::Password() +
+                  "';\nCREATE TABLE T (ID INTEGER, D DATE, N NUMERIC(15,2), S VARCHAR(10));\n"
+                  "INSERT INTO T VALUES (1, '2024-03-05 14:07:09', 1234567890123.45, 'x');\n"
+                  "INSERT INTO T VALUES (2, '1899-12-30 00:00:00', -0.01, NULL);\nCOMMIT;\n");
+  for (const char* locale : {"C.UTF-8", "de_DE.UTF-8"}) {
+    const std::string command = "cd " + Quoted(dir.string()) + " && LC_ALL=" + locale + " " +
+                                Quoted(VP_CLI_PATH) + " -q --database " + Quoted(path) +
+                                " export T t.csv && LC_ALL=" + locale + " " + Quoted(VP_CLI_PATH) +
+                                " -q --database " + Quoted(path) + " import T t.csv 2>/dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0) << locale;
+  }
+  const std::string counts = testdb::RunIsql(
+      "SET SQL DIALECT 1;\nSET HEADING OFF;\nSELECT COUNT(*), COUNT(DISTINCT D), COUNT(DISTINCT N) FROM T;\n",
+      path);
+  std::istringstream words(counts);
+  std::string all, dates, numbers;
+  words >> all >> dates >> numbers;
+  EXPECT_EQ(all + " " + dates + " " + numbers, "8 2 2") << counts;
+  fs::remove_all(dir);
+}
+
+}  // namespace
