@@ -30,11 +30,14 @@
 #include "db/sql_dataset.h"
 #include "db/table_reader.h"
 #include "driver/connect_string.h"
+#include "transfer/compression.h"
 #include "transfer/csv_pieces.h"
 #include "transfer/folder_transfer.h"
 #include "transfer/import_columns.h"
 #include "transfer/option_words.h"
 #include "transfer/table_transfer.h"
+#include "transfer/text_file.h"
+#include "transfer/transfer_summary.h"
 
 namespace {
 
@@ -118,6 +121,19 @@ const char* const kHelp =
     "                            (and name them) instead of refusing the file\n"
     "      --line-end lf|crlf    export: what ends a line (default crlf); the import\n"
     "                            reads either\n"
+    "      --quote minimal|all|text\n"
+    "                            export: quote the values that need it (the default),\n"
+    "                            every value, or every value but numbers and booleans;\n"
+    "                            a null is never quoted; the import reads each\n"
+    "      --bom                 export: start the file with a UTF-8 byte-order mark\n"
+    "                            (only when the file's text is UTF-8)\n"
+    "      --compress gz|zst     pack standard output, or read standard input packed,\n"
+    "                            as gzip or zstd; export-all names its files\n"
+    "                            TABLE.csv.gz or TABLE.csv.zst. A FILE ending in .gz\n"
+    "                            or .zst is packed so without it\n"
+    "      --summary FILE        at the end, write one JSON object a table into FILE\n"
+    "                            (\"-\": standard output, unless the data goes there):\n"
+    "                            its rows, refused lines, exit status, SQLSTATE, ...\n"
     "  -q, --quiet               no progress bar and no count message\n"
     "  -h, --help                show this text\n"
     "  -V, --version             show the version\n"
@@ -157,8 +173,10 @@ struct TCliOptions {
   std::string where;
   std::string query;
   TCsvDialect dialect;
-  std::vector<std::string> importOnly;  // the options given that only an import takes ("--mode")
-  std::vector<std::string> operands;    // the command and its arguments
+  TCompression compression = TCompression::cNone;  // none: not given
+  std::string summary;                             // empty: none
+  std::vector<std::string> importOnly;             // the options given that only an import takes ("--mode")
+  std::vector<std::string> operands;               // the command and its arguments
 };
 
 struct TUsageError {
@@ -191,7 +209,7 @@ std::string OptionProblem(const std::string& argument, int shortOption) {
   }
   if (name.starts_with("--") && name.size() > 2 && name.size() < argument.size()) {
     for (const char* flag : {"--portable", "--quiet", "--help", "--version", "--atomic", "--dry-run",
-                             "--no-header", "--ignore-unknown-columns"}) {
+                             "--no-header", "--ignore-unknown-columns", "--bom"}) {
       if (std::string(flag).starts_with(name)) return "option " + std::string(flag) + " takes no value";
     }
   }
@@ -222,6 +240,10 @@ enum TLongOption {
   kLineEnd,
   kRole,
   kIgnoreUnknownColumns,
+  kQuote,
+  kBom,
+  kCompress,
+  kSummary,
 };
 
 const option kOptions[] = {{"server", required_argument, nullptr, 's'},
@@ -250,6 +272,10 @@ const option kOptions[] = {{"server", required_argument, nullptr, 's'},
                            {"line-end", required_argument, nullptr, kLineEnd},
                            {"role", required_argument, nullptr, kRole},
                            {"ignore-unknown-columns", no_argument, nullptr, kIgnoreUnknownColumns},
+                           {"quote", required_argument, nullptr, kQuote},
+                           {"bom", no_argument, nullptr, kBom},
+                           {"compress", required_argument, nullptr, kCompress},
+                           {"summary", required_argument, nullptr, kSummary},
                            {nullptr, 0, nullptr, 0}};
 
 TTransferRequest::TMode ModeOf(const std::string& value) {
@@ -265,6 +291,16 @@ char DelimiterOf(const std::string& value) {
 TLineEnd LineEndOf(const std::string& value) {
   if (const auto lineEnd = LineEndOfWord(value)) return *lineEnd;
   throw TUsageError{"--line-end takes lf or crlf"};
+}
+
+TCsvDialect::TQuoting QuotingOf(const std::string& value) {
+  if (const auto quoting = QuotingOfWord(value)) return *quoting;
+  throw TUsageError{"--quote takes minimal, all or text"};
+}
+
+TCompression CompressionOf(const std::string& value) {
+  if (const auto compression = CompressionOfWord(value)) return *compression;
+  throw TUsageError{"--compress takes gz or zst"};
 }
 
 // Takes an option only an import takes into options, and notes it there by
@@ -324,6 +360,12 @@ bool TakeDialectOption(TCliOptions& options, int option) {
     case kLineEnd:
       options.dialect.lineEnd = LineEndOf(optarg);
       return true;
+    case kQuote:
+      options.dialect.quoting = QuotingOf(optarg);
+      return true;
+    case kBom:
+      options.dialect.byteOrderMark = true;
+      return true;
     default:
       return false;
   }
@@ -363,6 +405,13 @@ void TakeOption(TCliOptions& options, int option, const char* argument) {
       break;
     case kQuery:
       options.query = optarg;
+      break;
+    case kCompress:
+      options.compression = CompressionOf(optarg);
+      break;
+    case kSummary:
+      if (*optarg == '\0') throw TUsageError{"--summary takes a file, or - for standard output"};
+      options.summary = optarg;
       break;
     case 'h':
       std::printf("%s\n%s", kUsage, kHelp);
@@ -417,6 +466,18 @@ void CheckCombinations(const TCliOptions& options) {
   // Written as it stands, the null text must read back as one unquoted piece.
   if (NeedsCsvQuotes(options.dialect.nullText, options.dialect.delimiter))
     throw TUsageError{"--null takes a text without the delimiter, double quotes or line ends"};
+  const bool oneFile = command == "export" || command == "import";
+  if (!options.summary.empty() && !oneFile && command != "export-all" && command != "import-all")
+    throw TUsageError{"--summary is for export, import, export-all and import-all"};
+  if (options.summary == "-" && command == "export" && options.operands.back() == "-")
+    throw TUsageError{"--summary - does not go with an export to standard output, which holds the data"};
+  // A named file is packed as its name says; --compress may only agree.
+  const std::string& file = options.operands.back();
+  if (oneFile && file != "-" && options.compression != TCompression::cNone &&
+      CompressionOfName(file) != options.compression) {
+    throw TUsageError{"--compress " + CompressionWord(options.compression) + " does not go with file '" +
+                      file + "': a file's compression follows its name (.gz, .zst)"};
+  }
 }
 
 TCliOptions ParseArguments(int argc, char** argv) {
@@ -601,10 +662,42 @@ TTransferRequest RequestOf(const TCliOptions& options) {
   request.maxRefusals = options.maxRefusals;
   request.rejectedFolder = options.rejectedDir;
   request.dialect = options.dialect;
+  request.compression = options.compression;
   return request;
 }
 
-int FolderTransfer(TSQLConnection& connection, const TCliOptions& options) {
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Into a table's entry of the summary: how its transfer ended.
+void TakeResult(TSummaryEntry& entry, const TTransferResult& result, int exitStatus) {
+  entry.rows = result.rows;
+  entry.refused = result.refused;
+  entry.stopped = result.stopped;
+  entry.dryRun = result.dryRun;
+  // A stopped import goes on from its first line not imported, unless
+  // nothing it did was kept.
+  if (result.direction == TTransferDirection::tdImport && result.stopped && !result.rolledBack)
+    entry.resumeLine = result.stoppedAtLine;
+  entry.rejectedFile = result.rejectedPath;
+  entry.exitStatus = exitStatus;
+}
+
+// Of a failed import: its rows, the line to go on from and the kept refused lines.
+void TakeFailure(TSummaryEntry& entry, const std::exception& failure, bool replace) {
+  entry.exitStatus = kExitFailure;
+  entry.sqlState = FailureSqlState(failure);
+  if (const auto* import = dynamic_cast<const EImportFailed*>(&failure)) {
+    entry.rows = import->Committed();
+    // A replace that failed changed nothing: it starts again from the first line.
+    entry.resumeLine = replace ? 1 : import->ResumeLine();
+    entry.rejectedFile = import->RejectedPath();
+  }
+}
+
+int FolderTransfer(TSQLConnection& connection, const TCliOptions& options,
+                   std::vector<TSummaryEntry>& summary) {
   const TTransferRequest each = RequestOf(options);
   TTerminalProgress progress(!options.quiet && isatty(STDERR_FILENO));
   TFolderTerminal messages(progress, options.quiet);
@@ -614,14 +707,33 @@ int FolderTransfer(TSQLConnection& connection, const TCliOptions& options) {
                                 : ImportFolder(connection, folder, each, progress, messages);
   progress.Clear();
   int status = kExitDone;
-  for (const TFolderTable& table : run.tables)
-    status = Worse(status, table.result ? ExitStatus(*table.result) : kExitFailure);
-  if (run.rolledBack && status == kExitRefused) status = kExitFailure;
+  const bool exporting = options.operands[0] == "export-all";
+  for (const TFolderTable& table : run.tables) {
+    int tableStatus = table.result ? ExitStatus(*table.result) : kExitFailure;
+    // Refused lines of a run undone as a whole kept nothing.
+    if (run.rolledBack && tableStatus == kExitRefused) tableStatus = kExitFailure;
+    status = Worse(status, tableStatus);
+    TSummaryEntry entry;
+    entry.direction = exporting ? TTransferDirection::tdExport : TTransferDirection::tdImport;
+    if (table.result) {
+      TakeResult(entry, *table.result, tableStatus);
+    } else {
+      entry.exitStatus = kExitFailure;
+      entry.sqlState = table.sqlState;
+      entry.resumeLine = table.resumeLine;
+      entry.rejectedFile = table.rejectedPath;
+    }
+    if (!table.table.empty()) entry.table = table.table;
+    entry.file = table.path;
+    entry.dryRun = !exporting && options.dryRun;
+    entry.seconds = table.seconds;
+    summary.push_back(std::move(entry));
+  }
   for (const std::string& sentence : run.outcome) std::fprintf(stderr, "%s\n", Printable(sentence).c_str());
   return status;
 }
 
-int Transfer(TSQLConnection& connection, const TCliOptions& options) {
+int Transfer(TSQLConnection& connection, const TCliOptions& options, TSummaryEntry& entry) {
   const bool isExport = options.operands[0] == "export";
   const bool ofQuery = !options.query.empty();
   const std::string& file = options.operands.back();
@@ -631,6 +743,7 @@ int Transfer(TSQLConnection& connection, const TCliOptions& options) {
     Fail("no table '" + options.operands[1] + "' in the database");
     return kExitFailure;
   }
+  if (!ofQuery) entry.table = *table;
 
   TTransferRequest request = RequestOf(options);
   request.tableName = *table;
@@ -665,15 +778,16 @@ int Transfer(TSQLConnection& connection, const TCliOptions& options) {
   // Like the standard tools, an export into a pipe ends when its reader goes.
   if (isExport && file == "-") CatchBrokenPipe();
   TTransferResult result;
+  // A replace is one transaction: it imported the whole file or nothing.
+  const bool replace = options.mode == TTransferRequest::TMode::mReplace;
   try {
     result = isExport ? ExportTable(dataSet, request, progress, messages)
                       : ImportTable(dataSet, request, progress, messages);
   } catch (const EImportFailed& failure) {
     progress.Clear();
     Fail(failure.what());
+    TakeFailure(entry, failure, replace);
     if (file == "-") return kExitFailure;
-    // A replace is one transaction: it imported the whole file or nothing.
-    const bool replace = options.mode == TTransferRequest::TMode::mReplace;
     const std::string resume = Printable(ResumeCommand(g_arguments, replace ? 0 : failure.ResumeLine()));
     if (failure.UnknownEnd() > 0 && replace) {
       std::fprintf(
@@ -695,34 +809,106 @@ int Transfer(TSQLConnection& connection, const TCliOptions& options) {
   } catch (const std::exception& failure) {
     progress.Clear();
     Fail(failure.what());
+    TakeFailure(entry, failure, replace);
     return kExitFailure;
   }
   progress.Clear();
-  return ExitStatus(result);
+  TakeResult(entry, result, ExitStatus(result));
+  return entry.exitStatus;
 }
 
+// The --summary file: opened before the run, so that one that cannot be
+// written ends the run before it starts; its lines are written at the end.
+class TSummaryFile {
+ public:
+  // Throws EInOutError when the file cannot be made.
+  explicit TSummaryFile(const std::string& name)
+      : m_file(name == "-" ? "/dev/stdout" : name, name == "-" ? "standard output" : name) {
+    m_file.SetLineEnd(TLineEnd::leLf);
+    m_file.Rewrite();
+    IOCheck();
+  }
+  // False, with the failure told, when the lines cannot be written.
+  bool Write(const std::vector<TSummaryEntry>& entries) {
+    for (const TSummaryEntry& entry : entries) m_file.WriteLn(SummaryLine(entry));
+    m_file.Close();
+    if (PendingIOCode() == 0) return true;
+    Fail(PendingIOMessage());
+    IOResult();
+    return false;
+  }
+
+ private:
+  TTextFile m_file;
+};
+
 }  // namespace
+
+int UsageFailure(const std::string& text) {
+  Fail(text);
+  std::fprintf(stderr, "%sTry '%s --help' for more.\n", kUsage, kProgram);
+  return kExitUsage;
+}
 
 int main(int argc, char** argv) {
   HoldClosedStandardDescriptors();
   g_arguments.assign(argv, argv + argc);
   TCliOptions options;
-  std::string password;
-  std::string user;
   try {
     options = ParseArguments(argc, argv);
-    user = UserName(options);
-    password = Password(options, user);
   } catch (const TUsageError& error) {
-    Fail(error.text);
-    std::fprintf(stderr, "%sTry '%s --help' for more.\n", kUsage, kProgram);
-    return kExitUsage;
+    return UsageFailure(error.text);
+  }
+
+  SetUpProcessLocale(options.portable ? TFormatsSource::fsPortable : TFormatsSource::fsUserLocale);
+  const std::string charSet = options.charSet.empty() ? LocaleCharSet() : options.charSet;
+  if (options.dialect.byteOrderMark && !TakesByteOrderMark(charSet)) {
+    return UsageFailure("--bom marks a file of UTF-8 text, and this file's text is " +
+                        (charSet.empty() ? std::string("NONE") : charSet) + " (see --charset)");
+  }
+
+  const auto began = std::chrono::steady_clock::now();
+  const std::string& command = options.operands[0];
+  const bool list = command == "tables" || command == "fields";
+  const bool folder = command == "export-all" || command == "import-all";
+  // The summary's entry when a single table is moved, or when the run
+  // fails before any table.
+  TSummaryEntry whole;
+  whole.direction =
+      command.starts_with("export") ? TTransferDirection::tdExport : TTransferDirection::tdImport;
+  whole.file = options.operands.back();
+  if (!folder && !list && options.query.empty()) whole.table = options.operands[1];
+  whole.dryRun = whole.direction == TTransferDirection::tdImport && options.dryRun;
+  std::vector<TSummaryEntry> summary;
+  std::optional<TSummaryFile> summaryFile;
+  try {
+    if (!options.summary.empty()) summaryFile.emplace(options.summary);
   } catch (const std::exception& failure) {
     Fail(failure.what());
     return kExitFailure;
   }
+  auto end = [&](int status, const std::exception* failure = nullptr) {
+    if (!summaryFile) return status;
+    if (summary.empty()) {
+      whole.exitStatus = status;
+      if (whole.seconds == 0) whole.seconds = SecondsSince(began);
+      if (failure) whole.sqlState = FailureSqlState(*failure);
+      summary.push_back(whole);
+    }
+    return summaryFile->Write(summary) ? status : Worse(status, kExitFailure);
+  };
 
-  SetUpProcessLocale(options.portable ? TFormatsSource::fsPortable : TFormatsSource::fsUserLocale);
+  std::string password;
+  std::string user;
+  try {
+    user = UserName(options);
+    password = Password(options, user);
+  } catch (const TUsageError& error) {
+    return end(UsageFailure(error.text));
+  } catch (const std::exception& failure) {
+    Fail(failure.what());
+    return end(kExitFailure);
+  }
 
   TSQLConnection connection("scnDatabase");
   const std::string database = ConnectString(options.server, options.database);
@@ -731,15 +917,15 @@ int main(int argc, char** argv) {
   connection.Params().SetValue("Password", password);
   if (const char* role = std::getenv("ISC_ROLE"); options.role.empty() && role) options.role = role;
   connection.Params().SetValue("RoleName", options.role);
-  connection.Params().SetValue("ServerCharSet", options.charSet.empty() ? LocaleCharSet() : options.charSet);
+  connection.Params().SetValue("ServerCharSet", charSet);
   try {
     connection.SetConnected(true);
   } catch (const EDatabaseError& failure) {
     Fail("cannot connect to '" + database + "': " + ConnectFailureText(failure, options));
-    return kExitFailure;
+    return end(kExitFailure, &failure);
   } catch (const std::exception& failure) {
     Fail("cannot connect to '" + database + "': " + failure.what());
-    return kExitFailure;
+    return end(kExitFailure);
   }
   CatchStopSignals();
   // A Ctrl-C also ends a server call that waits (on a lock, say): the
@@ -755,23 +941,25 @@ int main(int argc, char** argv) {
     }
   });
 
-  const std::string& command = options.operands[0];
-  const bool list = command == "tables" || command == "fields";
   int status;
+  std::string sqlState;
   if (list && g_closedAtStart[1]) {
     Fail("standard output is closed: there is nothing to write the list into");
     status = kExitFailure;
   } else {
+    const auto start = std::chrono::steady_clock::now();
     try {
-      status = list                                                 ? List(connection, options)
-               : command == "export-all" || command == "import-all" ? FolderTransfer(connection, options)
-                                                                    : Transfer(connection, options);
+      status = list     ? List(connection, options)
+               : folder ? FolderTransfer(connection, options, summary)
+                        : Transfer(connection, options, whole);
     } catch (const std::exception& failure) {
       // A Ctrl-C that cancelled the call is the stop, not a failure; it is
       // still said what the call ended with.
       Fail(StopSignal() ? "stopped: " + std::string(failure.what()) : std::string(failure.what()));
       status = StopSignal() ? StoppedStatus() : kExitFailure;
+      sqlState = FailureSqlState(failure);
     }
+    whole.seconds = SecondsSince(start);
   }
   finished = true;
   canceller.join();
@@ -781,5 +969,6 @@ int main(int argc, char** argv) {
     Fail(failure.what());
     if (status == kExitDone) status = kExitFailure;
   }
-  return status;
+  if (!sqlState.empty()) whole.sqlState = sqlState;
+  return end(status);
 }

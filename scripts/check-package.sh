@@ -25,7 +25,7 @@ echo "== $(basename "$deb")"
 lintian --display-info --pedantic --fail-on error,warning "$deb" || fail "lintian finds errors or warnings"
 
 depends=$(dpkg-deb -f "$deb" Depends)
-for package in libfbclient2 libqt6core6 libqt6gui6 libqt6widgets6 libjpeg62-turbo; do
+for package in libfbclient2 libqt6core6 libqt6gui6 libqt6widgets6 libjpeg62-turbo zlib1g libzstd1; do
   grep -Eq "(^|, )$package( |,|$)" <<<"$depends" || fail "Depends lacks $package: $depends"
 done
 

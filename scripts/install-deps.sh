@@ -6,7 +6,7 @@ packages=(
   build-essential cmake ninja-build pkg-config ccache
   qt6-base-dev qt6-base-dev-tools libgl-dev
   firebird3.0-server firebird3.0-server-core firebird3.0-utils libfbclient2 firebird-dev
-  libjpeg62-turbo-dev libgtest-dev libgmock-dev
+  libjpeg62-turbo-dev zlib1g-dev libzstd-dev libgtest-dev libgmock-dev
   clang libclang-rt-14-dev
   xvfb xdotool x11-utils imagemagick xdg-utils
   lintian man-db bash-completion

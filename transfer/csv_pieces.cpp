@@ -80,16 +80,16 @@ bool NeedsCsvQuotes(std::string_view piece, char delimiter) {
 }
 
 void AppendCsvPiece(std::string& line, std::string_view piece, const TCsvDialect& dialect) {
-  if (QuotedInDialect(piece, dialect)) {
+  if (dialect.quoting != TCsvDialect::TQuoting::qMinimal || QuotedInDialect(piece, dialect)) {
     AppendQuoted(line, piece);
   } else {
     line.append(piece);
   }
 }
 
-void QuoteCsvPieceFrom(std::string& line, std::size_t from, const TCsvDialect& dialect) {
+void QuoteCsvPieceFrom(std::string& line, std::size_t from, const TCsvDialect& dialect, bool always) {
   std::string_view piece(line.data() + from, line.size() - from);
-  if (!QuotedInDialect(piece, dialect)) return;
+  if (!always && !QuotedInDialect(piece, dialect)) return;
   std::string quoted;
   AppendQuoted(quoted, piece);
   line.replace(from, std::string::npos, quoted);

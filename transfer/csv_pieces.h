@@ -33,6 +33,17 @@ struct TCsvDialect {
   bool ignoreUnknownColumns = false;
   // Export: what ends a line; the import reads either.
   TLineEnd lineEnd = TLineEnd::leCrLf;
+  // Export: which values are written in double quotes. A null is never
+  // quoted, so that it stays distinct from an empty text ("") in every way;
+  // the import reads every way.
+  enum class TQuoting {
+    qMinimal,  // those that need them (NeedsCsvQuotes, a value equal to the null text, an empty text)
+    qAll,      // every value, and the header's names
+    qText,     // every value but numbers and booleans, and the header's names
+  } quoting = TQuoting::qMinimal;
+  // Export: the file starts with a UTF-8 byte-order mark (for a file whose
+  // text is UTF-8 only); the import passes over one either way.
+  bool byteOrderMark = false;
 };
 
 // True when a piece must be written in double quotes: it holds the
@@ -41,11 +52,13 @@ bool NeedsCsvQuotes(std::string_view piece, char delimiter);
 // Appends a piece to a line: in double quotes, each inner double quote
 // doubled, when it needs quotes, equals a null text that is not empty or
 // starts with a byte-order mark (a header name too, harmlessly); every other
-// piece as it stands.
+// piece as it stands. Every piece in quotes when the dialect's quoting is not
+// the minimal one (the header's names are text).
 void AppendCsvPiece(std::string& line, std::string_view piece, const TCsvDialect& dialect = {});
 // Quotes, in place, the piece that starts at `from` in line when it needs it
-// (as AppendCsvPiece would have written it).
-void QuoteCsvPieceFrom(std::string& line, std::size_t from, const TCsvDialect& dialect = {});
+// (as AppendCsvPiece would have written it), or always.
+void QuoteCsvPieceFrom(std::string& line, std::size_t from, const TCsvDialect& dialect = {},
+                       bool always = false);
 
 // The most bytes one record may take in a file, its line ends included: a
 // file without line ends (`import T - < /dev/zero`) ends with an error

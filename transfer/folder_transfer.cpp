@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 
@@ -15,6 +16,7 @@
 #include "db/sql_connection.h"
 #include "db/sql_dataset.h"
 #include "transfer/check_entries.h"
+#include "transfer/compression.h"
 #include "transfer/csv_pieces.h"
 #include "transfer/text_file.h"
 #include "transfer/transfer_file.h"
@@ -38,6 +40,10 @@ class TShareOfProgress : public IProgress {
   int m_index;
   int m_count;
 };
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
 
 bool IsRegularFile(const std::string& path) {
   struct stat status;
@@ -109,8 +115,8 @@ std::vector<std::pair<std::string, std::string>> FilesOfFolder(TSQLConnection& c
   } else {
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-      if (!entry.is_regular_file() || entry.path().extension() != ".csv") continue;
       const std::string file = entry.path().filename().string();
+      if (!entry.is_regular_file() || TableOfFileName(file).empty()) continue;
       if (file.find(".rejected.") != std::string::npos) continue;
       const auto table = FindTable(tables, TableOfFileName(file), connection.CharSet());
       if (!table) {
@@ -184,8 +190,10 @@ std::string TableFileName(const std::string& table) {
 }
 
 std::string TableOfFileName(const std::string& file) {
-  if (!file.ends_with(".csv")) return {};
-  const std::string stem = file.substr(0, file.size() - 4);
+  const std::string_view name =
+      std::string_view(file).substr(0, file.size() - CompressionSuffix(CompressionOfName(file)).size());
+  if (!name.ends_with(".csv")) return {};
+  const std::string stem(name.substr(0, name.size() - 4));
   std::string table;
   for (std::size_t i = 0; i < stem.size(); ++i) {
     if (stem[i] == '%' && i + 2 < stem.size() && std::isxdigit(static_cast<unsigned char>(stem[i + 1])) &&
@@ -226,16 +234,20 @@ TFolderResult ExportFolder(TSQLConnection& connection, const std::string& folder
   for (std::size_t i = 0; i < tables.size(); ++i) {
     TTransferRequest request = each;
     request.folder = folder;
-    request.fileName = TableFileName(tables[i]);
+    request.fileName = TableFileName(tables[i]) + std::string(CompressionSuffix(each.compression));
     request.tableName = tables[i];
     request.replaceLinks = true;
     TFolderTable done{tables[i], TransferPath(folder, request.fileName), std::nullopt, {}};
     TShareOfProgress share(progress, i, tables.size());
+    const auto start = std::chrono::steady_clock::now();
     try {
       const std::unique_ptr<IMessages> tableMessages = messages.ForFile(done.path);
       done.result = ExportTable(dataSet, request, share, *tableMessages);
+      done.seconds = SecondsSince(start);
     } catch (const std::exception& failure) {
+      done.seconds = SecondsSince(start);
       done.failure = failure.what();
+      done.sqlState = FailureSqlState(failure);
       // An earlier run's file of the table is not this run's: it goes.
       ::unlink(done.path.c_str());
       messages.TableFailed(done.table, done.path, done.failure);
@@ -302,13 +314,21 @@ TFolderResult ImportFolder(TSQLConnection& connection, const std::string& folder
           each.mode == TTransferRequest::TMode::mUpsert ? each.mode : TTransferRequest::TMode::mAppend;
     TFolderTable done{tables[i], TransferPath(folder, file->second), std::nullopt, {}};
     TShareOfProgress share(progress, i, tables.size());
+    const auto start = std::chrono::steady_clock::now();
     try {
       const std::unique_ptr<IMessages> tableMessages = messages.ForFile(done.path);
       done.result = ImportTable(dataSet, request, share, *tableMessages);
+      done.seconds = SecondsSince(start);
       stopped = done.result->stopped;
       failed = failed || done.result->headerMismatch;
     } catch (const std::exception& failure) {
+      done.seconds = SecondsSince(start);
       done.failure = failure.what();
+      done.sqlState = FailureSqlState(failure);
+      if (const auto* import = dynamic_cast<const EImportFailed*>(&failure)) {
+        done.resumeLine = import->ResumeLine();
+        done.rejectedPath = import->RejectedPath();
+      }
       failed = true;
       messages.TableFailed(done.table, done.path, done.failure);
     }

@@ -4,6 +4,7 @@
 // (tables.list) that ties each file to its table.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -20,7 +21,8 @@ class TSQLConnection;
 // should not hold (a "/", a leading ".", control characters, blanks and "%")
 // written as %XX, and ".csv".
 std::string TableFileName(const std::string& table);
-// The table a file name of such a folder names ("" when it is none).
+// The table a file name of such a folder names, packed (".csv.gz",
+// ".csv.zst") or not ("" when it is none).
 std::string TableOfFileName(const std::string& file);
 
 // The table of tables (as the database lists them) that name means: the
@@ -35,6 +37,10 @@ struct TFolderTable {
   std::string path;                       // its file
   std::optional<TTransferResult> result;  // when it ended without failing
   std::string failure;                    // the failure's words otherwise
+  std::string sqlState = {};              // the server's SQLSTATE of the failure, "" for none
+  std::int64_t resumeLine = 0;            // a failed import: the line to go on from
+  std::string rejectedPath = {};          // a failed import: its refused lines kept, "" for none
+  double seconds = 0;                     // how long the table took
 };
 
 struct TFolderResult {
@@ -56,7 +62,8 @@ class IFolderMessages {
 };
 
 // Writes every table (no views) into folder/TableFileName(table), all in one
-// read-only snapshot, in the request's dialect, and the list of files into
+// read-only snapshot, in the request's dialect and compression (whose suffix
+// the file names take), and the list of files into
 // folder/tables.list. Every file is made new and put in place, replacing a
 // symbolic link rather than writing through it. The file of a table that
 // fails is removed, so that no earlier file of it is taken for this run's.
@@ -65,7 +72,8 @@ TFolderResult ExportFolder(TSQLConnection& connection, const std::string& folder
                            const TTransferRequest& each, IProgress& progress, IFolderMessages& messages);
 
 // Imports the files of folder into their tables, the tables others refer to
-// first: those tables.list names when it is there, else every TABLE.csv.
+// first: those tables.list names when it is there, else every TABLE.csv
+// (TABLE.csv.gz and TABLE.csv.zst too, each unpacked as its name says).
 // Each file goes to one table and each table takes one file; a file that
 // names no table, or two files of one table, end the run before anything is
 // imported (Exception). A replace empties the tables children first, all in

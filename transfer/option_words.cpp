@@ -37,6 +37,34 @@ std::string ModeWord(TTransferRequest::TMode mode) {
   }
 }
 
+std::optional<TCsvDialect::TQuoting> QuotingOfWord(std::string_view word) {
+  if (word == "minimal") return TCsvDialect::TQuoting::qMinimal;
+  if (word == "all") return TCsvDialect::TQuoting::qAll;
+  if (word == "text") return TCsvDialect::TQuoting::qText;
+  return std::nullopt;
+}
+
+std::string QuotingWord(TCsvDialect::TQuoting quoting) {
+  switch (quoting) {
+    case TCsvDialect::TQuoting::qAll:
+      return "all";
+    case TCsvDialect::TQuoting::qText:
+      return "text";
+    default:
+      return "minimal";
+  }
+}
+
+std::optional<TCompression> CompressionOfWord(std::string_view word) {
+  if (word == "gz") return TCompression::cGzip;
+  if (word == "zst") return TCompression::cZstd;
+  return std::nullopt;
+}
+
+std::string CompressionWord(TCompression compression) {
+  return std::string(CompressionSuffix(compression).substr(CompressionSuffix(compression).empty() ? 0 : 1));
+}
+
 std::optional<std::int64_t> PositiveNumberOfWord(const std::string& word) {
   char* end = nullptr;
   errno = 0;

@@ -23,6 +23,14 @@ std::string LineEndWord(TLineEnd lineEnd);
 std::optional<TTransferRequest::TMode> ModeOfWord(std::string_view word);
 std::string ModeWord(TTransferRequest::TMode mode);
 
+// "minimal", "all" or "text"; nullopt for any other word.
+std::optional<TCsvDialect::TQuoting> QuotingOfWord(std::string_view word);
+std::string QuotingWord(TCsvDialect::TQuoting quoting);
+
+// "gz" or "zst"; nullopt for any other word. The word of none is "".
+std::optional<TCompression> CompressionOfWord(std::string_view word);
+std::string CompressionWord(TCompression compression);
+
 // A whole number of 1 or more, as strtoll reads it; nullopt otherwise.
 std::optional<std::int64_t> PositiveNumberOfWord(const std::string& word);
 

@@ -10,6 +10,7 @@
 
 #include "base/exceptions.h"
 #include "transfer/check_entries.h"
+#include "transfer/compression.h"
 #include "transfer/transfer_file.h"
 
 namespace {
@@ -183,6 +184,8 @@ std::string RejectedBase(const std::string& folder, const std::string& fileName,
                          const std::string& rejectedFolder) {
   std::string name = fileName;
   if (!standardStream) {
+    // orders.csv.gz keeps its refused lines in orders.rejected.csv, unpacked.
+    name.resize(name.size() - CompressionSuffix(CompressionOfName(name)).size());
     const std::size_t dot = name.rfind('.');
     if (dot != std::string::npos && dot > 0) name.resize(dot);
   }

@@ -82,7 +82,8 @@ class TRejectedFiles {
 };
 
 // The rejected files' base for the import of folder/fileName: the path
-// without its extension, in rejectedFolder when one is given; for standard
+// without its extension (nor a compression's suffix: ".csv.gz" goes whole),
+// in rejectedFolder when one is given; for standard
 // input the name as it stands, in the current folder (or rejectedFolder).
 std::string RejectedBase(const std::string& folder, const std::string& fileName, bool standardStream,
                          const std::string& rejectedFolder = {});

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cctype>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "base/exceptions.h"
+#include "db/fields.h"
 #include "db/layer_text.h"
 #include "db/sql_connection.h"
 #include "db/sql_dataset.h"
@@ -54,6 +56,33 @@ using TRowPipe = TBatchPipe<TRowBatch>;
 constexpr std::size_t kBatchRows = 512;
 constexpr std::size_t kBatchBytes = 1 << 20;
 
+// Whether the dialect quotes every value of the field's kind.
+bool AlwaysQuoted(const TField& field, TCsvDialect::TQuoting quoting) {
+  switch (quoting) {
+    case TCsvDialect::TQuoting::qMinimal:
+      return false;
+    case TCsvDialect::TQuoting::qAll:
+      return true;
+    case TCsvDialect::TQuoting::qText:
+      break;
+  }
+  switch (field.Kind()) {
+    case fkSmallint:
+    case fkInteger:
+    case fkWord:
+    case fkAutoInc:
+    case fkLargeint:
+    case fkFloat:
+    case fkCurrency:
+    case fkBCD:
+    case fkFMTBCD:
+    case fkBoolean:
+      return false;
+    default:
+      return true;
+  }
+}
+
 // The row last shown as one line. A column without a field (an array)
 // gives a null, so that every line stays aligned with the header.
 void AppendRowLine(std::string& line, const TTableReader& table, std::size_t columns,
@@ -69,7 +98,7 @@ void AppendRowLine(std::string& line, const TTableReader& table, std::size_t col
       if (line.size() == start) {
         line += "\"\"";
       } else {
-        QuoteCsvPieceFrom(line, start, dialect);
+        QuoteCsvPieceFrom(line, start, dialect, AlwaysQuoted(*field, dialect.quoting));
       }
     }
     line += dialect.delimiter;
@@ -102,6 +131,14 @@ void WriteLines(TRowPipe& pipe, TTextFile& file, TTableReader& table, std::size_
 
 }  // namespace
 
+bool TakesByteOrderMark(std::string_view charSet) {
+  std::string name;
+  for (char c : charSet) {
+    if (c != '-' && c != '_') name += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  }
+  return name == "UTF8";
+}
+
 TTransferResult ExportTable(TSQLDataSet& dataSet, const TTransferRequest& request, IProgress& progress,
                             IMessages& messages) {
   progress.SetPosition(0);
@@ -110,6 +147,13 @@ TTransferResult ExportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
   result.direction = TTransferDirection::tdExport;
   result.tableName = request.query.empty() ? request.tableName : std::string();
   result.path = TransferPath(request.folder, request.fileName);
+  // A byte-order mark says the text is UTF-8; before any file is made.
+  if (request.dialect.byteOrderMark && dataSet.SQLConnection() &&
+      !TakesByteOrderMark(dataSet.SQLConnection()->CharSet())) {
+    const std::string charSet = dataSet.SQLConnection()->CharSet();
+    throw Exception("A byte-order mark heads only a file of UTF-8 text; this file's text is " +
+                    (charSet.empty() ? std::string("NONE") : charSet) + ".");
+  }
   // The rows go into a temporary file that replaces the target only once
   // everything succeeded; a failure or a stop leaves an earlier file as it was.
   std::optional<TReplacingFile> replacing;
@@ -119,9 +163,14 @@ TTransferResult ExportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
   }
   // Failures name the file the user chose, not the new one beside it.
   TTextFile file(replacing ? replacing->TemporaryPath() : result.path, result.path);
+  file.SetCompression(request.FileCompression());
   file.Rewrite();
   IOCheck();
   file.SetLineEnd(request.dialect.lineEnd);
+  if (request.dialect.byteOrderMark) {
+    file.Write("\xEF\xBB\xBF");
+    IOCheck();
+  }
 
   auto stopped = [&] {
     file.Close();

@@ -124,7 +124,7 @@ class TImportRun {
  public:
   TImportRun(TTransferResult& result, const TTransferRequest& request, IProgress& progress,
              IMessages& messages, TCsvRecordReader& reader, std::vector<TImportColumn> columns,
-             std::size_t headerPieces, std::int64_t fileSize)
+             std::size_t headerPieces, std::int64_t fileSize, const TTextFile* packedFile)
       : m_result(result),
         m_request(request),
         m_progress(progress),
@@ -133,6 +133,7 @@ class TImportRun {
         m_columns(std::move(columns)),
         m_headerPieces(headerPieces),
         m_fileSize(fileSize),
+        m_packedFile(packedFile),
         m_rejected(
             RejectedBase(request.folder, request.fileName, request.standardStream, request.rejectedFolder),
             reader.Record(), request.fromLine > 0) {}
@@ -165,6 +166,8 @@ class TImportRun {
   std::vector<TImportColumn> m_columns;
   std::size_t m_headerPieces;
   std::int64_t m_fileSize;
+  // A packed file's bar follows the packed bytes read, which its size counts.
+  const TTextFile* m_packedFile;
   TRejectedFiles m_rejected;
   std::vector<TCsvPiece> m_pieces;
   int m_position = 10;
@@ -293,6 +296,7 @@ void TImportRun::Fail(const std::exception& failure, TBulkInserter* found) {
                     m_request.tableName + "'.");
   TBulkInserter& inserter = *found;
   const auto* databaseError = dynamic_cast<const EDatabaseError*>(&failure);
+  const std::string sqlState = databaseError ? databaseError->SqlState() : std::string();
   inserter.KeepWhatWasSettled(databaseError && databaseError->ConnectionLost());
   const std::int64_t committed = inserter.Committed();
   const std::int64_t line = inserter.CommittedEnd();
@@ -304,7 +308,7 @@ void TImportRun::Fail(const std::exception& failure, TBulkInserter* found) {
         text + std::to_string(line) + ": " + std::to_string(committed) +
             " rows were committed before it and are in the table; that line and the ones after "
             "it were not imported.",
-        committed, line, 0);
+        committed, line, 0, sqlState);
   }
   // Refused lines are not in the table either way; keeping them loses none.
   try {
@@ -320,7 +324,7 @@ void TImportRun::Fail(const std::exception& failure, TBulkInserter* found) {
           " were being committed, so whether they are in the table cannot be known here: if they "
           "are, import again from line " +
           std::to_string(end) + ", else from line " + std::to_string(line) + ".",
-      committed, line, end);
+      committed, line, end, sqlState);
 }
 
 TReadLine TImportRun::ReadLine(const std::vector<TColumnInput>& inputs) {
@@ -329,7 +333,7 @@ TReadLine TImportRun::ReadLine(const std::vector<TColumnInput>& inputs) {
   TReadLine line;
   line.lineNumber = m_reader.LineNumber();
   line.next = m_reader.NextLineNumber();
-  line.bytesRead = m_reader.BytesRead();
+  line.bytesRead = m_packedFile ? m_packedFile->BytesFromFile() : m_reader.BytesRead();
   auto refused = [&](TLineFault fault, std::string reason) {
     line.kind = TReadLine::rlRefused;
     line.fault = fault;
@@ -485,6 +489,12 @@ std::vector<std::string> KeyColumns(const TTransferRequest& request, const std::
 
 }  // namespace
 
+std::string FailureSqlState(const std::exception& failure) {
+  if (const auto* database = dynamic_cast<const EDatabaseError*>(&failure)) return database->SqlState();
+  if (const auto* import = dynamic_cast<const EImportFailed*>(&failure)) return import->SqlState();
+  return {};
+}
+
 TTransferResult ImportTable(TSQLDataSet& dataSet, const TTransferRequest& request, IProgress& progress,
                             IMessages& messages) {
   progress.SetPosition(0);
@@ -500,6 +510,8 @@ TTransferResult ImportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
   if (!request.standardStream) CheckRegularFile(result.path);
   const std::int64_t fileSize = request.standardStream ? 0 : FileSize(result.path);
   TTextFile file(result.path);
+  const bool packed = request.FileCompression() != TCompression::cNone;
+  file.SetCompression(request.FileCompression());
   file.Reset();
   IOCheck();
   const TCsvDialect& dialect = request.dialect;
@@ -521,12 +533,13 @@ TTransferResult ImportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
     messages.ShowMessage(SkippedColumnsText(result.path, request.tableName, match.skipped));
 
   TImportRun run(result, request, progress, messages, reader, std::move(match.columns), match.pieces,
-                 fileSize);
+                 fileSize, packed ? &file : nullptr);
   try {
     run.Run(*dataSet.SQLConnection(), KeyColumns(request, table, dataSet.SQLConnection()->CharSet()));
-  } catch (const EImportFailed&) {
+  } catch (EImportFailed& failure) {
     try {
       run.Rejected().Close();
+      if (run.Rejected().Made()) failure.SetRejectedPath(run.Rejected().CsvPath());
     } catch (const std::exception&) {
     }
     file.Close();

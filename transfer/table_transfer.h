@@ -7,10 +7,12 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "base/exceptions.h"
+#include "transfer/compression.h"
 #include "transfer/csv_pieces.h"
 #include "transfer/reporting.h"
 
@@ -46,6 +48,10 @@ struct TTransferRequest {
 
   // The form of the file's lines; the window's files by default.
   TCsvDialect dialect;
+  // How a standard stream, or the files of a folder export, are packed. A
+  // named file's compression follows its name (FileCompression).
+  TCompression compression = TCompression::cNone;
+  TCompression FileCompression() const { return standardStream ? compression : CompressionOfName(fileName); }
 
   // Import: how the lines change the table.
   enum class TMode {
@@ -79,30 +85,49 @@ struct TTransferRequest {
 class EImportFailed : public Exception {
  public:
   EImportFailed(const std::string& message, std::int64_t committed, std::int64_t resumeLine,
-                std::int64_t unknownEnd)
-      : Exception(message), m_committed(committed), m_resumeLine(resumeLine), m_unknownEnd(unknownEnd) {}
+                std::int64_t unknownEnd, std::string sqlState = {})
+      : Exception(message),
+        m_committed(committed),
+        m_resumeLine(resumeLine),
+        m_unknownEnd(unknownEnd),
+        m_sqlState(std::move(sqlState)) {}
   std::int64_t Committed() const { return m_committed; }
   std::int64_t ResumeLine() const { return m_resumeLine; }
   // Not 0 when the connection was lost while a commit was on its way: the
   // lines from ResumeLine() to before this one may or may not be in the
   // table; when they are, import again from this line.
   std::int64_t UnknownEnd() const { return m_unknownEnd; }
+  // The server's SQLSTATE of the failure ("" when it was not the server's).
+  const std::string& SqlState() const { return m_sqlState; }
+  // The file of the refused lines kept before the failure ("" for none).
+  const std::string& RejectedPath() const { return m_rejectedPath; }
+  void SetRejectedPath(std::string path) { m_rejectedPath = std::move(path); }
 
  private:
   std::int64_t m_committed;
   std::int64_t m_resumeLine;
   std::int64_t m_unknownEnd;
+  std::string m_sqlState;
+  std::string m_rejectedPath;
 };
+
+// The server's SQLSTATE behind a failure of a transfer ("" for none).
+std::string FailureSqlState(const std::exception& failure);
+
+// True when text in the Firebird character set is UTF-8 (UTF8, or its
+// spellings UTF-8 and utf8), the only text a byte-order mark may head.
+bool TakesByteOrderMark(std::string_view charSet);
 
 // Writes the header line (the table's columns) and one line per row of the
 // table into folder/fileName (replacing an earlier file), in the request's
-// dialect, moves the bar from 0 through 10 to 100, and shows the result.
-// Throws Exception for a column of the dialect the table (or query) lacks.
+// dialect and compression, moves the bar from 0 through 10 to 100, and shows
+// the result. Throws Exception for a column of the dialect the table (or
+// query) lacks, and for a byte-order mark asked of a set that is not UTF-8.
 TTransferResult ExportTable(TSQLDataSet& dataSet, const TTransferRequest& request, IProgress& progress,
                             IMessages& messages);
 
-// Inserts each data line of folder/fileName, read in the request's dialect,
-// into the table; a line the database refuses is asked about
+// Inserts each data line of folder/fileName, read in the request's dialect
+// and unpacked as FileCompression() says, into the table; a line the database refuses is asked about
 // (AskRefusedLine) and kept in the rejected files, and the import goes on. A
 // header (or columns of the dialect) naming something that is not a field
 // ends it before the first line (headerMismatch). Throws EImportFailed

@@ -122,6 +122,15 @@ bool TTextFile::OpenDescriptor(int flags, bool forReading) {
   m_endReached = false;
   m_position = 0;
   m_end = 0;
+  m_bytesFromFile = 0;
+  m_packer.reset();
+  m_unpacker.reset();
+  if (forReading) {
+    m_unpacker =
+        TUnpacker::Make(m_compression, [this](char* into, std::size_t room) { return ReadIn(into, room); });
+  } else {
+    m_packer = TPacker::Make(m_compression);
+  }
   return true;
 }
 
@@ -134,10 +143,20 @@ void TTextFile::Reset() {
 }
 
 bool TTextFile::Flush() {
-  const char* data = m_buffer.get();
-  std::size_t left = m_end;
+  const std::size_t size = m_end;
   // Bytes that failed are not offered again.
   m_end = 0;
+  if (!m_packer) return WriteOut(m_buffer.get(), size);
+  m_packed.clear();
+  std::string problem;
+  if (!m_packer->Pack({m_buffer.get(), size}, false, m_packed, problem)) {
+    Fail(kIOErrorBadCompressedData, "write", problem);
+    return false;
+  }
+  return WriteOut(m_packed.data(), m_packed.size());
+}
+
+bool TTextFile::WriteOut(const char* data, std::size_t left) {
   while (left > 0) {
     ssize_t written = ::write(m_fd, data, left);
     if (written < 0) {
@@ -197,21 +216,36 @@ bool TTextFile::Fill() {
   if (kept > 0) std::memmove(m_buffer.get(), m_buffer.get() + m_position, kept);
   m_position = 0;
   m_end = kept;
-  ssize_t count;
-  do {
-    count = ::read(m_fd, m_buffer.get() + kept, kTextFileBufferSize - kept);
-  } while (count < 0 && errno == EINTR);
+  char* into = m_buffer.get() + kept;
+  const std::size_t room = kTextFileBufferSize - kept;
+  const std::ptrdiff_t count = m_unpacker ? m_unpacker->Unpack(into, room) : ReadIn(into, room);
   if (count > 0) {
     m_end += static_cast<std::size_t>(count);
     return true;
   }
-  // A writer that went away ends the file like a read of nothing.
-  if (count == 0 || errno == EPIPE) {
+  if (count == 0) {
     m_endReached = true;
-  } else {
-    Fail(PlatformIOCode(errno), "read", PlatformErrorText(errno));
+  } else if (count == TUnpacker::kDamaged) {
+    Fail(kIOErrorBadCompressedData, "read", m_unpacker->Problem());
   }
   return false;
+}
+
+// The platform's bytes of the file: their count, 0 at its end, -1 for a
+// failure (pending).
+std::ptrdiff_t TTextFile::ReadIn(char* into, std::size_t room) {
+  ssize_t count;
+  do {
+    count = ::read(m_fd, into, room);
+  } while (count < 0 && errno == EINTR);
+  if (count > 0) {
+    m_bytesFromFile += count;
+    return count;
+  }
+  // A writer that went away ends the file like a read of nothing.
+  if (count == 0 || errno == EPIPE) return 0;
+  Fail(PlatformIOCode(errno), "read", PlatformErrorText(errno));
+  return -1;
 }
 
 // A Ctrl-Z that ends what was read so far may be the file's last byte, the
@@ -262,6 +296,14 @@ void TTextFile::Close() {
   }
   const bool writing = m_mode == tfmOutput;
   bool flushed = !writing || Flush();
+  // A packed file ends with its stream's trailer.
+  if (writing && flushed && m_packer) {
+    m_packed.clear();
+    std::string problem;
+    flushed = m_packer->Pack({}, true, m_packed, problem);
+    if (!flushed) Fail(kIOErrorBadCompressedData, "write", problem);
+    flushed = flushed && WriteOut(m_packed.data(), m_packed.size());
+  }
   // On Linux the descriptor is released even when close() reports EINTR;
   // a failure reported there is of bytes written earlier.
   if (::close(m_fd) != 0 && errno != EINTR && flushed) {
@@ -271,6 +313,8 @@ void TTextFile::Close() {
   m_mode = tfmClosed;
   m_position = 0;
   m_end = 0;
+  m_packer.reset();
+  m_unpacker.reset();
 }
 
 int PendingIOCode() { return tPending.code; }

@@ -32,6 +32,12 @@
 // or a close that reports one), and "File 'P' is not open for reading" for a
 // step the file's mode does not allow.
 //
+// Compression (SetCompression): the bytes go into the file packed as gzip or
+// zstd and come out of it unpacked; everything above stays the same. Packed
+// bytes that are damaged, cut short or of no such stream fail the read with
+// code 106, "Cannot read file 'P': the file ends inside its compressed data
+// (it is cut short)".
+//
 // Sharing: a file open for writing is locked against every other opening, one
 // open for reading only against writers (flock, so also between two variables
 // of one program); a conflict is code 32, "Cannot open file 'P': it is in use
@@ -39,9 +45,13 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "transfer/compression.h"
 
 // Codes of the facility itself; the others are platform codes (2 missing file,
 // 3 bad path or missing folder, 4 too many open files, 5 access denied,
@@ -52,6 +62,7 @@ constexpr int kIOErrorNotForReading = 104;
 constexpr int kIOErrorNotForWriting = 105;
 constexpr int kIOErrorSharingViolation = 32;
 constexpr int kIOErrorBrokenPipe = 109;
+constexpr int kIOErrorBadCompressedData = 106;
 
 // Bytes read or written per platform call.
 constexpr std::size_t kTextFileBufferSize = 64 * 1024;
@@ -114,6 +125,10 @@ class TTextFile {
 
   // The line end of the lines written from now on; never fails.
   void SetLineEnd(TLineEnd lineEnd) { m_lineEnd = lineEnd; }
+  // How the files opened from now on are packed (none by default); never fails.
+  void SetCompression(TCompression compression) { m_compression = compression; }
+  // Bytes read from the platform so far, packed ones where the file is packed.
+  std::int64_t BytesFromFile() const { return m_bytesFromFile; }
 
   TTextFileMode Mode() const { return m_mode; }
   const std::string& Path() const { return m_path; }
@@ -126,6 +141,8 @@ class TTextFile {
   bool Fill();
   bool DataReady();
   bool Flush();
+  bool WriteOut(const char* data, std::size_t size);
+  std::ptrdiff_t ReadIn(char* into, std::size_t room);
 
   std::string m_path;
   std::string m_nameInMessages;
@@ -138,6 +155,11 @@ class TTextFile {
   std::unique_ptr<char[]> m_buffer;
   std::size_t m_position = 0;  // next byte to read
   std::size_t m_end = 0;       // end of the valid (reading) or buffered (writing) bytes
+  TCompression m_compression = TCompression::cNone;
+  std::unique_ptr<TPacker> m_packer;      // writing a packed file
+  std::unique_ptr<TUnpacker> m_unpacker;  // reading one
+  std::vector<char> m_packed;
+  std::int64_t m_bytesFromFile = 0;
 };
 
 // errno as the codes of EInOutError. A missing entry is a missing file
