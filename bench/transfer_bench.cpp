@@ -11,7 +11,7 @@
 // importRows lines against one prepared INSERT executed for every row in a
 // single transaction (the ceiling), taking turns, each into a table of its
 // own that starts empty; the peak memory of the whole export and of the
-// import of the whole file.
+// import of the whole file; the export into a .zst file beside the plain one.
 // Through the loopback server named by FB_TEST_SERVER, when there is one: a
 // table of short notes as a text blob (BT) and the same as VARCHAR (NB),
 // exported and imported, against the client library's fetch over the same
@@ -110,7 +110,8 @@ std::string CoresText(const bench::CpuSeconds& cpu, double seconds) {
   if (cpu.server < 0) {
     std::snprintf(text, sizeof text, "%.2f", cpu.self / seconds);
   } else {
-    std::snprintf(text, sizeof text, "%.2f (client %.2f)", (cpu.self + cpu.server) / seconds, cpu.self / seconds);
+    std::snprintf(text, sizeof text, "%.2f (client %.2f)", (cpu.self + cpu.server) / seconds,
+                  cpu.self / seconds);
   }
   return text;
 }
@@ -432,8 +433,9 @@ int main(int argc, char** argv) {
     CountingMessages messages;
     // The machine's speed drifts: the raw fetch and the export take turns.
     constexpr int kExportTurns = 3;
-    long rawRows = 0, nextRows = 0, exported = 0, exportPeakKb = 0;
-    double rawSeconds = 0, nextSeconds = 0, exportSeconds = 0;
+    long rawRows = 0, nextRows = 0, exported = 0, exportPeakKb = 0, packedExported = 0;
+    double rawSeconds = 0, nextSeconds = 0, exportSeconds = 0, packedSeconds = 0;
+    TTransferRequest packedRequest{database.Dir().string(), "bench.csv.zst", kSource};
     bench::CpuSeconds rawCpu, exportCpu;
     for (int turn = 0; turn < kExportTurns; ++turn) {
       bench::CpuSeconds before = bench::CpuUsed();
@@ -451,6 +453,9 @@ int main(int argc, char** argv) {
       exportSeconds += Seconds(start);
       AddCpu(exportCpu, before);
       exportPeakKb = std::max(exportPeakKb, HighWaterKb());
+      start = Clock::now();
+      packedExported += ExportTable(dataSet, packedRequest, progress, messages).rows;
+      packedSeconds += Seconds(start);
     }
     Report("raw isc_dsql_fetch (attach included)", rawRows, rawSeconds);
     Report("raw IResultSet::fetchNext (attach incl.)", nextRows, nextSeconds);
@@ -470,6 +475,11 @@ int main(int argc, char** argv) {
         "  CSV file %.1f MB, %.1f MB/s; %ld progress calls, last at %d; peak RSS %ld KB (goal < 100 MB)\n",
         csvBytes / 1e6, csvBytes / 1e6 / (exportSeconds / kExportTurns), progress.calls / kExportTurns,
         progress.last, exportPeakKb);
+    Report("ExportTable into .zst", packedExported, packedSeconds);
+    std::printf("  => %.2fx the plain export's time (goal <= 1.3x); file %.1f MB, %.1f%% of the plain one\n",
+                packedSeconds / exportSeconds,
+                std::filesystem::file_size(database.Dir() / "bench.csv.zst") / 1e6,
+                100.0 * std::filesystem::file_size(database.Dir() / "bench.csv.zst") / csvBytes);
 
     long imported = kImportTurns * importRows, wholeImported = exportRows;
     if (runs("import")) {
@@ -520,8 +530,8 @@ int main(int argc, char** argv) {
     const bool notesAgree = !throughServer || CompareNotes(database, client);
     const bool charSetsAgree = !runs("charsets") || CompareCharSets(database, importRows);
     std::printf("(checksum %ld, peak RSS %ld KB)\n", checksum, bench::PeakRssKb());
-    if (!charSetsAgree || !notesAgree || exported != rawRows || imported != kImportTurns * importRows ||
-        wholeImported != exportRows || messages.invalid != 0) {
+    if (!charSetsAgree || !notesAgree || exported != rawRows || packedExported != exported ||
+        imported != kImportTurns * importRows || wholeImported != exportRows || messages.invalid != 0) {
       std::fprintf(stderr, "transfer_bench: row counts differ\n");
       return 1;
     }

@@ -72,6 +72,9 @@ class TZstdPacker : public TPacker {
     ZSTD_CCtx_setParameter(m_context, ZSTD_c_compressionLevel, kZstdLevel);
     // A damaged file is then told from a good one.
     ZSTD_CCtx_setParameter(m_context, ZSTD_c_checksumFlag, 1);
+    // Packed on a thread of the library's own, beside the thread that makes
+    // the lines; a library built without threads packs on the caller's.
+    ZSTD_CCtx_setParameter(m_context, ZSTD_c_nbWorkers, 1);
   }
   ~TZstdPacker() override { ZSTD_freeCCtx(m_context); }
 

@@ -7,12 +7,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <clocale>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <sstream>
+#include <vector>
 
 #include "common/test_database.h"
 #include "db/locale_formats.h"
@@ -888,4 +891,286 @@ TEST_P(CliTest, AnImportGoesOnOnlyFromWhereARecordBegins) {
     EXPECT_NE(run.err.find(c.inErr), std::string::npos) << run.err;
   }
   EXPECT_EQ(Shell("cli -q " + Target(*source) + " --no-header export T -").out, "2,b\r\n");
+}
+
+namespace {
+
+// The members of one line of JSON holding a flat object, each value as
+// written ("3", "null", "\"T\""); empty when the line is no valid JSON of
+// that form (unescaped control characters, bytes that are no UTF-8, bad
+// escapes, trailing bytes).
+std::map<std::string, std::string> JsonObject(const std::string& line) {
+  std::size_t at = 0;
+  bool valid = true;
+  auto expect = [&](char c) {
+    if (at < line.size() && line[at] == c) {
+      ++at;
+    } else {
+      valid = false;
+    }
+  };
+  auto string = [&]() {
+    const std::size_t begin = at;
+    expect('"');
+    while (valid && at < line.size() && line[at] != '"') {
+      const auto c = static_cast<unsigned char>(line[at]);
+      if (c < 0x20) valid = false;
+      if (c == '\\') {
+        ++at;
+        if (at < line.size() && line[at] == 'u') {
+          valid = valid && at + 4 < line.size() &&
+                  std::all_of(line.begin() + at + 1, line.begin() + at + 5, ::isxdigit);
+          at += 4;
+        } else {
+          valid = valid && at < line.size() && std::string("\"\\/bfnrt").find(line[at]) != std::string::npos;
+        }
+        ++at;
+      } else if (c >= 0x80) {
+        const std::size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
+        valid = valid && length > 0 && at + length <= line.size();
+        for (std::size_t k = 1; valid && k < length; ++k) valid = (line[at + k] & 0xC0) == 0x80;
+        at += std::max<std::size_t>(length, 1);
+      } else {
+        ++at;
+      }
+    }
+    expect('"');
+    return line.substr(begin, at - begin);
+  };
+  std::map<std::string, std::string> members;
+  expect('{');
+  while (valid && at < line.size() && line[at] != '}') {
+    if (!members.empty()) expect(',');
+    const std::string key = string();
+    expect(':');
+    const std::size_t begin = at;
+    if (at < line.size() && line[at] == '"') {
+      string();
+    } else {
+      while (at < line.size() && std::string(",}").find(line[at]) == std::string::npos) ++at;
+      const std::string word = line.substr(begin, at - begin);
+      valid = valid && (word == "null" || word == "true" || word == "false" ||
+                        (!word.empty() && word.find_first_not_of("-0123456789.") == std::string::npos));
+    }
+    members[key.substr(1, key.size() - 2)] = line.substr(begin, at - begin);
+  }
+  expect('}');
+  if (!valid || at != line.size()) return {};
+  return members;
+}
+
+}  // namespace
+
+// Every way of writing a file reads back into the same rows: packed by its
+// name or by --compress, every quoting, a byte-order mark. A packed file
+// that is damaged or cut short is a failure that names it, never a success.
+TEST_P(CliTest, PackedQuotedAndMarkedFilesReadBackIntoTheSameRows) {
+  const std::string same =
+      "cli -q " + Target(*source) +
+      " --query \"SELECT COUNT(*) AS N FROM SOURCE S JOIN COPY C ON C.ID = S.ID AND C.S IS NOT DISTINCT FROM "
+      "S.S AND C.B IS NOT DISTINCT FROM S.B AND C.D IS NOT DISTINCT FROM S.D AND C.N4 IS NOT DISTINCT FROM "
+      "S.N4 AND C.N18 IS NOT DISTINCT FROM S.N18 AND C.DT IS NOT DISTINCT FROM S.DT AND C.TM IS NOT DISTINCT "
+      "FROM S.TM AND C.TS IS NOT DISTINCT FROM S.TS AND C.BO IS NOT DISTINCT FROM S.BO AND C.C IS NOT "
+      "DISTINCT FROM S.C AND C.V IS NOT DISTINCT FROM S.V AND C.MEMO IS NOT DISTINCT FROM S.MEMO AND C.BIN "
+      "IS "
+      "NOT DISTINCT FROM S.BIN\" --no-header export -";
+  struct TCase {
+    std::string exportLine;  // after "cli TARGET"
+    std::string importLine;
+    std::string starts;  // the file's first bytes
+    std::string holds;   // a text the unpacked file holds
+  } cases[] = {
+      {"export SOURCE t.csv.gz", "import COPY t.csv.gz", "\x1f\x8b", ""},
+      {"export SOURCE t.csv.ZST", "import COPY t.csv.ZST", "\x28\xb5\x2f\xfd", ""},
+      {"--compress gz export SOURCE - > t.out", "--compress gz import COPY - < t.out", "\x1f\x8b", ""},
+      {"--compress zst export SOURCE - > t.out", "--compress zst import COPY - < t.out", "\x28\xb5\x2f\xfd",
+       ""},
+      // A null stays unquoted, an empty text is "", in every quoting.
+      {"--quote all export SOURCE t.csv", "import COPY t.csv", "\"ID\",\"S\",",
+       "\r\n\"3\",,,\"-0\",,,,,,,,,,\r\n"},
+      {"--quote text --portable export SOURCE t.csv", "--portable import COPY t.csv", "\"ID\",",
+       "\r\n2,32767,9223372036854775807,"},
+      {"--bom --quote all export SOURCE t.csv.zst", "import COPY t.csv.zst", "\x28\xb5\x2f\xfd", ""},
+      {"--bom export SOURCE t.csv", "import COPY t.csv", "\xEF\xBB\xBFID,S,", ""},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.exportLine);
+    source->Execute("DELETE FROM COPY;");
+    TRun run = Cli(c.exportLine);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string file =
+        c.exportLine.ends_with("t.out") ? "t.out" : c.exportLine.substr(c.exportLine.rfind(' ') + 1);
+    EXPECT_TRUE(ReadFile(dir / file).starts_with(c.starts)) << ReadFile(dir / file);
+    if (!c.holds.empty()) {
+      EXPECT_NE(ReadFile(dir / file).find(c.holds), std::string::npos) << ReadFile(dir / file);
+    }
+    run = Cli(c.importLine);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(Shell(same).out, "3\r\n");
+  }
+  // The packed file's earlier bytes: each line of the table at most once.
+  source->Execute("DELETE FROM COPY;");
+  ASSERT_EQ(Cli("export SOURCE whole.csv.gz").status, 0);
+  const std::string whole = ReadFile(dir / "whole.csv.gz");
+  WriteFile(dir / "cut.csv.gz", whole.substr(0, whole.size() - 9));
+  std::string damaged = whole;
+  damaged[damaged.size() / 2] ^= 0x55;
+  WriteFile(dir / "damaged.csv.gz", damaged);
+  WriteFile(dir / "plain.csv.zst", "ID\r\n1\r\n");
+  WriteFile(dir / "empty.csv.gz", "");
+  std::string big = "ID\r\n";
+  for (int i = 10; i < 3000; ++i) big += std::to_string(i) + "\r\n";
+  WriteFile(dir / "big.csv", big);
+  ASSERT_EQ(Shell("gzip -c big.csv > big.csv.gz").status, 0);
+  const std::string bigPacked = ReadFile(dir / "big.csv.gz");
+  WriteFile(dir / "big-cut.csv.gz", bigPacked.substr(0, bigPacked.size() / 2));
+  struct TFailure {
+    std::string line;
+    int status;
+    std::string inErr;
+  } failures[] = {
+      {"import COPY big-cut.csv.gz", 1, "Cannot read file './big-cut.csv.gz': the file ends inside"},
+      {"import COPY cut.csv.gz", 1,
+       "Cannot read file './cut.csv.gz': the file ends inside its compressed data"},
+      {"import COPY damaged.csv.gz", 1,
+       "Cannot read file './damaged.csv.gz': it is no gzip data, or damaged"},
+      {"import COPY plain.csv.zst", 1, "Cannot read file './plain.csv.zst': it is no zstd data"},
+      {"import COPY empty.csv.gz", 1, "Cannot read file './empty.csv.gz'"},
+      {"import COPY - < whole.csv.gz", 1, "The table has no column"},
+      {"--compress zst import COPY - < whole.csv.gz", 1, "Cannot read file '/dev/stdin': it is no zstd data"},
+      {"--compress gz export SOURCE out.csv", 2, "--compress gz does not go with file 'out.csv'"},
+      {"--compress bz2 export SOURCE -", 2, "--compress takes gz or zst"},
+      {"--quote some export SOURCE -", 2, "--quote takes minimal, all or text"},
+      {"--bom --charset WIN1252 export SOURCE out.csv", 2, "--bom marks a file of UTF-8 text"},
+  };
+  for (const TFailure& f : failures) {
+    SCOPED_TRACE(f.line);
+    source->Execute("DELETE FROM COPY;");
+    const TRun run = Cli(f.line);
+    EXPECT_EQ(run.status, f.status) << run.err;
+    EXPECT_NE(run.err.find(f.inErr), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("has been imported"), std::string::npos) << run.err;
+    EXPECT_FALSE(fs::exists(dir / "out.csv"));
+  }
+  // A file that gzip(1) made.
+  ASSERT_EQ(Cli("-q import COPY big.csv.gz").status, 0);
+  EXPECT_EQ(
+      Shell("cli -q " + Target(*source) + " --no-header --query 'SELECT COUNT(*) FROM COPY' export -").out,
+      "2990\r\n");
+  source->Execute("DELETE FROM COPY;");
+  // A failed export keeps the earlier packed file as it was.
+  source->Execute("CREATE TABLE RU (W VARCHAR(10) CHARACTER SET UTF8);\nINSERT INTO RU VALUES ('\u041F');");
+  TRun run = Cli("--charset WIN1252 export RU whole.csv.gz");
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_EQ(ReadFile(dir / "whole.csv.gz"), whole);
+
+  // A whole folder packed, and back into its tables.
+  run = Cli("-q --compress zst export-all packed");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(ReadFile(dir / "packed" / "SOURCE.csv.zst").starts_with("\x28\xb5\x2f\xfd"));
+  EXPECT_NE(ReadFile(dir / "packed" / "tables.list").find("SOURCE.csv.zst,SOURCE\r\n"), std::string::npos);
+  fs::remove(dir / "packed" / "tables.list");
+  fs::remove(dir / "packed" / "RU.csv.zst");
+  fs::copy_file(dir / "packed" / "SOURCE.csv.zst", dir / "packed" / "COPY.csv.zst",
+                fs::copy_options::overwrite_existing);
+  run = Cli("-q --mode replace import-all packed");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(Shell(same).out, "3\r\n");
+}
+
+// --summary: one JSON object a table at the end, whatever the run's end.
+TEST_P(CliTest, TheSummaryTellsScriptsWhatHappenedToEachTable) {
+  source->Execute(
+      "CREATE TABLE \"A\x01\" (ID INTEGER NOT NULL PRIMARY KEY);\nINSERT INTO \"A\x01\" VALUES (1);\n"
+      "CREATE TABLE \"\u00C4PFEL\" (ID INTEGER);\n"
+      "CREATE TABLE RU (W VARCHAR(10) CHARACTER SET UTF8);\nINSERT INTO RU VALUES ('\u041F');");
+  WriteFile(dir / "in.csv", "ID\r\n1\r\n2\r\n");
+  struct TCase {
+    std::string line;  // after "cli TARGET"
+    int status;
+    std::vector<std::map<std::string, std::string>> objects;  // members each object has
+  } cases[] = {
+      {"--summary s.json export SOURCE out.csv.zst",
+       0,
+       {{{"table", "\"SOURCE\""},
+         {"file", "\"out.csv.zst\""},
+         {"direction", "\"export\""},
+         {"rows", "3"},
+         {"refused", "0"},
+         {"stopped", "false"},
+         {"dry_run", "false"},
+         {"resume_line", "null"},
+         {"rejected_file", "null"},
+         {"exit_status", "0"},
+         {"sqlstate", "null"}}}},
+      {"--summary - import 'A\\x01' in.csv",
+       3,
+       {{{"table", "\"A\\u0001\""},
+         {"direction", "\"import\""},
+         {"rows", "1"},
+         {"refused", "1"},
+         {"rejected_file", "\"./in.rejected.csv\""},
+         {"exit_status", "3"}}}},
+      {"--summary - --dry-run --charset WIN1252 import $(printf '\\304PFEL') in.csv",
+       0,
+       {{{"table", "\"\\u00c4PFEL\""}, {"rows", "2"}, {"dry_run", "true"}, {"exit_status", "0"}}}},
+      {"--summary - --charset WIN1252 export RU out.csv",
+       1,
+       {{{"table", "\"RU\""}, {"rows", "0"}, {"exit_status", "1"}, {"sqlstate", "*"}}}},
+      {"--summary - import EMPTY_ONE cut.csv.gz",
+       1,
+       {{{"table", "\"EMPTY_ONE\""}, {"resume_line", "*"}, {"exit_status", "1"}, {"sqlstate", "null"}}}},
+      {"--summary - import NO_SUCH in.csv", 1, {{{"table", "\"NO_SUCH\""}, {"exit_status", "1"}}}},
+      {"--summary - --query 'SELECT 1 AS X FROM RDB$DATABASE' export q.csv",
+       0,
+       {{{"table", "null"}, {"rows", "1"}, {"file", "\"q.csv\""}}}},
+      {"--summary - -q export-all folder",
+       0,
+       {{{"table", "\"A\\u0001\""}, {"file", "\"folder/A%01.csv\""}},
+        {{"table", "\"COPY\""}},
+        {{"table", "\"EMPTY_ONE\""}},
+        {{"table", "\"RU\""}, {"rows", "1"}},
+        {{"table", "\"Mixed Case\""}},
+        {{"table", "\"SOURCE\""}, {"rows", "3"}},
+        {{"table", "\"\u00C4PFEL\""}, {"exit_status", "0"}}}},
+      {"--summary - tables", 2, {}},
+      {"--summary - export SOURCE -", 2, {}},
+  };
+  std::string big = "ID\r\n";
+  for (int i = 0; i < 3000; ++i) big += std::to_string(i) + "\r\n";
+  WriteFile(dir / "big.csv", big);
+  ASSERT_EQ(Shell("gzip -c big.csv > big.csv.gz").status, 0);
+  const std::string packed = ReadFile(dir / "big.csv.gz");
+  WriteFile(dir / "cut.csv.gz", packed.substr(0, packed.size() / 2));
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.line);
+    fs::remove(dir / "in.rejected.csv");
+    const TRun run = Cli(c.line);
+    EXPECT_EQ(run.status, c.status) << run.err;
+    const std::string summary = c.line.starts_with("--summary s.json") ? ReadFile(dir / "s.json") : run.out;
+    std::vector<std::string> lines;
+    std::istringstream in(summary);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    ASSERT_EQ(lines.size(), c.objects.size()) << summary;
+    std::vector<std::map<std::string, std::string>> objects;
+    for (const std::string& line : lines) {
+      objects.push_back(JsonObject(line));
+      EXPECT_EQ(objects.back().size(), 12u) << line;
+    }
+    // Each expected object is one of the lines, in any order ("*": not null).
+    for (const auto& expected : c.objects) {
+      EXPECT_TRUE(std::any_of(objects.begin(), objects.end(), [&](const auto& object) {
+        return std::all_of(expected.begin(), expected.end(), [&](const auto& member) {
+          const auto found = object.find(member.first);
+          return found != object.end() &&
+                 (member.second == "*" ? found->second != "null" : found->second == member.second);
+        });
+      })) << summary;
+    }
+  }
+  // One that cannot be written ends the run before it starts.
+  const TRun run = Cli("--summary no-such-folder/s.json export SOURCE out2.csv");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("no-such-folder/s.json"), std::string::npos) << run.err;
+  EXPECT_FALSE(fs::exists(dir / "out2.csv"));
 }
