@@ -76,6 +76,8 @@ bool AlwaysQuoted(const TField& field, TCsvDialect::TQuoting quoting) {
     case fkCurrency:
     case fkBCD:
     case fkFMTBCD:
+    case fkWideDecimal:
+    case fkDecFloat:
     case fkBoolean:
       return false;
     default:
