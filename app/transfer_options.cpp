@@ -3,6 +3,7 @@
 #include <QSettings>
 #include <algorithm>
 
+#include "db/locale_charset.h"
 #include "transfer/csv_pieces.h"
 #include "transfer/option_words.h"
 
@@ -64,6 +65,15 @@ const std::vector<TOptionWord> kOptionWords = {
        o.request.dialect.lineEnd = *lineEnd;
        return {};
      }},
+    {"quote", [](const TTransferOptions& o) { return QuotingWord(o.request.dialect.quoting); },
+     [](TTransferOptions& o, const std::string& word) -> std::string {
+       const auto quoting = QuotingOfWord(word);
+       if (!quoting) return "Quoting is minimal, all or text.";
+       o.request.dialect.quoting = *quoting;
+       return {};
+     }},
+    {"bom", [](const TTransferOptions& o) { return BoolWord(o.request.dialect.byteOrderMark); },
+     [](TTransferOptions& o, const std::string& word) { return TakeBool(o.request.dialect.byteOrderMark, word); }},
     {"portable", [](const TTransferOptions& o) { return BoolWord(o.portable); },
      [](TTransferOptions& o, const std::string& word) { return TakeBool(o.portable, word); }},
     {"mode", [](const TTransferOptions& o) { return ModeWord(o.request.mode); },
@@ -120,6 +130,8 @@ std::string OptionsProblem(const TTransferOptions& options) {
     return "The NULL text may not hold the delimiter, a double quote or a line end.";
   if (!options.request.keyColumns.empty() && options.request.mode != TTransferRequest::TMode::mUpsert)
     return "A key names the columns an upsert matches; it needs the import mode upsert.";
+  if (dialect.byteOrderMark && (options.charSet.empty() ? LocaleCharSet() : options.charSet) != "UTF8")
+    return "A byte order mark is written only in the character set UTF8.";
   return {};
 }
 

@@ -29,6 +29,9 @@ TTransferOptionsDialog::TTransferOptionsDialog(const TTransferOptions& options, 
   AddRow("no-header", TKind::kCheck, QStringLiteral("No &header line"));
   AddRow("line-end", TKind::kChoice, QStringLiteral("&Line end:"),
          {QStringLiteral("crlf"), QStringLiteral("lf")});
+  AddRow("quote", TKind::kChoice, QStringLiteral("&Quote values:"),
+         {QStringLiteral("minimal"), QStringLiteral("all"), QStringLiteral("text")});
+  AddRow("bom", TKind::kCheck, QStringLiteral("&Byte order mark first (UTF8 only)"));
   AddRow("portable", TKind::kCheck, QStringLiteral("&Portable dates, times and numbers"));
   AddRow("mode", TKind::kChoice, QStringLiteral("Import &mode:"),
          {QStringLiteral("append"), QStringLiteral("replace"), QStringLiteral("upsert")});
