@@ -57,26 +57,8 @@ prepare() {
   mv "$work" "$tree"
 }
 
-free_port() {
-  local port
-  for _ in $(seq 1 200); do
-    port=$((20000 + RANDOM % 20000))
-    if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
-      echo "$port"
-      return 0
-    fi
-  done
-  return 1
-}
-
-# True when PID is the tree's server started from the instance folder DIR
-# (a path inside the tree).
-is_our_server() {
-  local pid=$1 dir=$2
-  [ -r "/proc/$pid/environ" ] || return 1
-  [ "$(readlink "/proc/$pid/exe" 2>/dev/null)" = "$tree$server" ] || return 1
-  tr '\0' '\n' <"/proc/$pid/environ" | grep -qxF "FIREBIRD=$dir"
-}
+# shellcheck source=scripts/server-common.sh
+. "$(dirname "$0")/server-common.sh"
 
 start() {
   prepare
@@ -87,22 +69,7 @@ start() {
   mkdir "$host/lock" "$host/log"
   port=$(free_port)
 
-  cp "$tree/etc/firebird/4.0/plugins.conf" "$tree/etc/firebird/4.0/fbintl.conf" "$host/"
-  sed -e '/^[[:space:]]*RemoteServicePort[[:space:]]*=/d' \
-      -e '/^[[:space:]]*SecurityDatabase[[:space:]]*=/d' \
-      -e '/^[[:space:]]*include[[:space:]]/d' \
-      "$tree/etc/firebird/4.0/firebird.conf" >"$host/firebird.conf"
-  cat >>"$host/firebird.conf" <<EOF
-RemoteServicePort = $port
-SecurityDatabase = $dir/security4.fdb
-EOF
-  cat >"$host/databases.conf" <<EOF
-security.db = $dir/security4.fdb
-{
-	RemoteAccess = false
-	DefaultDbCachePages = 50
-}
-EOF
+  write_server_conf "$tree/etc/firebird/4.0" "$host" "$dir" "$port" security4.fdb
   ln -s "$lib/firebird.msg" "$host/firebird.msg"
   ln -s "$lib/lib" "$host/lib"
   # Hard links, not symbolic ones: the server takes a module reached through
@@ -123,17 +90,13 @@ EOF
   local pid=$!
   echo "$pid" >"$host/server.pid"
 
-  for _ in $(seq 1 100); do
-    if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
-      echo "export FB4_TEST_SERVER=localhost/$port"
-      echo "export FB4_TEST_ROOT=$tree"
-      echo "export FB4_TEST_SERVER_DIR=$host"
-      echo "export FB4_TEST_SERVER_PID=$pid"
-      return 0
-    fi
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.1
-  done
+  if wait_for_port "$port" "$pid"; then
+    echo "export FB4_TEST_SERVER=localhost/$port"
+    echo "export FB4_TEST_ROOT=$tree"
+    echo "export FB4_TEST_SERVER_DIR=$host"
+    echo "export FB4_TEST_SERVER_PID=$pid"
+    return 0
+  fi
   echo "The Firebird 4 test server did not start:" >&2
   cat "$host/log/"* >&2 || true
   stop "$host"
@@ -143,19 +106,7 @@ EOF
 stop() {
   local host=${1:?usage: $0 stop DIR}
   [ -d "$host" ] || return 0
-  local dir=${host#"$tree"}
-  if [ -f "$host/server.pid" ]; then
-    local pid
-    pid=$(cat "$host/server.pid")
-    if is_our_server "$pid" "$dir"; then
-      kill -TERM "$pid" 2>/dev/null || true
-      for _ in $(seq 1 50); do
-        is_our_server "$pid" "$dir" || break
-        sleep 0.1
-      done
-      if is_our_server "$pid" "$dir"; then kill -KILL "$pid" 2>/dev/null || true; fi
-    fi
-  fi
+  stop_server_of "$tree$server" "$host/server.pid" "${host#"$tree"}"
   rm -rf "$host"
 }
 

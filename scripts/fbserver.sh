@@ -20,25 +20,8 @@ system_conf=/etc/firebird/3.0
 system_root=/usr/lib/x86_64-linux-gnu/firebird/3.0
 [ -d "$system_root" ] || system_root=$(dirname "$(readlink -f "$system_conf/firebird.conf")")
 
-free_port() {
-  local port
-  for _ in $(seq 1 200); do
-    port=$((20000 + RANDOM % 20000))
-    if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
-      echo "$port"
-      return 0
-    fi
-  done
-  return 1
-}
-
-# True when PID is the firebird process started from DIR.
-is_our_server() {
-  local pid=$1 dir=$2
-  [ -r "/proc/$pid/environ" ] || return 1
-  [ "$(readlink "/proc/$pid/exe" 2>/dev/null)" = /usr/sbin/firebird ] || return 1
-  tr '\0' '\n' <"/proc/$pid/environ" | grep -qxF "FIREBIRD=$dir"
-}
+# shellcheck source=scripts/server-common.sh
+. "$(dirname "$0")/server-common.sh"
 
 start() {
   local dir port
@@ -48,21 +31,7 @@ start() {
   port=$(free_port)
 
   # The system's configuration, with our port and security database.
-  cp "$system_conf/plugins.conf" "$system_conf/fbintl.conf" "$dir/"
-  sed -e '/^[[:space:]]*RemoteServicePort[[:space:]]*=/d' \
-      -e '/^[[:space:]]*SecurityDatabase[[:space:]]*=/d' \
-      "$system_conf/firebird.conf" >"$dir/firebird.conf"
-  cat >>"$dir/firebird.conf" <<EOF
-RemoteServicePort = $port
-SecurityDatabase = $dir/security3.fdb
-EOF
-  cat >"$dir/databases.conf" <<EOF
-security.db = $dir/security3.fdb
-{
-	RemoteAccess = false
-	DefaultDbCachePages = 50
-}
-EOF
+  write_server_conf "$system_conf" "$dir" "$dir" "$port" security3.fdb
   ln -s "$system_root/firebird.msg" "$dir/firebird.msg"
   ln -s "$system_root/plugins" "$dir/plugins"
   # A copy, not a link: the engine loads a character set module reached
@@ -85,16 +54,12 @@ EOF
   local pid=$!
   echo "$pid" >"$dir/server.pid"
 
-  for _ in $(seq 1 100); do
-    if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
-      echo "export FB_TEST_SERVER=localhost/$port"
-      echo "export FB_TEST_SERVER_DIR=$dir"
-      echo "export FB_TEST_SERVER_PID=$pid"
-      return 0
-    fi
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.1
-  done
+  if wait_for_port "$port" "$pid"; then
+    echo "export FB_TEST_SERVER=localhost/$port"
+    echo "export FB_TEST_SERVER_DIR=$dir"
+    echo "export FB_TEST_SERVER_PID=$pid"
+    return 0
+  fi
   echo "The test Firebird server did not start:" >&2
   cat "$dir/log/"* >&2 || true
   stop "$dir"
@@ -104,18 +69,7 @@ EOF
 stop() {
   local dir=${1:?usage: $0 stop DIR}
   [ -d "$dir" ] || return 0
-  if [ -f "$dir/server.pid" ]; then
-    local pid
-    pid=$(cat "$dir/server.pid")
-    if is_our_server "$pid" "$dir"; then
-      kill -TERM "$pid" 2>/dev/null || true
-      for _ in $(seq 1 50); do
-        is_our_server "$pid" "$dir" || break
-        sleep 0.1
-      done
-      if is_our_server "$pid" "$dir"; then kill -KILL "$pid" 2>/dev/null || true; fi
-    fi
-  fi
+  stop_server_of /usr/sbin/firebird "$dir/server.pid" "$dir"
   rm -rf "$dir"
 }
 

@@ -17,6 +17,7 @@
 #include <sstream>
 #include <vector>
 
+#include "cli/cli_support.h"
 #include "common/test_database.h"
 #include "db/locale_formats.h"
 #include "db/sql_connection.h"
@@ -27,28 +28,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteFile(const fs::path& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string Quoted(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
-struct TRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using clitest::Quoted;
+using clitest::ReadFile;
+using clitest::TRun;
+using clitest::WriteFile;
 
 struct TSilent : IProgress, IMessages {
   void SetPosition(int) override {}
@@ -68,10 +51,13 @@ const char* const kRows =
     "'00:00:00', '1899-12-30 00:00:00', FALSE, '', '', '', '');\n"
     "INSERT INTO SOURCE (ID, D) VALUES (3, -0E0);\n";
 
-class CliTest : public ::testing::TestWithParam<bool> {
+class CliTest : public ::testing::TestWithParam<testdb::TServerKind> {
  protected:
   void SetUp() override {
-    if (GetParam() && testdb::Server().empty()) GTEST_SKIP() << "FB_TEST_SERVER is not set";
+    if (GetParam() == testdb::TServerKind::kServer && testdb::Server().empty())
+      GTEST_SKIP() << "FB_TEST_SERVER is not set";
+    if (GetParam() == testdb::TServerKind::kFirebird4 && testdb::Firebird4Server().empty())
+      GTEST_SKIP() << "FB4_TEST_SERVER is not set (scripts/fb4server.sh starts one)";
     source = std::make_unique<testdb::TestDatabase>(
         GetParam(),
         std::string("CREATE TABLE SOURCE ") + kEveryType + ";\nCREATE TABLE COPY " + kEveryType +
@@ -80,6 +66,9 @@ class CliTest : public ::testing::TestWithParam<bool> {
             kRows);
     dir = source->Dir();
   }
+
+  // Through a server (Firebird 3 or 4), not the embedded engine.
+  bool Remote() const { return GetParam() != testdb::TServerKind::kEmbedded; }
 
   void TearDown() override {
     std::setlocale(LC_ALL, "C");
@@ -133,8 +122,14 @@ class CliTest : public ::testing::TestWithParam<bool> {
   fs::path dir;
 };
 
-INSTANTIATE_TEST_SUITE_P(Firebird, CliTest, ::testing::Values(false, true),
-                         [](const auto& info) { return info.param ? "Server" : "Embedded"; });
+INSTANTIATE_TEST_SUITE_P(Firebird, CliTest,
+                         ::testing::Values(testdb::TServerKind::kEmbedded, testdb::TServerKind::kServer,
+                                           testdb::TServerKind::kFirebird4),
+                         [](const auto& info) {
+                           return info.param == testdb::TServerKind::kEmbedded ? "Embedded"
+                                  : info.param == testdb::TServerKind::kServer ? "Server"
+                                                                               : "Firebird4";
+                         });
 
 TEST_P(CliTest, ExportEqualsTheWindowsExportByteForByte) {
   for (const char* locale : {"en_GB.UTF-8", "de_DE.UTF-8"}) {
@@ -160,7 +155,7 @@ TEST_P(CliTest, ExportEqualsTheWindowsExportByteForByte) {
 TEST_P(CliTest, APipeCopiesATableAndPortableFilesCrossLocales) {
   // Embedded, the copy goes into a second database: one engine per file.
   std::unique_ptr<testdb::TestDatabase> second;
-  if (!GetParam())
+  if (!Remote())
     second =
         std::make_unique<testdb::TestDatabase>(false, std::string("CREATE TABLE COPY ") + kEveryType + ";");
   const std::string copyTarget = second ? Target(*second) : Target(*source);
@@ -198,9 +193,9 @@ TEST_P(CliTest, APipeCopiesATableAndPortableFilesCrossLocales) {
 TEST_P(CliTest, ExitStatusesTellWhatHappened) {
   WriteFile(dir / "refused.csv", "ID,N4\r\n10,1.5\r\n1,2.5\r\nx,3\r\n11,4\r\n");
   WriteFile(dir / "wrong-header.csv", "ID,NOPE\r\n10,1\r\n");
-  const std::string badPassword = GetParam() ? "--server " + Quoted(source->ServerName()) + " --database " +
-                                                   Quoted(source->Path()) + " --password-file wrong-password"
-                                             : "--database " + Quoted((dir / "missing.fdb").string());
+  const std::string badPassword = Remote() ? "--server " + Quoted(source->ServerName()) + " --database " +
+                                                 Quoted(source->Path()) + " --password-file wrong-password"
+                                           : "--database " + Quoted((dir / "missing.fdb").string());
   WriteFile(dir / "wrong-password", "not the password\n");
   struct TCase {
     std::string commandLine;  // after "cli"
@@ -268,7 +263,7 @@ TEST_P(CliTest, ExitStatusesTellWhatHappened) {
   EXPECT_NE(run.out.find("\r\n10,"), std::string::npos);
   EXPECT_NE(run.out.find("\r\n11,"), std::string::npos);
 
-  if (!GetParam()) return;
+  if (!Remote()) return;
   // "host/port:path" in --database reaches the server as --server does, and
   // so needs a password.
   const std::string joined = Quoted(source->ServerName() + ":" + source->Path());
@@ -320,7 +315,7 @@ TEST_P(CliTest, DescriptorsTerminalAndOptionsAreSafe) {
     EXPECT_EQ(run.err.find("yes"), std::string::npos) << run.err;
   }
 
-  if (!GetParam()) return;  // one embedded engine per file: the lock needs a server
+  if (!Remote()) return;  // one embedded engine per file: the lock needs a server
   // Ctrl-C while an insert waits on a row another transaction holds.
   source->Execute("ALTER TABLE EMPTY_ONE ADD CONSTRAINT UQ_ONE UNIQUE (ID);\n");
   TSQLConnection holder("holder");
@@ -591,8 +586,8 @@ TEST_P(CliTest, FileColumnsAreSkippedAndMappedIntoTheTable) {
       {"a header mapped, a column skipped", "--columns ID,NAME,- import",
        "Number,Customer Name,Fax\r\n1,Ann,f1\r\n2,\"Bo, B\",\r\n", 0,
        "ID,NAME,PHONE\r\n1,Ann,\r\n2,\"Bo, B\",\r\n", ""},
-      {"no header, the first column skipped", "--no-header --columns -,phone,id import", "x,555,1\r\ny,,2\r\n",
-       0, "ID,NAME,PHONE\r\n1,,555\r\n2,,\r\n", ""},
+      {"no header, the first column skipped", "--no-header --columns -,phone,id import",
+       "x,555,1\r\ny,,2\r\n", 0, "ID,NAME,PHONE\r\n1,,555\r\n2,,\r\n", ""},
       {"unknown columns passed over and named", "--ignore-unknown-columns import",
        "Fax,ID,NAME,Extra\r\nf,1,Ann,e\r\n", 0, "ID,NAME,PHONE\r\n1,Ann,\r\n",
        "File './in.csv': table 'T' has no columns 'Fax', 'Extra'; their values are passed over."},

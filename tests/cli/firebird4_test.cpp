@@ -11,30 +11,17 @@
 #include <memory>
 #include <sstream>
 
+#include "cli/cli_support.h"
 #include "common/test_database.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-std::string Quoted(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
-struct TRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using clitest::Quoted;
+using clitest::ReadFile;
+using clitest::TRun;
+using clitest::WriteFile;
 
 const char* const kColumns =
     "(ID INTEGER NOT NULL PRIMARY KEY, I INT128, N NUMERIC(38,4), DN DECIMAL(19,2), D16 DECFLOAT(16), "
@@ -54,7 +41,8 @@ const char* const kRows =
     "INSERT INTO T (ID, D16, D34) VALUES (3, 1E-398, -1E-6176);\n"
     "INSERT INTO T (ID, D16, D34) VALUES (4, CAST('Infinity' AS DECFLOAT(16)), "
     "CAST('-Infinity' AS DECFLOAT(34)));\n"
-    "INSERT INTO T (ID, D16, D34, I) VALUES (5, CAST('NaN' AS DECFLOAT(16)), CAST('-0' AS DECFLOAT(34)), 0);\n"
+    "INSERT INTO T (ID, D16, D34, I) VALUES (5, CAST('NaN' AS DECFLOAT(16)), CAST('-0' AS DECFLOAT(34)), "
+    "0);\n"
     "INSERT INTO T (ID) VALUES (6);\n";
 
 // Rows of T that C holds equal, in every column, the zone's name included.
@@ -73,18 +61,17 @@ class Firebird4Test : public ::testing::Test {
     if (testdb::Firebird4Server().empty() || testdb::Firebird4Root().empty())
       GTEST_SKIP() << "FB4_TEST_SERVER is not set (scripts/fb4server.sh starts one)";
     database = std::make_unique<testdb::TestDatabase>(
-        testdb::TServerKind::kFirebird4, std::string("CREATE TABLE T ") + kColumns + ";\nCREATE TABLE C " +
-                                             kColumns + ";\nCOMMIT;\n" + kRows);
+        testdb::TServerKind::kFirebird4,
+        std::string("CREATE TABLE T ") + kColumns + ";\nCREATE TABLE C " + kColumns + ";\nCOMMIT;\n" + kRows);
   }
 
   TRun Cli(const std::string& arguments, const std::string& locale = "C.UTF-8",
            const std::string& user = "SYSDBA", const std::string& password = testdb::Password()) {
     const fs::path dir = database->Dir();
-    const std::string command = "cd " + Quoted(dir.string()) + " && LC_ALL=" + locale +
-                                " ISC_PASSWORD=" + Quoted(password) + " " + Quoted(VP_CLI_PATH) +
-                                " --server " + Quoted(database->ServerName()) + " --database " +
-                                Quoted(database->Path()) + " --user " + user + " " + arguments +
-                                " > run.out 2> run.err";
+    const std::string command =
+        "cd " + Quoted(dir.string()) + " && LC_ALL=" + locale + " ISC_PASSWORD=" + Quoted(password) + " " +
+        Quoted(VP_CLI_PATH) + " --server " + Quoted(database->ServerName()) + " --database " +
+        Quoted(database->Path()) + " --user " + user + " " + arguments + " > run.out 2> run.err";
     TRun run;
     const int status = std::system(command.c_str());
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -111,9 +98,10 @@ TEST_F(Firebird4Test, EveryNewTypeGoesOutAndComesBackEqual) {
     const char* inFile;  // a piece of the exported file
   };
   const TCase cases[] = {
-      {"C.UTF-8", "", "1,170141183460469231731687303715884105727,9999999999999999999999999999999999.9999,"
-                      "99999999999999999.99,9.999999999999999E384,9.999999999999999999999999999999999E6144,"
-                      "23:59:59.9999 Europe/Berlin,9999-12-31 23:59:59.9999 +05:30,1.25,café\r\n"},
+      {"C.UTF-8", "",
+       "1,170141183460469231731687303715884105727,9999999999999999999999999999999999.9999,"
+       "99999999999999999.99,9.999999999999999E384,9.999999999999999999999999999999999E6144,"
+       "23:59:59.9999 Europe/Berlin,9999-12-31 23:59:59.9999 +05:30,1.25,café\r\n"},
       {"de_DE.UTF-8", "",
        "1,170141183460469231731687303715884105727,\"9999999999999999999999999999999999,9999\","
        "\"99999999999999999,99\",\"9,999999999999999E384\",\"9,999999999999999999999999999999999E6144\","
@@ -156,13 +144,14 @@ TEST_F(Firebird4Test, QueriesRefusalsAndRolesWorkAsOnFirebird3) {
 
   // A value the server refuses refuses its line, in words the client
   // library does not have.
-  std::ofstream(database->Dir() / "bad.csv", std::ios::binary)
-      << "ID,TTZ,TSTZ,D16,I\n10,10:00:00 +25:00,,,\n11,,2020-01-01 10:00:00 Nowhere/Land,,\n"
-         "12,,,1E999,\n13,,,,170141183460469231731687303715884105728\n14,10:00:00 UTC,,1.5,-1\n";
+  WriteFile(database->Dir() / "bad.csv",
+            "ID,TTZ,TSTZ,D16,I\n10,10:00:00 +25:00,,,\n11,,2020-01-01 10:00:00 Nowhere/Land,,\n"
+            "12,,,1E999,\n13,,,,170141183460469231731687303715884105728\n14,10:00:00 UTC,,1.5,-1\n");
   run = Cli("import C bad.csv");
   EXPECT_EQ(run.status, 3) << run.err;
-  for (const char* words : {"bad.csv:2: ", "Invalid time zone offset", "bad.csv:3: ", "Invalid time zone region",
-                            "bad.csv:4: ", "DECFLOAT value is out of its range", "bad.csv:5: "}) {
+  for (const char* words :
+       {"bad.csv:2: ", "Invalid time zone offset", "bad.csv:3: ", "Invalid time zone region",
+        "bad.csv:4: ", "DECFLOAT value is out of its range", "bad.csv:5: "}) {
     EXPECT_NE(run.err.find(words), std::string::npos) << words << "\n" << run.err;
   }
   EXPECT_EQ(run.err.find("unknown ISC error"), std::string::npos) << run.err;

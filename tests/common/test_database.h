@@ -48,7 +48,8 @@ inline std::string RunIsql(const std::string& script, const std::string& databas
   auto dir = MakeTempDir("vp-isql");
   auto scriptPath = dir / "script.sql";
   std::ofstream(scriptPath) << "SET NAMES NONE;\n" << script << "\n";
-  std::string command = "isql-fb -q -b -user SYSDBA -password '" + Password() + "' -i '" + scriptPath.string() + "'";
+  std::string command =
+      "isql-fb -q -b -user SYSDBA -password '" + Password() + "' -i '" + scriptPath.string() + "'";
   if (!database.empty()) command += " '" + database + "'";
   command += " 2>&1";
   std::string output;
@@ -75,10 +76,9 @@ class TestDatabase {
       : TestDatabase(throughServer ? TServerKind::kServer : TServerKind::kEmbedded, setupSql) {}
   TestDatabase(TServerKind kind, const std::string& setupSql)
       : m_dir(kind == TServerKind::kFirebird4 ? MakeTempDir("vp-db", Firebird4Root() + "/tmp")
-                                               : MakeTempDir("vp-db")),
-        m_path(kind == TServerKind::kFirebird4
-                   ? (m_dir.string().substr(Firebird4Root().size()) + "/test.fdb")
-                   : (m_dir / "test.fdb").string()),
+                                              : MakeTempDir("vp-db")),
+        m_path(kind == TServerKind::kFirebird4 ? (m_dir.string().substr(Firebird4Root().size()) + "/test.fdb")
+                                               : (m_dir / "test.fdb").string()),
         m_server(kind == TServerKind::kServer      ? Server()
                  : kind == TServerKind::kFirebird4 ? Firebird4Server()
                                                    : std::string()) {
