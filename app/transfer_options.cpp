@@ -73,7 +73,9 @@ const std::vector<TOptionWord> kOptionWords = {
        return {};
      }},
     {"bom", [](const TTransferOptions& o) { return BoolWord(o.request.dialect.byteOrderMark); },
-     [](TTransferOptions& o, const std::string& word) { return TakeBool(o.request.dialect.byteOrderMark, word); }},
+     [](TTransferOptions& o, const std::string& word) {
+       return TakeBool(o.request.dialect.byteOrderMark, word);
+     }},
     {"portable", [](const TTransferOptions& o) { return BoolWord(o.portable); },
      [](TTransferOptions& o, const std::string& word) { return TakeBool(o.portable, word); }},
     {"mode", [](const TTransferOptions& o) { return ModeWord(o.request.mode); },

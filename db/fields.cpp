@@ -131,10 +131,10 @@ void ChooseBcdKind(const TColumnDesc& column, TFieldDef& def) {
 
 const char* FieldKindName(TFieldKind kind) {
   static constexpr const char* kNames[] = {
-      "TStringField",   "TSmallintField", "TIntegerField",  "TWordField",     "TAutoIncField",
-      "TLargeintField", "TFloatField",    "TCurrencyField", "TBCDField",      "TFMTBCDField",
-      "TBooleanField",  "TDateField",     "TTimeField",     "TDateTimeField", "TSQLTimeStampField",
-      "TBlobField",     "TMemoField",     "TGraphicField",  "TBytesField",    "TVarBytesField",
+      "TStringField",      "TSmallintField", "TIntegerField",  "TWordField",     "TAutoIncField",
+      "TLargeintField",    "TFloatField",    "TCurrencyField", "TBCDField",      "TFMTBCDField",
+      "TBooleanField",     "TDateField",     "TTimeField",     "TDateTimeField", "TSQLTimeStampField",
+      "TBlobField",        "TMemoField",     "TGraphicField",  "TBytesField",    "TVarBytesField",
       "TWideDecimalField", "TDecFloatField", "TZonedField",
   };
   return kNames[kind];

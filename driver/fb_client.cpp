@@ -61,7 +61,8 @@ constexpr TNewerCode kNewerCodes[] = {
 std::string NewerServerWords(const char* line, const std::string& sqlState) {
   const long code = std::strtol(line + 18, nullptr, 10);
   for (const TNewerCode& known : kNewerCodes) {
-    if (known.code == code) return std::string(known.words) + " (Firebird error " + std::to_string(code) + ")";
+    if (known.code == code)
+      return std::string(known.words) + " (Firebird error " + std::to_string(code) + ")";
   }
   static const std::pair<const char*, const char*> kWords[] = {
       {"22", "The server refused a value"},
