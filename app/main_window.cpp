@@ -477,6 +477,9 @@ TTransferRequest TfrmMain::TransferRequest() const {
   TTransferRequest request = m_options.request;
   request.folder = edtFolder->text().toStdString();
   request.fileName = edtFilename->text().toStdString();
+  // A file name that names no compression gets the suffix of the one chosen.
+  if (CompressionOfName(request.fileName) == TCompression::cNone)
+    request.fileName += CompressionSuffix(request.compression);
   request.tableName = CurrentTableName;
   return request;
 }

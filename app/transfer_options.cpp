@@ -72,6 +72,17 @@ const std::vector<TOptionWord> kOptionWords = {
        o.request.dialect.quoting = *quoting;
        return {};
      }},
+    {"compress", [](const TTransferOptions& o) { return CompressionWord(o.request.compression); },
+     [](TTransferOptions& o, const std::string& word) -> std::string {
+       if (word.empty()) {
+         o.request.compression = TCompression::cNone;
+         return {};
+       }
+       const auto compression = CompressionOfWord(word);
+       if (!compression) return "Compression is gz or zst; leave it empty for plain files.";
+       o.request.compression = *compression;
+       return {};
+     }},
     {"bom", [](const TTransferOptions& o) { return BoolWord(o.request.dialect.byteOrderMark); },
      [](TTransferOptions& o, const std::string& word) {
        return TakeBool(o.request.dialect.byteOrderMark, word);

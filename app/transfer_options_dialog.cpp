@@ -31,6 +31,8 @@ TTransferOptionsDialog::TTransferOptionsDialog(const TTransferOptions& options, 
          {QStringLiteral("crlf"), QStringLiteral("lf")});
   AddRow("quote", TKind::kChoice, QStringLiteral("&Quote values:"),
          {QStringLiteral("minimal"), QStringLiteral("all"), QStringLiteral("text")});
+  AddRow("compress", TKind::kChoice, QStringLiteral("Com&press files:"),
+         {QString(), QStringLiteral("gz"), QStringLiteral("zst")});
   AddRow("bom", TKind::kCheck, QStringLiteral("&Byte order mark first (UTF8 only)"));
   AddRow("portable", TKind::kCheck, QStringLiteral("&Portable dates, times and numbers"));
   AddRow("mode", TKind::kChoice, QStringLiteral("Import &mode:"),

@@ -158,6 +158,18 @@ class OptionsTest : public QObject {
     QVERIFY2(messages[0].find("generators and identity columns may have advanced") != std::string::npos,
              messages[0].c_str());
     QCOMPARE(Export(*w), upserted);
+
+    // Every value quoted and the file packed: out.csv is written as out.csv.gz,
+    // and a replace reads it back into the same rows.
+    ChooseOptions(*w, {{"dry-run", "false"}, {"quote", "all"}, {"compress", "gz"}});
+    Export(*w);
+    QVERIFY(ReadFile(m_folder / "out.csv.gz").starts_with("\x1f\x8b"));
+    std::filesystem::rename(m_folder / "out.csv.gz", m_folder / "in.csv.gz");
+    ChooseOptions(*w, {{"mode", "replace"}});
+    messages = Import(*w);
+    QVERIFY2(messages.back().starts_with("3 records"), messages.back().c_str());
+    ChooseOptions(*w, {{"mode", "append"}, {"quote", "minimal"}, {"compress", ""}});
+    QCOMPARE(Export(*w), upserted);
   }
 
   // What the dialog accepts comes back in the next window, as the button's
