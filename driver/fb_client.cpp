@@ -2,7 +2,7 @@
 
 #include <dlfcn.h>
 
-#include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
