@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "base/exceptions.h"
 #include "transfer/text_file.h"
 
 namespace fs = std::filesystem;
@@ -62,27 +63,16 @@ std::vector<std::string> SampleLines() {
   return lines;
 }
 
-// Exits on any pending failure of the facility.
-void Check(const char* step) {
-  if (PendingIOCode() != 0) {
-    std::fprintf(stderr, "%s: %s\n", step, PendingIOMessage().c_str());
-    std::exit(1);
-  }
-}
-
 std::uintmax_t WriteLines(const std::string& path, std::uintmax_t bytes, bool withFsync) {
   const std::vector<std::string> lines = SampleLines();
   TTextFile file(path);
   file.Rewrite();
-  Check("create");
   std::uintmax_t written = 0;
   for (std::size_t i = 0; written < bytes; i = (i + 1) % lines.size()) {
     file.WriteLn(lines[i]);
-    Check("write");
     written += lines[i].size() + 2;
   }
   file.Close();
-  Check("close");
   if (withFsync) {
     int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0 || fsync(fd) != 0) std::exit(1);
@@ -94,21 +84,15 @@ std::uintmax_t WriteLines(const std::string& path, std::uintmax_t bytes, bool wi
 std::uintmax_t ReadLines(const std::string& path, std::uintmax_t& lineCount) {
   TTextFile file(path);
   file.Reset();
-  Check("open");
   std::string line;
   std::uintmax_t read = 0;
   lineCount = 0;
-  for (;;) {
-    bool atEnd = file.Eof();
-    Check("end test");
-    if (atEnd) break;
+  while (!file.Eof()) {
     file.ReadRawLine(line);
-    Check("read");
     read += line.size();
     ++lineCount;
   }
   file.Close();
-  Check("close");
   return read;
 }
 
@@ -140,23 +124,28 @@ int main(int argc, char** argv) {
   std::uintmax_t written = 0;
   std::uintmax_t read = 0;
   std::uintmax_t lineCount = 0;
-  for (int round = 0; round < rounds; ++round) {
-    ddWrite.Take(TimeCommand(dd));
-    sync();
-    auto start = Clock::now();
-    written = WriteLines(csvPath, bytes, false);
-    linesWrite.Take(Seconds(start));
+  try {
+    for (int round = 0; round < rounds; ++round) {
+      ddWrite.Take(TimeCommand(dd));
+      sync();
+      auto start = Clock::now();
+      written = WriteLines(csvPath, bytes, false);
+      linesWrite.Take(Seconds(start));
 
-    ddSyncWrite.Take(TimeCommand(dd + " conv=fsync"));
-    sync();
-    start = Clock::now();
-    WriteLines(csvPath, bytes, true);
-    linesSyncWrite.Take(Seconds(start));
+      ddSyncWrite.Take(TimeCommand(dd + " conv=fsync"));
+      sync();
+      start = Clock::now();
+      WriteLines(csvPath, bytes, true);
+      linesSyncWrite.Take(Seconds(start));
 
-    catRead.Take(TimeCommand("cat '" + csvPath + "' > /dev/null"));
-    start = Clock::now();
-    read = ReadLines(csvPath, lineCount);
-    linesRead.Take(Seconds(start));
+      catRead.Take(TimeCommand("cat '" + csvPath + "' > /dev/null"));
+      start = Clock::now();
+      read = ReadLines(csvPath, lineCount);
+      linesRead.Take(Seconds(start));
+    }
+  } catch (const EInOutError& failure) {
+    std::fprintf(stderr, "%s\n", failure.what());
+    return 1;
   }
   fs::remove(ddPath);
   fs::remove(csvPath);

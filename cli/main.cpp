@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/exceptions.h"
 #include "cli/terminal.h"
 #include "db/bulk_inserter.h"
 #include "db/catalogue.h"
@@ -826,16 +827,17 @@ class TSummaryFile {
       : m_file(name == "-" ? "/dev/stdout" : name, name == "-" ? "standard output" : name) {
     m_file.SetLineEnd(TLineEnd::leLf);
     m_file.Rewrite();
-    IOCheck();
   }
   // False, with the failure told, when the lines cannot be written.
   bool Write(const std::vector<TSummaryEntry>& entries) {
-    for (const TSummaryEntry& entry : entries) m_file.WriteLn(SummaryLine(entry));
-    m_file.Close();
-    if (PendingIOCode() == 0) return true;
-    Fail(PendingIOMessage());
-    IOResult();
-    return false;
+    try {
+      for (const TSummaryEntry& entry : entries) m_file.WriteLn(SummaryLine(entry));
+      m_file.Close();
+      return true;
+    } catch (const EInOutError& failure) {
+      Fail(failure.what());
+      return false;
+    }
   }
 
  private:

@@ -102,7 +102,6 @@ bool TCsvRecordReader::AtEnd() {
   for (;;) {
     if (m_file.Eof()) break;
     ReadFileLine(m_ahead, m_maxRecordBytes + 1);
-    if (PendingIOCode() != 0) break;
     if (m_ahead.size() > m_maxRecordBytes) FailTooLarge(m_nextLine + blankLines);
     if (!linerules::IsBlank(m_ahead)) {
       m_hasAhead = true;

@@ -95,7 +95,7 @@ struct TCsvPiece {
 // spreadsheets write one in front of the first line, a header or a row; the
 // first record's bytes are those after it.
 //
-// Failures of the file are left pending for IOCheck. A record larger than
+// Failures of the file throw EInOutError. A record larger than
 // maxRecordBytes throws Exception naming the line it starts on.
 class TCsvRecordReader {
  public:

@@ -65,11 +65,8 @@ void WriteList(const std::string& path, const std::string& list) {
   TReplacingFile replacing(path, false);
   TTextFile file(replacing.TemporaryPath(), path);
   file.Rewrite();
-  IOCheck();
   file.Write(list);
-  IOCheck();
   file.Close();
-  IOCheck();
   replacing.Commit();
 }
 
@@ -84,15 +81,11 @@ std::vector<std::pair<std::string, std::string>> FilesOfFolder(TSQLConnection& c
   if (IsRegularFile(listPath)) {
     TTextFile list(listPath);
     list.Reset();
-    IOCheck();
     TCsvRecordReader reader(list);
     std::vector<TCsvPiece> pieces;
     reader.Read(pieces);  // FILE,TABLE
-    IOCheck();
     while (!reader.AtEnd()) {
-      IOCheck();
       reader.Read(pieces);
-      IOCheck();
       if (pieces.size() != 2) {
         throw Exception("Line " + std::to_string(reader.LineNumber()) + " of '" + listPath +
                         "' is not a file and its table; nothing was imported.");
@@ -109,9 +102,7 @@ std::vector<std::pair<std::string, std::string>> FilesOfFolder(TSQLConnection& c
       }
       files.emplace_back(*table, pieces[0].text);
     }
-    IOCheck();
-    list.Close();
-    IOResult();
+    list.CloseQuietly();
   } else {
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {

@@ -121,7 +121,6 @@ void WriteLines(TRowPipe& pipe, TTextFile& file, TTableReader& table, std::size_
         line.clear();
         AppendRowLine(line, table, columns, dialect);
         file.WriteLn(line);
-        IOCheck();
       }
       pipe.Return(*batch);
     }
@@ -167,16 +166,13 @@ TTransferResult ExportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
   TTextFile file(replacing ? replacing->TemporaryPath() : result.path, result.path);
   file.SetCompression(request.FileCompression());
   file.Rewrite();
-  IOCheck();
   file.SetLineEnd(request.dialect.lineEnd);
   if (request.dialect.byteOrderMark) {
     file.Write("\xEF\xBB\xBF");
-    IOCheck();
   }
 
   auto stopped = [&] {
-    file.Close();
-    IOResult();
+    file.CloseQuietly();
     result.stopped = true;
     messages.ShowResult(result);
     return result;
@@ -217,7 +213,6 @@ TTransferResult ExportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
     TTableReader& table = *opened;
     if (request.dialect.header) {
       file.WriteLn(HeaderLine(table.ColumnNames(), request.dialect));
-      IOCheck();
     }
     progress.SetPosition(10);
 
@@ -296,7 +291,6 @@ TTransferResult ExportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
 
     table.Close();
     file.Close();
-    IOCheck();
     if (replacing) replacing->Commit();
     progress.SetPosition(100);
     progress.SetRowsDone(written);

@@ -329,7 +329,6 @@ void TImportRun::Fail(const std::exception& failure, TBulkInserter* found) {
 
 TReadLine TImportRun::ReadLine(const std::vector<TColumnInput>& inputs) {
   m_reader.Read(m_pieces);
-  IOCheck();
   TReadLine line;
   line.lineNumber = m_reader.LineNumber();
   line.next = m_reader.NextLineNumber();
@@ -383,9 +382,7 @@ TReadLine TImportRun::ReadLine(const std::vector<TColumnInput>& inputs) {
 }
 
 bool TImportRun::NextLine(TReadLine& line, const std::vector<TColumnInput>& inputs) {
-  const bool atEnd = m_reader.AtEnd();
-  IOCheck();
-  if (atEnd) return false;
+  if (m_reader.AtEnd()) return false;
   line = ReadLine(inputs);
   return true;
 }
@@ -513,13 +510,11 @@ TTransferResult ImportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
   const bool packed = request.FileCompression() != TCompression::cNone;
   file.SetCompression(request.FileCompression());
   file.Reset();
-  IOCheck();
   const TCsvDialect& dialect = request.dialect;
   TCsvRecordReader reader(file, dialect);
   std::vector<TCsvPiece> firstLine;
   if (dialect.header) {
     reader.Read(firstLine);
-    IOCheck();
   }
   THeaderMatch match = MatchHeader(firstLine, table, dialect, dataSet.SQLConnection()->CharSet());
   if (!match.problems.empty()) {
@@ -542,13 +537,11 @@ TTransferResult ImportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
       if (run.Rejected().Made()) failure.SetRejectedPath(run.Rejected().CsvPath());
     } catch (const std::exception&) {
     }
-    file.Close();
-    IOResult();
+    file.CloseQuietly();
     throw;
   }
   run.Rejected().Close();
   file.Close();
-  IOCheck();
 
   if (run.Rejected().Made()) result.rejectedPath = run.Rejected().CsvPath();
   if (run.Position() != 100) progress.SetPosition(100);

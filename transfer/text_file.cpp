@@ -13,23 +13,7 @@
 #include "base/exceptions.h"
 #include "transfer/line_rules.h"
 
-namespace {
-
 using linerules::kCtrlZ;
-
-struct TPendingIOError {
-  int code = 0;
-  std::string message;
-};
-
-thread_local TPendingIOError tPending;
-
-void SetIOError(int code, std::string message) {
-  tPending.code = code;
-  tPending.message = std::move(message);
-}
-
-}  // namespace
 
 TTextFile::TTextFile() = default;
 
@@ -38,45 +22,32 @@ TTextFile::TTextFile(std::string path) : m_path(std::move(path)) {}
 TTextFile::TTextFile(std::string path, std::string nameInMessages)
     : m_path(std::move(path)), m_nameInMessages(std::move(nameInMessages)) {}
 
-TTextFile::~TTextFile() {
-  if (m_mode != tfmClosed) {
-    TPendingIOError pending = std::exchange(tPending, {});
-    Close();
-    tPending = std::move(pending);
-  }
-}
+TTextFile::~TTextFile() { CloseQuietly(); }
 
 void TTextFile::AssignFile(std::string path) {
-  if (m_mode != tfmClosed) {
-    TPendingIOError pending = std::exchange(tPending, {});
-    Close();
-    tPending = std::move(pending);
-  }
+  CloseQuietly();
   m_path = std::move(path);
   m_nameInMessages.clear();
 }
 
-void TTextFile::Fail(int code, const char* step, const std::string& cause) {
-  SetIOError(code, std::string("Cannot ") + step + " file '" + NameInMessages() + "': " + cause);
+void TTextFile::Fail(int code, const char* step, const std::string& cause) const {
+  throw EInOutError(code, std::string("Cannot ") + step + " file '" + NameInMessages() + "': " + cause);
 }
 
-void TTextFile::FailNotOpen(int code, const char* forWhat) {
-  SetIOError(code, "File '" + NameInMessages() + "' is not open" + forWhat);
+void TTextFile::FailNotOpen(int code, const char* forWhat) const {
+  throw EInOutError(code, "File '" + NameInMessages() + "' is not open" + forWhat);
 }
 
 std::string TTextFile::NameInMessages() const {
   return ShownPath(m_nameInMessages.empty() ? m_path : m_nameInMessages);
 }
 
-bool TTextFile::OpenDescriptor(int flags, bool forReading) {
+void TTextFile::OpenDescriptor(int flags, bool forReading) {
   if (m_mode != tfmClosed) Close();
   if (!m_buffer) m_buffer = std::make_unique_for_overwrite<char[]>(kTextFileBufferSize);
   const char* step = forReading ? "open" : "create";
   // The platform would stop at an embedded zero byte and open another name.
-  if (m_path.find('\0') != std::string::npos) {
-    Fail(3, step, "a file name cannot hold a zero byte");
-    return false;
-  }
+  if (m_path.find('\0') != std::string::npos) Fail(3, step, "a file name cannot hold a zero byte");
   // The standard streams by their names are the process's own descriptors,
   // with the position and mode the shell gave them: opened anew, a regular
   // file behind them would be written from its first byte (`>> all.csv`).
@@ -89,17 +60,15 @@ bool TTextFile::OpenDescriptor(int flags, bool forReading) {
   if (fd < 0) {
     const int error = errno;
     Fail(PlatformIOCode(error, forReading), step, PlatformErrorText(error));
-    return false;
   }
   auto fail = [&](int code, const std::string& cause) {
     ::close(fd);
     Fail(code, step, cause);
-    return false;
   };
   struct stat status;
-  if (::fstat(fd, &status) != 0) return fail(PlatformIOCode(errno), PlatformErrorText(errno));
+  if (::fstat(fd, &status) != 0) fail(PlatformIOCode(errno), PlatformErrorText(errno));
   // open() lets a folder be opened for reading; it is no file to read.
-  if (S_ISDIR(status.st_mode)) return fail(5, PlatformErrorText(EISDIR));
+  if (S_ISDIR(status.st_mode)) fail(5, PlatformErrorText(EISDIR));
   // A writer shares with nobody, readers share with each other. A file system
   // without locks is used without them. Pipes and devices are not locked: the
   // two ends of one pipe are one file to flock, and `export - | import -`
@@ -109,12 +78,11 @@ bool TTextFile::OpenDescriptor(int flags, bool forReading) {
   while (lockable && (lockResult = ::flock(fd, (forReading ? LOCK_SH : LOCK_EX) | LOCK_NB)) != 0 &&
          errno == EINTR) {
   }
-  if (lockResult != 0 && errno == EWOULDBLOCK) {
-    return fail(kIOErrorSharingViolation, "it is in use by another program");
-  }
+  if (lockResult != 0 && errno == EWOULDBLOCK)
+    fail(kIOErrorSharingViolation, "it is in use by another program");
   // Emptied only once the lock is held, so that a file in use elsewhere keeps its bytes.
   if (!forReading && lockable && ::ftruncate(fd, 0) != 0)
-    return fail(PlatformIOCode(errno), PlatformErrorText(errno));
+    fail(PlatformIOCode(errno), PlatformErrorText(errno));
   if (forReading) ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 
   m_fd = fd;
@@ -131,18 +99,14 @@ bool TTextFile::OpenDescriptor(int flags, bool forReading) {
   } else {
     m_packer = TPacker::Make(m_compression);
   }
-  return true;
+  m_mode = forReading ? tfmInput : tfmOutput;
 }
 
-void TTextFile::Rewrite() {
-  if (OpenDescriptor(O_WRONLY | O_CREAT, false)) m_mode = tfmOutput;
-}
+void TTextFile::Rewrite() { OpenDescriptor(O_WRONLY | O_CREAT, false); }
 
-void TTextFile::Reset() {
-  if (OpenDescriptor(O_RDONLY, true)) m_mode = tfmInput;
-}
+void TTextFile::Reset() { OpenDescriptor(O_RDONLY, true); }
 
-bool TTextFile::Flush() {
+void TTextFile::Flush() {
   const std::size_t size = m_end;
   // Bytes that failed are not offered again.
   m_end = 0;
@@ -151,34 +115,25 @@ bool TTextFile::Flush() {
   std::string problem;
   if (!m_packer->Pack({m_buffer.get(), size}, false, m_packed, problem)) {
     Fail(kIOErrorBadCompressedData, "write", problem);
-    return false;
   }
-  return WriteOut(m_packed.data(), m_packed.size());
+  WriteOut(m_packed.data(), m_packed.size());
 }
 
-bool TTextFile::WriteOut(const char* data, std::size_t left) {
+void TTextFile::WriteOut(const char* data, std::size_t left) {
   while (left > 0) {
     ssize_t written = ::write(m_fd, data, left);
     if (written < 0) {
       if (errno == EINTR) continue;
       Fail(PlatformIOCode(errno), "write", PlatformErrorText(errno));
-      return false;
     }
-    if (written == 0) {
-      Fail(101, "write", PlatformErrorText(ENOSPC));
-      return false;
-    }
+    if (written == 0) Fail(101, "write", PlatformErrorText(ENOSPC));
     data += written;
     left -= static_cast<std::size_t>(written);
   }
-  return true;
 }
 
 void TTextFile::Write(std::string_view text) {
-  if (m_mode != tfmOutput) {
-    FailNotOpen(kIOErrorNotForWriting, " for writing");
-    return;
-  }
+  if (m_mode != tfmOutput) FailNotOpen(kIOErrorNotForWriting, " for writing");
   while (!text.empty()) {
     std::size_t count = std::min(kTextFileBufferSize - m_end, text.size());
     std::memcpy(m_buffer.get() + m_end, text.data(), count);
@@ -223,16 +178,12 @@ bool TTextFile::Fill() {
     m_end += static_cast<std::size_t>(count);
     return true;
   }
-  if (count == 0) {
-    m_endReached = true;
-  } else if (count == TUnpacker::kDamaged) {
-    Fail(kIOErrorBadCompressedData, "read", m_unpacker->Problem());
-  }
+  if (count == TUnpacker::kDamaged) Fail(kIOErrorBadCompressedData, "read", m_unpacker->Problem());
+  m_endReached = true;
   return false;
 }
 
-// The platform's bytes of the file: their count, 0 at its end, -1 for a
-// failure (pending).
+// The platform's bytes of the file: their count, 0 at its end.
 std::ptrdiff_t TTextFile::ReadIn(char* into, std::size_t room) {
   ssize_t count;
   do {
@@ -243,9 +194,8 @@ std::ptrdiff_t TTextFile::ReadIn(char* into, std::size_t room) {
     return count;
   }
   // A writer that went away ends the file like a read of nothing.
-  if (count == 0 || errno == EPIPE) return 0;
-  Fail(PlatformIOCode(errno), "read", PlatformErrorText(errno));
-  return -1;
+  if (count < 0 && errno != EPIPE) Fail(PlatformIOCode(errno), "read", PlatformErrorText(errno));
+  return 0;
 }
 
 // A Ctrl-Z that ends what was read so far may be the file's last byte, the
@@ -260,10 +210,7 @@ bool TTextFile::DataReady() {
 
 void TTextFile::ReadRawLine(std::string& line, std::size_t maxBytes) {
   line.clear();
-  if (m_mode != tfmInput) {
-    FailNotOpen(kIOErrorNotForReading, " for reading");
-    return;
-  }
+  if (m_mode != tfmInput) FailNotOpen(kIOErrorNotForReading, " for reading");
   while (line.size() < maxBytes && DataReady()) {
     const char* from = m_buffer.get() + m_position;
     const std::size_t left = m_end - m_position;
@@ -282,51 +229,53 @@ void TTextFile::ReadRawLine(std::string& line, std::size_t maxBytes) {
 }
 
 bool TTextFile::Eof() {
-  if (m_mode != tfmInput) {
-    FailNotOpen(kIOErrorNotForReading, " for reading");
-    return true;
-  }
+  if (m_mode != tfmInput) FailNotOpen(kIOErrorNotForReading, " for reading");
   return !DataReady();
 }
 
 void TTextFile::Close() {
-  if (m_mode == tfmClosed) {
-    FailNotOpen(kIOErrorNotOpen, "");
-    return;
-  }
+  if (m_mode == tfmClosed) FailNotOpen(kIOErrorNotOpen, "");
   const bool writing = m_mode == tfmOutput;
-  bool flushed = !writing || Flush();
-  // A packed file ends with its stream's trailer.
-  if (writing && flushed && m_packer) {
-    m_packed.clear();
-    std::string problem;
-    flushed = m_packer->Pack({}, true, m_packed, problem);
-    if (!flushed) Fail(kIOErrorBadCompressedData, "write", problem);
-    flushed = flushed && WriteOut(m_packed.data(), m_packed.size());
+  if (writing) {
+    try {
+      Flush();
+      // A packed file ends with its stream's trailer.
+      if (m_packer) {
+        m_packed.clear();
+        std::string problem;
+        if (!m_packer->Pack({}, true, m_packed, problem)) Fail(kIOErrorBadCompressedData, "write", problem);
+        WriteOut(m_packed.data(), m_packed.size());
+      }
+    } catch (...) {
+      Release();
+      throw;
+    }
   }
+  if (const int error = Release(); error != 0) {
+    Fail(PlatformIOCode(error), writing ? "write" : "close", PlatformErrorText(error));
+  }
+}
+
+void TTextFile::CloseQuietly() noexcept {
+  if (m_mode == tfmClosed) return;
+  try {
+    Close();
+  } catch (...) {
+  }
+}
+
+// Closes the descriptor; the errno of a failure close() reports, else 0.
+int TTextFile::Release() noexcept {
   // On Linux the descriptor is released even when close() reports EINTR;
   // a failure reported there is of bytes written earlier.
-  if (::close(m_fd) != 0 && errno != EINTR && flushed) {
-    Fail(PlatformIOCode(errno), writing ? "write" : "close", PlatformErrorText(errno));
-  }
+  const int error = ::close(m_fd) != 0 && errno != EINTR ? errno : 0;
   m_fd = -1;
   m_mode = tfmClosed;
   m_position = 0;
   m_end = 0;
   m_packer.reset();
   m_unpacker.reset();
-}
-
-int PendingIOCode() { return tPending.code; }
-
-std::string PendingIOMessage() { return tPending.message; }
-
-int IOResult() { return std::exchange(tPending, {}).code; }
-
-void IOCheck() {
-  if (tPending.code == 0) return;
-  TPendingIOError pending = std::exchange(tPending, {});
-  throw EInOutError(pending.code, pending.message);
+  return error;
 }
 
 std::string ShownPath(const std::string& path) {

@@ -1,21 +1,14 @@
-// Text files written and read a line at a time, with failures reported
-// through a pending error that the caller turns into an exception.
-//
-// No operation throws. A failing operation stores its code and message as
-// the calling thread's pending error; IOCheck() raises EInOutError for it and
-// clears it. Callers check right after each step:
+// Text files written and read a line at a time. Every failing operation
+// throws EInOutError naming the file and the step, with the platform's
+// words for the cause:
 //
 //   TTextFile file(path);
-//   file.Rewrite();        IOCheck();
-//   file.WriteLn(line);    IOCheck();
-//   file.Close();          IOCheck();
+//   file.Rewrite();
+//   file.WriteLn(line);
+//   file.Close();
 //
-//   file.Reset();          IOCheck();
-//   for (;;) {
-//     bool atEnd = file.Eof();  IOCheck();
-//     if (atEnd) break;
-//     file.ReadRawLine(line);   IOCheck();
-//   }
+//   file.Reset();
+//   while (!file.Eof()) file.ReadRawLine(line);
 //
 // Reading gives each line's bytes as they stand, its line feed included;
 // how those bytes make a line's text is the matter of transfer/line_rules.h.
@@ -42,6 +35,8 @@
 // open for reading only against writers (flock, so also between two variables
 // of one program); a conflict is code 32, "Cannot open file 'P': it is in use
 // by another program".
+//
+// Code() of the error is the code below or a platform code.
 #pragma once
 
 #include <cstddef>
@@ -80,14 +75,13 @@ class TTextFile {
   // Binds to the path; messages name the file by nameInMessages instead (the
   // file a new file is written for, while it is written beside it).
   TTextFile(std::string path, std::string nameInMessages);
-  // Closes a file that is still open (writing out what is buffered) without
-  // throwing and without changing the pending error.
+  // Closes a file that is still open as CloseQuietly does.
   ~TTextFile();
   TTextFile(const TTextFile&) = delete;
   TTextFile& operator=(const TTextFile&) = delete;
 
   // Binds to a path; never fails and touches no file other than closing one
-  // that is still open, as the destructor does.
+  // that is still open, as CloseQuietly does.
   void AssignFile(std::string path);
 
   // Creates the file anew for writing: a missing file is created, an existing
@@ -115,13 +109,16 @@ class TTextFile {
   // call. An empty text at the end of the file. 104 when not open for reading.
   void ReadRawLine(std::string& line, std::size_t maxBytes = std::string::npos);
   // True when no byte of data remains (a last Ctrl-Z is none). Consumes
-  // nothing, but may wait for a pipe's writer. True (with 104) when not open
-  // for reading.
+  // nothing, but may wait for a pipe's writer. 104 when not open for
+  // reading.
   bool Eof();
 
-  // Writes out what is buffered, then closes; reports a write failure here.
+  // Writes out what is buffered, then closes; throws for a write failure.
   // The file is closed afterwards in every case. 103 when not open.
   void Close();
+  // Close for a file whose work has already failed or stopped: a failure is
+  // not reported, and a file that is not open is left as it is.
+  void CloseQuietly() noexcept;
 
   // The line end of the lines written from now on; never fails.
   void SetLineEnd(TLineEnd lineEnd) { m_lineEnd = lineEnd; }
@@ -134,15 +131,16 @@ class TTextFile {
   const std::string& Path() const { return m_path; }
 
  private:
-  void Fail(int code, const char* step, const std::string& cause);
-  void FailNotOpen(int code, const char* forWhat);
+  [[noreturn]] void Fail(int code, const char* step, const std::string& cause) const;
+  [[noreturn]] void FailNotOpen(int code, const char* forWhat) const;
   std::string NameInMessages() const;
-  bool OpenDescriptor(int flags, bool forReading);
+  void OpenDescriptor(int flags, bool forReading);
   bool Fill();
   bool DataReady();
-  bool Flush();
-  bool WriteOut(const char* data, std::size_t size);
+  void Flush();
+  void WriteOut(const char* data, std::size_t size);
   std::ptrdiff_t ReadIn(char* into, std::size_t room);
+  int Release() noexcept;
 
   std::string m_path;
   std::string m_nameInMessages;
@@ -169,13 +167,3 @@ int PlatformIOCode(int error, bool missingIsFile = false);
 std::string PlatformErrorText(int error);
 // A path as messages show it: a zero byte, which no path can hold, as "\0".
 std::string ShownPath(const std::string& path);
-
-// Raises EInOutError for the calling thread's pending error and clears it;
-// does nothing when no error is pending.
-void IOCheck();
-// The pending code (0: none) and clears the pending error.
-int IOResult();
-// The pending code without clearing it.
-int PendingIOCode();
-// The pending message without clearing it ("" when none is pending).
-std::string PendingIOMessage();

@@ -35,7 +35,6 @@ using TRecords = std::vector<std::vector<TCsvPiece>>;
 TRecords ReadAll(const MemoryFile& input, std::size_t limit, std::string& taken, bool& tooLarge) {
   TTextFile file(input.path);
   file.Reset();
-  if (IOResult() != 0) std::abort();
   TCsvRecordReader reader(file, limit);
   TRecords records;
   std::vector<TCsvPiece> pieces;
@@ -47,10 +46,11 @@ TRecords ReadAll(const MemoryFile& input, std::size_t limit, std::string& taken,
       taken += reader.Record();
       records.push_back(pieces);
     }
+  } catch (const EInOutError&) {
+    std::abort();
   } catch (const Exception&) {
     tooLarge = true;
   }
-  if (IOResult() != 0) std::abort();
   return records;
 }
 
