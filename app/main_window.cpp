@@ -187,7 +187,6 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
   resize(kClientWidth, kClientHeight);
 
   sdsTable.SetCommandType(ctTable);
-  sdsTable.SetMaxBlobSize(-1);
 
   CreateDatabaseGroup();
   CreateTransferButtons();

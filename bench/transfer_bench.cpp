@@ -31,6 +31,7 @@
 
 #include "bench/bench_support.h"
 #include "db/locale_formats.h"
+#include "db/sql_command.h"
 #include "db/sql_connection.h"
 #include "db/sql_dataset.h"
 #include "db/value_parse.h"
@@ -225,8 +226,9 @@ bool CompareCharSets(const testdb::TestDatabase& database, long importRows) {
     connection.SetConnected(true);
     TSQLDataSet dataSet("sdsTable", &connection);
     if (!exporting) {
-      dataSet.SetCommandText(std::string("DELETE FROM ") + kUtf8Imported);
-      dataSet.RunDirect();
+      TSQLCommand clear(connection);
+      clear.Prepare(std::string("DELETE FROM ") + kUtf8Imported);
+      clear.Run();
     }
     TTransferRequest request{database.Dir().string(), fileName, exporting ? kUtf8Source : kUtf8Imported};
     const auto start = Clock::now();
@@ -511,9 +513,9 @@ int main(int argc, char** argv) {
       // import alone (the kernel's high-water mark is reset first).
       wholeImported = 0;
       {
-        TSQLDataSet clear("", &connection);
-        clear.SetCommandText(std::string("DELETE FROM ") + kImported + "0");
-        clear.RunDirect();
+        TSQLCommand clear(connection);
+        clear.Prepare(std::string("DELETE FROM ") + kImported + "0");
+        clear.Run();
         std::ofstream("/proc/self/clear_refs") << "5";
         request.fileName = "bench.csv";
         request.tableName = kImported + std::string("0");

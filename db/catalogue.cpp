@@ -124,15 +124,16 @@ std::vector<std::pair<std::string, std::string>> TextBlobCharSets(TSQLConnection
   return sets;
 }
 
-std::vector<std::string> UserTables(TSQLConnection& connection) {
-  std::vector<std::string> tables;
-  for (auto& row : CatalogueRows(connection,
-                                 "SELECT TRIM(TRAILING FROM RDB$RELATION_NAME) FROM RDB$RELATIONS "
-                                 "WHERE COALESCE(RDB$SYSTEM_FLAG, 0) = 0 AND RDB$VIEW_BLR IS NULL "
-                                 "AND COALESCE(RDB$RELATION_TYPE, 0) IN (0, 2)")) {
-    tables.push_back(std::move(row[0]));
+std::vector<TListedTable> ListTables(TSQLConnection& connection) {
+  std::vector<TListedTable> tables;
+  // Relation types 0 and 2 are persistent and external tables.
+  for (auto& row :
+       CatalogueRows(connection,
+                     "SELECT TRIM(TRAILING FROM RDB$RELATION_NAME), "
+                     "IIF(RDB$VIEW_BLR IS NULL AND COALESCE(RDB$RELATION_TYPE, 0) IN (0, 2), 'Y', 'N') "
+                     "FROM RDB$RELATIONS WHERE COALESCE(RDB$SYSTEM_FLAG, 0) = 0 ORDER BY 1")) {
+    tables.push_back({std::move(row[0]), row[1] == "Y"});
   }
-  std::sort(tables.begin(), tables.end());
   return tables;
 }
 

@@ -1,6 +1,6 @@
-// What the database's catalogue says of its tables: their columns as an
-// import sees them, their unique keys and the sets of their text blobs, the
-// tables that hold rows of their own, and the order foreign keys ask for.
+// What the database's catalogue says of its tables: which there are, their
+// columns as an import sees them, their unique keys and the sets of their
+// text blobs, and the order foreign keys ask for.
 // Failures are thrown as EDatabaseError.
 #pragma once
 
@@ -43,9 +43,15 @@ std::vector<TUniqueKey> UniqueKeys(TSQLConnection& connection, const std::string
 std::vector<std::pair<std::string, std::string>> TextBlobCharSets(TSQLConnection& connection,
                                                                   const std::string& tableName);
 
-// The tables of the database that hold rows of their own (no views, no
-// system tables, no temporary tables), in name order.
-std::vector<std::string> UserTables(TSQLConnection& connection);
+// A table or view of the database.
+struct TListedTable {
+  std::string name;
+  // It keeps rows of its own: neither a view nor a global temporary table,
+  // whose rows end with their transaction or connection.
+  bool keepsRows = false;
+};
+// The tables and views of the database, system tables aside, in name order.
+std::vector<TListedTable> ListTables(TSQLConnection& connection);
 
 // tables ordered so that a table another one refers to by a foreign key
 // comes before it; tables in a cycle of references keep their order.

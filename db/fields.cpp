@@ -75,14 +75,11 @@ void AppendServerNumberText(std::string& out, std::string_view text) {
 bool IsByteKind(TFieldKind kind) {
   switch (kind) {
     case fkString:
-    case fkBytes:
-    case fkVarBytes:
     case fkWideDecimal:
     case fkDecFloat:
     case fkZoned:
     case fkBlob:
     case fkMemo:
-    case fkGraphic:
       return true;
     default:
       return false;
@@ -93,8 +90,6 @@ bool IsIntegerKind(TFieldKind kind) {
   switch (kind) {
     case fkSmallint:
     case fkInteger:
-    case fkWord:
-    case fkAutoInc:
     case fkLargeint:
       return true;
     default:
@@ -131,11 +126,10 @@ void ChooseBcdKind(const TColumnDesc& column, TFieldDef& def) {
 
 const char* FieldKindName(TFieldKind kind) {
   static constexpr const char* kNames[] = {
-      "TStringField",      "TSmallintField", "TIntegerField",  "TWordField",     "TAutoIncField",
-      "TLargeintField",    "TFloatField",    "TCurrencyField", "TBCDField",      "TFMTBCDField",
-      "TBooleanField",     "TDateField",     "TTimeField",     "TDateTimeField", "TSQLTimeStampField",
-      "TBlobField",        "TMemoField",     "TGraphicField",  "TBytesField",    "TVarBytesField",
-      "TWideDecimalField", "TDecFloatField", "TZonedField",
+      "TStringField", "TSmallintField",    "TIntegerField",      "TLargeintField",
+      "TFloatField",  "TBCDField",         "TFMTBCDField",       "TBooleanField",
+      "TDateField",   "TTimeField",        "TSQLTimeStampField", "TBlobField",
+      "TMemoField",   "TWideDecimalField", "TDecFloatField",     "TZonedField",
   };
   return kNames[kind];
 }
@@ -172,47 +166,30 @@ TFieldDef ChooseFieldKind(const TColumnDesc& column, const std::vector<std::stri
       field(fkDate);
       break;
     case fldBLOB:
-      field(column.subtypeCode == fldstMEMO || column.subtypeCode == fldstHMEMO ? fkMemo
-            : column.subtypeCode == fldstGRAPHIC                                ? fkGraphic
-                                                                                : fkBlob);
+      field(column.subtypeCode == fldstMEMO || column.subtypeCode == fldstHMEMO ? fkMemo : fkBlob);
       def.size = column.firstUnit;
       break;
     case fldBOOL:
       field(fkBoolean);
       break;
     case fldINT16:
-    case fldUINT16:
-      if (column.dataLength == 2) field(column.typeCode == fldINT16 ? fkSmallint : fkWord);
+      if (column.dataLength == 2) field(fkSmallint);
       break;
     case fldINT32:
-      if (column.subtypeCode == fldstAUTOINC) {
-        field(fkAutoInc);
-        def.required = false;
-      } else {
-        field(fkInteger);
-      }
+      field(fkInteger);
       break;
     case fldUINT32:
       field(fkInteger);
       break;
     case fldFLOAT:
-      field(column.subtypeCode == fldstMONEY ? fkCurrency : fkFloat);
+      field(fkFloat);
       break;
     case fldBCD:
     case fldFMTBCD:
       ChooseBcdKind(column, def);
       break;
-    case fldBYTES:
-      sized(fkBytes);
-      break;
     case fldTIME:
       field(fkTime);
-      break;
-    case fldDATETIME:
-      field(fkDateTime);
-      break;
-    case fldVARBYTES:
-      sized(fkVarBytes);
       break;
     case fldCURSOR:
       def.defClass = fdCursor;
@@ -302,7 +279,7 @@ TField::TField(const TFieldDef& def, std::uint16_t columnNumber, const TRowSourc
       m_fixedChar(def.fixedChar),
       m_row(row),
       m_loadedRow(row->rowSerial) {
-  if (IsServerTextKind(m_kind) || m_kind == fkBytes || m_kind == fkVarBytes) {
+  if (IsServerTextKind(m_kind)) {
     // The driver's widest value plus a closing zero, so most rows need no second call.
     std::size_t width = def.dataLength > 0 ? def.dataLength : static_cast<std::uint32_t>(def.size);
     m_buffer.resize(width + 1);
@@ -323,22 +300,18 @@ void TField::Fetch() const {
   SQLResult status = kSQLSuccess;
   switch (m_kind) {
     case fkString:
-    case fkBytes:
-    case fkVarBytes:
     case fkWideDecimal:
     case fkDecFloat:
     case fkZoned:
       status = FetchString(*cursor, isNull);
       break;
-    case fkSmallint:
-    case fkWord: {
+    case fkSmallint: {
       std::int16_t value = 0;
       status = cursor->getInt16(m_column, &value, &isNull);
-      m_integer = m_kind == fkWord ? static_cast<std::int64_t>(static_cast<std::uint16_t>(value)) : value;
+      m_integer = value;
       break;
     }
-    case fkInteger:
-    case fkAutoInc: {
+    case fkInteger: {
       std::int32_t value = 0;
       status = cursor->getInt32(m_column, &value, &isNull);
       m_integer = value;
@@ -351,7 +324,6 @@ void TField::Fetch() const {
       break;
     }
     case fkFloat:
-    case fkCurrency:
       status = cursor->getDouble(m_column, &m_float, &isNull);
       break;
     case fkBCD:
@@ -378,16 +350,12 @@ void TField::Fetch() const {
       m_float = tenThousandths / 864000000.0;
       break;
     }
-    case fkDateTime:
-      status = cursor->getDateTime(m_column, &m_float, &isNull);
-      break;
     case fkSQLTimeStamp:
       m_stamp = TSQLTimeStamp{};
       status = cursor->getTimeStamp(m_column, &m_stamp, &isNull);
       break;
     case fkBlob:
     case fkMemo:
-    case fkGraphic:
       status = FetchBlob(*cursor, isNull);
       break;
   }
@@ -440,11 +408,8 @@ void TField::AppendValueText(std::string& out) const {
   if (m_null) return;
   switch (m_kind) {
     case fkString:
-    case fkBytes:
-    case fkVarBytes:
     case fkBlob:
     case fkMemo:
-    case fkGraphic:
     case fkZoned: {
       std::string_view bytes = AsBytes();
       out.append(bytes.data(), bytes.size());
@@ -456,13 +421,10 @@ void TField::AppendValueText(std::string& out) const {
       break;
     case fkSmallint:
     case fkInteger:
-    case fkWord:
-    case fkAutoInc:
     case fkLargeint:
       AppendInteger(out, m_integer);
       break;
     case fkFloat:
-    case fkCurrency:
       out += FloatText(m_float);
       break;
     case fkBCD:
@@ -481,9 +443,6 @@ void TField::AppendValueText(std::string& out) const {
       AppendDateTimeText(out, LocaleFormats().LongTimeFormat,
                          static_cast<double>(m_integer / 10000) / 86400.0,
                          static_cast<int>(m_integer % 10000));
-      break;
-    case fkDateTime:
-      AppendDateTimeText(out, "", m_float, 0);
       break;
     case fkSQLTimeStamp:
       // The fraction goes after the seconds.
@@ -509,7 +468,7 @@ std::int32_t TField::AsInteger() const {
 double TField::AsFloat() const {
   Load();
   if (IsIntegerKind(m_kind)) return m_null ? 0 : static_cast<double>(m_integer);
-  if (m_kind == fkFloat || m_kind == fkCurrency) return m_null ? 0 : m_float;
+  if (m_kind == fkFloat) return m_null ? 0 : m_float;
   if (m_kind == fkBCD) return m_null ? 0 : static_cast<double>(BcdToFixedPoint(m_bcd)) / 10000.0;
   if (m_kind == fkFMTBCD) {
     if (m_null) return 0;
@@ -561,7 +520,6 @@ TDateTime TField::AsDateTime() const {
   switch (m_kind) {
     case fkDate:
     case fkTime:
-    case fkDateTime:
       return m_null ? 0 : m_float;
     case fkSQLTimeStamp:
       return m_null ? 0 : TimeStampToDateTime(m_stamp);

@@ -14,23 +14,16 @@ enum TFieldKind {
   fkString,
   fkSmallint,
   fkInteger,
-  fkWord,
-  fkAutoInc,
   fkLargeint,
   fkFloat,
-  fkCurrency,
   fkBCD,
   fkFMTBCD,
   fkBoolean,
   fkDate,
   fkTime,
-  fkDateTime,
   fkSQLTimeStamp,
   fkBlob,
   fkMemo,
-  fkGraphic,
-  fkBytes,
-  fkVarBytes,
   // Values of types newer than the client library, carried as the server's
   // exact texts (see the fldst subtypes of the driver):
   fkWideDecimal,  // INT128, NUMERIC and DECIMAL of 19 to 38 digits

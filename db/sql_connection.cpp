@@ -6,6 +6,7 @@
 #include <cctype>
 
 #include "base/exceptions.h"
+#include "db/catalogue.h"
 #include "db/driver_loader.h"
 #include "db/fields.h"
 #include "db/layer_text.h"
@@ -107,11 +108,6 @@ void TSQLConnection::Connect() {
                 m_lastError);
 
     CheckStatus(m_connection->getSQLMetaData(&m_metaData), m_connection, m_lastError);
-    const std::string schema = TrimBlanks(user);
-    if (!schema.empty()) m_metaData->setOptionText(eMetaSchemaName, schema.c_str());
-
-    const std::string blobSize = m_params.Value("BlobSize");
-    m_connection->setOption(eConnBlobSize, blobSize.empty() ? -1 : StrToInt(blobSize));
     m_state = csStateOpen;
     SetCancelTarget(m_connection);
   } catch (...) {
@@ -242,27 +238,28 @@ std::string TSQLConnection::QuoteObjectName(const std::string& name) {
   return fbdriver::QuoteObjectName(name);
 }
 
-void TSQLConnection::ListTableNames(std::vector<std::string>& list) { ListNames(nullptr, list); }
-
-void TSQLConnection::ListFieldNames(const std::string& tableName, std::vector<std::string>& list) {
-  ListNames(&tableName, list);
+void TSQLConnection::ListTableNames(std::vector<std::string>& list) {
+  EnsureConnected();
+  std::vector<std::string> names;
+  try {
+    for (TListedTable& table : ListTables(*this)) names.push_back(std::move(table.name));
+  } catch (const std::exception&) {
+    return;  // a listing that cannot be had leaves the list as it was
+  }
+  list = std::move(names);
 }
 
-void TSQLConnection::ListNames(const std::string* tableName, std::vector<std::string>& list) {
+void TSQLConnection::ListFieldNames(const std::string& tableName, std::vector<std::string>& list) {
   EnsureConnected();
   std::unique_ptr<TSQLDataSet> listing;
   TField* nameField = nullptr;
   try {
     listing = std::make_unique<TSQLDataSet>(std::string(), this);
-    const std::string blobSize = m_params.Value("BlobSize");
-    listing->SetMaxBlobSize(blobSize.empty() ? -1 : StrToInt(blobSize));
     ISQLCursor* cursor = nullptr;
-    SQLResult status = tableName ? m_metaData->getColumns(tableName->c_str(), nullptr, 0, &cursor)
-                                 : m_metaData->getTables(nullptr, kTableKindTable | kTableKindView, &cursor);
-    CheckStatus(status, m_metaData, m_lastError);
+    CheckStatus(m_metaData->getColumns(tableName.c_str(), nullptr, 0, &cursor), m_metaData, m_lastError);
     if (!cursor) return;
     listing->OpenCursor(cursor);
-    nameField = &listing->FieldNamed(tableName ? "COLUMN_NAME" : "TABLE_NAME");
+    nameField = &listing->FieldNamed("COLUMN_NAME");
   } catch (const std::exception&) {
     return;  // a listing that cannot be had leaves the list as it was
   }

@@ -74,12 +74,14 @@ class TSQLConnection {
   void SetConnected(bool value);
   TConnectionState ConnectionState() const { return m_state; }
 
-  // Fills list with the names of the tables and views (each once, in the
-  // driver's order), connecting first when needed. A listing that cannot be
-  // had is swallowed and leaves list as it was; a failure of the connect, or
-  // of a row after the listing opened, is thrown, list again untouched.
+  // Fills list with the names of the tables and views, as ListTables gives
+  // them, connecting first when needed. A listing that cannot be had is
+  // swallowed and leaves list as it was; a failure of the connect is thrown.
   void ListTableNames(std::vector<std::string>& list);
-  // The same for the table's column names, in column order.
+  // Fills list with the table's column names (each once, in column order),
+  // connecting first when needed. A listing that cannot be had is swallowed
+  // and leaves list as it was; a failure of the connect, or of a row after
+  // the listing opened, is thrown, list again untouched.
   void ListFieldNames(const std::string& tableName, std::vector<std::string>& list);
   // The name as the server must see it to mean exactly that object: as it
   // stands when it is a regular name and no reserved word, else in double
@@ -124,8 +126,6 @@ class TSQLConnection {
   void EnsureConnected();
   // A statement object for a dataset of this connection.
   std::unique_ptr<TSQLStatement> NewStatement();
-  // Fills list from a catalogue listing (tables when tableName is null).
-  void ListNames(const std::string* tableName, std::vector<std::string>& list);
 
   std::string m_name;
   std::string m_connectionName = "IBConnection";

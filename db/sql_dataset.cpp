@@ -295,25 +295,6 @@ std::int64_t TSQLDataSet::CountRecords() {
   return count;
 }
 
-std::int64_t TSQLDataSet::RunDirect() {
-  CheckClosed();
-  TSQLConnection& connection = Connection();
-  connection.EnsureConnected();
-  DropStatement();
-  if (m_commandText.empty()) Fail("No SQL statement available");
-
-  auto statement = connection.NewStatement();
-  ISQLCommand* command = statement->Command();
-  command->setOption(eCommRowsetSize, RowsetSize(connection.Params()));
-  ISQLCursor* cursor = nullptr;
-  SQLResult status = command->executeImmediate(m_commandText.c_str(), &cursor);
-  TDriverPtr<ISQLCursor> owned(cursor);
-  CheckStatus(status, command, m_lastError);
-  std::uint64_t rows = 0;
-  CheckStatus(command->getRowsAffected(&rows), command, m_lastError);
-  return static_cast<std::int64_t>(rows);
-}
-
 TRowImages::TRowImages(TSQLDataSet& dataSet) : m_dataSet(dataSet) {
   m_row.lastError = &m_lastError;
   ISQLCursor* cursor = dataSet.m_impl->cursor.get();

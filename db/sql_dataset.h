@@ -40,8 +40,6 @@ class TSQLDataSet {
   // code 32 or less, a table name (table mode) exactly as given. A change
   // drops the prepared statement and the cached count.
   void SetCommandText(const std::string& value);
-  std::int32_t MaxBlobSize() const { return m_maxBlobSize; }
-  void SetMaxBlobSize(std::int32_t value) { m_maxBlobSize = value; }
 
   bool Active() const;
   // Opens (table mode: every row of the table CommandText; query mode: the
@@ -79,9 +77,6 @@ class TSQLDataSet {
   // A failing count query throws the server's words; throws "Driver Error:
   // Operation Not Supported" when no count comes back (and in query mode).
   std::int64_t CountRecords();
-  // Executes CommandText at once; returns the rows it affected. Nothing of
-  // the statement is kept. Refused while open.
-  std::int64_t RunDirect();
 
   const std::string& LastError() const { return m_lastError; }
 
@@ -108,7 +103,6 @@ class TSQLDataSet {
   TSQLConnection* m_connection;
   TSQLCommandType m_commandType = ctQuery;
   std::string m_commandText;
-  std::int32_t m_maxBlobSize = -1;
   std::string m_lastError;
   std::unique_ptr<Impl> m_impl;
 };

@@ -111,9 +111,7 @@ void TTableReader::OpenColumns(const TSource& source, const std::string& from, b
   } else {
     for (std::size_t i = 0; i < names.size(); ++i) chosen.push_back(i);
   }
-  auto isBlob = [&](std::size_t i) {
-    return kinds[i] == fkBlob || kinds[i] == fkMemo || kinds[i] == fkGraphic;
-  };
+  auto isBlob = [&](std::size_t i) { return kinds[i] == fkBlob || kinds[i] == fkMemo; };
   const bool inlineBlobs = server && std::any_of(chosen.begin(), chosen.end(), isBlob);
   m_longColumn.assign(chosen.size(), -1);
   if (!source.choose && !inlineBlobs) {

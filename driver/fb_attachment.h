@@ -26,7 +26,6 @@ struct ConnectionSettings {
   bool commitRetain = false;
   bool trimChar = false;
   int timeoutSeconds = 0;
-  int blobSize = -1;
 };
 
 class Attachment {

@@ -9,7 +9,6 @@ namespace fbdriver {
 SQLResult Command::setOption(TCommandOption option, std::int32_t) {
   switch (option) {
     case eCommRowsetSize:  // the client library sizes its own fetch batches
-    case eCommStoredProc:  // a procedure is run through the SQL text given
       return kSQLSuccess;
     default:
       return Fail(kNotSupported, "Unknown statement option " + std::to_string(option));

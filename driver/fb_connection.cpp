@@ -1,7 +1,6 @@
 #include <cstring>
 
 #include "driver/fb_objects.h"
-#include "driver/fb_quote.h"
 
 namespace fbdriver {
 
@@ -103,9 +102,6 @@ SQLResult Connection::inTransaction(bool* active) {
 
 SQLResult Connection::setOption(TConnectionOption option, std::int32_t value) {
   switch (option) {
-    case eConnBlobSize:
-      m_settings.blobSize = value;
-      break;
     case eConnWaitOnLocks:
       m_settings.waitOnLocks = value != 0;
       break;
@@ -149,9 +145,6 @@ SQLResult Connection::setOptionText(TConnectionOption option, const char* value)
     case eConnServerCharSet:
       m_settings.charSet = text;
       break;
-    case eConnQualifiedName:
-      m_qualifiedName = text;
-      break;
     case eConnHostName:
     case eConnServerPort:
     case eConnCustomString:
@@ -169,12 +162,6 @@ SQLResult Connection::getOption(TConnectionOption option, void* buffer, std::int
     case eConnMaxActiveStatements:
       status = PutInteger(0, buffer, bufferSize, length);
       break;
-    case eConnQuotedObjectName:
-      status = PutText(QuoteObjectName(m_qualifiedName), buffer, bufferSize, length);
-      break;
-    case eConnQualifiedName:
-      status = PutText(m_qualifiedName, buffer, bufferSize, length);
-      break;
     case eConnRoleName:
       status = PutText(m_settings.roleName, buffer, bufferSize, length);
       break;
@@ -183,9 +170,6 @@ SQLResult Connection::getOption(TConnectionOption option, void* buffer, std::int
       break;
     case eConnSqlDialect:
       status = PutInteger(m_settings.dialect, buffer, bufferSize, length);
-      break;
-    case eConnBlobSize:
-      status = PutInteger(m_settings.blobSize, buffer, bufferSize, length);
       break;
     case eConnWaitOnLocks:
       status = PutInteger(m_settings.waitOnLocks, buffer, bufferSize, length);

@@ -95,7 +95,6 @@ class Connection final : public DriverObject<ISQLConnection> {
 
   const FbClient& m_client;
   ConnectionSettings m_settings;
-  std::string m_qualifiedName;
   std::shared_ptr<Attachment> m_attachment;
 };
 
@@ -130,10 +129,6 @@ class Command final : public DriverObject<ISQLCommand> {
 class MetaData final : public DriverObject<ISQLMetaData> {
  public:
   explicit MetaData(std::shared_ptr<Attachment> attachment) : m_attachment(std::move(attachment)) {}
-  SQLResult setOptionText(TMetaDataOption option, const char* value) override;
-  SQLResult getOption(TMetaDataOption option, void* buffer, std::int32_t bufferSize,
-                      std::int32_t* length) override;
-  SQLResult getTables(const char* pattern, std::uint32_t kinds, ISQLCursor** cursor) override;
   SQLResult getColumns(const char* table, const char* columnPattern, std::uint32_t kinds,
                        ISQLCursor** cursor) override;
   void release() override { delete this; }
@@ -142,7 +137,6 @@ class MetaData final : public DriverObject<ISQLMetaData> {
   SQLResult Query(const std::string& sql, ISQLCursor** cursor);
 
   std::shared_ptr<Attachment> m_attachment;
-  std::string m_schemaName;
 };
 
 class Cursor final : public DriverObject<ISQLCursor> {

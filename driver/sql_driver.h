@@ -42,7 +42,6 @@ enum TRefusalCode : std::int32_t {
 enum TConnectionOption : std::uint16_t {
   eConnAutoCommit = 0,            // integer, yes/no
   eConnBlockingMode = 1,          // integer, yes/no
-  eConnBlobSize = 2,              // integer, -1 = whole blobs
   eConnRoleName = 3,              // text
   eConnWaitOnLocks = 4,           // integer, yes/no
   eConnCommitRetain = 5,          // integer, yes/no
@@ -55,8 +54,6 @@ enum TConnectionOption : std::uint16_t {
   eConnMultipleTransaction = 22,  // integer, yes/no
   eConnServerPort = 23,           // text
   eConnTrimChar = 25,             // integer, yes/no
-  eConnQualifiedName = 26,        // text: the name to quote with eConnQuotedObjectName
-  eConnQuotedObjectName = 30,     // get: zero-terminated text, buffer of 256 bytes
   eConnCustomString = 31,         // text
   eConnTimeout = 32,              // integer (seconds)
 };
@@ -74,25 +71,10 @@ enum TTransactionIsolation : std::int32_t {
 inline constexpr SQLResult kSQLNoTransaction = 15;      // commit/rollback with none active
 inline constexpr SQLResult kSQLTransactionActive = 18;  // start while one is active
 
-// Option codes of a catalogue object (ISQLMetaData).
-enum TMetaDataOption : std::uint16_t {
-  eMetaSchemaName = 1,             // text
-  eMetaTransactionsSupported = 5,  // get: 4 bytes
-  eMetaObjectQuoteChar = 11,       // get: 1 byte
-  eMetaMultipleTransactions = 15,  // get: 4 bytes
-};
-
 // Option codes of a statement (ISQLCommand::setOption).
 enum TCommandOption : std::uint16_t {
   eCommRowsetSize = 0,  // rows per fetch
-  eCommStoredProc = 7,  // 1 for a stored procedure, else 0
 };
-
-// Kind sets of the table listing (added up).
-inline constexpr std::uint32_t kTableKindTable = 1;
-inline constexpr std::uint32_t kTableKindView = 2;
-inline constexpr std::uint32_t kTableKindSystem = 4;
-inline constexpr std::uint32_t kTableKindSynonym = 8;
 
 // Column type codes, as ISQLCursor::getColumnType reports them.
 enum TFieldTypeCode : std::uint16_t {
@@ -238,12 +220,6 @@ class ISQLConnection : public ISQLObject {
 
 class ISQLMetaData : public ISQLObject {
  public:
-  virtual SQLResult setOptionText(TMetaDataOption option, const char* value) = 0;
-  virtual SQLResult getOption(TMetaDataOption option, void* buffer, std::int32_t bufferSize,
-                              std::int32_t* length) = 0;
-  // A cursor with a text column "TABLE_NAME", one row per table of the kinds
-  // asked for; pattern may be null (all tables).
-  virtual SQLResult getTables(const char* pattern, std::uint32_t kinds, ISQLCursor** cursor) = 0;
   // A cursor with a text column "COLUMN_NAME", one row per column of the
   // table, in the table's column order; columnPattern may be null.
   virtual SQLResult getColumns(const char* table, const char* columnPattern, std::uint32_t kinds,

@@ -219,7 +219,10 @@ TFolderResult ExportFolder(TSQLConnection& connection, const std::string& folder
   // One picture of the whole database, which nothing the export runs may change.
   connection.StartTransaction(eTxnSnapshotReadOnly);
   TRollBackOnExit end{connection};
-  const std::vector<std::string> tables = UserTables(connection);
+  std::vector<std::string> tables;
+  for (TListedTable& table : ListTables(connection)) {
+    if (table.keepsRows) tables.push_back(std::move(table.name));
+  }
   TSQLDataSet dataSet("sdsTable", &connection);
   std::string list = "FILE,TABLE\r\n";
   for (std::size_t i = 0; i < tables.size(); ++i) {

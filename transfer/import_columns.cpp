@@ -22,11 +22,9 @@ std::optional<std::string> ServerForm(std::optional<TFieldKind> kind, const std:
       return required(ParseDateText(piece), "date", DateForms);
     case fkTime:
       return required(ParseTimeText(piece), "time", TimeForms);
-    case fkDateTime:
     case fkSQLTimeStamp:
       return required(ParseDateTimeText(piece), "time stamp", DateTimeForms);
     case fkFloat:
-    case fkCurrency:
     case fkBCD:
     case fkFMTBCD:
     case fkWideDecimal:

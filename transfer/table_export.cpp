@@ -69,11 +69,8 @@ bool AlwaysQuoted(const TField& field, TCsvDialect::TQuoting quoting) {
   switch (field.Kind()) {
     case fkSmallint:
     case fkInteger:
-    case fkWord:
-    case fkAutoInc:
     case fkLargeint:
     case fkFloat:
-    case fkCurrency:
     case fkBCD:
     case fkFMTBCD:
     case fkWideDecimal:

@@ -145,7 +145,6 @@ class LayoutTest : public QObject {
     QVERIFY(m_window->CurrentTableName.empty());
     QVERIFY(!m_window->scnDatabase.Connected());
     QCOMPARE(m_window->sdsTable.CommandType(), ctTable);
-    QCOMPARE(m_window->sdsTable.MaxBlobSize(), -1);
     QCOMPARE(m_window->sdsTable.SQLConnection(), &m_window->scnDatabase);
     QCOMPARE(m_window->scnDatabase.Name(), std::string("scnDatabase"));
     QCOMPARE(m_window->sdsTable.Name(), std::string("sdsTable"));

@@ -20,6 +20,7 @@
 #include "cli/cli_support.h"
 #include "common/test_database.h"
 #include "db/locale_formats.h"
+#include "db/sql_command.h"
 #include "db/sql_connection.h"
 #include "db/sql_dataset.h"
 #include "transfer/table_transfer.h"
@@ -323,9 +324,9 @@ TEST_P(CliTest, DescriptorsTerminalAndOptionsAreSafe) {
   holder.Params().SetValue("User_Name", "SYSDBA");
   holder.Params().SetValue("Password", testdb::Password());
   holder.StartTransaction();
-  TSQLDataSet hold("", &holder);
-  hold.SetCommandText("INSERT INTO EMPTY_ONE VALUES (1)");
-  hold.RunDirect();
+  TSQLCommand hold(holder);
+  hold.Prepare("INSERT INTO EMPTY_ONE VALUES (1)");
+  hold.Run();
   WriteFile(dir / "one.csv", "ID\r\n1\r\n");
   // The Ctrl-C comes once the server reports the program's insert waiting.
   WriteFile(

@@ -12,6 +12,7 @@
 
 #include "base/exceptions.h"
 #include "common/test_database.h"
+#include "db/catalogue.h"
 #include "db/sql_command.h"
 #include "db/sql_connection.h"
 #include "db/sql_dataset.h"
@@ -51,9 +52,9 @@ class FirebirdLayerTest : public ::testing::TestWithParam<bool> {
   }
 
   std::int64_t Run(const std::string& sql) {
-    TSQLDataSet statement("", &connection);
-    statement.SetCommandText(sql);
-    return statement.RunDirect();
+    TSQLCommand statement(connection);
+    statement.Prepare(sql);
+    return statement.Execute();
   }
 
   std::unique_ptr<testdb::TestDatabase> database;
@@ -102,16 +103,24 @@ TEST_P(FirebirdLayerTest, AMissingDatabaseIsNamedAndTheConnectCanBeRepeated) {
   EXPECT_TRUE(connection.Connected());
 }
 
-TEST_P(FirebirdLayerTest, ListsUserTablesAndViewsOnly) {
+// The window and the command-line program list every table and view; the
+// folder transfers take those that keep rows of their own.
+TEST_P(FirebirdLayerTest, ListsTablesAndViewsAndWhichKeepRows) {
   MakeDatabase(
       "CREATE TABLE T_ONE (ID INTEGER);\n"
       "CREATE TABLE \"Mixed Case\" (ID INTEGER);\n"
-      "CREATE VIEW V_ONE AS SELECT ID FROM T_ONE;\n");
+      "CREATE VIEW V_ONE AS SELECT ID FROM T_ONE;\n"
+      "CREATE GLOBAL TEMPORARY TABLE G_TXN (ID INTEGER) ON COMMIT DELETE ROWS;\n"
+      "CREATE GLOBAL TEMPORARY TABLE G_CONN (ID INTEGER) ON COMMIT PRESERVE ROWS;\n");
   std::vector<std::string> tables = {"stale"};
   connection.ListTableNames(tables);  // connects first
   EXPECT_TRUE(connection.Connected());
-  std::sort(tables.begin(), tables.end());
-  EXPECT_EQ(tables, (std::vector<std::string>{"Mixed Case", "T_ONE", "V_ONE"}));
+  EXPECT_EQ(tables, (std::vector<std::string>{"G_CONN", "G_TXN", "Mixed Case", "T_ONE", "V_ONE"}));
+  std::vector<std::pair<std::string, bool>> listed;
+  for (const TListedTable& table : ListTables(connection)) listed.emplace_back(table.name, table.keepsRows);
+  const std::vector<std::pair<std::string, bool>> expected = {
+      {"G_CONN", false}, {"G_TXN", false}, {"Mixed Case", true}, {"T_ONE", true}, {"V_ONE", false}};
+  EXPECT_EQ(listed, expected);
 }
 
 TEST_P(FirebirdLayerTest, AnEmptyDatabaseListsNothing) {
@@ -197,14 +206,10 @@ TEST_P(FirebirdLayerTest, WalksEveryRowAndKeepsTheLastAtTheEnd) {
 
 TEST_P(FirebirdLayerTest, AnInsertStaysWhenALaterStatementFails) {
   MakeDatabase("CREATE TABLE T (ID INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(10));\n");
-  dataSet.SetCommandType(ctQuery);
-  dataSet.SetCommandText("INSERT INTO T(ID,NAME) VALUES ('1', 'O''Brien')");
-  EXPECT_EQ(dataSet.RunDirect(), 1);
-  EXPECT_FALSE(dataSet.Active());
-  std::string text = FailureText([&] { dataSet.RunDirect(); });
+  EXPECT_EQ(Run("INSERT INTO T(ID,NAME) VALUES ('1', 'O''Brien')"), 1);
+  std::string text = FailureText([&] { Run("INSERT INTO T(ID,NAME) VALUES ('1', 'O''Brien')"); });
   EXPECT_NE(text.find("PRIMARY or UNIQUE KEY"), std::string::npos) << text;
-  dataSet.SetCommandText("INSERT INTO T(ID,NAME) VALUES ('x', null)");
-  EXPECT_THROW(dataSet.RunDirect(), EDatabaseError);
+  EXPECT_THROW(Run("INSERT INTO T(ID,NAME) VALUES ('x', null)"), EDatabaseError);
 
   connection.SetConnected(false);
   OpenTable("T");
@@ -251,9 +256,9 @@ TEST_P(FirebirdLayerTest, ATransactionSpansStatementsAndUndoesAFailedOneAlone) {
   connection.StartTransaction(eTxnSnapshot);
   EXPECT_EQ(count(connection), "2");
   OpenTable("T");
-  TSQLDataSet insert("", &other);
-  insert.SetCommandText("INSERT INTO T VALUES (3)");
-  insert.RunDirect();
+  TSQLCommand insert(other);
+  insert.Prepare("INSERT INTO T VALUES (3)");
+  insert.Run();
   EXPECT_EQ(count(connection), "2");
   int rows = 0;
   for (; !dataSet.AtEnd(); dataSet.MoveNext()) ++rows;
@@ -270,7 +275,7 @@ TEST_P(FirebirdLayerTest, ATransactionSpansStatementsAndUndoesAFailedOneAlone) {
   EXPECT_EQ(count(connection), "3");
 }
 
-TEST_P(FirebirdLayerTest, RunDirectCountsTheRowsItChanged) {
+TEST_P(FirebirdLayerTest, AStatementCountsTheRowsItChanged) {
   MakeDatabase(
       "CREATE TABLE T (ID INTEGER);\n"
       "INSERT INTO T VALUES (1);\nINSERT INTO T VALUES (2);\nINSERT INTO T VALUES (3);\n");
@@ -319,7 +324,6 @@ TEST_P(FirebirdLayerTest, CommandTypeAndTextFollowTheirRules) {
   const std::string refused = "sdsTable: Cannot perform this operation on an open dataset";
   EXPECT_EQ(FailureText([&] { dataSet.SetCommandText("U"); }), refused);
   EXPECT_EQ(FailureText([&] { dataSet.SetCommandType(ctQuery); }), refused);
-  EXPECT_EQ(FailureText([&] { dataSet.RunDirect(); }), refused);
   dataSet.SetCommandText("T");  // the value it holds
   EXPECT_TRUE(dataSet.Active());
   EXPECT_EQ(dataSet.CommandType(), ctTable);

@@ -141,7 +141,6 @@ TEST_P(Commands, EachObjectKeepsItsOwnErrorText) {
 TEST_P(Commands, PreparedQueryRunsAgainAndEndsWithNoData) {
   auto command = NewCommand(m_session);
   ASSERT_EQ(command->setOption(eCommRowsetSize, 20), 0);
-  ASSERT_EQ(command->setOption(eCommStoredProc, 0), 0);
   ASSERT_EQ(command->prepare(" select * from PEOPLE order by ID", 0), 0) << ErrorText(command.get());
   for (int run = 0; run < 2; ++run) {
     ISQLCursor* raw = nullptr;
@@ -317,7 +316,7 @@ TEST_P(Commands, ReleasingAConnectionEndsItsAttachmentAndLeavesItsObjectsHarmles
   EXPECT_EQ(cursor->getInt32(1, &value, &isNull), 3);
   EXPECT_EQ(command->executeImmediate("SELECT * FROM PEOPLE", &raw), 3);
   EXPECT_EQ(raw, nullptr);
-  EXPECT_EQ(metaData->getTables(nullptr, 3, &raw), 3);
+  EXPECT_EQ(metaData->getColumns("PEOPLE", nullptr, 0, &raw), 3);
 }
 
 TEST_P(Commands, DisconnectEndsOpenCursorsFirst) {

@@ -2,9 +2,8 @@
 // the quoting of names.
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include "driver/connect_string.h"
+#include "driver/fb_quote.h"
 #include "driver_support.h"
 
 namespace drivertest {
@@ -108,22 +107,11 @@ TEST(ConnectionOptions, OptionsOfTheParameterListAreAccepted) {
   EXPECT_EQ(connection->setOption(eConnTxnIsoLevel, 0), 0);
   EXPECT_EQ(connection->setOption(eConnSqlDialect, 3), 0);
   EXPECT_EQ(connection->setOption(eConnTrimChar, 0), 0);
-  EXPECT_EQ(connection->setOption(eConnBlobSize, -1), 0);
   EXPECT_EQ(connection->setOptionText(eConnHostName, "somewhere"), 0);
   EXPECT_EQ(connection->setOptionText(eConnCustomString, "anything"), 0);
   EXPECT_EQ(connection->setOption(eConnTimeout, 10), 0);
   EXPECT_NE(connection->setOption(eConnTxnIsoLevel, 7), 0);
   EXPECT_NE(connection->setOption(static_cast<TConnectionOption>(99), 1), 0);
-}
-
-std::string Quoted(ISQLConnection* connection, const char* name) {
-  char buffer[256];
-  std::memset(buffer, 'x', sizeof buffer);
-  std::int32_t length = 0;
-  EXPECT_EQ(connection->setOptionText(eConnQualifiedName, name), 0);
-  EXPECT_EQ(connection->getOption(eConnQuotedObjectName, buffer, sizeof buffer, &length), 0);
-  EXPECT_EQ(static_cast<std::size_t>(length), std::strlen(buffer));
-  return buffer;
 }
 
 struct QuoteCase {
@@ -134,8 +122,7 @@ struct QuoteCase {
 class Quoting : public testing::TestWithParam<QuoteCase> {};
 
 TEST_P(Quoting, FollowsTheIdentifierRules) {
-  Session session;
-  EXPECT_EQ(Quoted(session.connection.get(), GetParam().name), GetParam().quoted);
+  EXPECT_EQ(fbdriver::QuoteObjectName(GetParam().name), GetParam().quoted);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -149,29 +136,19 @@ INSTANTIATE_TEST_SUITE_P(
                     QuoteCase{"A\"B", "\"A\"\"B\""}, QuoteCase{"_X", "\"_X\""}, QuoteCase{"1ST", "\"1ST\""},
                     QuoteCase{"A-B", "\"A-B\""}, QuoteCase{"", "\"\""}));
 
-TEST(QuotingLimits, NameTooLongForTheBufferIsRefused) {
-  Session session;
-  std::string name(300, 'a');
-  char buffer[256];
-  std::int32_t length = 0;
-  ASSERT_EQ(session.connection->setOptionText(eConnQualifiedName, name.c_str()), 0);
-  EXPECT_NE(session.connection->getOption(eConnQuotedObjectName, buffer, sizeof buffer, &length), 0);
-}
-
 // The server takes each quoted name as exactly the table of that name.
 class QuotedNamesOnServer : public RouteTest {};
 
 TEST_P(QuotedNamesOnServer, ReachTheirTables) {
   const char* names[] = {"CUSTOMER", "Mixed Case", "order", "ORDER", "A\"B", "VALUE"};
   std::string setup;
-  Session quoter;
   for (const char* name : names)
-    setup += "CREATE TABLE " + Quoted(quoter.connection.get(), name) + " (A INTEGER);\n";
+    setup += "CREATE TABLE " + fbdriver::QuoteObjectName(name) + " (A INTEGER);\n";
   auto database = MakeDatabase(setup);
   Session session;
   ASSERT_EQ(session.Connect(database->Connect()), 0) << ErrorText(session.connection.get());
   for (const char* name : names) {
-    std::string sql = "select count(*) from " + Quoted(session.connection.get(), name);
+    std::string sql = "select count(*) from " + fbdriver::QuoteObjectName(name);
     auto cursor = session.Query(sql);
     ASSERT_NE(cursor, nullptr) << sql;
     EXPECT_EQ(cursor->next(), 0) << sql;
@@ -188,12 +165,18 @@ TEST(ConnectString, NamesAServerOnlyInTheFormsFirebirdsToolsRead) {
     const char* database;
     bool server;
   } cases[] = {
-      {"localhost:/data/x.fdb", true},  {"db.example.com/3051:/data/x.fdb", true},
-      {"localhost/3050:x.fdb", true},   {"host:employee", true},
-      {"inet://host/data/x.fdb", true}, {"/data/x.fdb", false},
-      {"x.fdb", false},                 {"data/x.fdb", false},
-      {"./a:b.fdb", false},             {"/data/a:b.fdb", false},
-      {"C:\\data\\x.fdb", false},       {"", false},
+      {"localhost:/data/x.fdb", true},
+      {"db.example.com/3051:/data/x.fdb", true},
+      {"localhost/3050:x.fdb", true},
+      {"host:employee", true},
+      {"inet://host/data/x.fdb", true},
+      {"/data/x.fdb", false},
+      {"x.fdb", false},
+      {"data/x.fdb", false},
+      {"./a:b.fdb", false},
+      {"/data/a:b.fdb", false},
+      {"C:\\data\\x.fdb", false},
+      {"", false},
   };
   for (const TCase& c : cases) EXPECT_EQ(NamesServer(c.database), c.server) << c.database;
 }

@@ -1,4 +1,4 @@
-// The catalogue listings: tables and views, a table's columns.
+// The catalogue listing of a table's columns.
 #include <gtest/gtest.h>
 
 #include "driver_support.h"
@@ -24,18 +24,6 @@ class Catalogue : public RouteTest {
     ISQLMetaData* metaData = nullptr;
     ASSERT_EQ(m_session.connection->getSQLMetaData(&metaData), 0);
     m_metaData.reset(metaData);
-    ASSERT_EQ(m_metaData->setOptionText(eMetaSchemaName, "SYSDBA"), 0);
-  }
-
-  Names Tables(std::uint32_t kinds) {
-    ISQLCursor* cursor = nullptr;
-    EXPECT_EQ(m_metaData->getTables(nullptr, kinds, &cursor), 0) << ErrorText(m_metaData.get());
-    Owned<ISQLCursor> owned(cursor);
-    if (!owned) return {};
-    char name[32] = {};
-    EXPECT_EQ(owned->getColumnName(1, name), 0);
-    EXPECT_STREQ(name, "TABLE_NAME");
-    return Column1(owned.get());
   }
 
   Names Columns(const char* table) {
@@ -54,18 +42,6 @@ class Catalogue : public RouteTest {
   Owned<ISQLMetaData> m_metaData;
 };
 
-TEST_P(Catalogue, ListsUserTablesAndViewsByNameWithoutTrailingBlanks) {
-  EXPECT_EQ(Tables(kTableKindTable | kTableKindView), (Names{"ALPHA", "BETA_VIEW", "Mixed Case", "ZETA"}));
-}
-
-TEST_P(Catalogue, ListsOnlyTheKindsAskedFor) {
-  EXPECT_EQ(Tables(kTableKindTable), (Names{"ALPHA", "Mixed Case", "ZETA"}));
-  EXPECT_EQ(Tables(kTableKindView), (Names{"BETA_VIEW"}));
-  Names system = Tables(kTableKindSystem);
-  EXPECT_NE(std::find(system.begin(), system.end(), "RDB$RELATIONS"), system.end());
-  EXPECT_EQ(std::find(system.begin(), system.end(), "ALPHA"), system.end());
-}
-
 TEST_P(Catalogue, ListsColumnsInTheirTablesOrder) {
   EXPECT_EQ(Columns("ALPHA"), (Names{"Z_LAST", "A_FIRST", "M_MIDDLE"}));
   EXPECT_EQ(Columns("Mixed Case"), (Names{"lower col", "Col \"Q\""}));
@@ -82,19 +58,6 @@ TEST_P(Catalogue, NameIsMatchedExactly) {
   EXPECT_TRUE(Columns("MIXED CASE").empty());
   EXPECT_TRUE(Columns("NO_SUCH_TABLE").empty());
   EXPECT_TRUE(Columns("A'B").empty());
-}
-
-TEST_P(Catalogue, AnswersItsOptions) {
-  char quote = 0;
-  std::int32_t length = 0;
-  EXPECT_EQ(m_metaData->getOption(eMetaObjectQuoteChar, &quote, 1, &length), 0);
-  EXPECT_EQ(quote, '"');
-  for (TMetaDataOption option : {eMetaTransactionsSupported, eMetaMultipleTransactions}) {
-    std::int32_t value = 0;
-    EXPECT_EQ(m_metaData->getOption(option, &value, sizeof value, &length), 0);
-    EXPECT_EQ(value, 1);
-    EXPECT_EQ(length, 4);
-  }
 }
 
 TEST_P(Catalogue, ListingHoldsItsTransactionUntilReleased) {
@@ -120,7 +83,7 @@ TEST_P(Catalogue, ListingHoldsItsTransactionUntilReleased) {
 TEST_P(Catalogue, ClosedConnectionListsNothing) {
   m_session.connection->disconnect();
   ISQLCursor* cursor = reinterpret_cast<ISQLCursor*>(0x1);
-  EXPECT_NE(m_metaData->getTables(nullptr, 3, &cursor), 0);
+  EXPECT_NE(m_metaData->getColumns("ZETA", nullptr, 0, &cursor), 0);
   EXPECT_EQ(cursor, nullptr);
 }
 

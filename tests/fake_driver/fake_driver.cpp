@@ -246,23 +246,6 @@ class TFakeMetaData final : public TFakeObject<ISQLMetaData> {
  public:
   explicit TFakeMetaData(int connection) : m_connection(connection) {}
   void release() override { delete this; }
-  SQLResult setOptionText(TMetaDataOption option, const char* value) override {
-    Log(m_connection, "catalogue option " + std::to_string(option) + "=" + value);
-    return kSQLSuccess;
-  }
-  SQLResult getOption(TMetaDataOption, void* buffer, std::int32_t bufferSize, std::int32_t* length) override {
-    std::memset(buffer, 0, static_cast<std::size_t>(bufferSize));
-    *length = bufferSize;
-    return kSQLSuccess;
-  }
-  SQLResult getTables(const char* pattern, std::uint32_t kinds, ISQLCursor** cursor) override {
-    Log(m_connection,
-        "tables " + std::string(pattern ? pattern : "(all)") + " kinds " + std::to_string(kinds));
-    *cursor = nullptr;
-    if (g_state.catalogueStatus != 0) return g_state.catalogueStatus;
-    *cursor = CursorFor("TABLES");
-    return kSQLSuccess;
-  }
   SQLResult getColumns(const char* table, const char*, std::uint32_t kinds, ISQLCursor** cursor) override {
     Log(m_connection, "columns " + std::string(table) + " kinds " + std::to_string(kinds));
     *cursor = nullptr;

@@ -43,14 +43,14 @@ struct TFakeDriverState {
   SQLResult connectStatus = 0;
   SQLResult prepareStatus = 0;
   SQLResult executeStatus = 0;
-  SQLResult catalogueStatus = 0;  // getTables / getColumns
+  SQLResult catalogueStatus = 0;  // getColumns
   int nextFailsAfterRows = -1;    // next() answers 255 after that many rows
   std::string errorText = "fake failure";
   bool errorLengthFails = false;
   bool errorTextFails = false;
   std::uint64_t rowsAffected = 1;
-  // Results by SQL text; "TABLES" for the table listing, "COLUMNS <table>" for
-  // a column listing. A statement without a result gives no cursor.
+  // Results by SQL text; "COLUMNS <table>" for a column listing. A statement
+  // without a result gives no cursor.
   std::map<std::string, TFakeResult> results;
 
   // What happened.

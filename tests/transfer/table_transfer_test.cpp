@@ -335,9 +335,9 @@ TEST_P(TableTransferTest, ExportIsOneSnapshotWhileOthersInsert) {
     void SetPosition(int position) override {
       TProgressRecorder::SetPosition(position);
       if (positions.size() < 3 || positions.size() > 200) return;
-      TSQLDataSet insert("", &other);
-      insert.SetCommandText("INSERT INTO CUSTOMER VALUES (" + std::to_string(next++) + ", 'new', NULL)");
-      insert.RunDirect();
+      TSQLCommand insert(other);
+      insert.Prepare("INSERT INTO CUSTOMER VALUES (" + std::to_string(next++) + ", 'new', NULL)");
+      insert.Run();
     }
   } inserting;
   inserting.other.Params() = connection.Params();
@@ -365,9 +365,9 @@ TEST_P(TableTransferTest, ExportHeaderAndRowsAgreeAfterTheColumnsChanged) {
   other.Params() = connection.Params();
   for (const char* sql : {"ALTER TABLE CUSTOMER ADD CITY VARCHAR(20)", "ALTER TABLE CUSTOMER DROP NAME",
                           "INSERT INTO CUSTOMER (ID, NOTE, CITY) VALUES (2, 'y', 'Oslo')"}) {
-    TSQLDataSet change("", &other);
-    change.SetCommandText(sql);
-    change.RunDirect();
+    TSQLCommand change(other);
+    change.Prepare(sql);
+    change.Run();
   }
   EXPECT_EQ(Export("CUSTOMER"), 2);
   EXPECT_EQ(ReadFile(folder / "out.csv"), "ID,NOTE,CITY\r\n1,x,\r\n2,y,Oslo\r\n");
@@ -560,9 +560,9 @@ TEST_P(TableTransferTest, ARefusedLineIsRefusedAloneExplainedAndKept) {
   MakeDatabase(kCustomerSql);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    TSQLDataSet clear("", &connection);
-    clear.SetCommandText("DELETE FROM CUSTOMER");
-    clear.RunDirect();
+    TSQLCommand clear(connection);
+    clear.Prepare("DELETE FROM CUSTOMER");
+    clear.Run();
     WriteFile(folder / "in.csv", file);
     TRefusalRecorder boxes;
     boxes.answers = c.answers;
@@ -616,9 +616,9 @@ struct TCuttingProgress : TProgressRecorder {
       killer.Params().SetValue("Database", database);
       killer.Params().SetValue("User_Name", "SYSDBA");
       killer.Params().SetValue("Password", testdb::Password());
-      TSQLDataSet cut("", &killer);
-      cut.SetCommandText("DELETE FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID <> CURRENT_CONNECTION");
-      cut.RunDirect();
+      TSQLCommand cut(killer);
+      cut.Prepare("DELETE FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID <> CURRENT_CONNECTION");
+      cut.Run();
     }
     return false;
   }
@@ -673,9 +673,9 @@ TEST_P(TableTransferTest, AFailedCommitCountsNothingOfItsRowsAndTheImportGoesOnF
   } cases[] = {{10000, 0, 2}, {30000, 20000 - 2, 20002}, {kRows, 40000 - 5, 40002}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.marker);
-    TSQLDataSet clear("", &connection);
-    clear.SetCommandText("DELETE FROM CUSTOMER");
-    clear.RunDirect();
+    TSQLCommand clear(connection);
+    clear.Prepare("DELETE FROM CUSTOMER");
+    clear.Run();
     std::string file = "ID,NAME,NOTE\r\n";
     for (int id = 1; id <= kRows; ++id) {
       file += std::to_string(id % 7000 == 0 ? 1 : id) + (id == c.marker ? ",refuse,\r\n" : ",n,\r\n");
@@ -962,9 +962,9 @@ TEST_P(RoundTripTest, EveryTypeComesBackUnderEachLocale) {
     }
     connection.SetConnected(true);
     Query("SELECT 1 FROM RDB$DATABASE");
-    TSQLDataSet clear("", &connection);
-    clear.SetCommandText("DELETE FROM COPY");
-    clear.RunDirect();
+    TSQLCommand clear(connection);
+    clear.Prepare("DELETE FROM COPY");
+    clear.Run();
 
     Export("SOURCE", "every.csv");
     std::filesystem::remove(folder / "in.csv");
@@ -997,9 +997,9 @@ TEST_P(RoundTripTest, AFileInTheServersOwnFormsImportsUnderEveryLocale) {
     EXPECT_EQ(Import("COPY"), 1);
     EXPECT_EQ(Query("SELECT N4 || '|' || D || '|' || DT || '|' || TS || '|' || TM FROM COPY"),
               "12.50|2.250000000000000|2004-03-05|2004-03-05 14:07:09.0000|14:07:09.0000");
-    TSQLDataSet clear("", &connection);
-    clear.SetCommandText("DELETE FROM COPY");
-    clear.RunDirect();
+    TSQLCommand clear(connection);
+    clear.Prepare("DELETE FROM COPY");
+    clear.Run();
   }
 }
 
@@ -1081,9 +1081,9 @@ TEST_P(RoundTripTest, EachColumnsCharactersComeOutInTheConnectionsSetAndGoBackUn
     SCOPED_TRACE(c.charSet);
     connection.SetConnected(false);
     connection.Params().SetValue("ServerCharSet", c.charSet);
-    TSQLDataSet clear("", &connection);
-    clear.SetCommandText("DELETE FROM COPY");
-    clear.RunDirect();
+    TSQLCommand clear(connection);
+    clear.Prepare("DELETE FROM COPY");
+    clear.Run();
     ASSERT_EQ(Export("SOURCE", "in.csv"), 301);
     const std::string file = ReadFile(folder / "in.csv");
     EXPECT_EQ(file.substr(0, file.find("\r\n2,") + 2), "ID,U,W,R,L,C,N,O,B\r\n" + c.firstRow);
@@ -1179,9 +1179,9 @@ void RoundTripTest::RunEach(const std::vector<std::pair<const char*, const char*
   for (const char* locale : {"C.UTF-8", "en_US.UTF-8", "en_GB.UTF-8", "de_DE.UTF-8"}) {
     SCOPED_TRACE(locale);
     ASSERT_TRUE(UseLocale(locale)) << "scripts/gen-locales.sh makes " << locale;
-    TSQLDataSet clear("", &connection);
-    clear.SetCommandText("DELETE FROM COPY");
-    clear.RunDirect();
+    TSQLCommand clear(connection);
+    clear.Prepare("DELETE FROM COPY");
+    clear.Run();
     messages.texts.clear();
     EXPECT_EQ(Export("SOURCE", "in.csv"), static_cast<std::int32_t>(values.size()));
     EXPECT_EQ(Import("COPY"), static_cast<std::int32_t>(values.size()));
