@@ -137,6 +137,8 @@ void TSQLDataSet::PrepareStatement() {
                                 : m_commandText;
     CheckStatus(command->prepare(sql.c_str(), 0), command, m_lastError);
     m_impl->statement = std::move(statement);
+  } catch (const EDatabaseError& failure) {
+    throw EDatabaseError(m_lastError.empty() ? "Table/Procedure not found" : m_lastError, failure.SqlState());
   } catch (const std::exception&) {
     throw EDatabaseError(m_lastError.empty() ? "Table/Procedure not found" : m_lastError);
   }

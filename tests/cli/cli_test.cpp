@@ -1117,6 +1117,10 @@ TEST_P(CliTest, TheSummaryTellsScriptsWhatHappenedToEachTable) {
        1,
        {{{"table", "\"EMPTY_ONE\""}, {"resume_line", "*"}, {"exit_status", "1"}, {"sqlstate", "null"}}}},
       {"--summary - import NO_SUCH in.csv", 1, {{{"table", "\"NO_SUCH\""}, {"exit_status", "1"}}}},
+      // A statement the server refuses to prepare keeps its SQLSTATE.
+      {"--summary - --where 'NOPE = 1' export SOURCE out.csv",
+       1,
+       {{{"table", "\"SOURCE\""}, {"exit_status", "1"}, {"sqlstate", "\"42S22\""}}}},
       {"--summary - --query 'SELECT 1 AS X FROM RDB$DATABASE' export q.csv",
        0,
        {{{"table", "null"}, {"rows", "1"}, {"file", "\"q.csv\""}}}},
