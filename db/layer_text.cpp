@@ -32,32 +32,14 @@ constexpr char32_t kLoneByte = 0x110000;
 
 // The character of UTF-8 text that starts at `at`, which moves past it.
 char32_t NextCharacter(std::string_view text, std::size_t& at) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char first = byte(at);
-  if (first < 0x80) {
-    ++at;
-    return first;
-  }
-  std::size_t length = 0;
-  char32_t least = 0;  // below it, the form is an overlong one
-  if (first >= 0xC2 && first < 0xE0) {
-    length = 2, least = 0x80;
-  } else if (first >= 0xE0 && first < 0xF0) {
-    length = 3, least = 0x800;
-  } else if (first >= 0xF0 && first < 0xF5) {
-    length = 4, least = 0x10000;
-  }
-  char32_t character = first & (0x7F >> length);
-  bool wellFormed = length > 0 && at + length <= text.size();
-  for (std::size_t i = 1; wellFormed && i < length; ++i) {
-    wellFormed = (byte(at + i) & 0xC0) == 0x80;
-    character = (character << 6) | (byte(at + i) & 0x3F);
-  }
-  if (!wellFormed || character < least || (character >= 0xD800 && character < 0xE000) ||
-      character > 0x10FFFF) {
+  const auto first = static_cast<unsigned char>(text[at]);
+  const std::size_t length = Utf8CharacterLength(text, at);
+  if (length == 0) {
     ++at;
     return kLoneByte + first;
   }
+  char32_t character = length == 1 ? first : first & (0x7F >> length);
+  for (std::size_t i = 1; i < length; ++i) character = (character << 6) | (text[at + i] & 0x3F);
   at += length;
   return character;
 }
@@ -193,6 +175,38 @@ bool SameName(std::string_view a, std::string_view b, std::string_view charSet) 
   for (std::size_t i = 0; i < a.size(); ++i) {
     if ((*upper)[static_cast<unsigned char>(a[i])] != (*upper)[static_cast<unsigned char>(b[i])])
       return false;
+  }
+  return true;
+}
+
+std::size_t Utf8CharacterLength(std::string_view text, std::size_t at) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char first = byte(at);
+  if (first < 0x80) return 1;
+  std::size_t length = 0;
+  char32_t least = 0;  // below it, the form is an overlong one
+  if (first >= 0xC2 && first < 0xE0) {
+    length = 2, least = 0x80;
+  } else if (first >= 0xE0 && first < 0xF0) {
+    length = 3, least = 0x800;
+  } else if (first >= 0xF0 && first < 0xF5) {
+    length = 4, least = 0x10000;
+  }
+  if (length == 0 || at + length > text.size()) return 0;
+  char32_t character = first & (0x7F >> length);
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((byte(at + i) & 0xC0) != 0x80) return 0;
+    character = (character << 6) | (byte(at + i) & 0x3F);
+  }
+  if (character < least || (character >= 0xD800 && character < 0xE000) || character > 0x10FFFF) return 0;
+  return length;
+}
+
+bool IsUtf8(std::string_view text) {
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t length = Utf8CharacterLength(text, at);
+    if (length == 0) return false;
+    at += length;
   }
   return true;
 }

@@ -17,6 +17,11 @@ bool SameText(std::string_view a, std::string_view b);
 // NONE or no set, in which names come as the catalogue keeps them, in UTF-8)
 // or in a one-byte set the C library knows (WIN1252, ISO8859_1, KOI8R, ...).
 bool SameName(std::string_view a, std::string_view b, std::string_view charSet);
+// The bytes of the well-formed UTF-8 character that starts at `at` (no
+// overlong form, no surrogate, nothing above U+10FFFF); 0 when none does.
+std::size_t Utf8CharacterLength(std::string_view text, std::size_t at);
+// Whether every character of text is well-formed UTF-8.
+bool IsUtf8(std::string_view text);
 // "name: text", or text alone for an unnamed object.
 std::string WithObjectName(const std::string& name, const std::string& text);
 // The text as a 32-bit integer: optional blanks around, an optional sign and

@@ -24,41 +24,6 @@
 
 namespace {
 
-// Whether text is well-formed UTF-8 (no overlong forms, no surrogates).
-bool IsUtf8(const std::string& text) {
-  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-  const std::size_t size = text.size();
-  for (std::size_t i = 0; i < size;) {
-    const unsigned char lead = bytes[i];
-    std::size_t length;
-    std::uint32_t code;
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    } else if ((lead & 0xE0) == 0xC0) {
-      length = 2;
-      code = lead & 0x1F;
-    } else if ((lead & 0xF0) == 0xE0) {
-      length = 3;
-      code = lead & 0x0F;
-    } else if ((lead & 0xF8) == 0xF0) {
-      length = 4;
-      code = lead & 0x07;
-    } else {
-      return false;
-    }
-    if (i + length > size) return false;
-    for (std::size_t k = 1; k < length; ++k) {
-      if ((bytes[i + k] & 0xC0) != 0x80) return false;
-      code = (code << 6) | (bytes[i + k] & 0x3F);
-    }
-    static constexpr std::uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (code < kSmallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
-    i += length;
-  }
-  return true;
-}
-
 std::int64_t FileSize(const std::string& path) {
   struct stat status;
   return ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) ? status.st_size : 0;

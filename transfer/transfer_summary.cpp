@@ -2,37 +2,9 @@
 
 #include <cstdio>
 
-namespace {
+#include "db/layer_text.h"
 
-// The length of the well-formed UTF-8 sequence at `at` (no overlong forms,
-// no surrogates); 0 when there is none.
-std::size_t Utf8Length(std::string_view text, std::size_t at) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(at);
-  std::size_t length;
-  std::uint32_t code;
-  if (lead < 0x80) return 1;
-  if ((lead & 0xE0) == 0xC0) {
-    length = 2;
-    code = lead & 0x1F;
-  } else if ((lead & 0xF0) == 0xE0) {
-    length = 3;
-    code = lead & 0x0F;
-  } else if ((lead & 0xF8) == 0xF0) {
-    length = 4;
-    code = lead & 0x07;
-  } else {
-    return 0;
-  }
-  if (at + length > text.size()) return 0;
-  for (std::size_t k = 1; k < length; ++k) {
-    if ((byte(at + k) & 0xC0) != 0x80) return 0;
-    code = (code << 6) | (byte(at + k) & 0x3F);
-  }
-  static constexpr std::uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-  if (code < kSmallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-  return length;
-}
+namespace {
 
 std::string JsonNullOr(const std::string& text) { return text.empty() ? "null" : JsonString(text); }
 
@@ -42,7 +14,7 @@ std::string JsonString(std::string_view text) {
   std::string json = "\"";
   for (std::size_t i = 0; i < text.size();) {
     const auto c = static_cast<unsigned char>(text[i]);
-    const std::size_t length = Utf8Length(text, i);
+    const std::size_t length = Utf8CharacterLength(text, i);
     if (length > 1) {
       json.append(text.substr(i, length));
       i += length;
