@@ -35,6 +35,7 @@
 #include "controls/open_dialog.h"
 #include "controls/select_directory.h"
 #include "controls/special_progress.h"
+#include "db/catalogue.h"
 #include "db/locale_charset.h"
 #include "db/locale_formats.h"
 #include "driver/connect_string.h"
@@ -662,6 +663,24 @@ void TfrmMain::RefreshTable() {
   SetListItems(lbxTables, names);
 }
 
+// Each field's declared type as its tip; the items stay the bare names, which
+// are the export's header.
+void TfrmMain::ShowDeclaredTypes() {
+  std::vector<std::pair<std::string, std::string>> types;
+  try {
+    types = DeclaredTypes(scnDatabase, CurrentTableName);
+  } catch (const std::exception&) {
+    return;  // the names alone, as before
+  }
+  for (int row = 0; row < lbxFields->count(); ++row) {
+    QListWidgetItem* item = lbxFields->item(row);
+    const std::string name = ItemName(item);
+    for (const auto& [column, type] : types) {
+      if (column == name) item->setToolTip(QString::fromUtf8(type.c_str()));
+    }
+  }
+}
+
 void TfrmMain::lbxTablesClick() {
   for (int row = 0; row < lbxTables->count(); ++row) {
     if (!lbxTables->item(row)->isSelected()) continue;
@@ -669,6 +688,7 @@ void TfrmMain::lbxTablesClick() {
     std::vector<std::string> fields = ListItems(lbxFields);
     scnDatabase.ListFieldNames(CurrentTableName, fields);
     SetListItems(lbxFields, fields);
+    ShowDeclaredTypes();
     return;
   }
 }

@@ -112,6 +112,7 @@ class TfrmMain : public QWidget {
   // Makes the first selected table the current table and lists its fields;
   // runs on every selection change of the table list, by mouse or keyboard.
   void lbxTablesClick();
+  void ShowDeclaredTypes();
   void btnBrowseFolderClick();
   // Writes the current table into the folder's file, or reads the file into
   // it, once CheckEntries allows. The transfer runs on a thread of its own:

@@ -1,6 +1,7 @@
 #include "db/catalogue.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "db/sql_command.h"
 #include "db/sql_connection.h"
@@ -104,6 +105,121 @@ std::vector<TUniqueKey> UniqueKeys(TSQLConnection& connection, const std::string
         .columns.push_back(parts[2]);
   }
   return keys;
+}
+
+namespace {
+
+// A column's declared type from its RDB$FIELDS entry (field type, subtype,
+// length, precision, scale, character length, character set, dimensions).
+std::string TypeText(const std::vector<std::string>& f) {
+  const int type = std::atoi(f[0].c_str());
+  const int subtype = std::atoi(f[1].c_str());
+  const std::string& precision = f[3];
+  const int scale = -std::atoi(f[4].c_str());
+  const std::string& characters = f[5];
+  const std::string& charSet = f[6];
+  std::string text;
+  const bool exact = type == 7 || type == 8 || type == 16 || type == 26;
+  if (exact && (subtype == 1 || subtype == 2 || scale > 0)) {
+    text = std::string(subtype == 2 ? "DECIMAL(" : "NUMERIC(") + (precision.empty() ? "18" : precision) +
+           "," + std::to_string(scale) + ")";
+  } else {
+    switch (type) {
+      case 7:
+        text = "SMALLINT";
+        break;
+      case 8:
+        text = "INTEGER";
+        break;
+      case 16:
+        text = "BIGINT";
+        break;
+      case 26:
+        text = "INT128";
+        break;
+      case 10:
+        text = "FLOAT";
+        break;
+      case 27:
+        text = scale > 0 ? "NUMERIC(" + precision + "," + std::to_string(scale) + ")" : "DOUBLE PRECISION";
+        break;
+      case 12:
+        text = "DATE";
+        break;
+      case 13:
+        text = "TIME";
+        break;
+      case 35:
+        text = "TIMESTAMP";
+        break;
+      case 28:
+        text = "TIME WITH TIME ZONE";
+        break;
+      case 29:
+        text = "TIMESTAMP WITH TIME ZONE";
+        break;
+      case 23:
+        text = "BOOLEAN";
+        break;
+      case 24:
+        text = "DECFLOAT(16)";
+        break;
+      case 25:
+        text = "DECFLOAT(34)";
+        break;
+      case 14:
+        text = "CHAR(" + characters + ")";
+        break;
+      case 37:
+        text = "VARCHAR(" + characters + ")";
+        break;
+      case 261:
+        text = subtype == 1   ? "BLOB SUB_TYPE TEXT"
+               : subtype == 0 ? "BLOB SUB_TYPE BINARY"
+                              : "BLOB SUB_TYPE " + std::to_string(subtype);
+        break;
+      default:
+        text = "type " + std::to_string(type);
+        break;
+    }
+  }
+  if ((type == 14 || type == 37 || (type == 261 && subtype == 1)) && !charSet.empty())
+    text += " CHARACTER SET " + charSet;
+  if (f[7] == "Y") text += " ARRAY";
+  return text;
+}
+
+}  // namespace
+
+std::vector<std::pair<std::string, std::string>> DeclaredTypes(TSQLConnection& connection,
+                                                               const std::string& tableName) {
+  TSQLCommand query(connection);
+  query.Prepare(
+      "SELECT LIST(RF.RDB$FIELD_POSITION || ASCII_CHAR(2) || TRIM(TRAILING FROM RF.RDB$FIELD_NAME) || "
+      "ASCII_CHAR(2) || IIF(F.RDB$COMPUTED_BLR IS NULL, '', 'C') || ASCII_CHAR(2) || F.RDB$FIELD_TYPE || "
+      "ASCII_CHAR(2) || COALESCE(F.RDB$FIELD_SUB_TYPE, 0) || ASCII_CHAR(2) || F.RDB$FIELD_LENGTH || "
+      "ASCII_CHAR(2) || COALESCE(F.RDB$FIELD_PRECISION, '') || ASCII_CHAR(2) || COALESCE(F.RDB$FIELD_SCALE, "
+      "0) || "
+      "ASCII_CHAR(2) || COALESCE(F.RDB$CHARACTER_LENGTH, '') || ASCII_CHAR(2) || "
+      "COALESCE(TRIM(TRAILING FROM CS.RDB$CHARACTER_SET_NAME), '') || ASCII_CHAR(2) || "
+      "IIF(F.RDB$DIMENSIONS IS NULL, 'N', 'Y'), ASCII_CHAR(1)) "
+      "FROM RDB$RELATION_FIELDS RF JOIN RDB$FIELDS F ON F.RDB$FIELD_NAME = RF.RDB$FIELD_SOURCE "
+      "LEFT JOIN RDB$CHARACTER_SETS CS ON CS.RDB$CHARACTER_SET_ID = F.RDB$CHARACTER_SET_ID "
+      "WHERE RF.RDB$RELATION_NAME = ?");
+  query.SetText(1, tableName);
+  std::vector<std::pair<int, std::pair<std::string, std::string>>> columns;
+  for (const std::string& piece : SplitList(query.ExecuteForText(), '\1')) {
+    std::vector<std::string> parts = SplitList(piece, '\2');
+    parts.resize(11);
+    const std::vector<std::string> field(parts.begin() + 3, parts.end());
+    columns.push_back(
+        {std::atoi(parts[0].c_str()), {parts[1], parts[2] == "C" ? "COMPUTED BY" : TypeText(field)}});
+  }
+  std::stable_sort(columns.begin(), columns.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<std::pair<std::string, std::string>> types;
+  for (auto& column : columns) types.push_back(std::move(column.second));
+  return types;
 }
 
 std::vector<std::pair<std::string, std::string>> TextBlobCharSets(TSQLConnection& connection,

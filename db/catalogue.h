@@ -38,6 +38,12 @@ struct TUniqueKey {
 };
 std::vector<TUniqueKey> UniqueKeys(TSQLConnection& connection, const std::string& tableName);
 
+// Each column of tableName with its type as declared, in the table's column
+// order: "NUMERIC(38,4)", "VARCHAR(20) CHARACTER SET UTF8", "BLOB SUB_TYPE
+// TEXT", "TIMESTAMP WITH TIME ZONE", "COMPUTED BY" for a computed column.
+std::vector<std::pair<std::string, std::string>> DeclaredTypes(TSQLConnection& connection,
+                                                               const std::string& tableName);
+
 // The character set each text blob column of tableName is declared in, by
 // column name ("NONE" where none is).
 std::vector<std::pair<std::string, std::string>> TextBlobCharSets(TSQLConnection& connection,

@@ -219,6 +219,8 @@ class ConnectTest : public QObject {
     ClickItem(m_window->lbxTables, 3);
     QCOMPARE(m_window->CurrentTableName, std::string("ORDERS"));
     QCOMPARE(Items(m_window->lbxFields), (QStringList{"ORDER_ID", "CUSTOMER_ID", "AMOUNT", "PLACED"}));
+    // Each field shows its declared type as its tip.
+    QCOMPARE(m_window->lbxFields->item(2)->toolTip(), QStringLiteral("NUMERIC(12,2)"));
 
     // The arrow keys choose as a click does.
     m_window->lbxTables->setFocus();

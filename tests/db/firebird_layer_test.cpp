@@ -564,3 +564,59 @@ TEST_P(FirebirdLayerTest, CancelEndsAWaitingStatementFromAnotherThread) {
 }
 
 }  // namespace
+
+namespace {
+
+// The type each column was declared with, as the catalogue keeps it, on
+// Firebird 3 (embedded) and on Firebird 4 with the types it added.
+TEST(DeclaredTypesTest, EachColumnHasItsDeclaredType) {
+  struct TServer {
+    testdb::TServerKind kind;
+    const char* columns;
+    std::vector<std::pair<std::string, std::string>> expected;
+  };
+  const TServer servers[] = {
+      {testdb::TServerKind::kEmbedded,
+       "S SMALLINT, I INTEGER, B BIGINT, N NUMERIC(9,2), D DECIMAL(18,4), F FLOAT, DP DOUBLE PRECISION, "
+       "DT DATE, TM TIME, TS TIMESTAMP, BO BOOLEAN, C CHAR(6) CHARACTER SET WIN1252, V VARCHAR(20), "
+       "M BLOB SUB_TYPE TEXT CHARACTER SET UTF8, BIN BLOB SUB_TYPE BINARY, K COMPUTED BY (I + 1)",
+       {{"S", "SMALLINT"},
+        {"I", "INTEGER"},
+        {"B", "BIGINT"},
+        {"N", "NUMERIC(9,2)"},
+        {"D", "DECIMAL(18,4)"},
+        {"F", "FLOAT"},
+        {"DP", "DOUBLE PRECISION"},
+        {"DT", "DATE"},
+        {"TM", "TIME"},
+        {"TS", "TIMESTAMP"},
+        {"BO", "BOOLEAN"},
+        {"C", "CHAR(6) CHARACTER SET WIN1252"},
+        {"V", "VARCHAR(20) CHARACTER SET NONE"},
+        {"M", "BLOB SUB_TYPE TEXT CHARACTER SET UTF8"},
+        {"BIN", "BLOB SUB_TYPE BINARY"},
+        {"K", "COMPUTED BY"}}},
+      {testdb::TServerKind::kFirebird4,
+       "I INT128, N NUMERIC(38,4), D DECIMAL(19,2), D16 DECFLOAT(16), D34 DECFLOAT(34), "
+       "TTZ TIME WITH TIME ZONE, TSTZ TIMESTAMP WITH TIME ZONE",
+       {{"I", "INT128"},
+        {"N", "NUMERIC(38,4)"},
+        {"D", "DECIMAL(19,2)"},
+        {"D16", "DECFLOAT(16)"},
+        {"D34", "DECFLOAT(34)"},
+        {"TTZ", "TIME WITH TIME ZONE"},
+        {"TSTZ", "TIMESTAMP WITH TIME ZONE"}}},
+  };
+  for (const TServer& server : servers) {
+    if (server.kind == testdb::TServerKind::kFirebird4 && testdb::Firebird4Server().empty()) continue;
+    testdb::TestDatabase database(server.kind, std::string("CREATE TABLE T (") + server.columns + ");");
+    TSQLConnection connection("scnDatabase");
+    connection.Params().SetValue("Database", database.Connect());
+    connection.Params().SetValue("User_Name", "SYSDBA");
+    connection.Params().SetValue("Password", testdb::Password());
+    connection.SetConnected(true);
+    EXPECT_EQ(DeclaredTypes(connection, "T"), server.expected);
+  }
+}
+
+}  // namespace
