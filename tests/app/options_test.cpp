@@ -19,15 +19,11 @@
 #include "app/transfer_options_dialog.h"
 #include "common/test_database.h"
 #include "message_recorder.h"
+#include "own_home.h"
 
 namespace {
 
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using testdb::ReadFile;
 
 // The dialog's control that screen readers know by name.
 QWidget* Control(QWidget* dialog, const QString& name) {
@@ -104,8 +100,10 @@ class OptionsTest : public QObject {
     } cases[] = {
         {"delimiter", "ab", "The delimiter is , ; | or tab."},
         {"null", "a,b", "The NULL text may not hold the delimiter, a double quote or a line end."},
-        {"max-refusals", "0", "The refused lines to stop after are a number of 1 or more, or none when empty."},
-        {"max-refusals", "ten", "The refused lines to stop after are a number of 1 or more, or none when empty."},
+        {"max-refusals", "0",
+         "The refused lines to stop after are a number of 1 or more, or none when empty."},
+        {"max-refusals", "ten",
+         "The refused lines to stop after are a number of 1 or more, or none when empty."},
         {"key", "ID", "A key names the columns an upsert matches; it needs the import mode upsert."},
         {"charset", "UTF-8",
          "A character set is named with letters, digits and underscores, such as UTF8, WIN1252, ISO8859_1 or "
@@ -177,7 +175,7 @@ class OptionsTest : public QObject {
   // refuses is not taken.
   void acceptedOptionsAreRemembered() {
     const std::vector<std::pair<QString, QString>> chosen = {
-        {"charset", "WIN1252"}, {"delimiter", "tab"}, {"no-header", "true"},     {"mode", "upsert"},
+        {"charset", "WIN1252"}, {"delimiter", "tab"}, {"no-header", "true"}, {"mode", "upsert"},
         {"key", "ID,NAME"},     {"atomic", "true"},   {"max-refusals", "12"}};
     {
       auto w = OpenWindow();
@@ -261,16 +259,6 @@ class OptionsTest : public QObject {
   TMessageRecorder m_recorder;
 };
 
-// The settings folder and the home are the test's own before Qt reads them.
-int main(int argc, char** argv) {
-  QTemporaryDir root;
-  if (!root.isValid()) return 1;
-  qputenv("HOME", QFile::encodeName(root.path()));
-  qputenv("XDG_CONFIG_HOME", QFile::encodeName(root.path() + QStringLiteral("/config")));
-  qputenv("XDG_RUNTIME_DIR", QFile::encodeName(root.path()));
-  QApplication application(argc, argv);
-  OptionsTest test(root.path());
-  return QTest::qExec(&test, argc, argv);
-}
+int main(int argc, char** argv) { return RunInOwnHome<OptionsTest>(argc, argv); }
 
 #include "options_test.moc"

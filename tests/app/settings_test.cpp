@@ -15,6 +15,7 @@
 #include "app/main_window.h"
 #include "common/test_database.h"
 #include "message_recorder.h"
+#include "own_home.h"
 
 namespace {
 
@@ -32,8 +33,8 @@ struct TBoxes {
 };
 
 char* toString(const TBoxes& boxes) {
-  const QStringList texts = {boxes.server, boxes.database, boxes.user,
-                             boxes.password, boxes.folder, boxes.fileName};
+  const QStringList texts = {boxes.server,   boxes.database, boxes.user,
+                             boxes.password, boxes.folder,   boxes.fileName};
   return qstrdup(qPrintable(texts.join(QStringLiteral(" | "))));
 }
 
@@ -52,8 +53,9 @@ class SettingsTest : public QObject {
   }
 
   void connectionAndTransferComeBackWithoutThePassword() {
-    const testdb::TestDatabase database(false, "CREATE TABLE CUSTOMER (ID INTEGER, NAME VARCHAR(20));\n"
-                                               "INSERT INTO CUSTOMER VALUES (1, 'Ann');\n");
+    const testdb::TestDatabase database(false,
+                                        "CREATE TABLE CUSTOMER (ID INTEGER, NAME VARCHAR(20));\n"
+                                        "INSERT INTO CUSTOMER VALUES (1, 'Ann');\n");
     const QString path = QString::fromStdString(database.Path());
     const QString folder = QString::fromStdString(database.Dir().string());
     {
@@ -142,17 +144,6 @@ class SettingsTest : public QObject {
   TMessageRecorder m_recorder;
 };
 
-// The settings folder, the home and the runtime folder are the test's own
-// before Qt reads any of them.
-int main(int argc, char** argv) {
-  QTemporaryDir root;
-  if (!root.isValid()) return 1;
-  qputenv("HOME", QFile::encodeName(root.path()));
-  qputenv("XDG_CONFIG_HOME", QFile::encodeName(root.path() + QStringLiteral("/config")));
-  qputenv("XDG_RUNTIME_DIR", QFile::encodeName(root.path()));
-  QApplication application(argc, argv);
-  SettingsTest test(root.path());
-  return QTest::qExec(&test, argc, argv);
-}
+int main(int argc, char** argv) { return RunInOwnHome<SettingsTest>(argc, argv); }
 
 #include "settings_test.moc"

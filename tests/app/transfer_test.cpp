@@ -1,8 +1,8 @@
 // Export and import from the window's buttons, against an embedded database.
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
-#include <QElapsedTimer>
 #include <QTimer>
 #include <QtTest>
 #include <clocale>
@@ -20,12 +20,7 @@
 
 namespace {
 
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using testdb::ReadFile;
 
 std::int64_t CountLines(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -73,9 +68,9 @@ void VerifyBusy(TfrmMain& w, QPushButton* button) {
   QVERIFY(w.TransferRunning());
   QCOMPARE(button->text(), QStringLiteral("&Stop"));
   QVERIFY(button->isEnabled());
-  const QWidget* idle[] = {w.edtServerName, w.btnBrowseServer, w.edtDBFile,  w.btnBrowseDB,
-                           w.edtUserName,   w.edtPassword,     w.btnConnect, w.lbxTables,
-                           w.lbxFields,     w.btnExport,       w.btnImport,  w.btnExit,
+  const QWidget* idle[] = {w.edtServerName, w.btnBrowseServer, w.edtDBFile,   w.btnBrowseDB,
+                           w.edtUserName,   w.edtPassword,     w.btnConnect,  w.lbxTables,
+                           w.lbxFields,     w.btnExport,       w.btnImport,   w.btnExit,
                            w.edtFolder,     w.btnBrowseFolder, w.edtFilename, w.btnOptions};
   for (const QWidget* control : idle)
     if (control != button) QVERIFY2(!control->isEnabled(), qPrintable(control->objectName()));
@@ -245,12 +240,13 @@ class TransferTest : public QObject {
     ticker.stop();
     const qint64 took = clock.elapsed();
     longestGap = std::max(longestGap, took - lastTick);
-    qInfo("export of %d rows: %lld ms; longest pause of the event loop %lld ms", kLargeRows, took, longestGap);
+    qInfo("export of %d rows: %lld ms; longest pause of the event loop %lld ms", kLargeRows, took,
+          longestGap);
     QVERIFY2(longestGap < 100, qPrintable(QString::number(longestGap)));
     const std::string path = m_folder.string() + "/big.csv";
-    QCOMPARE(m_recorder.messages, std::vector<std::string>{std::to_string(kLargeRows) +
-                                                           " records of table 'BIG' has been exported into file '" +
-                                                           path + "'"});
+    QCOMPARE(m_recorder.messages,
+             std::vector<std::string>{std::to_string(kLargeRows) +
+                                      " records of table 'BIG' has been exported into file '" + path + "'"});
     QVERIFY(m_recorder.errors.empty());
     QCOMPARE(CountLines(path), std::int64_t(kLargeRows) + 1);
     QCOMPARE(TWindowState::Of(w), before);

@@ -2,23 +2,14 @@
 // quoting, and what a run left behind.
 #pragma once
 
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
+
+#include "common/test_database.h"
 
 namespace clitest {
 
-inline std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-inline void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
+using testdb::ReadFile;
+using testdb::WriteFile;
 
 // text as one word of a shell command line.
 inline std::string Quoted(const std::string& text) {

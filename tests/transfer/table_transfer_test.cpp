@@ -41,12 +41,7 @@ struct TMessageRecorder : IMessages {
   void ShowMessage(const std::string& text) override { texts.push_back(text); }
 };
 
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using testdb::ReadFile;
 
 void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
