@@ -143,7 +143,8 @@ std::string OptionsProblem(const TTransferOptions& options) {
     return "The NULL text may not hold the delimiter, a double quote or a line end.";
   if (!options.request.keyColumns.empty() && options.request.mode != TTransferRequest::TMode::mUpsert)
     return "A key names the columns an upsert matches; it needs the import mode upsert.";
-  if (dialect.byteOrderMark && (options.charSet.empty() ? LocaleCharSet() : options.charSet) != "UTF8")
+  if (dialect.byteOrderMark &&
+      !TakesByteOrderMark(options.charSet.empty() ? LocaleCharSet() : options.charSet))
     return "A byte order mark is written only in the character set UTF8.";
   return {};
 }
