@@ -494,12 +494,12 @@ void TfrmMain::btnOptionsClick() {
   m_optionsDialog = new TTransferOptionsDialog(m_options, Messages(), this);
   m_optionsDialog->setAttribute(Qt::WA_DeleteOnClose);
   connect(m_optionsDialog, &QDialog::accepted, this, [this, dialog = m_optionsDialog] {
-    const bool otherCharSet =
+    const bool nextConnect =
         dialog->Options().charSet != m_options.charSet || dialog->Options().role != m_options.role;
     m_options = dialog->Options();
     if (m_settings) SaveOptions(*m_settings, m_options);
     ShowOptionsInEffect();
-    if (otherCharSet && scnDatabase.Connected())
+    if (nextConnect && scnDatabase.Connected())
       Messages().ShowMessage("The character set and the role are used from the next connect on.");
   });
   m_optionsDialog->open();
