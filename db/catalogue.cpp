@@ -107,6 +107,21 @@ std::vector<TUniqueKey> UniqueKeys(TSQLConnection& connection, const std::string
   return keys;
 }
 
+std::optional<TTablePages> TablePages(TSQLConnection& connection, const std::string& tableName) {
+  TSQLCommand query(connection);
+  query.Prepare(
+      "SELECT R.RDB$RELATION_ID || ' ' || (SELECT MAX(P.RDB$PAGE_SEQUENCE) + 1 FROM RDB$PAGES P "
+      "WHERE P.RDB$RELATION_ID = R.RDB$RELATION_ID AND P.RDB$PAGE_TYPE = 4) "
+      "FROM RDB$RELATIONS R WHERE R.RDB$RELATION_NAME = ? AND R.RDB$VIEW_BLR IS NULL "
+      "AND R.RDB$EXTERNAL_FILE IS NULL AND COALESCE(R.RDB$RELATION_TYPE, 0) = 0");
+  query.SetText(1, tableName);
+  const std::vector<std::string> numbers = SplitList(query.ExecuteForText(), ' ');
+  if (numbers.size() != 2) return std::nullopt;
+  TTablePages pages{std::atoi(numbers[0].c_str()), std::atoll(numbers[1].c_str())};
+  if (pages.relation <= 0 || pages.pointerPages <= 0) return std::nullopt;
+  return pages;
+}
+
 namespace {
 
 // A column's declared type from its RDB$FIELDS entry (field type, subtype,

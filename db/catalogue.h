@@ -4,6 +4,7 @@
 // Failures are thrown as EDatabaseError.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <utility>
@@ -48,6 +49,15 @@ std::vector<std::pair<std::string, std::string>> DeclaredTypes(TSQLConnection& c
 // column name ("NONE" where none is).
 std::vector<std::pair<std::string, std::string>> TextBlobCharSets(TSQLConnection& connection,
                                                                   const std::string& tableName);
+
+// Where a table keeps its rows: its relation's number, and how many pointer
+// pages list its data pages. None for a view, a global temporary or an
+// external table, and a table that has no pages yet.
+struct TTablePages {
+  int relation = 0;
+  std::int64_t pointerPages = 0;
+};
+std::optional<TTablePages> TablePages(TSQLConnection& connection, const std::string& tableName);
 
 // A table or view of the database.
 struct TListedTable {

@@ -56,6 +56,13 @@ TSQLConnection::~TSQLConnection() {
 
 bool TSQLConnection::Connected() const { return m_connection != nullptr && m_state == csStateOpen; }
 
+std::int32_t TSQLConnection::IntegerOption(TConnectionOption option) const {
+  std::int32_t value = 0;
+  std::int32_t length = 0;
+  if (!Connected() || m_connection->getOption(option, &value, sizeof value, &length) != kSQLSuccess) return 0;
+  return value;
+}
+
 void TSQLConnection::SetConnected(bool value) {
   if (value == Connected()) return;
   if (value) {

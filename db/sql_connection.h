@@ -73,6 +73,11 @@ class TSQLConnection {
   // prepared statements.
   void SetConnected(bool value);
   TConnectionState ConnectionState() const { return m_state; }
+  // The database's page size in bytes and its on-disk structure's major
+  // version (12 for Firebird 3, 13 for 4 and 5), as the server told them
+  // at the connect; 0 when not connected.
+  std::int32_t PageSize() const { return IntegerOption(eConnPageSize); }
+  std::int32_t OdsVersion() const { return IntegerOption(eConnOdsVersion); }
 
   // Fills list with the names of the tables and views, as ListTables gives
   // them, connecting first when needed. A listing that cannot be had is
@@ -118,6 +123,7 @@ class TSQLConnection {
   friend class TSQLCommand;
 
   void Connect();
+  std::int32_t IntegerOption(TConnectionOption option) const;
   void Disconnect();
   // Gives back everything a connect made, without telling the driver to disconnect.
   void ReleaseDriverObjects();

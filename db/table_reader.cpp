@@ -55,10 +55,18 @@ TTableReader::TTableReader(TSQLDataSet& dataSet, const TSource& source)
       }
       CheckQueryColumns(m_names);
     } else {
+      m_tableName = source.table;
       std::string from = m_connection ? m_connection->QuoteObjectName(source.table) : source.table;
       if (!source.condition.empty()) from += " WHERE (" + source.condition + ")";
       const bool server = m_connection && NamesServer(m_connection->Params().Value("Database"));
-      if (server || source.choose) {
+      if (m_connection) {
+        try {
+          m_extent = TTableExtent::Measure(*m_connection, source.table);
+        } catch (const EDatabaseError&) {
+          // Read all the same; the bar shows rows without a share.
+        }
+      }
+      if (server || source.choose || m_extent) {
         OpenColumns(source, from, server);
       } else if (!source.condition.empty()) {
         OpenQuery("SELECT * FROM " + from);
@@ -68,7 +76,6 @@ TTableReader::TTableReader(TSQLDataSet& dataSet, const TSource& source)
         for (std::size_t i = 0; i < m_names.size(); ++i) m_column.push_back(static_cast<int>(i));
         m_longColumn.assign(m_names.size(), -1);
       }
-      if (m_dataSet.CommandType() != ctTable) m_countSql = "SELECT COUNT(*) FROM " + from;
     }
     dataSet.MoveFirst();
   } catch (...) {
@@ -114,15 +121,19 @@ void TTableReader::OpenColumns(const TSource& source, const std::string& from, b
   auto isBlob = [&](std::size_t i) { return kinds[i] == fkBlob || kinds[i] == fkMemo; };
   const bool inlineBlobs = server && std::any_of(chosen.begin(), chosen.end(), isBlob);
   m_longColumn.assign(chosen.size(), -1);
+  // Each row's key comes last, for the share read.
+  const std::string table = connection.QuoteObjectName(source.table);
+  const std::string key = m_extent ? ", " + table + ".RDB$DB_KEY" : "";
   if (!source.choose && !inlineBlobs) {
-    if (!filtered) {
+    if (!filtered && !m_extent) {
       OpenTable(m_dataSet, source.table);
     } else {
-      m_dataSet.SetCommandText("SELECT * FROM " + from);
+      m_dataSet.SetCommandText("SELECT " + table + ".*" + key + " FROM " + from);
       m_dataSet.SetActive(true);
     }
     m_names = names;
     for (std::size_t i = 0; i < m_names.size(); ++i) m_column.push_back(static_cast<int>(i));
+    m_keyColumn = names.size();
     return;
   }
   const std::string size = std::to_string(InlineBlobBytes());
@@ -156,8 +167,9 @@ void TTableReader::OpenColumns(const TSource& source, const std::string& from, b
     longOnes += ", CASE WHEN OCTET_LENGTH(" + name + ") > " + size + " THEN " + name + " END";
     m_longColumn[c] = longColumn++;
   }
-  m_dataSet.SetCommandText("SELECT " + select + longOnes + " FROM " + from);
+  m_dataSet.SetCommandText("SELECT " + select + longOnes + key + " FROM " + from);
   m_dataSet.SetActive(true);
+  m_keyColumn = static_cast<std::size_t>(longColumn);
 }
 
 void TTableReader::OpenQuery(const std::string& sql) {
@@ -185,80 +197,10 @@ TField* TTableReader::ImageField(std::size_t column) const {
   return m_images->ColumnField(static_cast<std::size_t>(m_longColumn[column]));
 }
 
-std::int64_t TTableReader::CountRows() {
-  if (m_countSql.empty()) return m_dataSet.CountRecords();
-  try {
-    TSQLDataSet counter(std::string(), m_connection);
-    counter.SetCommandText(m_countSql);
-    counter.SetActive(true);
-    return counter.AtEnd() ? 0 : counter.FieldAt(0).AsLargeInt();
-  } catch (const EDatabaseError&) {
-    // Read all the same, without a bar.
-    return 0;
-  }
-}
-
-std::unique_ptr<TRowCount> TTableReader::CountRowsAside() {
-  // A query runs once: counting its rows would run it a second time.
-  if (m_ofQuery) return nullptr;
-  // A snapshot others share is counted in, as it stands.
-  if (!m_ownTransaction) return std::make_unique<TRowCount>(CountRows());
-  const std::string sql =
-      m_countSql.empty() ? "SELECT COUNT(*) FROM " + m_connection->QuoteObjectName(m_dataSet.CommandText())
-                         : m_countSql;
-  return std::make_unique<TRowCount>(*this, *m_connection, sql);
-}
-
-TRowCount::TRowCount(TTableReader& reader, const TSQLConnection& like, std::string sql) : m_reader(&reader) {
-  auto connection = like.Like("scnCount");
-  m_thread = std::thread(
-      [this, connection = std::shared_ptr<TSQLConnection>(std::move(connection)), sql = std::move(sql)] {
-        std::optional<std::int64_t> rows;
-        try {
-          connection->SetConnected(true);
-          std::unique_lock lock(m_mutex);
-          if (!m_abandoned) {
-            m_counting = connection.get();
-            lock.unlock();
-            connection->StartTransaction(eTxnSnapshotReadOnly);
-            {
-              TSQLDataSet counter(std::string(), connection.get());
-              counter.SetCommandText(sql);
-              counter.SetActive(true);
-              rows = counter.AtEnd() ? 0 : counter.FieldAt(0).AsLargeInt();
-            }
-            connection->Rollback();
-          }
-        } catch (const std::exception&) {
-          // Counted in the reader's snapshot instead.
-        }
-        {
-          std::lock_guard lock(m_mutex);
-          m_counting = nullptr;
-          m_rows = rows;
-        }
-        try {
-          connection->SetConnected(false);
-        } catch (const std::exception&) {
-        }
-        m_ready.store(true, std::memory_order_release);
-      });
-}
-
-TRowCount::~TRowCount() {
-  if (!m_thread.joinable()) return;
-  {
-    std::lock_guard lock(m_mutex);
-    m_abandoned = true;
-    if (m_counting) m_counting->CancelOperation();
-  }
-  m_thread.join();
-}
-
-std::int64_t TRowCount::Get() {
-  if (m_thread.joinable()) m_thread.join();
-  if (!m_rows) m_rows = m_reader->CountRows();
-  return *m_rows;
+std::optional<double> TTableReader::ShareRead() {
+  if (!m_extent) return std::nullopt;
+  const TField* key = m_dataSet.ColumnField(m_keyColumn);
+  return key ? m_extent->Share(key->AsBytes()) : m_extent->Share({});
 }
 
 bool TTableReader::AtEnd() const { return m_dataSet.AtEnd(); }
@@ -268,6 +210,11 @@ void TTableReader::Next() { m_dataSet.MoveNext(); }
 void TTableReader::Close() {
   m_images.reset();
   m_dataSet.SetActive(false);
+  // The dataset is left naming the table read, as it would after opening it.
+  if (!m_tableName.empty()) {
+    m_dataSet.SetCommandType(ctTable);
+    m_dataSet.SetCommandText(m_tableName);
+  }
   if (m_ownTransaction && m_connection->InTransaction()) m_connection->Rollback();
   m_ownTransaction = false;
 }

@@ -2,31 +2,27 @@
 // Failures are thrown as EDatabaseError.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "base/exceptions.h"
 #include "db/fields.h"
+#include "db/table_extent.h"
 
 class TSQLConnection;
 class TSQLDataSet;
 class TRowImages;
-class TRowCount;
 
-// Reads every row of a table through a dataset, the count included, in one
-// snapshot transaction (or in the transaction the connection has open), so
-// that the rows are one consistent picture even while others write to the
-// table. Its column names and its rows come from the one statement it opens,
-// so they always agree. The dataset is made inactive and the snapshot ended
-// when the reader goes, also after a failure.
+// Reads every row of a table through a dataset, in one snapshot transaction
+// (or in the transaction the connection has open), so that the rows are one
+// consistent picture even while others write to the table. Its column names and its rows come from the one
+// statement it opens, so they always agree. The dataset is made inactive and the snapshot ended when the
+// reader goes, also after a failure.
 //
 // Through a server, every blob costs round trips of its own; so a blob
 // column travels inside the row as text when its value is short
@@ -71,12 +67,10 @@ class TTableReader {
   // The field holding column's value in the row last shown; null for a
   // column whose values cannot be read (an array). Ask again for each row.
   TField* ImageField(std::size_t column) const;
-  // The rows in the same snapshot; 0 when they cannot be counted.
-  std::int64_t CountRows();
-  // The rows counted while this reader fetches (see TRowCount): on a
-  // connection of their own when the reader has a snapshot of its own, else
-  // in the snapshot it shares, at once. Null for a query, which runs once.
-  std::unique_ptr<TRowCount> CountRowsAside();
+  // How much of the table the read has passed, from 0 to below 1, told by
+  // the page of the row last copied (see TTableExtent); none for a query, a
+  // view, or a table whose pages cannot be told.
+  std::optional<double> ShareRead();
   bool AtEnd() const;
   void Next();
   // Ends the reading: the dataset inactive, the snapshot rolled back (it
@@ -90,7 +84,7 @@ class TTableReader {
 
   TSQLDataSet& m_dataSet;
   TSQLConnection* m_connection;
-  std::string m_countSql;  // empty: the dataset counts the table
+  std::string m_tableName;  // empty for a query
   bool m_ownTransaction = false;
   bool m_ofQuery = false;
   std::vector<std::string> m_names;
@@ -98,40 +92,8 @@ class TTableReader {
   // its long values (the inline one holds null then); -1 for none.
   std::vector<int> m_column;
   std::vector<int> m_longColumn;
+  // Where the table's rows lie, and the column of each row's RDB$DB_KEY.
+  std::optional<TTableExtent> m_extent;
+  std::size_t m_keyColumn = 0;
   std::unique_ptr<TRowImages> m_images;
-};
-
-// The count of a reader's rows for a progress bar, taken on a connection of
-// its own while the reader fetches, so that a second scan of the table costs
-// the fetching no time. That connection's snapshot starts a moment after the
-// reader's, so the count may differ by rows others committed in between: a
-// bar clamps it, and the rows written are what the reader gives. When the
-// other connection cannot be had or cannot count, the count is taken in the
-// reader's own snapshot after all.
-class TRowCount {
- public:
-  explicit TRowCount(std::int64_t rows) : m_rows(rows) { m_ready = true; }
-  // Counts on a connection made as like is (with its settings and
-  // parameters) with sql; reader counts when that fails.
-  TRowCount(TTableReader& reader, const TSQLConnection& like, std::string sql);
-  // A count still running is cancelled and waited for.
-  ~TRowCount();
-  TRowCount(const TRowCount&) = delete;
-  TRowCount& operator=(const TRowCount&) = delete;
-
-  // The count has come (or failed); Get then waits no more.
-  bool Ready() const { return m_ready.load(std::memory_order_acquire); }
-  // Waits for the count; only on the reader's thread.
-  std::int64_t Get();
-
- private:
-  void Count(const TSQLConnection& like, const std::string& sql);
-
-  TTableReader* m_reader = nullptr;
-  std::optional<std::int64_t> m_rows;
-  std::atomic<bool> m_ready{false};
-  std::mutex m_mutex;
-  TSQLConnection* m_counting = nullptr;  // while it may be cancelled
-  bool m_abandoned = false;
-  std::thread m_thread;
 };

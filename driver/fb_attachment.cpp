@@ -96,19 +96,26 @@ SQLResult Attachment::Attach(const std::string& database, const std::string& use
 
 SQLResult Attachment::BindNewTypesAsText(Failure& error) {
   // Firebird 4 made the on-disk structure 13; a server of 3 refuses the
-  // statements below, so only a database of 13 or later is asked.
-  const unsigned char item = isc_info_ods_version;
-  unsigned char info[16] = {};
-  m_attachment->getInfo(m_status.Next(), 1, &item, sizeof info, info);
+  // statements below, so only a database of 13 or later is asked. The page
+  // size comes with it, for the reader of a table (see PageSize).
+  const unsigned char items[] = {isc_info_ods_version, isc_info_page_size};
+  unsigned char info[32] = {};
+  m_attachment->getInfo(m_status.Next(), sizeof items, items, sizeof info, info);
   if (m_status.Failed()) {
     error = StatusFailure(m_client, m_status);
     return kSQLServerError;
   }
-  if (info[0] != isc_info_ods_version) return kSQLSuccess;
-  const unsigned length = info[1] | (info[2] << 8);
-  unsigned ods = 0;
-  for (unsigned i = 0; i < length && i < 4; ++i) ods |= unsigned{info[3 + i]} << (8 * i);
-  if (ods < 13) return kSQLSuccess;
+  // Each item: its code, a length of two bytes and a little-endian number.
+  for (unsigned at = 0; at + 3 <= sizeof info && info[at] != isc_info_end;) {
+    const unsigned length = info[at + 1] | (info[at + 2] << 8);
+    if (at + 3 + length > sizeof info) break;
+    unsigned value = 0;
+    for (unsigned i = 0; i < length && i < 4; ++i) value |= unsigned{info[at + 3 + i]} << (8 * i);
+    if (info[at] == isc_info_ods_version) m_ods = value;
+    if (info[at] == isc_info_page_size) m_pageSize = value;
+    at += 3 + length;
+  }
+  if (m_ods < 13) return kSQLSuccess;
 
   // The texts are exact: every digit of an INT128, a NUMERIC(38,4) or a
   // DECFLOAT(34), and a zone as it was given ("Europe/Berlin", "+05:30").

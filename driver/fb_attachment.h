@@ -60,6 +60,10 @@ class Attachment {
   // DECFLOAT, times and time stamps with a zone) as VARCHARs of their exact
   // texts, and takes them back as texts.
   bool NewTypesAsText() const { return m_newTypesAsText; }
+  // The database's on-disk structure (12 for Firebird 3, 13 for 4 and 5)
+  // and the size of its pages in bytes; 0 when the server did not say.
+  unsigned OdsVersion() const { return m_ods; }
+  unsigned PageSize() const { return m_pageSize; }
 
   // Starts a transaction with the lock wait of the settings and their
   // isolation, or the one given (0 read committed, 1 snapshot).
@@ -94,6 +98,8 @@ class Attachment {
   Firebird::ITransaction* m_shared = nullptr;
   std::vector<Statement*> m_statements;
   bool m_newTypesAsText = false;
+  unsigned m_ods = 0;
+  unsigned m_pageSize = 0;
 };
 
 // A transaction that is rolled back unless it was committed.

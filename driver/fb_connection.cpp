@@ -186,6 +186,14 @@ SQLResult Connection::getOption(TConnectionOption option, void* buffer, std::int
     case eConnTimeout:
       status = PutInteger(m_settings.timeoutSeconds, buffer, bufferSize, length);
       break;
+    case eConnPageSize:
+      status = PutInteger(m_attachment ? static_cast<std::int32_t>(m_attachment->PageSize()) : 0, buffer,
+                          bufferSize, length);
+      break;
+    case eConnOdsVersion:
+      status = PutInteger(m_attachment ? static_cast<std::int32_t>(m_attachment->OdsVersion()) : 0, buffer,
+                          bufferSize, length);
+      break;
     default:
       return Fail(kNotSupported, "Unknown connection option " + std::to_string(option));
   }

@@ -56,6 +56,8 @@ enum TConnectionOption : std::uint16_t {
   eConnTrimChar = 25,             // integer, yes/no
   eConnCustomString = 31,         // text
   eConnTimeout = 32,              // integer (seconds)
+  eConnPageSize = 33,             // get: integer, the database's page size in bytes; 0 when not connected
+  eConnOdsVersion = 34,           // get: integer, its on-disk structure's major version; 0 when not connected
 };
 
 // Isolation of a transaction started with ISQLConnection::startTransaction.

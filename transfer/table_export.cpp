@@ -213,19 +213,16 @@ TTransferResult ExportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
     }
     progress.SetPosition(10);
 
-    // The count comes from a second scan of the table, made while the rows
-    // are fetched; the bar moves once it is known, from the first row on. A
-    // query has no count: its rows are shown as they come, without a total.
-    const std::unique_ptr<TRowCount> count = table.CountRowsAside();
-    std::int64_t recordCount = -1;
-    std::int64_t shown = 0;
-    auto showRows = [&](std::int64_t upTo) {
-      for (; shown < upTo; ++shown) {
-        // Rows committed after the count was taken never carry the bar past 100.
-        if (recordCount > 0) {
-          progress.SetPosition(static_cast<int>(10 + 90 * std::min(shown + 1, recordCount) / recordCount));
-          progress.SetRowsDone(shown + 1);
-        }
+    // The bar follows the share of the table's pages passed, so that the
+    // table is read once, without counting its rows first; it reaches 100
+    // when the last row is written. A query (or a table whose pages cannot
+    // be told) shows its rows as they come, the bar waiting at 10.
+    auto showRow = [&](std::int64_t rows) {
+      if (const std::optional<double> share = table.ShareRead()) {
+        progress.SetPosition(10 + static_cast<int>(90 * *share));
+        progress.SetRowsDone(rows);
+      } else if (rows % 1024 == 0) {
+        progress.SetRowsDone(rows);
       }
     };
 
@@ -259,26 +256,17 @@ TTransferResult ExportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
       while (!table.AtEnd()) {
         if (progress.StopRequested()) return stopHere();
         table.CopyRow(batch->images.data() + batch->rows * imageSize);
+        showRow(fetched + 1);
         if (++batch->rows == batchRows) {
           pipe.Send(*batch);
           batch = take();
         }
         table.Next();
         ++fetched;
-        if (!count) {
-          if (fetched % 1024 == 0) progress.SetRowsDone(fetched);
-          continue;
-        }
-        if (recordCount < 0 && count->Ready()) recordCount = count->Get();
-        if (recordCount >= 0) showRows(fetched);
       }
     } catch (const EDatabaseError& failure) {
       if (progress.StopRequested()) throw;
       throw rowFailure(failure);
-    }
-    if (count) {
-      if (recordCount < 0) recordCount = count->Get();
-      showRows(fetched);
     }
     if (progress.StopRequested()) return stopHere();
     if (batch->rows > 0) pipe.Send(*batch);

@@ -86,7 +86,7 @@ class TestDatabase {
  public:
   explicit TestDatabase(bool throughServer = false, const std::string& setupSql = {})
       : TestDatabase(throughServer ? TServerKind::kServer : TServerKind::kEmbedded, setupSql) {}
-  TestDatabase(TServerKind kind, const std::string& setupSql)
+  TestDatabase(TServerKind kind, const std::string& setupSql, int pageSize = 8192)
       : m_dir(kind == TServerKind::kFirebird4 ? MakeTempDir("vp-db", Firebird4Root() + "/tmp")
                                               : MakeTempDir("vp-db")),
         m_path(kind == TServerKind::kFirebird4 ? (m_dir.string().substr(Firebird4Root().size()) + "/test.fdb")
@@ -97,8 +97,8 @@ class TestDatabase {
     // The server may run as another user: let it reach the folder.
     std::filesystem::permissions(m_dir, std::filesystem::perms::all);
     try {
-      RunIsql("CREATE DATABASE '" + Connect() + "' USER 'SYSDBA' PASSWORD '" + Password() +
-              "' PAGE_SIZE 8192 DEFAULT CHARACTER SET NONE;\n" + setupSql + "\nCOMMIT;\n");
+      RunIsql("CREATE DATABASE '" + Connect() + "' USER 'SYSDBA' PASSWORD '" + Password() + "' PAGE_SIZE " +
+              std::to_string(pageSize) + " DEFAULT CHARACTER SET NONE;\n" + setupSql + "\nCOMMIT;\n");
     } catch (...) {
       std::error_code ignored;
       std::filesystem::remove_all(m_dir, ignored);

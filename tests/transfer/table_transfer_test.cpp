@@ -143,27 +143,6 @@ TEST_P(TableTransferTest, ExportOfAnEmptyTableWritesTheHeaderOnlyAndReplacesAnEa
   EXPECT_EQ(progress.positions, (std::vector<int>{0, 10, 100}));
 }
 
-TEST_P(TableTransferTest, ExportMovesTheBarWithTheRowsWritten) {
-  MakeDatabase(std::string(kCustomerSql) +
-               "SET TERM ^;\n"
-               "EXECUTE BLOCK AS DECLARE I INTEGER = 1; BEGIN WHILE (I <= 200) DO BEGIN "
-               "INSERT INTO CUSTOMER VALUES (:I, 'n', NULL); I = I + 1; END END^\n"
-               "SET TERM ;^\n");
-  // The rows are counted on a second connection; when none can be had (its
-  // database is gone from the parameters here), in the export's own snapshot.
-  for (const bool secondConnection : {true, false}) {
-    SCOPED_TRACE(secondConnection ? "second connection" : "no second connection");
-    if (!secondConnection) connection.Params().SetValue("Database", (folder / "missing.fdb").string());
-    progress.positions.clear();
-    EXPECT_EQ(Export("CUSTOMER"), 200);
-    ASSERT_EQ(progress.positions.size(), 203u);
-    EXPECT_EQ(progress.positions[2], 10);    // 10 + 90 * 1 / 200
-    EXPECT_EQ(progress.positions[101], 55);  // after 100 of 200 rows
-    EXPECT_EQ(progress.positions[201], 100);
-    EXPECT_TRUE(std::is_sorted(progress.positions.begin(), progress.positions.end()));
-  }
-}
-
 TEST_P(TableTransferTest, AFileThatCannotBeCreatedEndsTheExportBeforeAnyRow) {
   MakeDatabase(kCustomerSql);
   TTransferRequest request = Request("CUSTOMER");
