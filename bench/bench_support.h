@@ -261,8 +261,9 @@ long RawFetch(const FbClient& client, const std::string& path, const std::string
 
 // The same read through the client's interfaces (IResultSet::fetchNext,
 // one message a row), which the driver's cursors use.
+// withKey: each row's RDB$DB_KEY too, as an export of a table reads it.
 inline long RawFetchNext(const FbClient& client, const std::string& path, const std::string& password,
-                         const std::string& table) {
+                         const std::string& table, bool withKey = false) {
   using namespace Firebird;
   IMaster* master = client.masterInterface();
   ThrowStatusWrapper status(master->getStatus());
@@ -272,13 +273,14 @@ inline long RawFetchNext(const FbClient& client, const std::string& path, const 
     IXpbBuilder* dpb = master->getUtilInterface()->getXpbBuilder(&status, IXpbBuilder::DPB, nullptr, 0);
     dpb->insertString(&status, isc_dpb_user_name, "SYSDBA");
     dpb->insertString(&status, isc_dpb_password, password.c_str());
-    IAttachment* attachment =
-        provider->attachDatabase(&status, path.c_str(), dpb->getBufferLength(&status), dpb->getBuffer(&status));
+    IAttachment* attachment = provider->attachDatabase(&status, path.c_str(), dpb->getBufferLength(&status),
+                                                       dpb->getBuffer(&status));
     dpb->dispose();
     const unsigned char tpb[] = {isc_tpb_version3, isc_tpb_read, isc_tpb_read_committed, isc_tpb_rec_version,
                                  isc_tpb_wait};
     ITransaction* transaction = attachment->startTransaction(&status, sizeof tpb, tpb);
-    const std::string sql = "select * from " + table;
+    const std::string sql =
+        withKey ? "select " + table + ".*, " + table + ".rdb$db_key from " + table : "select * from " + table;
     IStatement* statement =
         attachment->prepare(&status, transaction, 0, sql.c_str(), 3, IStatement::PREPARE_PREFETCH_METADATA);
     IMessageMetadata* metadata = statement->getOutputMetadata(&status);

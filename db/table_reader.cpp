@@ -66,16 +66,7 @@ TTableReader::TTableReader(TSQLDataSet& dataSet, const TSource& source)
           // Read all the same; the bar shows rows without a share.
         }
       }
-      if (server || source.choose || m_extent) {
-        OpenColumns(source, from, server);
-      } else if (!source.condition.empty()) {
-        OpenQuery("SELECT * FROM " + from);
-      } else {
-        OpenTable(dataSet, source.table);
-        m_names = dataSet.ColumnNames();
-        for (std::size_t i = 0; i < m_names.size(); ++i) m_column.push_back(static_cast<int>(i));
-        m_longColumn.assign(m_names.size(), -1);
-      }
+      OpenTableRows(source, from, server);
     }
     dataSet.MoveFirst();
   } catch (...) {
@@ -95,23 +86,37 @@ TTableReader::~TTableReader() {
   }
 }
 
-// The columns are read off a statement that gives no row, and the chosen
-// ones selected by name. Through a server, a blob column is selected twice:
-// as text where its value is short, as a blob where it is long.
-void TTableReader::OpenColumns(const TSource& source, const std::string& from, bool server) {
-  TSQLConnection& connection = *m_connection;
-  const bool filtered = !source.condition.empty();
-  m_dataSet.SetActive(false);
-  m_dataSet.SetCommandType(ctQuery);
-  m_dataSet.SetCommandText("SELECT * FROM " + from + (filtered ? " AND " : " WHERE ") + "1 = 0");
-  m_dataSet.SetActive(true);
-  const std::vector<std::string> names = m_dataSet.ColumnNames();
+// The rows are read by the statement that selects them all, with each
+// row's key when the share read can be told; its columns say what else is
+// needed. Only when columns are chosen, or blobs are to travel inside their
+// rows (through a server), is it replaced by one that names its columns: a
+// blob column is then selected twice, as text where its value is short, as a
+// blob where it is long.
+void TTableReader::OpenTableRows(const TSource& source, const std::string& from, bool server) {
+  const std::string table = TSQLConnection::QuoteObjectName(source.table);
+  const std::string key = m_extent ? ", " + table + ".RDB$DB_KEY" : "";
+  auto open = [this](const std::string& sql) {
+    m_dataSet.SetActive(false);
+    m_dataSet.SetCommandType(ctQuery);
+    m_dataSet.SetCommandText(sql);
+    m_dataSet.SetActive(true);
+  };
+  if (source.choose) {
+    // Columns are chosen before a row is read: one left out may hold what
+    // cannot be read.
+    open("SELECT * FROM " + from + (source.condition.empty() ? " WHERE " : " AND ") + "1 = 0");
+  } else if (key.empty() && source.condition.empty()) {
+    OpenTable(m_dataSet, source.table);
+  } else {
+    open("SELECT " + table + ".*" + key + " FROM " + from);
+  }
+  std::vector<std::string> names = m_dataSet.ColumnNames();
+  if (!key.empty() && !source.choose) names.pop_back();
   std::vector<std::optional<TFieldKind>> kinds;
   for (std::size_t i = 0; i < names.size(); ++i) {
     TField* field = m_dataSet.ColumnField(i);
     kinds.push_back(field ? std::optional(field->Kind()) : std::nullopt);
   }
-  m_dataSet.SetActive(false);
   std::vector<std::size_t> chosen;
   if (source.choose) {
     chosen = source.choose(names);
@@ -121,21 +126,14 @@ void TTableReader::OpenColumns(const TSource& source, const std::string& from, b
   auto isBlob = [&](std::size_t i) { return kinds[i] == fkBlob || kinds[i] == fkMemo; };
   const bool inlineBlobs = server && std::any_of(chosen.begin(), chosen.end(), isBlob);
   m_longColumn.assign(chosen.size(), -1);
-  // Each row's key comes last, for the share read.
-  const std::string table = connection.QuoteObjectName(source.table);
-  const std::string key = m_extent ? ", " + table + ".RDB$DB_KEY" : "";
   if (!source.choose && !inlineBlobs) {
-    if (!filtered && !m_extent) {
-      OpenTable(m_dataSet, source.table);
-    } else {
-      m_dataSet.SetCommandText("SELECT " + table + ".*" + key + " FROM " + from);
-      m_dataSet.SetActive(true);
-    }
     m_names = names;
     for (std::size_t i = 0; i < m_names.size(); ++i) m_column.push_back(static_cast<int>(i));
     m_keyColumn = names.size();
     return;
   }
+  m_dataSet.SetActive(false);
+  TSQLConnection& connection = *m_connection;
   const std::string size = std::to_string(InlineBlobBytes());
   // Text is cast in the set the column holds it in, so that the server has
   // nothing to convert (or refuse) before the value reaches the connection's set.
@@ -151,7 +149,7 @@ void TTableReader::OpenColumns(const TSource& source, const std::string& from, b
   int longColumn = static_cast<int>(chosen.size());
   for (std::size_t c = 0; c < chosen.size(); ++c) {
     const std::size_t i = chosen[c];
-    const std::string name = connection.QuoteObjectName(names[i]);
+    const std::string name = TSQLConnection::QuoteObjectName(names[i]);
     if (!select.empty()) select += ", ";
     m_names.push_back(names[i]);
     m_column.push_back(static_cast<int>(c));
@@ -167,8 +165,7 @@ void TTableReader::OpenColumns(const TSource& source, const std::string& from, b
     longOnes += ", CASE WHEN OCTET_LENGTH(" + name + ") > " + size + " THEN " + name + " END";
     m_longColumn[c] = longColumn++;
   }
-  m_dataSet.SetCommandText("SELECT " + select + longOnes + key + " FROM " + from);
-  m_dataSet.SetActive(true);
+  open("SELECT " + select + longOnes + key + " FROM " + from);
   m_keyColumn = static_cast<std::size_t>(longColumn);
 }
 

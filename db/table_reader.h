@@ -79,7 +79,7 @@ class TTableReader {
 
  private:
   // from: the table's name as the server reads it, with its WHERE when filtered.
-  void OpenColumns(const TSource& source, const std::string& from, bool server);
+  void OpenTableRows(const TSource& source, const std::string& from, bool server);
   void OpenQuery(const std::string& sql);
 
   TSQLDataSet& m_dataSet;
