@@ -32,9 +32,6 @@ class TTableExtent {
   // dbKey: from 0 to below 1, never less than the share given before. A key
   // of another table (or of another form) leaves the share as it was.
   double Share(std::string_view dbKey);
-  // The data pages the table is estimated to have: at least one, and more
-  // once a row has been seen beyond them.
-  std::int64_t Pages() const { return m_pages; }
 
  private:
   TTableExtent(int relation, std::int64_t recordsPerPage, std::int64_t pages)
@@ -42,6 +39,6 @@ class TTableExtent {
 
   int m_relation;
   std::int64_t m_recordsPerPage;
-  std::int64_t m_pages;
+  std::int64_t m_pages;  // found by the search; more once a row lies beyond them
   double m_share = 0;
 };

@@ -41,7 +41,6 @@ TTableReader::TTableReader(TSQLDataSet& dataSet, const TSource& source)
   try {
     if (!source.query.empty()) {
       OpenQuery(source.query);
-      m_ofQuery = true;
       if (source.choose) {
         // A query's rows come whole; only the chosen columns are read.
         const std::vector<std::string> names = std::move(m_names);

@@ -86,7 +86,6 @@ class TTableReader {
   TSQLConnection* m_connection;
   std::string m_tableName;  // empty for a query
   bool m_ownTransaction = false;
-  bool m_ofQuery = false;
   std::vector<std::string> m_names;
   // Per column its dataset column, and for a blob read inline the column of
   // its long values (the inline one holds null then); -1 for none.
