@@ -203,17 +203,6 @@ void TSQLConnection::Disconnect() {
   m_driver = nullptr;
 }
 
-std::unique_ptr<TSQLConnection> TSQLConnection::Like(std::string name) const {
-  auto like = std::make_unique<TSQLConnection>(std::move(name));
-  like->m_connectionName = m_connectionName;
-  like->m_driverName = m_driverName;
-  like->m_libraryName = m_libraryName;
-  like->m_getDriverFunc = m_getDriverFunc;
-  like->m_vendorLib = m_vendorLib;
-  like->m_params = m_params;
-  return like;
-}
-
 std::unique_ptr<TSQLStatement> TSQLConnection::NewStatement() {
   EnsureConnected();
   ISQLCommand* command = nullptr;

@@ -65,8 +65,6 @@ class TSQLConnection {
 
   // True only while a driver connection is held and the state is open.
   bool Connected() const;
-  // A connection not yet connected, with this one's settings and parameters.
-  std::unique_ptr<TSQLConnection> Like(std::string name) const;
   // Connects or disconnects; setting the value it already has does nothing.
   // A failed connect throws, leaves the state closed and Params as they were.
   // Disconnecting closes every dataset of the connection and drops their
