@@ -55,10 +55,8 @@ const char* const kRows =
 class CliTest : public ::testing::TestWithParam<testdb::TServerKind> {
  protected:
   void SetUp() override {
-    if (GetParam() == testdb::TServerKind::kServer && testdb::Server().empty())
-      GTEST_SKIP() << "FB_TEST_SERVER is not set";
-    if (GetParam() == testdb::TServerKind::kFirebird4 && testdb::Firebird4Server().empty())
-      GTEST_SKIP() << "FB4_TEST_SERVER is not set (scripts/fb4server.sh starts one)";
+    if (const std::string missing = testdb::MissingServer(GetParam()); !missing.empty())
+      GTEST_SKIP() << missing;
     source = std::make_unique<testdb::TestDatabase>(
         GetParam(),
         std::string("CREATE TABLE SOURCE ") + kEveryType + ";\nCREATE TABLE COPY " + kEveryType +
@@ -126,11 +124,7 @@ class CliTest : public ::testing::TestWithParam<testdb::TServerKind> {
 INSTANTIATE_TEST_SUITE_P(Firebird, CliTest,
                          ::testing::Values(testdb::TServerKind::kEmbedded, testdb::TServerKind::kServer,
                                            testdb::TServerKind::kFirebird4),
-                         [](const auto& info) {
-                           return info.param == testdb::TServerKind::kEmbedded ? "Embedded"
-                                  : info.param == testdb::TServerKind::kServer ? "Server"
-                                                                               : "Firebird4";
-                         });
+                         [](const auto& info) { return testdb::KindName(info.param); });
 
 TEST_P(CliTest, ExportEqualsTheWindowsExportByteForByte) {
   for (const char* locale : {"en_GB.UTF-8", "de_DE.UTF-8"}) {

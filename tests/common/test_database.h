@@ -78,6 +78,18 @@ inline std::string RunIsql(const std::string& script, const std::string& databas
 
 enum class TServerKind { kEmbedded, kServer, kFirebird4 };
 
+// A test's name for a server kind, and why a test on it is skipped here
+// ("" when the server is there).
+inline const char* KindName(TServerKind kind) {
+  return kind == TServerKind::kEmbedded ? "Embedded" : kind == TServerKind::kServer ? "Server" : "Firebird4";
+}
+inline std::string MissingServer(TServerKind kind) {
+  if (kind == TServerKind::kServer && Server().empty()) return "FB_TEST_SERVER is not set";
+  if (kind == TServerKind::kFirebird4 && Firebird4Server().empty())
+    return "FB4_TEST_SERVER is not set (scripts/fb4server.sh starts one)";
+  return {};
+}
+
 // A database file made fresh for one test, removed again at the end.
 // Connect() is what the program would be given: "host:path" through the
 // server, or the path alone (embedded). On the Firebird 4 server Path() is

@@ -34,10 +34,8 @@ struct TNoMessages : IMessages {
 class ExportProgressTest : public ::testing::TestWithParam<testdb::TServerKind> {};
 
 TEST_P(ExportProgressTest, TheBarFollowsTheRowsWithoutCountingThem) {
-  if (GetParam() == testdb::TServerKind::kServer && testdb::Server().empty())
-    GTEST_SKIP() << "FB_TEST_SERVER is not set";
-  if (GetParam() == testdb::TServerKind::kFirebird4 && testdb::Firebird4Server().empty())
-    GTEST_SKIP() << "FB4_TEST_SERVER is not set (scripts/fb4server.sh starts one)";
+  if (const std::string missing = testdb::MissingServer(GetParam()); !missing.empty())
+    GTEST_SKIP() << missing;
   // Rows of about 150 bytes that do not compress, on small pages: the table
   // takes several pointer pages.
   const testdb::TestDatabase database(
@@ -108,10 +106,6 @@ TEST_P(ExportProgressTest, TheBarFollowsTheRowsWithoutCountingThem) {
 INSTANTIATE_TEST_SUITE_P(Firebird, ExportProgressTest,
                          ::testing::Values(testdb::TServerKind::kEmbedded, testdb::TServerKind::kServer,
                                            testdb::TServerKind::kFirebird4),
-                         [](const auto& info) {
-                           return info.param == testdb::TServerKind::kEmbedded ? "Embedded"
-                                  : info.param == testdb::TServerKind::kServer ? "Server"
-                                                                               : "Firebird4";
-                         });
+                         [](const auto& info) { return testdb::KindName(info.param); });
 
 }  // namespace
