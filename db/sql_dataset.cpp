@@ -36,7 +36,6 @@ struct TSQLDataSet::Impl {
   bool active = false;
   bool atEnd = true;
   bool onFirstRow = false;
-  std::int64_t recordCount = -1;  // -1: none cached
   std::size_t lookupHint = 0;     // where the last name lookup matched
 };
 
@@ -77,7 +76,6 @@ void TSQLDataSet::SetCommandType(TSQLCommandType value) {
   CheckClosed();
   m_commandType = value;
   m_commandText.clear();
-  m_impl->recordCount = -1;
   DropStatement();
 }
 
@@ -87,7 +85,6 @@ void TSQLDataSet::SetCommandText(const std::string& value) {
   if (text == m_commandText) return;
   CheckClosed();
   m_commandText = std::move(text);
-  m_impl->recordCount = -1;
   DropStatement();
 }
 
@@ -118,7 +115,6 @@ ISQLCursor* TSQLDataSet::Execute() {
 
   ISQLCommand* command = m_impl->statement->Command();
   ISQLCursor* cursor = nullptr;
-  m_impl->recordCount = -1;
   SQLResult status = command->execute(&cursor);
   TDriverPtr<ISQLCursor> owned(cursor);
   CheckStatus(status, command, m_lastError);
@@ -276,25 +272,6 @@ TField& TSQLDataSet::FieldNamed(const std::string& name) {
     }
   }
   Fail("Field '" + name + "' not found");
-}
-
-std::int64_t TSQLDataSet::CountRecords() {
-  if (m_impl->recordCount != -1) return m_impl->recordCount;
-  TSQLConnection& connection = Connection();
-  connection.EnsureConnected();
-  if (m_commandText.empty()) throw EDatabaseError(kMissingCommand);
-  if (m_commandType != ctTable) throw EDatabaseError(kNotSupported);
-
-  TSQLDataSet counter(std::string(), &connection);
-  counter.SetCommandText("select count(*) from " + connection.QuoteObjectName(m_commandText));
-  std::int64_t count = -1;
-  if (ISQLCursor* cursor = counter.Execute()) {
-    counter.OpenCursor(cursor);
-    if (!counter.AtEnd() && counter.NumberOfFields() > 0) count = counter.FieldAt(0).AsLargeInt();
-  }
-  if (count < 0) throw EDatabaseError(kNotSupported);
-  m_impl->recordCount = count;
-  return count;
 }
 
 TRowImages::TRowImages(TSQLDataSet& dataSet) : m_dataSet(dataSet) {

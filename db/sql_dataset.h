@@ -73,11 +73,6 @@ class TSQLDataSet {
   // "Field '%s' not found".
   TField& FieldNamed(const std::string& name);
 
-  // Rows of the table in table mode; one count query per open, then cached.
-  // A failing count query throws the server's words; throws "Driver Error:
-  // Operation Not Supported" when no count comes back (and in query mode).
-  std::int64_t CountRecords();
-
   const std::string& LastError() const { return m_lastError; }
 
  private:

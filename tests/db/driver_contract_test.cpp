@@ -255,7 +255,7 @@ TEST_F(FakeDriverTest, DisconnectClosesDatasetsAndReleasesTheirStatements) {
   TFakeResult table;
   table.columns = {FakeColumn("ID", fldINT32)};
   table.rows = {{FakeInteger(1)}};
-  AddTable("T", table, 1);
+  AddTable("T", table);
   TSQLDataSet open("sdsTable", &connection);
   open.SetCommandText("select * from T");
   TSQLDataSet closed("other", &connection);
@@ -490,61 +490,7 @@ TEST_F(FakeDriverTest, AFailedListingLeavesTheListAsItWas) {
   EXPECT_EQ(Fake().liveCursors, 0);
 }
 
-TEST_F(FakeDriverTest, ACountThatFailsSaysWhyAndOneThatNeverCameIsNotSupported) {
-  const std::string notSupported = "Driver Error: Operation Not Supported";
-  const std::string serverWords = "Dynamic SQL Error\nTable unknown\nT";
-  struct Case {
-    const char* name;
-    std::function<void(TFakeDriverState&)> arrange;
-    std::string expected;
-  };
-  const Case cases[] = {
-      {"no row", [](TFakeDriverState& fake) { fake.results["select count(*) from T"].rows.clear(); },
-       notSupported},
-      {"negative count",
-       [](TFakeDriverState& fake) { fake.results["select count(*) from T"].rows = {{FakeInteger(-1)}}; },
-       notSupported},
-      {"no cursor", [](TFakeDriverState& fake) { fake.results.erase("select count(*) from T"); },
-       notSupported},
-      {"prepare refused", [](TFakeDriverState& fake) { fake.prepareStatus = 255; }, serverWords},
-      {"execution refused", [](TFakeDriverState& fake) { fake.executeStatus = 255; }, serverWords},
-      {"fetch failed", [](TFakeDriverState& fake) { fake.nextFailsAfterRows = 0; }, serverWords},
-  };
-  TFakeResult table;
-  table.columns = {FakeColumn("ID", fldINT32)};
-  for (const Case& c : cases) {
-    Fake() = TFakeDriverState{};
-    Fake().errorText = serverWords;
-    AddTable("T", table, 5);
-    c.arrange(Fake());
-    TSQLDataSet dataSet("sdsTable", &connection);
-    dataSet.SetCommandType(ctTable);
-    dataSet.SetCommandText("T");
-    EXPECT_EQ(FailureText([&] { dataSet.CountRecords(); }), c.expected) << c.name;
-    EXPECT_EQ(Fake().liveCommands, 0) << c.name;
-    EXPECT_EQ(Fake().liveCursors, 0) << c.name;
-
-    // Nothing of the failure is cached: a count that comes back is taken.
-    Fake() = TFakeDriverState{};
-    AddTable("T", table, 5);
-    EXPECT_EQ(dataSet.CountRecords(), 5) << c.name;
-    connection.SetConnected(false);
-  }
-
-  TSQLDataSet query("sdsTable", &connection);
-  query.SetCommandText("select * from T");
-  EXPECT_EQ(FailureText([&] { query.CountRecords(); }), notSupported);
-}
-
-TEST_F(FakeDriverTest, CountsBeyond32BitsComeBackWhole) {
-  TFakeResult table;
-  table.columns = {FakeColumn("ID", fldINT32)};
-  AddTable("T", table, 3'000'000'000);
-  TSQLDataSet dataSet("sdsTable", &connection);
-  dataSet.SetCommandType(ctTable);
-  dataSet.SetCommandText("T");
-  EXPECT_EQ(dataSet.CountRecords(), 3'000'000'000);
-
+TEST_F(FakeDriverTest, RowsAffectedBeyond32BitsComeBackWhole) {
   TSQLCommand remove(connection);
   remove.Prepare("delete from T");
   Fake().rowsAffected = 5'000'000'000u;

@@ -88,13 +88,9 @@ class FakeDriverTest : public ::testing::Test {
     return lines;
   }
 
-  // A one-table result for " select * from <name>" and its count.
-  void AddTable(const std::string& quotedName, TFakeResult result, std::int64_t count) {
+  // A one-table result for " select * from <name>".
+  void AddTable(const std::string& quotedName, TFakeResult result) {
     Fake().results[" select * from " + quotedName] = std::move(result);
-    TFakeResult countResult;
-    countResult.columns = {FakeColumn("COUNT", fldINT64)};
-    countResult.rows = {{FakeInteger(count)}};
-    Fake().results["select count(*) from " + quotedName] = countResult;
   }
 
   TSQLConnection connection{"scnDatabase"};
