@@ -217,17 +217,16 @@ TTransferResult ExportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
     // table is read once, without counting its rows first; it reaches 100
     // when the last row is written. A query (or a table whose pages cannot
     // be told) shows its rows as they come, the bar waiting at 10.
-    // The page is asked for every so many rows: the bar moves by pages.
+    // The bar is told every so many rows: it moves by pages, and a display
+    // need not be asked to draw a row at a time.
     const bool shared = table.ShareRead().has_value();
-    int position = 10;
     auto showRow = [&](std::int64_t rows) {
       if (!shared) {
         if (rows % 1024 == 0) progress.SetRowsDone(rows);
-        return;
+      } else if (rows % 64 == 1) {
+        progress.SetPosition(10 + static_cast<int>(90 * table.ShareRead().value_or(0)));
+        progress.SetRowsDone(rows);
       }
-      if (rows % 64 == 1) position = 10 + static_cast<int>(90 * table.ShareRead().value_or(0));
-      progress.SetPosition(position);
-      progress.SetRowsDone(rows);
     };
 
     // Each row is copied here as it was fetched, on the caller's thread,

@@ -303,15 +303,17 @@ TEST_P(TableTransferTest, ExportIsOneSnapshotWhileOthersInsert) {
                "EXECUTE BLOCK AS DECLARE I INTEGER = 1; BEGIN WHILE (I <= 300) DO BEGIN "
                "INSERT INTO CUSTOMER VALUES (:I, 'n', NULL); I = I + 1; END END^\n"
                "SET TERM ;^\n");
+  // Asked between rows: another connection commits a row each time.
   struct TInserting : TProgressRecorder {
     TSQLConnection other{"other"};
     int next = 1000;
-    void SetPosition(int position) override {
-      TProgressRecorder::SetPosition(position);
-      if (positions.size() < 3 || positions.size() > 200) return;
+    int asked = 0;
+    bool StopRequested() override {
+      if (++asked < 3 || asked > 200) return false;
       TSQLCommand insert(other);
       insert.Prepare("INSERT INTO CUSTOMER VALUES (" + std::to_string(next++) + ", 'new', NULL)");
       insert.Run();
+      return false;
     }
   } inserting;
   inserting.other.Params() = connection.Params();
