@@ -1,6 +1,8 @@
 #include "db/table_extent.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <utility>
 
 #include "db/catalogue.h"
 #include "db/sql_command.h"
@@ -17,19 +19,6 @@ namespace {
 constexpr std::int64_t DataPagesPerPointerPage(std::int64_t pageSize) { return (pageSize - 32) * 8 / 40; }
 constexpr std::int64_t RecordsPerDataPage(std::int64_t pageSize) { return (pageSize - 28) / 17; }
 
-// RDB$DB_KEY of a table's row: the relation's number in two bytes, the top
-// byte of the row's number, a byte unused, and the row's number's lower four
-// bytes; both numbers low byte first, the row's number counted from 1.
-std::string KeyOf(int relation, std::int64_t record) {
-  const std::uint64_t number = static_cast<std::uint64_t>(record) + 1;
-  std::string key(8, '\0');
-  key[0] = static_cast<char>(relation & 0xff);
-  key[1] = static_cast<char>((relation >> 8) & 0xff);
-  key[2] = static_cast<char>((number >> 32) & 0xff);
-  for (int i = 0; i < 4; ++i) key[4 + i] = static_cast<char>((number >> (8 * i)) & 0xff);
-  return key;
-}
-
 }  // namespace
 
 std::optional<TTableExtent> TTableExtent::Measure(TSQLConnection& connection, const std::string& tableName) {
@@ -42,38 +31,75 @@ std::optional<TTableExtent> TTableExtent::Measure(TSQLConnection& connection, co
   const int relation = stored->relation;
   const std::int64_t pointers = stored->pointerPages;
 
-  // A data page holds rows when one of its first lines does: a line freed
-  // by a deletion is not in the way.
+  // The search runs on the server, one statement for its dozen lookups.
+  // RDB$DB_KEY of a table's row is the relation's number in two bytes, the
+  // top byte of the row's number, a byte unused, and the row's number's lower
+  // four bytes; both numbers low byte first, the row's number counted from 1.
+  // A data page holds rows when one of its first lines does: a line freed by
+  // a deletion is not in the way. The last data page with rows is searched
+  // for in the last pointer page; when that lists none (its rows were
+  // deleted), in all the others. The keys are made before the lookup, so
+  // that each is a fetch by key whatever the server makes of a function.
   const std::int64_t perPointer = DataPagesPerPointerPage(pageSize);
   const std::int64_t perPage = RecordsPerDataPage(pageSize);
-  constexpr int kLines = 8;
-  std::string sql =
-      "SELECT 'y' FROM " + TSQLConnection::QuoteObjectName(tableName) + " WHERE RDB$DB_KEY IN (?";
-  for (int line = 1; line < kLines; ++line) sql += ", ?";
-  TSQLCommand lookUp(connection);
-  lookUp.Prepare(sql + ")");
-  auto hasRows = [&](std::int64_t page) {
-    for (int line = 0; line < kLines; ++line)
-      lookUp.SetText(line + 1, KeyOf(relation, page * perPage + line));
-    return !lookUp.ExecuteForText().empty();
+  std::string sql = R"(EXECUTE BLOCK RETURNS (PAGES VARCHAR(20)) AS
+  DECLARE FUNCTION HAS_ROWS(PAGE BIGINT) RETURNS BOOLEAN AS
+    DECLARE N BIGINT;
+@DECLARE_KEYS  BEGIN
+    N = PAGE * @PER_PAGE;
+@MAKE_KEYS    RETURN EXISTS (SELECT 1 FROM @TABLE WHERE RDB$DB_KEY IN (@KEYS));
+  END
+  DECLARE LOW BIGINT = @FIRST;
+  DECLARE HIGH BIGINT = @LAST;
+  DECLARE MIDDLE BIGINT;
+BEGIN
+  IF (NOT HAS_ROWS(LOW)) THEN
+  BEGIN
+    HIGH = LOW - 1;
+    LOW = 0;
+  END
+  WHILE (LOW < HIGH) DO
+  BEGIN
+    MIDDLE = LOW + (HIGH - LOW + 1) / 2;
+    IF (HAS_ROWS(MIDDLE)) THEN LOW = MIDDLE; ELSE HIGH = MIDDLE - 1;
+  END
+  PAGES = LOW + 1;
+  SUSPEND;
+END)";
+  // The keys of a page's first eight lines, K0 to K7, made from N (counted
+  // from 1, so that it is the row's number plus one).
+  std::string declareKeys, makeKeys, keys;
+  for (int line = 0; line < 8; ++line) {
+    const std::string k = "K" + std::to_string(line);
+    declareKeys += "    DECLARE " + k + " CHAR(8) CHARACTER SET OCTETS;\n";
+    makeKeys += "    N = N + 1;\n    " + k +
+                " = CAST(ASCII_CHAR(@RELATION_LOW) || ASCII_CHAR(@RELATION_HIGH) || "
+                "ASCII_CHAR(BIN_AND(BIN_SHR(N, 32), 255)) || ASCII_CHAR(0) || ASCII_CHAR(BIN_AND(N, 255)) || "
+                "ASCII_CHAR(BIN_AND(BIN_SHR(N, 8), 255)) || ASCII_CHAR(BIN_AND(BIN_SHR(N, 16), 255)) || "
+                "ASCII_CHAR(BIN_AND(BIN_SHR(N, 24), 255)) AS CHAR(8) CHARACTER SET OCTETS);\n";
+    keys += (line ? ", :" : ":") + k;
+  }
+  const std::pair<const char*, std::string> values[] = {
+      {"@DECLARE_KEYS", declareKeys},
+      {"@MAKE_KEYS", makeKeys},
+      {"@KEYS", keys},
+      {"@RELATION_LOW", std::to_string(relation & 0xff)},
+      {"@RELATION_HIGH", std::to_string((relation >> 8) & 0xff)},
+      {"@PER_PAGE", std::to_string(perPage)},
+      {"@FIRST", std::to_string((pointers - 1) * perPointer)},
+      {"@LAST", std::to_string(pointers * perPointer - 1)},
+      // Last: nothing in the name is taken for a mark.
+      {"@TABLE", TSQLConnection::QuoteObjectName(tableName)},
   };
-  // The last data page with rows, searched for in the last pointer page;
-  // when that lists none (its rows were deleted), in all the others.
-  std::int64_t low = (pointers - 1) * perPointer;
-  std::int64_t high = pointers * perPointer - 1;
-  if (!hasRows(low)) {
-    high = low - 1;
-    low = 0;
+  for (const auto& [name, value] : values) {
+    for (std::size_t at = sql.find(name); at != std::string::npos; at = sql.find(name, at + value.size()))
+      sql.replace(at, std::string(name).size(), value);
   }
-  while (low < high) {
-    const std::int64_t middle = low + (high - low + 1) / 2;
-    if (hasRows(middle)) {
-      low = middle;
-    } else {
-      high = middle - 1;
-    }
-  }
-  return TTableExtent(relation, perPage, low + 1);
+  TSQLCommand search(connection);
+  search.Prepare(sql);
+  const std::int64_t pages = std::atoll(search.ExecuteForText().c_str());
+  if (pages <= 0) return std::nullopt;
+  return TTableExtent(relation, perPage, pages);
 }
 
 double TTableExtent::Share(std::string_view dbKey) {

@@ -18,9 +18,10 @@ class TSQLConnection;
 // Every pointer page but the last lists as many data pages as a page can
 // hold; how many the last one lists is found by a binary search of lookups
 // by RDB$DB_KEY (of a data page's first lines), each a fetch of one page: a
-// dozen lookups where a count would scan the table. Where rows were deleted
-// the search may stop short; the share then waits below 1 until the read
-// ends. Where the last rows were deleted, the search looks further back.
+// dozen lookups where a count would scan the table, run on the server as
+// one statement. Where rows were deleted the search may stop short; the
+// share then waits below 1 until the read ends. Where the last rows were
+// deleted, the search looks further back.
 class TTableExtent {
  public:
   // Measures tableName in the connection's transaction. None for what keeps
