@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "base/exceptions.h"
 #include "db/catalogue.h"
 #include "db/sql_command.h"
 #include "db/sql_connection.h"
@@ -43,15 +44,15 @@ std::optional<TTableExtent> TTableExtent::Measure(TSQLConnection& connection, co
   const std::int64_t perPointer = DataPagesPerPointerPage(pageSize);
   const std::int64_t perPage = RecordsPerDataPage(pageSize);
   std::string sql = R"(EXECUTE BLOCK RETURNS (PAGES VARCHAR(20)) AS
-  DECLARE FUNCTION HAS_ROWS(PAGE BIGINT) RETURNS BOOLEAN AS
-    DECLARE N BIGINT;
+  DECLARE FUNCTION HAS_ROWS(PAGE @WHOLE) RETURNS BOOLEAN AS
+    DECLARE N @WHOLE;
 @DECLARE_KEYS  BEGIN
     N = PAGE * @PER_PAGE;
 @MAKE_KEYS    RETURN EXISTS (SELECT 1 FROM @TABLE WHERE RDB$DB_KEY IN (@KEYS));
   END
-  DECLARE LOW BIGINT = @FIRST;
-  DECLARE HIGH BIGINT = @LAST;
-  DECLARE MIDDLE BIGINT;
+  DECLARE LOW @WHOLE = @FIRST;
+  DECLARE HIGH @WHOLE = @LAST;
+  DECLARE MIDDLE @WHOLE;
 BEGIN
   IF (NOT HAS_ROWS(LOW)) THEN
   BEGIN
@@ -60,7 +61,7 @@ BEGIN
   END
   WHILE (LOW < HIGH) DO
   BEGIN
-    MIDDLE = LOW + (HIGH - LOW + 1) / 2;
+    MIDDLE = LOW + BIN_SHR(HIGH - LOW + 1, 1);
     IF (HAS_ROWS(MIDDLE)) THEN LOW = MIDDLE; ELSE HIGH = MIDDLE - 1;
   END
   PAGES = LOW + 1;
@@ -95,9 +96,24 @@ END)";
     for (std::size_t at = sql.find(name); at != std::string::npos; at = sql.find(name, at + value.size()))
       sql.replace(at, std::string(name).size(), value);
   }
-  TSQLCommand search(connection);
-  search.Prepare(sql);
-  const std::int64_t pages = std::atoll(search.ExecuteForText().c_str());
+  // A database of dialect 1 knows no BIGINT; there INTEGER holds the row
+  // numbers of all but the largest tables.
+  std::int64_t pages = 0;
+  for (const char* whole : {"BIGINT", "INTEGER"}) {
+    const bool narrow = whole[0] == 'I';
+    if (narrow && pointers * perPointer * perPage >= (std::int64_t{1} << 31)) return std::nullopt;
+    std::string text = sql;
+    for (std::size_t at = text.find("@WHOLE"); at != std::string::npos; at = text.find("@WHOLE", at))
+      text.replace(at, 6, whole);
+    try {
+      TSQLCommand search(connection);
+      search.Prepare(text);
+      pages = std::atoll(search.ExecuteForText().c_str());
+      break;
+    } catch (const EDatabaseError&) {
+      if (narrow) throw;
+    }
+  }
   if (pages <= 0) return std::nullopt;
   return TTableExtent(relation, perPage, pages);
 }

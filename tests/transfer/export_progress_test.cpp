@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <utility>
 
@@ -30,6 +31,15 @@ struct TRowPositions : IProgress {
 struct TNoMessages : IMessages {
   void ShowMessage(const std::string&) override {}
 };
+
+// The bar keeps within a few steps of the share of the rows written.
+void ExpectBarFollowsRows(const TRowPositions& progress, std::int64_t written) {
+  ASSERT_GE(progress.rows.size(), 10u);
+  for (const auto& [done, position] : progress.rows) {
+    const double share = 10 + 90.0 * static_cast<double>(done) / static_cast<double>(written);
+    ASSERT_LE(std::abs(position - share), 6) << "after " << done << " of " << written << " rows";
+  }
+}
 
 class ExportProgressTest : public ::testing::TestWithParam<testdb::TServerKind> {};
 
@@ -95,12 +105,34 @@ TEST_P(ExportProgressTest, TheBarFollowsTheRowsWithoutCountingThem) {
     EXPECT_LE(std::abs(progress.rows.front().second - c.firstPosition), 6) << progress.rows.front().second;
     // Below 100 until the last row is written.
     for (std::size_t i = 0; i + 1 < progress.rows.size(); ++i) ASSERT_LE(progress.rows[i].second, 99);
-    if (!c.followsRows) continue;
-    for (const auto& [done, position] : progress.rows) {
-      const double share = 10 + 90.0 * static_cast<double>(done) / static_cast<double>(written);
-      ASSERT_LE(std::abs(position - share), 6) << "after " << done << " of " << written << " rows";
-    }
+    if (c.followsRows) ExpectBarFollowsRows(progress, written);
   }
+}
+
+// A database of dialect 1 knows no BIGINT: its pages are told all the same.
+TEST(ExportProgressDialectTest, TheBarOfADialectOneDatabaseFollowsItsRows) {
+  const std::filesystem::path folder = testdb::MakeTempDir("vp-db");
+  const std::string path = (folder / "old.fdb").string();
+  testdb::RunIsql("SET SQL DIALECT 1;\nCREATE DATABASE '" + path + "' USER 'SYSDBA' PASSWORD '" +
+                  testdb::Password() +
+                  "' PAGE_SIZE 4096;\nCREATE TABLE T (ID INTEGER, S VARCHAR(40));\nSET TERM ^;\n"
+                  "EXECUTE BLOCK AS DECLARE I INTEGER = 1; BEGIN WHILE (I <= 100000) DO BEGIN "
+                  "INSERT INTO T VALUES (:I, 'a row of dialect 1, number ' || :I); I = I + 1; END END^\n"
+                  "SET TERM ;^\nCOMMIT;\n");
+  {
+    TSQLConnection connection("scnDatabase");
+    connection.Params().SetValue("Database", path);
+    connection.Params().SetValue("User_Name", "SYSDBA");
+    connection.Params().SetValue("Password", testdb::Password());
+    TSQLDataSet dataSet("sdsTable", &connection);
+    TRowPositions progress;
+    TNoMessages messages;
+    const std::int64_t written =
+        ExportTable(dataSet, TTransferRequest{folder.string(), "out.csv", "T"}, progress, messages).rows;
+    EXPECT_EQ(written, 100000);
+    ExpectBarFollowsRows(progress, written);
+  }
+  std::filesystem::remove_all(folder);
 }
 
 INSTANTIATE_TEST_SUITE_P(Firebird, ExportProgressTest,
