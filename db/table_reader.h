@@ -20,9 +20,10 @@ class TRowImages;
 
 // Reads every row of a table through a dataset, in one snapshot transaction
 // (or in the transaction the connection has open), so that the rows are one
-// consistent picture even while others write to the table. Its column names and its rows come from the one
-// statement it opens, so they always agree. The dataset is made inactive and the snapshot ended when the
-// reader goes, also after a failure.
+// consistent picture even while others write to the table. Its column names
+// and its rows come from the one statement it opens, so they always agree.
+// The dataset is made inactive and the snapshot ended when the reader goes,
+// also after a failure.
 //
 // Through a server, every blob costs round trips of its own; so a blob
 // column travels inside the row as text when its value is short

@@ -215,13 +215,12 @@ TTransferResult ExportTable(TSQLDataSet& dataSet, const TTransferRequest& reques
 
     // The bar follows the share of the table's pages passed, so that the
     // table is read once, without counting its rows first; it reaches 100
-    // when the last row is written. A query (or a table whose pages cannot
-    // be told) shows its rows as they come, the bar waiting at 10.
-    // The bar is told every so many rows: it moves by pages, and a display
-    // need not be asked to draw a row at a time.
-    const bool shared = table.ShareRead().has_value();
+    // when the last row is written, and is told every 64 rows, since it
+    // moves by pages. A query (or a table whose pages cannot be told) shows
+    // its rows as they come, the bar waiting at 10.
+    const bool byPages = table.ShareRead().has_value();
     auto showRow = [&](std::int64_t rows) {
-      if (!shared) {
+      if (!byPages) {
         if (rows % 1024 == 0) progress.SetRowsDone(rows);
       } else if (rows % 64 == 1) {
         progress.SetPosition(10 + static_cast<int>(90 * table.ShareRead().value_or(0)));
