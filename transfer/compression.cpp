@@ -18,6 +18,21 @@ constexpr std::size_t kPackedInput = 128 * 1024;
 // What an empty stream, or one cut short, is told with.
 constexpr const char* kCutShort = "the file ends inside its compressed data (it is cut short)";
 
+// Each compression's file name suffix and name.
+struct TKind {
+  TCompression compression;
+  std::string_view suffix;
+  std::string_view name;
+};
+constexpr TKind kKinds[] = {{TCompression::cGzip, ".gz", "gzip"}, {TCompression::cZstd, ".zst", "zstd"}};
+
+TKind KindOf(TCompression compression) {
+  for (const TKind& kind : kKinds) {
+    if (kind.compression == compression) return kind;
+  }
+  return {TCompression::cNone, "", ""};
+}
+
 bool EndsWithNoCase(std::string_view text, std::string_view suffix) {
   if (text.size() < suffix.size()) return false;
   return std::equal(suffix.begin(), suffix.end(), text.end() - static_cast<std::ptrdiff_t>(suffix.size()),
@@ -226,34 +241,15 @@ class TZstdUnpacker : public TBufferedUnpacker {
 }  // namespace
 
 TCompression CompressionOfName(std::string_view fileName) {
-  if (EndsWithNoCase(fileName, ".gz")) return TCompression::cGzip;
-  if (EndsWithNoCase(fileName, ".zst")) return TCompression::cZstd;
+  for (const TKind& kind : kKinds) {
+    if (EndsWithNoCase(fileName, kind.suffix)) return kind.compression;
+  }
   return TCompression::cNone;
 }
 
-std::string_view CompressionSuffix(TCompression compression) {
-  switch (compression) {
-    case TCompression::cGzip:
-      return ".gz";
-    case TCompression::cZstd:
-      return ".zst";
-    case TCompression::cNone:
-      break;
-  }
-  return "";
-}
+std::string_view CompressionSuffix(TCompression compression) { return KindOf(compression).suffix; }
 
-std::string_view CompressionName(TCompression compression) {
-  switch (compression) {
-    case TCompression::cGzip:
-      return "gzip";
-    case TCompression::cZstd:
-      return "zstd";
-    case TCompression::cNone:
-      break;
-  }
-  return "";
-}
+std::string_view CompressionName(TCompression compression) { return KindOf(compression).name; }
 
 std::unique_ptr<TPacker> TPacker::Make(TCompression compression) {
   switch (compression) {

@@ -1,69 +1,68 @@
 #include "transfer/option_words.h"
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdlib>
 
-std::optional<char> DelimiterOfWord(std::string_view word) {
-  if (word == "tab" || word == "\t") return '\t';
-  if (word == "," || word == ";" || word == "|") return word[0];
+namespace {
+
+// Each option's words and what they stand for; a value's word is the first
+// that names it.
+template <class T>
+struct TWord {
+  std::string_view word;
+  T value;
+};
+
+template <class T, std::size_t N>
+std::optional<T> ValueOfWord(const TWord<T> (&words)[N], std::string_view word) {
+  for (const TWord<T>& entry : words) {
+    if (entry.word == word) return entry.value;
+  }
   return std::nullopt;
 }
 
+template <class T, std::size_t N>
+std::string WordOfValue(const TWord<T> (&words)[N], T value) {
+  for (const TWord<T>& entry : words) {
+    if (entry.value == value) return std::string(entry.word);
+  }
+  return std::string(words[0].word);
+}
+
+constexpr TWord<char> kDelimiters[] = {{",", ','}, {";", ';'}, {"|", '|'}, {"tab", '\t'}, {"\t", '\t'}};
+constexpr TWord<TLineEnd> kLineEnds[] = {{"crlf", TLineEnd::leCrLf}, {"lf", TLineEnd::leLf}};
+constexpr TWord<TTransferRequest::TMode> kModes[] = {{"append", TTransferRequest::TMode::mAppend},
+                                                     {"replace", TTransferRequest::TMode::mReplace},
+                                                     {"upsert", TTransferRequest::TMode::mUpsert}};
+constexpr TWord<TCsvDialect::TQuoting> kQuotings[] = {{"minimal", TCsvDialect::TQuoting::qMinimal},
+                                                      {"all", TCsvDialect::TQuoting::qAll},
+                                                      {"text", TCsvDialect::TQuoting::qText}};
+constexpr TWord<TCompression> kCompressions[] = {
+    {"", TCompression::cNone}, {"gz", TCompression::cGzip}, {"zst", TCompression::cZstd}};
+
+}  // namespace
+
+std::optional<char> DelimiterOfWord(std::string_view word) { return ValueOfWord(kDelimiters, word); }
 std::string DelimiterWord(char delimiter) { return delimiter == '\t' ? "tab" : std::string(1, delimiter); }
 
-std::optional<TLineEnd> LineEndOfWord(std::string_view word) {
-  if (word == "lf") return TLineEnd::leLf;
-  if (word == "crlf") return TLineEnd::leCrLf;
-  return std::nullopt;
-}
+std::optional<TLineEnd> LineEndOfWord(std::string_view word) { return ValueOfWord(kLineEnds, word); }
+std::string LineEndWord(TLineEnd lineEnd) { return WordOfValue(kLineEnds, lineEnd); }
 
-std::string LineEndWord(TLineEnd lineEnd) { return lineEnd == TLineEnd::leLf ? "lf" : "crlf"; }
-
-std::optional<TTransferRequest::TMode> ModeOfWord(std::string_view word) {
-  if (word == "append") return TTransferRequest::TMode::mAppend;
-  if (word == "replace") return TTransferRequest::TMode::mReplace;
-  if (word == "upsert") return TTransferRequest::TMode::mUpsert;
-  return std::nullopt;
-}
-
-std::string ModeWord(TTransferRequest::TMode mode) {
-  switch (mode) {
-    case TTransferRequest::TMode::mReplace:
-      return "replace";
-    case TTransferRequest::TMode::mUpsert:
-      return "upsert";
-    default:
-      return "append";
-  }
-}
+std::optional<TTransferRequest::TMode> ModeOfWord(std::string_view word) { return ValueOfWord(kModes, word); }
+std::string ModeWord(TTransferRequest::TMode mode) { return WordOfValue(kModes, mode); }
 
 std::optional<TCsvDialect::TQuoting> QuotingOfWord(std::string_view word) {
-  if (word == "minimal") return TCsvDialect::TQuoting::qMinimal;
-  if (word == "all") return TCsvDialect::TQuoting::qAll;
-  if (word == "text") return TCsvDialect::TQuoting::qText;
-  return std::nullopt;
+  return ValueOfWord(kQuotings, word);
 }
-
-std::string QuotingWord(TCsvDialect::TQuoting quoting) {
-  switch (quoting) {
-    case TCsvDialect::TQuoting::qAll:
-      return "all";
-    case TCsvDialect::TQuoting::qText:
-      return "text";
-    default:
-      return "minimal";
-  }
-}
+std::string QuotingWord(TCsvDialect::TQuoting quoting) { return WordOfValue(kQuotings, quoting); }
 
 std::optional<TCompression> CompressionOfWord(std::string_view word) {
-  if (word == "gz") return TCompression::cGzip;
-  if (word == "zst") return TCompression::cZstd;
-  return std::nullopt;
+  // The word of none is no option's word.
+  if (word.empty()) return std::nullopt;
+  return ValueOfWord(kCompressions, word);
 }
-
-std::string CompressionWord(TCompression compression) {
-  return std::string(CompressionSuffix(compression).substr(CompressionSuffix(compression).empty() ? 0 : 1));
-}
+std::string CompressionWord(TCompression compression) { return WordOfValue(kCompressions, compression); }
 
 std::optional<std::int64_t> PositiveNumberOfWord(const std::string& word) {
   char* end = nullptr;
