@@ -84,10 +84,11 @@ std::string TSQLCommand::ExecuteForText() {
   CheckStatus(status, cursor, m_lastError);
   std::uint32_t length = 0;
   bool isNull = true;
-  std::vector<char> buffer(32768);
-  CheckStatus(
-      cursor->getString(1, buffer.data(), static_cast<std::uint32_t>(buffer.size()), &length, &isNull),
-      cursor, m_lastError);
+  // The length comes first; a catalogue listing may run to any size.
+  CheckStatus(cursor->getString(1, nullptr, 0, &length, &isNull), cursor, m_lastError);
   if (isNull) return {};
-  return std::string(buffer.data(), std::min<std::size_t>(length, buffer.size()));
+  std::string text(length, '\0');
+  CheckStatus(cursor->getString(1, text.data(), length, &length, &isNull), cursor, m_lastError);
+  text.resize(std::min<std::size_t>(length, text.size()));
+  return text;
 }
