@@ -279,29 +279,11 @@ const option kOptions[] = {{"server", required_argument, nullptr, 's'},
                            {"summary", required_argument, nullptr, kSummary},
                            {nullptr, 0, nullptr, 0}};
 
-TTransferRequest::TMode ModeOf(const std::string& value) {
-  if (const auto mode = ModeOfWord(value)) return *mode;
-  throw TUsageError{"--mode takes append, replace or upsert"};
-}
-
-char DelimiterOf(const std::string& value) {
-  if (const auto delimiter = DelimiterOfWord(value)) return *delimiter;
-  throw TUsageError{"--delimiter takes , ; | or tab"};
-}
-
-TLineEnd LineEndOf(const std::string& value) {
-  if (const auto lineEnd = LineEndOfWord(value)) return *lineEnd;
-  throw TUsageError{"--line-end takes lf or crlf"};
-}
-
-TCsvDialect::TQuoting QuotingOf(const std::string& value) {
-  if (const auto quoting = QuotingOfWord(value)) return *quoting;
-  throw TUsageError{"--quote takes minimal, all or text"};
-}
-
-TCompression CompressionOf(const std::string& value) {
-  if (const auto compression = CompressionOfWord(value)) return *compression;
-  throw TUsageError{"--compress takes gz or zst"};
+// The value an option's word stands for; usage says what it takes.
+template <class T>
+T WordValue(std::optional<T> value, const char* usage) {
+  if (value) return *value;
+  throw TUsageError{usage};
 }
 
 // Takes an option only an import takes into options, and notes it there by
@@ -316,7 +298,7 @@ bool TakeImportOption(TCliOptions& options, int option) {
       options.maxRefusals = PositiveNumber(optarg, "--max-refusals takes a number of lines (1 or more)");
       break;
     case kMode:
-      options.mode = ModeOf(optarg);
+      options.mode = WordValue(ModeOfWord(optarg), "--mode takes append, replace or upsert");
       break;
     case kKey:
       options.keyColumns = NamesOfList(optarg);
@@ -347,7 +329,7 @@ bool TakeImportOption(TCliOptions& options, int option) {
 bool TakeDialectOption(TCliOptions& options, int option) {
   switch (option) {
     case kDelimiter:
-      options.dialect.delimiter = DelimiterOf(optarg);
+      options.dialect.delimiter = WordValue(DelimiterOfWord(optarg), "--delimiter takes , ; | or tab");
       return true;
     case kNull:
       options.dialect.nullText = optarg;
@@ -359,10 +341,10 @@ bool TakeDialectOption(TCliOptions& options, int option) {
       options.dialect.columns = NamesOfList(optarg);
       return true;
     case kLineEnd:
-      options.dialect.lineEnd = LineEndOf(optarg);
+      options.dialect.lineEnd = WordValue(LineEndOfWord(optarg), "--line-end takes lf or crlf");
       return true;
     case kQuote:
-      options.dialect.quoting = QuotingOf(optarg);
+      options.dialect.quoting = WordValue(QuotingOfWord(optarg), "--quote takes minimal, all or text");
       return true;
     case kBom:
       options.dialect.byteOrderMark = true;
@@ -408,7 +390,7 @@ void TakeOption(TCliOptions& options, int option, const char* argument) {
       options.query = optarg;
       break;
     case kCompress:
-      options.compression = CompressionOf(optarg);
+      options.compression = WordValue(CompressionOfWord(optarg), "--compress takes gz or zst");
       break;
     case kSummary:
       if (*optarg == '\0') throw TUsageError{"--summary takes a file, or - for standard output"};
