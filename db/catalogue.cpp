@@ -20,6 +20,14 @@ std::vector<std::string> SplitList(const std::string& list, char separator) {
   return items;
 }
 
+// The rows of a query that lists them as one text: rows apart by
+// ASCII_CHAR(1), the columns of a row by ASCII_CHAR(2).
+std::vector<std::vector<std::string>> ListedRows(TSQLCommand& query) {
+  std::vector<std::vector<std::string>> rows;
+  for (const std::string& row : SplitList(query.ExecuteForText(), '\1')) rows.push_back(SplitList(row, '\2'));
+  return rows;
+}
+
 // The table's COMPUTED BY columns ("C" and the name) and the columns a row
 // needs a value for ("R" and the name).
 std::vector<std::string> MarkedColumns(TSQLConnection& connection, const std::string& tableName) {
@@ -93,8 +101,7 @@ std::vector<TUniqueKey> UniqueKeys(TSQLConnection& connection, const std::string
   query.SetText(1, tableName);
   std::vector<std::string> names;
   std::vector<TUniqueKey> keys;
-  for (const std::string& piece : SplitList(query.ExecuteForText(), '\1')) {
-    const std::vector<std::string> parts = SplitList(piece, '\2');
+  for (const std::vector<std::string>& parts : ListedRows(query)) {
     if (parts.size() != 3) continue;
     const auto at = std::find(names.begin(), names.end(), parts[1]);
     if (at == names.end()) {
@@ -223,8 +230,7 @@ std::vector<std::pair<std::string, std::string>> DeclaredTypes(TSQLConnection& c
       "WHERE RF.RDB$RELATION_NAME = ?");
   query.SetText(1, tableName);
   std::vector<std::pair<int, std::pair<std::string, std::string>>> columns;
-  for (const std::string& piece : SplitList(query.ExecuteForText(), '\1')) {
-    std::vector<std::string> parts = SplitList(piece, '\2');
+  for (std::vector<std::string>& parts : ListedRows(query)) {
     parts.resize(11);
     const std::vector<std::string> field(parts.begin() + 3, parts.end());
     columns.push_back(
@@ -248,8 +254,7 @@ std::vector<std::pair<std::string, std::string>> TextBlobCharSets(TSQLConnection
       "WHERE RF.RDB$RELATION_NAME = ? AND F.RDB$FIELD_TYPE = 261 AND F.RDB$FIELD_SUB_TYPE = 1");
   query.SetText(1, tableName);
   std::vector<std::pair<std::string, std::string>> sets;
-  for (const std::string& piece : SplitList(query.ExecuteForText(), '\1')) {
-    const std::vector<std::string> parts = SplitList(piece, '\2');
+  for (const std::vector<std::string>& parts : ListedRows(query)) {
     if (parts.size() == 2) sets.emplace_back(parts[0], parts[1]);
   }
   return sets;
